@@ -1,0 +1,175 @@
+// The system functions the registry object model calls, in their Win32 shape
+// and argument order. Key handles are 32-bit values (HKEY_CLASSES_ROOT is
+// 0x80000000) and statuses are Win32 error codes. The build links exactly one
+// backend: win32/ forwards to ADVAPI32 and KERNEL32, emulated/ answers from
+// an in-memory registry kept in a .reg hive file.
+//
+// Everything lives in namespace corvane::platform so that these declarations
+// can sit beside <windows.h> in the win32 backend. A file that includes both
+// must include this header first: <windows.h> defines macros (HKEY_*,
+// ERROR_*, REG_*) that would otherwise rewrite the constants below.
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace corvane::platform {
+
+using LONG = std::int32_t;
+using DWORD = std::uint32_t;
+using BYTE = std::uint8_t;
+using REGSAM = std::uint32_t;
+// A registry key handle as the model carries it: 32 bits. The win32 backend
+// sign-extends it to the system's HKEY and back.
+using HKEY = std::uint32_t;
+
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+
+struct SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  void* lpSecurityDescriptor;
+  std::int32_t bInheritHandle;
+};
+
+// Predefined keys.
+inline constexpr HKEY HKEY_CLASSES_ROOT = 0x80000000u;
+inline constexpr HKEY HKEY_CURRENT_USER = 0x80000001u;
+inline constexpr HKEY HKEY_LOCAL_MACHINE = 0x80000002u;
+inline constexpr HKEY HKEY_USERS = 0x80000003u;
+inline constexpr HKEY HKEY_PERFORMANCE_DATA = 0x80000004u;
+inline constexpr HKEY HKEY_CURRENT_CONFIG = 0x80000005u;
+inline constexpr HKEY HKEY_DYN_DATA = 0x80000006u;
+
+// Access rights.
+inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
+inline constexpr REGSAM KEY_SET_VALUE = 0x0002;
+inline constexpr REGSAM KEY_CREATE_SUB_KEY = 0x0004;
+inline constexpr REGSAM KEY_ENUMERATE_SUB_KEYS = 0x0008;
+inline constexpr REGSAM KEY_NOTIFY = 0x0010;
+inline constexpr REGSAM KEY_CREATE_LINK = 0x0020;
+inline constexpr REGSAM KEY_WOW64_64KEY = 0x0100;
+inline constexpr REGSAM KEY_WOW64_32KEY = 0x0200;
+inline constexpr REGSAM DELETE = 0x00010000;
+inline constexpr REGSAM READ_CONTROL = 0x00020000;
+inline constexpr REGSAM WRITE_DAC = 0x00040000;
+inline constexpr REGSAM WRITE_OWNER = 0x00080000;
+inline constexpr REGSAM KEY_READ = 0x20019;
+inline constexpr REGSAM KEY_WRITE = 0x20006;
+inline constexpr REGSAM KEY_EXECUTE = 0x20019;
+inline constexpr REGSAM KEY_ALL_ACCESS = 0xF003F;
+inline constexpr REGSAM MAXIMUM_ALLOWED = 0x02000000;
+
+// RegCreateKeyExA options and dispositions.
+inline constexpr DWORD REG_OPTION_NON_VOLATILE = 0;
+inline constexpr DWORD REG_OPTION_VOLATILE = 1;
+inline constexpr DWORD REG_CREATED_NEW_KEY = 1;
+inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
+
+// Registry data types.
+inline constexpr DWORD REG_NONE = 0;
+inline constexpr DWORD REG_SZ = 1;
+inline constexpr DWORD REG_EXPAND_SZ = 2;
+inline constexpr DWORD REG_BINARY = 3;
+inline constexpr DWORD REG_DWORD = 4;
+inline constexpr DWORD REG_DWORD_BIG_ENDIAN = 5;
+inline constexpr DWORD REG_LINK = 6;
+inline constexpr DWORD REG_MULTI_SZ = 7;
+inline constexpr DWORD REG_RESOURCE_LIST = 8;
+inline constexpr DWORD REG_FULL_RESOURCE_DESCRIPTOR = 9;
+inline constexpr DWORD REG_RESOURCE_REQUIREMENTS_LIST = 10;
+inline constexpr DWORD REG_QWORD = 11;
+
+// Status codes the model and its tests meet.
+inline constexpr LONG ERROR_SUCCESS = 0;
+inline constexpr LONG ERROR_INVALID_FUNCTION = 1;
+inline constexpr LONG ERROR_FILE_NOT_FOUND = 2;
+inline constexpr LONG ERROR_PATH_NOT_FOUND = 3;
+inline constexpr LONG ERROR_ACCESS_DENIED = 5;
+inline constexpr LONG ERROR_INVALID_HANDLE = 6;
+inline constexpr LONG ERROR_NOT_ENOUGH_MEMORY = 8;
+inline constexpr LONG ERROR_INVALID_DATA = 13;
+inline constexpr LONG ERROR_OUTOFMEMORY = 14;
+inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
+inline constexpr LONG ERROR_CALL_NOT_IMPLEMENTED = 120;
+inline constexpr LONG ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr LONG ERROR_BAD_PATHNAME = 161;
+inline constexpr LONG ERROR_FILENAME_EXCED_RANGE = 206;
+inline constexpr LONG ERROR_MORE_DATA = 234;
+inline constexpr LONG ERROR_NO_MORE_ITEMS = 259;
+inline constexpr LONG ERROR_MR_MID_NOT_FOUND = 317;
+inline constexpr LONG ERROR_BADDB = 1009;
+inline constexpr LONG ERROR_BADKEY = 1010;
+inline constexpr LONG ERROR_CANTOPEN = 1011;
+inline constexpr LONG ERROR_CANTREAD = 1012;
+inline constexpr LONG ERROR_CANTWRITE = 1013;
+inline constexpr LONG ERROR_REGISTRY_RECOVERED = 1014;
+inline constexpr LONG ERROR_REGISTRY_CORRUPT = 1015;
+inline constexpr LONG ERROR_REGISTRY_IO_FAILED = 1016;
+inline constexpr LONG ERROR_NOT_REGISTRY_FILE = 1017;
+inline constexpr LONG ERROR_KEY_DELETED = 1018;
+inline constexpr LONG ERROR_NO_LOG_SPACE = 1019;
+inline constexpr LONG ERROR_KEY_HAS_CHILDREN = 1020;
+inline constexpr LONG ERROR_CHILD_MUST_BE_VOLATILE = 1021;
+
+// FormatMessageA flags.
+inline constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200;
+inline constexpr DWORD FORMAT_MESSAGE_FROM_STRING = 0x00000400;
+inline constexpr DWORD FORMAT_MESSAGE_FROM_HMODULE = 0x00000800;
+inline constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x00001000;
+
+// ADVAPI32: the registry.
+LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions,
+                   REGSAM samDesired, HKEY* phkResult);
+LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved,
+                     char* lpClass, DWORD dwOptions, REGSAM samDesired,
+                     const SECURITY_ATTRIBUTES* lpSecurityAttributes,
+                     HKEY* phkResult, DWORD* lpdwDisposition);
+LONG RegCloseKey(HKEY hKey);
+LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
+                      DWORD* lpType, BYTE* lpData, DWORD* lpcbData);
+LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName,
+                   DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
+                   BYTE* lpData, DWORD* lpcbData);
+LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved,
+                    DWORD dwType, const BYTE* lpData, DWORD cbData);
+LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName,
+                   DWORD* lpReserved, char* lpClass, DWORD* lpcchClass,
+                   FILETIME* lpftLastWriteTime);
+LONG RegQueryInfoKeyA(HKEY hKey, char* lpClass, DWORD* lpcchClass,
+                      DWORD* lpReserved, DWORD* lpcSubKeys,
+                      DWORD* lpcbMaxSubKeyLen, DWORD* lpcbMaxClassLen,
+                      DWORD* lpcValues, DWORD* lpcbMaxValueNameLen,
+                      DWORD* lpcbMaxValueLen, DWORD* lpcbSecurityDescriptor,
+                      FILETIME* lpftLastWriteTime);
+LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey);
+LONG RegDeleteValueA(HKEY hKey, const char* lpValueName);
+LONG RegFlushKey(HKEY hKey);
+
+// KERNEL32. Each sets the calling thread's last-error value as Windows does.
+DWORD FormatMessageA(DWORD dwFlags, const void* lpSource, DWORD dwMessageId,
+                     DWORD dwLanguageId, char* lpBuffer, DWORD nSize,
+                     va_list* Arguments);
+DWORD GetVersion();
+DWORD ExpandEnvironmentStringsA(const char* lpSrc, char* lpDst, DWORD nSize);
+int lstrlenW(const wchar_t* lpString);
+void RtlMoveMemory(void* Destination, const void* Source, std::size_t Length);
+DWORD GetLastError();
+void SetLastError(DWORD dwErrCode);
+
+// The system's ANSI code page: Windows-1252 in the emulation, CP_ACP on
+// Windows. A character the code page cannot represent becomes "?".
+std::string WideToAnsi(std::wstring_view text);
+std::wstring AnsiToWide(std::string_view text);
+
+// Why the registry cannot be used, as "<file>:<line>: <what is wrong>" (or
+// "<file>: <system reason>"); empty when it can. On Windows always empty. In
+// the emulation every registry call answers ERROR_BADDB while this is set.
+std::string RegistryLoadError();
+
+}  // namespace corvane::platform

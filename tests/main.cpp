@@ -1,0 +1,29 @@
+// Test entry point. On the emulated backend every run gets a hive file of
+// its own in a fresh temporary folder, so tests never touch the user's
+// registry.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#ifdef CORVANE_EMULATED
+#include <unistd.h>
+#endif
+
+int main(int argc, char** argv) {
+  testing::InitGoogleTest(&argc, argv);
+#ifdef CORVANE_EMULATED
+  std::string dir =
+      (std::filesystem::temp_directory_path() / "corvane-test-XXXXXX").string();
+  if (mkdtemp(dir.data()) == nullptr) return 2;
+  const std::string hive = dir + "/registry.reg";
+  setenv("CORVANE_REGISTRY", hive.c_str(), 1);
+  unsetenv("CORVANE_REGISTRY_READONLY");
+  const int result = RUN_ALL_TESTS();
+  std::filesystem::remove_all(dir);
+  return result;
+#else
+  return RUN_ALL_TESTS();
+#endif
+}
