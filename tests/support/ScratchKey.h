@@ -1,0 +1,40 @@
+// A scratch key for tests that must run on the real registry too: a fresh
+// key under HKEY_CURRENT_USER\Software\Corvane Tests, removed with its whole
+// subtree when the test ends. It uses the platform functions only, so it
+// stays independent of the model under test.
+#pragma once
+
+#include <string>
+
+#include "platform/Platform.h"
+
+namespace corvane::testing {
+
+class ScratchKey {
+ public:
+  // Creates the key; fails the current test (fatally) when it can't.
+  ScratchKey();
+  ~ScratchKey();
+  ScratchKey(const ScratchKey&) = delete;
+  ScratchKey& operator=(const ScratchKey&) = delete;
+
+  // A handle with KEY_ALL_ACCESS, valid until destruction.
+  platform::HKEY Handle() const { return handle_; }
+  // The path below HKEY_CURRENT_USER.
+  const std::string& Path() const { return path_; }
+
+  // Creates `relative` (any depth) below the scratch key; returns a handle
+  // the caller closes.
+  platform::HKEY CreateKey(const std::string& relative) const;
+
+ private:
+  std::string path_;
+  platform::HKEY handle_ = 0;
+};
+
+// Deletes `name` below `parent` with everything under it, using only the
+// platform functions. Returns the status of the final delete.
+platform::LONG DeleteTreeForTest(platform::HKEY parent,
+                                 const std::string& name);
+
+}  // namespace corvane::testing
