@@ -1,0 +1,32 @@
+#!/usr/bin/env bash
+# Installs what building and testing Corvane needs on a Debian machine, once:
+# a package already present is skipped, and nothing is printed when all are.
+#   scripts/bootstrap.sh           everything (native, Windows cross build, Wine)
+#   scripts/bootstrap.sh native    only what the Linux build needs
+set -euo pipefail
+
+native=(cmake make g++ libgtest-dev libbenchmark-dev)
+full=("${native[@]}" googletest g++-mingw-w64-x86-64 wine64 wine clang
+      libclang-rt-14-dev)
+
+case "${1:-all}" in
+  native) wanted=("${native[@]}") ;;
+  all) wanted=("${full[@]}") ;;
+  *) echo "usage: $0 [native|all]" >&2; exit 2 ;;
+esac
+
+missing=()
+for package in "${wanted[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null |
+      grep -q 'install ok installed'; then
+    missing+=("$package")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -qq
+$sudo apt-get install -y -qq "${missing[@]}" >/dev/null

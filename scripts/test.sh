@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the native build on the emulated registry, the
+# same under AddressSanitizer + UBSan, and the Windows build under Wine against
+# Wine's own registry, then the checks that compare us with Wine's tools.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/bootstrap.sh
+
+jobs=$(nproc)
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+# A throwaway Wine prefix that never prompts (no Mono, no Gecko).
+export WINEPREFIX="$scratch/wine" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+export WINEARCH=win64
+
+step() { printf '\n=== %s\n' "$*"; }
+
+for preset in native native-asan windows; do
+  step "build $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+done
+
+step "package: find_package(corvane) from an installed tree"
+cmake --install build/native --prefix "$scratch/prefix" >/dev/null
+cmake -S tests/install -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$scratch/prefix" >/dev/null
+cmake --build "$scratch/consumer" >/dev/null
+"$scratch/consumer/consumer"
+
+for script in tests/wine/*.sh; do
+  [ -e "$script" ] || continue
+  step "wine check: $script"
+  bash "$script" build/native build/windows
+done
+
+for preset in native native-asan windows; do
+  step "test $preset"
+  ctest --preset "$preset"
+done
