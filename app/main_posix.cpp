@@ -1,0 +1,30 @@
+// Entry point of the Linux program: the repair on the emulated registry's
+// hive. No arguments are read and nothing is printed on success.
+//   exit 0  done (steps that could not be made were passed over)
+//   exit 1  the repair failed; the report is on stderr
+//   exit 2  the hive could not be loaded; nothing was done
+#include <cstdio>
+
+#include "app/MainApp.h"
+#include "app/Report.h"
+#include "errors/RaisedError.h"
+#include "platform/Platform.h"
+
+int main() {
+  using namespace corvane;
+  const std::string loadError = platform::RegistryLoadError();
+  if (!loadError.empty()) {
+    std::fprintf(stderr, "corvane: %s\n", loadError.c_str());
+    return 2;
+  }
+  int status = 0;
+  try {
+    MainApp::Main();
+  } catch (const RaisedError& error) {
+    std::fprintf(stderr, "%s\n%s\n", app::ToUtf8(error.Source()).c_str(),
+                 app::ToUtf8(app::FailureText(error)).c_str());
+    status = 1;
+  }
+  MainApp::ReleaseAppNode();
+  return status;
+}
