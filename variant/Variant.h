@@ -50,6 +50,13 @@ class Variant {
   Variant(double value);          // NOLINT(google-explicit-constructor)
   Variant(std::wstring value);    // NOLINT(google-explicit-constructor)
   Variant(const wchar_t* value);  // NOLINT(google-explicit-constructor)
+  // Copying a Variant copies the elements of its array: two values never
+  // share one.
+  Variant(const Variant& other);
+  Variant& operator=(const Variant& other);
+  Variant(Variant&&) noexcept = default;
+  Variant& operator=(Variant&&) noexcept = default;
+  ~Variant() = default;
   // Narrow strings and bare pointers are refused: strings are wide inside.
   Variant(const char*) = delete;
   Variant(bool) = delete;
