@@ -36,9 +36,23 @@ std::wstring ExpandEnvStrings(std::wstring& sText);
 std::int32_t EnumKeyName(HKEY hKey, const std::int32_t& iIndex,
                          std::wstring& sName);
 // Deletes the subkey `sName` of `hKey`; refuses one with subkeys (5) on both
-// families.
+// families. On the 95 family, where the system's delete would take the
+// subtree with it, a key whose subkeys can't be counted is refused as well,
+// with the status of the failed open or count.
 std::int32_t RemoveKey(HKEY hKey, const std::wstring& sName);
 // Deletes the subkey `sName` of `hKey` with everything below it.
 std::int32_t RemoveKeyTree(HKEY hKey, const std::wstring& sName);
+
+namespace detail {
+// EnumKeyName over any function shaped like RegEnumKeyExA, so that tests can
+// drive its buffer growth, which real key names (at most 255 characters)
+// never need.
+using EnumKeyFunction = platform::LONG (*)(HKEY, platform::DWORD, char*,
+                                           platform::DWORD*, platform::DWORD*,
+                                           char*, platform::DWORD*,
+                                           platform::FILETIME*);
+std::int32_t EnumKeyNameWith(EnumKeyFunction enumKey, HKEY hKey,
+                             const std::int32_t& iIndex, std::wstring& sName);
+}  // namespace detail
 
 }  // namespace corvane::MRegTool
