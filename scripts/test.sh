@@ -28,6 +28,9 @@ cmake -S tests/install -B "$scratch/consumer" -DCMAKE_PREFIX_PATH="$scratch/pref
 cmake --build "$scratch/consumer" >/dev/null
 "$scratch/consumer/consumer"
 
+step "repair end to end: Linux program and corvane.exe under Wine"
+bash tests/e2e/repair_e2e.sh build/native build/windows
+
 for script in tests/wine/*.sh; do
   [ -e "$script" ] || continue
   step "wine check: $script"
