@@ -1,0 +1,63 @@
+// The regedit .reg format, on its own: a reader that turns a file's bytes into
+// calls on a sink, and a writer that builds a file the way regedit exports
+// one. Neither knows about the registry tree; Hive.cpp joins them to it.
+//
+// Names and string data cross this interface as UTF-16 code units exactly as
+// the registry stores them (unpaired surrogates included); value data is the
+// raw bytes of the value, so REG_SZ data is UTF-16LE with its terminator.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace corvane::platform::emulated {
+
+// What the reader found, line by line. Each call answers "" to go on, or
+// what is wrong with the line; the reader then stops and reports it with the
+// file name and line number. Values belong to the key of the last OnKey; the
+// default value has the empty name.
+class RegSink {
+ public:
+  virtual ~RegSink() = default;
+  virtual std::string OnKey(std::u16string_view path) = 0;
+  virtual std::string OnDeleteKey(std::u16string_view path) = 0;
+  virtual std::string OnValue(std::u16string_view name, std::uint32_t type,
+                              std::span<const std::uint8_t> data) = 0;
+  virtual std::string OnDeleteValue(std::u16string_view name) = 0;
+};
+
+// Reads a "REGEDIT4" or "Windows Registry Editor Version 5.00" file, either
+// UTF-16LE with a byte-order mark or 8-bit Windows-1252. Returns "" or
+// "<file_name>:<line>: <what is wrong>"; calls already made on the sink stay
+// made, so a caller that wants all or nothing reads into a scratch tree.
+std::string ReadRegFile(std::span<const std::uint8_t> bytes,
+                        std::string_view file_name, RegSink& sink);
+
+// Builds a Version 5.00 file in UTF-16LE with a byte-order mark and CRLF line
+// ends, laid out as regedit exports it. Keys are written in the order given;
+// each Value belongs to the last Key.
+class RegWriter {
+ public:
+  RegWriter();
+
+  // Answers false, writing nothing, for a path the format can't carry (one
+  // with a line break in it).
+  bool Key(std::u16string_view path);
+  void Value(std::u16string_view name, std::uint32_t type,
+             std::span<const std::uint8_t> data);
+
+  // The finished file; call once, last.
+  std::string Finish();
+
+ private:
+  void Put(char16_t c);
+  void PutAscii(std::string_view s);
+  void PutEscaped(std::u16string_view s);
+  void PutHex(std::size_t line_len, std::span<const std::uint8_t> data);
+
+  std::string out_;  // UTF-16LE bytes
+};
+
+}  // namespace corvane::platform::emulated

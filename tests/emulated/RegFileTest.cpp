@@ -1,0 +1,346 @@
+// The .reg reader and writer on their own: what goes in comes out byte for
+// byte, files written elsewhere (REGEDIT4, 8-bit, hand-edited) read as they
+// mean, and broken files are refused with the line that is wrong.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/emulated/RegFile.h"
+
+namespace corvane::platform::emulated {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// UTF-8 source text to UTF-16 (tests only use well-formed input).
+std::u16string U16(std::string_view s) {
+  std::u16string out;
+  for (std::size_t i = 0; i < s.size();) {
+    const unsigned char c = s[i];
+    char32_t cp;
+    int n;
+    if (c < 0x80)
+      cp = c, n = 1;
+    else if (c < 0xE0)
+      cp = c & 0x1F, n = 2;
+    else if (c < 0xF0)
+      cp = c & 0x0F, n = 3;
+    else
+      cp = c & 0x07, n = 4;
+    for (int k = 1; k < n; ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
+    i += n;
+    if (cp >= 0x10000) {
+      cp -= 0x10000;
+      out.push_back(char16_t(0xD800 + (cp >> 10)));
+      out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
+    } else {
+      out.push_back(char16_t(cp));
+    }
+  }
+  return out;
+}
+
+Bytes Le(std::u16string_view s, bool terminate = true) {
+  Bytes b;
+  for (char16_t c : s) b.push_back(std::uint8_t(c)), b.push_back(c >> 8);
+  if (terminate) b.push_back(0), b.push_back(0);
+  return b;
+}
+
+// A UTF-16LE file with its byte-order mark, from UTF-8 text.
+Bytes Utf16File(std::string_view text) {
+  Bytes b = {0xFF, 0xFE};
+  for (std::uint8_t x : Le(U16(text), false)) b.push_back(x);
+  return b;
+}
+
+Bytes Ansi(std::string_view text) { return Bytes(text.begin(), text.end()); }
+
+std::string Hex(std::span<const std::uint8_t> d) {
+  std::string s;
+  char buf[4];
+  for (auto x : d) std::snprintf(buf, sizeof buf, "%02x", x), s += buf;
+  return s;
+}
+
+std::string Narrow(std::u16string_view s) {
+  std::string out;
+  for (char16_t c : s) {
+    if (c < 0x80) {
+      out += char(c);
+    } else {
+      char buf[8];
+      std::snprintf(buf, sizeof buf, "<%04x>", unsigned(c));
+      out += buf;
+    }
+  }
+  return out;
+}
+
+// Records what the reader reports, one line per call.
+struct Recorder : RegSink {
+  std::vector<std::string> events;
+  std::string fail_on;  // an OnKey path to refuse
+  std::string OnKey(std::u16string_view p) override {
+    events.push_back("K " + Narrow(p));
+    return Narrow(p) == fail_on ? "no such root" : "";
+  }
+  std::string OnDeleteKey(std::u16string_view p) override {
+    events.push_back("-K " + Narrow(p));
+    return {};
+  }
+  std::string OnValue(std::u16string_view n, std::uint32_t t,
+                      std::span<const std::uint8_t> d) override {
+    events.push_back("V " + Narrow(n) + " " + std::to_string(t) + " " + Hex(d));
+    return {};
+  }
+  std::string OnDeleteValue(std::u16string_view n) override {
+    events.push_back("-V " + Narrow(n));
+    return {};
+  }
+};
+
+std::vector<std::string> Read(const Bytes& file) {
+  Recorder r;
+  const std::string err = ReadRegFile(file, "t.reg", r);
+  EXPECT_EQ(err, "");
+  return r.events;
+}
+
+std::string ReadError(const Bytes& file) {
+  Recorder r;
+  return ReadRegFile(file, "t.reg", r);
+}
+
+struct Value {
+  std::u16string name;
+  std::uint32_t type;
+  Bytes data;
+};
+
+// Everything the writer must carry unchanged: each type, data that a quoted
+// string would not reproduce, and names that need escaping.
+std::vector<Value> TrickyValues() {
+  Bytes big(300);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = std::uint8_t(i * 7);
+  return {
+      {u"", 1, Le(u"default")},
+      {u"@", 1, Le(u"a value named @")},
+      {u"plain", 1, Le(u"C:\\Program Files\\\"quoted\"")},
+      {u"empty string", 1, Le(u"")},
+      {u"zero-length sz", 1, {}},
+      {u"unterminated", 1, Le(u"abc", false)},
+      {u"odd size", 1, {0x41, 0x00, 0x42}},
+      {u"embedded nul", 1, Le(std::u16string(u"a\0b", 3))},
+      {u"line breaks", 1, Le(u"one\r\ntwo\nthree")},
+      {U16("ünïcødé ☃ \xF0\x9F\x98\x80"), 1,
+       Le(U16("Ωmega ☃ \xF0\x9F\x98\x80"))},
+      {u"lone surrogate", 1, Le(std::u16string(1, char16_t(0xD800)) + u"x")},
+      {u"back\\slash \"quote\" \r\n name", 1, Le(u"x")},
+      {u"expand", 2, Le(u"%SystemRoot%\\system32")},
+      {u"binary", 3, big},
+      {u"empty binary", 3, {}},
+      {u"dword", 4, {0x78, 0x56, 0x34, 0x12}},
+      {u"dword max", 4, {0xFF, 0xFF, 0xFF, 0xFF}},
+      {u"short dword", 4, {0x01, 0x02, 0x03}},
+      {u"long dword", 4, {1, 2, 3, 4, 5}},
+      {u"big endian", 5, {0x12, 0x34, 0x56, 0x78}},
+      {u"link", 6, Le(u"\\Registry\\Machine", false)},
+      {u"multi", 7, Le(std::u16string(u"one\0two\0", 8))},
+      {u"resource list", 8, {1, 2}},
+      {u"qword", 11, {1, 2, 3, 4, 5, 6, 7, 8}},
+      {u"none", 0, {}},
+      {u"odd type", 0xFFFFFFFFu, {0xAB}},
+  };
+}
+
+TEST(RegFile, EveryValueSurvivesWriteReadWrite) {
+  const std::vector<std::u16string> keys = {
+      u"HKEY_CURRENT_USER\\Software\\Corvane",
+      U16("HKEY_CURRENT_USER\\Software\\Ключ ☃ [brackets]"),
+      u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Empty"};
+  RegWriter w;
+  std::vector<std::string> expected;
+  for (const auto& k : keys) {
+    ASSERT_TRUE(w.Key(k));
+    expected.push_back("K " + Narrow(k));
+    if (&k != &keys.back()) {
+      for (const auto& v : TrickyValues()) {
+        w.Value(v.name, v.type, v.data);
+        expected.push_back("V " + Narrow(v.name) + " " +
+                           std::to_string(v.type) + " " + Hex(v.data));
+      }
+    }
+  }
+  const std::string file = w.Finish();
+  const Bytes bytes(file.begin(), file.end());
+  EXPECT_EQ(Read(bytes), expected);
+
+  // Second generation: reading and writing again gives the same bytes.
+  struct Rewriter : RegSink {
+    RegWriter w;
+    std::string OnKey(std::u16string_view p) override {
+      w.Key(p);
+      return {};
+    }
+    std::string OnDeleteKey(std::u16string_view) override { return "?"; }
+    std::string OnValue(std::u16string_view n, std::uint32_t t,
+                        std::span<const std::uint8_t> d) override {
+      w.Value(n, t, d);
+      return {};
+    }
+    std::string OnDeleteValue(std::u16string_view) override { return "?"; }
+  } again;
+  ASSERT_EQ(ReadRegFile(bytes, "t.reg", again), "");
+  EXPECT_EQ(again.w.Finish(), file);
+}
+
+// The layout regedit and `reg export` produce, so that the file diffs cleanly
+// against theirs and `reg import` takes it.
+TEST(RegFile, WritesTheExportLayout) {
+  Bytes bin;
+  for (int i = 0; i <= 0x32; ++i) bin.push_back(std::uint8_t(i));
+  RegWriter w;
+  w.Key(u"HKEY_CURRENT_USER\\Software\\Probe");
+  w.Value(u"", 2, Le(u"%PATH%;x"));
+  w.Value(u"bin", 3, bin);
+  w.Value(u"d", 4, Bytes{0x78, 0x56, 0x34, 0x12});
+  w.Value(u"s", 1, Le(u"a\\b\"c"));
+  w.Value(u"z", 4, Bytes{0x00, 0x01});
+  w.Key(u"HKEY_CURRENT_USER\\Software\\Probe\\sub");
+  const std::string file = w.Finish();
+  const Bytes expected = Utf16File(
+      "Windows Registry Editor Version 5.00\r\n"
+      "\r\n"
+      "[HKEY_CURRENT_USER\\Software\\Probe]\r\n"
+      "@=hex(2):25,00,50,00,41,00,54,00,48,00,25,00,3b,00,78,00,00,00\r\n"
+      "\"bin\"=hex:00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,"
+      "12,13,14,15,16,\\\r\n"
+      "  17,18,19,1a,1b,1c,1d,1e,1f,20,21,22,23,24,25,26,27,28,29,2a,2b,2c,"
+      "2d,2e,2f,\\\r\n"
+      "  30,31,32\r\n"
+      "\"d\"=dword:12345678\r\n"
+      "\"s\"=\"a\\\\b\\\"c\"\r\n"
+      "\"z\"=hex(4):00,01\r\n"
+      "\r\n"
+      "[HKEY_CURRENT_USER\\Software\\Probe\\sub]\r\n"
+      "\r\n");
+  EXPECT_EQ(Bytes(file.begin(), file.end()), expected);
+}
+
+TEST(RegFile, RefusesKeyNamesWithLineBreaks) {
+  RegWriter w;
+  EXPECT_FALSE(w.Key(u"HKEY_CURRENT_USER\\a\nb"));
+  EXPECT_TRUE(w.Key(u"HKEY_CURRENT_USER\\ok"));
+}
+
+TEST(RegFile, ReadsRegedit4InTheAnsiCodePage) {
+  // 0x80 is the euro sign and 0xE9 'é' in Windows-1252; hex(2) and hex(7)
+  // bytes are ANSI too, widened to UTF-16, while hex(3) stays as it is.
+  const Bytes file = Ansi(
+      "REGEDIT4\r\n\r\n"
+      "[HKEY_CURRENT_USER\\Caf\xE9]\r\n"
+      "\"pr\xE9x\"=\"\x80 5\"\r\n"
+      "\"e\"=hex(2):41,80,00\r\n"
+      "\"m\"=hex(7):61,00,00\r\n"
+      "\"b\"=hex:80,e9\r\n"
+      "\"d\"=dword:1\r\n");
+  EXPECT_EQ(Read(file),
+            (std::vector<std::string>{
+                "K HKEY_CURRENT_USER\\Caf<00e9>",
+                "V pr<00e9>x 1 ac20200035000000", "V e 2 4100ac200000",
+                "V m 7 610000000000", "V b 3 80e9", "V d 4 01000000"}));
+}
+
+TEST(RegFile, ReadsVersion5InEightBitsAndUtf16Alike) {
+  const std::string text =
+      "Windows Registry Editor Version 5.00\n"
+      "; a comment line\n"
+      "  [HKEY_CURRENT_USER\\A]  \n"
+      "\"x\" = \"1\\r\\n2\\q\"  ; trailing comment\n"
+      "\"bin\"=hex:01,02,\\\n"
+      "    03,\\\n"
+      "  04\n"
+      "\"t\"=hex(b):1,2,3,4,5,6,7,8\n"
+      "\"gone\"=-\n"
+      "[-HKEY_CURRENT_USER\\B]\n"
+      "[HKEY_CURRENT_USER\\C]\r"
+      "@=DWORD:ABCDEF\r";
+  const std::vector<std::string> expected = {"K HKEY_CURRENT_USER\\A",
+                                             "V x 1 31000d000a00320071000000",
+                                             "V bin 3 01020304",
+                                             "V t 11 0102030405060708",
+                                             "-V gone",
+                                             "-K HKEY_CURRENT_USER\\B",
+                                             "K HKEY_CURRENT_USER\\C",
+                                             "V  4 efcdab00"};
+  EXPECT_EQ(Read(Ansi(text)), expected);
+  EXPECT_EQ(Read(Utf16File(text)), expected);
+}
+
+TEST(RegFile, ReportsTheLineThatIsWrong) {
+  const std::string head = "Windows Registry Editor Version 5.00\r\n\r\n";
+  const std::string key = "[HKEY_CURRENT_USER\\A]\r\n";
+  struct Case {
+    std::string text;
+    std::string error;
+  };
+  const std::vector<Case> cases = {
+      {"", "t.reg:1: not a registry file"},
+      {"REGEDIT5\r\n", "t.reg:1: not a registry file"},
+      {"\r\n\r\nhello\r\n", "t.reg:3: not a registry file"},
+      {head + "junk\r\n", "t.reg:3: expected '[key]'"},
+      {head + "[HKEY_CURRENT_USER\\A\r\n", "t.reg:3: missing ']'"},
+      {head + "[HKEY_CURRENT_USER\\A] x\r\n",
+       "t.reg:3: unexpected text after ']'"},
+      {head + "[]\r\n", "t.reg:3: empty key name"},
+      {head + "\"v\"=dword:1\r\n", "t.reg:3: value outside a key"},
+      {head + key + "\"v=dword:1\r\n", "t.reg:4: missing '\"'"},
+      {head + key + "\"v\" dword:1\r\n", "t.reg:4: expected '='"},
+      {head + key + "\"v\"=\"abc\r\n", "t.reg:4: missing '\"'"},
+      {head + key + "\"v\"=\"abc\" x\r\n", "t.reg:4: unexpected text"},
+      {head + key + "\"v\"=dword:\r\n", "t.reg:4: expected hex digits"},
+      {head + key + "\"v\"=dword:123456789\r\n", "t.reg:4: more than 8"},
+      {head + key + "\"v\"=dword:12x\r\n", "t.reg:4: unexpected text"},
+      {head + key + "\"v\"=qword:1\r\n", "t.reg:4: unknown value data"},
+      {head + key + "\"v\"=hex():00\r\n", "t.reg:4: expected a hex type"},
+      {head + key + "\"v\"=hex(4):00\r\n\"w\"=hex(1)00\r\n",
+       "t.reg:5: expected ':'"},
+      {head + key + "\"v\"=hex:00,\\\r\n  01,zz\r\n",
+       "t.reg:5: expected a hex byte"},
+      {head + key + "\"v\"=hex:00 01\r\n", "t.reg:4: expected ','"},
+      {head + key + "\"v\"=hex:001\r\n", "t.reg:4: expected ','"},
+      {head + key + "\"v\"=hex:00,\\ x\r\n",
+       "t.reg:4: unexpected text after '\\'"},
+      {head + key + "\"v\"=- x\r\n", "t.reg:4: unexpected text after '-'"},
+      {head + "[-HKEY_CURRENT_USER\\A]\r\n\"v\"=\"x\"\r\n",
+       "t.reg:4: value outside a key"},
+  };
+  for (const auto& c : cases) {
+    for (bool utf16 : {false, true}) {
+      const std::string err =
+          ReadError(utf16 ? Utf16File(c.text) : Ansi(c.text));
+      EXPECT_EQ(err.rfind(c.error, 0), 0u)
+          << (utf16 ? "UTF-16: " : "8-bit: ") << c.text << "\n got: " << err;
+    }
+  }
+}
+
+TEST(RegFile, ReportsSinkRefusalsAndTruncatedUtf16) {
+  Recorder r;
+  r.fail_on = "HKEY_NOWHERE\\x";
+  EXPECT_EQ(
+      ReadRegFile(Ansi("REGEDIT4\n\n[HKEY_CURRENT_USER]\n[HKEY_NOWHERE\\x]\n"),
+                  "h.reg", r),
+      "h.reg:4: no such root");
+
+  Bytes odd = Utf16File("Windows Registry Editor Version 5.00\r\n\r\n");
+  odd.push_back('[');
+  EXPECT_EQ(ReadError(odd),
+            "t.reg:3: the file ends in the middle of a UTF-16 character");
+}
+
+}  // namespace
+}  // namespace corvane::platform::emulated
