@@ -1,13 +1,15 @@
 // Entry point of corvane.exe: a GUI-subsystem program without a window that
 // runs the repair once. A failure is shown in a message box titled with the
 // error's source; the exit status is then 1.
-// clang-format off
-#include <windows.h>
-// clang-format on
-
+//
+// Our headers come before <windows.h>, whose macros would rewrite the
+// platform constants they declare.
 #include "app/MainApp.h"
 #include "app/Report.h"
 #include "errors/RaisedError.h"
+// clang-format off
+#include <windows.h>
+// clang-format on
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
   int status = 0;
