@@ -57,14 +57,14 @@ LONG Decode(DWORD type, DWORD size, DataQuery query, Variant& vValue) {
           query(reinterpret_cast<BYTE*>(buffer.data()), &filled);
       // The size query may announce more than the data query delivers (the
       // value shrank in between, or the system sized the text before
-      // converting it to ANSI); the undelivered tail is not part of the text.
-      const std::size_t used =
+      // converting it to ANSI): the undelivered tail is not part of the text.
+      // Of what was delivered, only a final NUL is the terminator; a text
+      // stored without one keeps its last character.
+      std::size_t used =
           status == platform::ERROR_SUCCESS ? std::min(filled, size) : size;
-      std::wstring text;
-      if (used > 0) {
-        text =
-            platform::AnsiToWide(std::string_view(buffer).substr(0, used - 1));
-      }
+      if (used > 0 && buffer[used - 1] == '\0') --used;
+      std::wstring text =
+          platform::AnsiToWide(std::string_view(buffer).substr(0, used));
       if (type == platform::REG_EXPAND_SZ) text = ExpandEnvStrings(text);
       vValue = Variant(std::move(text));
       return status;
