@@ -1,0 +1,66 @@
+// The emulated ANSI code page: Windows-1252. Bytes 0x00-0x7F and 0xA0-0xFF
+// are their own code points; 0x80-0x9F carry the typographic characters
+// Windows puts there, and the five bytes it leaves undefined map to the C1
+// control of the same value, as MultiByteToWideChar does. A character
+// outside the code page becomes "?" (no best-fit guessing: a wrong letter is
+// worse than an obvious placeholder).
+#include <array>
+#include <string>
+#include <string_view>
+
+#include "platform/Platform.h"
+
+namespace corvane::platform {
+namespace {
+
+constexpr std::array<char16_t, 32> kHighBlock = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+// The byte for code point c, or '?' when the code page has none.
+char EncodeOne(char32_t c) {
+  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+  for (std::size_t i = 0; i < kHighBlock.size(); ++i) {
+    if (kHighBlock[i] == c) return static_cast<char>(0x80 + i);
+  }
+  return '?';
+}
+
+bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c < 0xDC00; }
+bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c < 0xE000; }
+
+}  // namespace
+
+std::string WideToAnsi(std::wstring_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char32_t c = static_cast<char32_t>(text[i]);
+    // With 16-bit wchar_t a character beyond the BMP is two units; it is one
+    // character, so it becomes one "?".
+    if (sizeof(wchar_t) == 2 && IsHighSurrogate(c) && i + 1 < text.size() &&
+        IsLowSurrogate(static_cast<char32_t>(text[i + 1]))) {
+      ++i;
+      out += '?';
+      continue;
+    }
+    out += EncodeOne(c);
+  }
+  return out;
+}
+
+std::wstring AnsiToWide(std::string_view text) {
+  std::wstring out;
+  out.reserve(text.size());
+  for (char ch : text) {
+    const auto b = static_cast<unsigned char>(ch);
+    out +=
+        static_cast<wchar_t>(b >= 0x80 && b < 0xA0 ? kHighBlock[b - 0x80] : b);
+  }
+  return out;
+}
+
+}  // namespace corvane::platform
