@@ -1,0 +1,163 @@
+// CRegNode where only the emulated registry can go: denied access rights,
+// the handle table, and handles that die under a node.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+
+#include "errors/MErrors.h"
+#include "errors/RaisedError.h"
+#include "platform/emulated/TestHooks.h"
+#include "registry/CRegItem.h"
+#include "registry/CRegNode.h"
+#include "registry/IUseRegItems.h"
+#include "support/ScratchKey.h"
+
+namespace corvane {
+namespace {
+
+using namespace platform;
+namespace hooks = platform::emulated;
+
+std::int32_t RaisedBy(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const RaisedError& e) {
+    return e.Number();
+  }
+  return 0;
+}
+
+std::int32_t Api(LONG status) { return MErrors::ApiToCom(status); }
+
+class CRegNodeEmulatedTest : public ::testing::Test {
+ protected:
+  ~CRegNodeEmulatedTest() override { hooks::ClearDenials(); }
+
+  std::wstring PathOf(const std::string& relative = "") const {
+    return AnsiToWide(relative.empty() ? scratch_.Path()
+                                       : scratch_.Path() + "\\" + relative);
+  }
+  void MakeKey(const std::string& relative) {
+    RegCloseKey(scratch_.CreateKey(relative));
+  }
+  void Deny(const std::string& relative, REGSAM rights) {
+    hooks::DenyAccess(HKEY_CURRENT_USER,
+                      (scratch_.Path() + "\\" + relative).c_str(), rights);
+  }
+
+  testing::ScratchKey scratch_;
+};
+
+TEST_F(CRegNodeEmulatedTest, ReTargetingHoldsAtMostOneHandle) {
+  MakeKey("A");
+  MakeKey("B");
+  const std::size_t before = hooks::OpenHandleCount();
+  {
+    const auto node = CRegNode::New();
+    const std::wstring paths[] = {PathOf("A"), PathOf("B")};
+    for (int i = 0; i < 100000; ++i) node->Create(paths[i % 2]);
+    EXPECT_LE(hooks::OpenHandleCount(), before + 1);
+
+    for (int i = 0; i < 1000; ++i) {
+      node->SetKey(HKEY_CURRENT_USER, PathOf("A"));
+      node->SetKey(node->Key());
+      node->SetKey(scratch_.Handle(), 1);
+    }
+    EXPECT_LE(hooks::OpenHandleCount(), before + 1);
+
+    // A failed open leaves the null handle, and the old one closed.
+    for (int i = 0; i < 1000; ++i) {
+      RaisedBy([&] { node->Create(PathOf("A")); });
+      RaisedBy([&] { node->Create(PathOf("Missing")); });
+    }
+    EXPECT_EQ(hooks::OpenHandleCount(), before);
+  }
+  EXPECT_EQ(hooks::OpenHandleCount(), before);
+}
+
+TEST_F(CRegNodeEmulatedTest, EveryNodeAndItemGivesItsHandleBack) {
+  MakeKey("Tree\\Leaf");
+  const std::size_t before = hooks::OpenHandleCount();
+  {
+    const auto node = CRegNode::New();
+    node->Create(PathOf());
+    node->AddItem(1, L"v");
+    const auto child = node->AddNode(L"New\\Deeper");
+    const auto item = child->Items();
+    IUseRegItems use;
+    node->WalkAllNodes(use, node, 0);
+    node->WalkItems(use, 0);
+    node->RemoveNode(L"Tree");
+    node->SetKey(Variant(static_cast<std::int32_t>(HKEY_LOCAL_MACHINE)));
+  }
+  EXPECT_EQ(hooks::OpenHandleCount(), before);
+}
+
+TEST_F(CRegNodeEmulatedTest, AnOpenRefusedByTheKeyKeepsTheNewName) {
+  MakeKey("Locked");
+  Deny("Locked", KEY_SET_VALUE);
+  const auto node = CRegNode::New();
+  node->Create(PathOf());
+  EXPECT_EQ(RaisedBy([&] { node->Create(PathOf("Locked")); }),
+            Api(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(node->Name(), PathOf("Locked"));
+  EXPECT_EQ(node->Key(), Variant(0));
+  EXPECT_EQ(RaisedBy([&] { node->AddItem(1); }), Api(ERROR_INVALID_HANDLE));
+
+  // Asking for less than was refused opens the key.
+  node->Create(PathOf("Locked"), HKEY_CURRENT_USER, KEY_READ);
+  EXPECT_EQ(node->ItemCount(), 0);
+  EXPECT_EQ(RaisedBy([&] { node->Nodes(0); }), Api(ERROR_NO_MORE_ITEMS));
+}
+
+TEST_F(CRegNodeEmulatedTest, ChildrenInheritTheAccessThatMayBeRefused) {
+  MakeKey("Locked");
+  Deny("Locked", KEY_SET_VALUE);
+  const auto node = CRegNode::New();
+  node->Create(PathOf());
+  EXPECT_EQ(RaisedBy([&] { node->Nodes(L"Locked"); }),
+            Api(ERROR_ACCESS_DENIED));
+  node->SetAccess(KEY_READ);
+  EXPECT_EQ(node->Nodes(L"Locked")->Access(), KEY_READ);
+}
+
+TEST_F(CRegNodeEmulatedTest, RemoveNodeAnswersFalseWhenDeleteIsDenied) {
+  MakeKey("Keep");
+  MakeKey("Tree\\Locked");
+  Deny("Keep", DELETE);
+  Deny("Tree\\Locked", DELETE);
+  const auto node = CRegNode::New();
+  node->Create(PathOf());
+  node->SetAccess(KEY_READ);  // the child must open at all to be deleted
+  EXPECT_FALSE(node->RemoveNode(L"Keep"));
+  EXPECT_FALSE(node->RemoveNode(L"Tree"));
+  EXPECT_EQ(node->Nodes(L"Tree")->Name(), L"Tree");
+  EXPECT_EQ(node->Nodes(L"Keep")->Name(), L"Keep");
+}
+
+TEST_F(CRegNodeEmulatedTest, AddNodeRaisesWhenTheParentRefusesChildren) {
+  MakeKey("Closed");
+  Deny("Closed", KEY_CREATE_SUB_KEY);
+  const auto node = CRegNode::New();
+  node->Create(PathOf("Closed"), HKEY_CURRENT_USER, KEY_READ);
+  EXPECT_EQ(RaisedBy([&] { node->AddNode(L"Child"); }),
+            Api(ERROR_ACCESS_DENIED));
+  EXPECT_EQ(RaisedBy([&] { node->Nodes(L"Child"); }),
+            Api(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(CRegNodeEmulatedTest, AFailedCloseInADestructorIsDropped) {
+  auto node = CRegNode::New();
+  node->Create(PathOf());
+  auto item = node->Items();
+  // Throwing the registry away invalidates every open handle.
+  hooks::ResetRegistry();
+  EXPECT_NO_THROW({
+    item.reset();
+    node.reset();
+  });
+}
+
+}  // namespace
+}  // namespace corvane
