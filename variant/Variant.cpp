@@ -3,6 +3,7 @@
 // share elements.
 #include "variant/Variant.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -120,6 +121,33 @@ Parse ParseRadix(std::wstring_view digits, unsigned radix, double* out) {
   return Parse::kNumber;
 }
 
+// Roughly the power of ten of a validated number's leading digit: positive
+// for values of 1 and above, negative for fractions.
+long DecimalMagnitude(const std::string& ascii) {
+  const std::size_t e = ascii.find('e');
+  const std::string mantissa = ascii.substr(0, e);
+  long exponent = 0;
+  if (e != std::string::npos) {
+    // Clamp: the digits only need to tell a large exponent from a small one.
+    const char* p = ascii.c_str() + e + 1;
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+') ++p;
+    for (; *p; ++p) exponent = std::min(exponent * 10 + (*p - '0'), 100000L);
+    if (negative) exponent = -exponent;
+  }
+  const std::size_t point = mantissa.find('.');
+  const std::string whole = mantissa.substr(0, point);
+  const std::size_t firstWhole = whole.find_first_not_of("-0");
+  if (firstWhole != std::string::npos) {
+    return static_cast<long>(whole.size() - firstWhole) + exponent;
+  }
+  const std::string fraction =
+      point == std::string::npos ? "" : mantissa.substr(point + 1);
+  const std::size_t firstFraction = fraction.find_first_not_of('0');
+  if (firstFraction == std::string::npos) return -100000;  // zero
+  return exponent - static_cast<long>(firstFraction);
+}
+
 // A number as text: blanks around it, an optional sign, digits with an
 // optional decimal point and an optional exponent. Deliberately narrower
 // than strtod: no "inf", "nan" or C hex floats, and no locale.
@@ -165,9 +193,10 @@ Parse ParseNumber(std::wstring_view text, double* out) {
   const auto [end, ec] =
       std::from_chars(ascii.data(), ascii.data() + ascii.size(), value);
   if (ec == std::errc::result_out_of_range) {
-    // Underflow is a number too small to matter, overflow is out of range.
-    return std::fabs(value) < 1.0 ? (*out = 0.0, Parse::kNumber)
-                                  : Parse::kOutOfRange;
+    // from_chars doesn't say which way it fell out of range. Underflow is a
+    // number too small to matter; overflow is out of range.
+    *out = 0.0;
+    return DecimalMagnitude(ascii) > 0 ? Parse::kOutOfRange : Parse::kNumber;
   }
   if (ec != std::errc() || end != ascii.data() + ascii.size()) {
     return Parse::kNotANumber;
