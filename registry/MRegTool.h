@@ -17,6 +17,11 @@ using platform::HKEY;
 // Reads the value `sName` of `hKey` into `vValue`. A value that can't be
 // sized (missing, bad handle, denied) answers 0 with `vValue` untouched.
 // `sName` is set again from its ANSI form after each registry call.
+// A 32-bit type stored with a size other than 4 reads as its first four
+// bytes (a short one zero-filled above); the data query is offered room for
+// the whole value, never just the field. A string is the text the data query
+// delivered, less one terminating NUL if it has one; a string type of size 0
+// raises 5.
 std::int32_t ReadValue(HKEY hKey, std::wstring& sName, Variant& vValue);
 // Reads the value at position `iIndex` (0 first) with its stored name.
 std::int32_t ReadValueAt(HKEY hKey, const std::int32_t& iIndex,
