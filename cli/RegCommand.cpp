@@ -1,0 +1,123 @@
+// corvane-reg's command dispatch, its usage texts, and the one place where a
+// failure becomes "ERROR: ..." and exit status 1.
+#include "cli/RegCommand.h"
+
+#include <array>
+
+#include "cli/RegCommon.h"
+#include "cli/TextCodec.h"
+#include "errors/MErrors.h"
+#include "errors/RaisedError.h"
+
+namespace corvane::cli {
+
+namespace {
+
+struct Command {
+  const wchar_t* name;
+  int (*run)(const std::vector<std::wstring>&, RegConsole&);
+  const wchar_t* usage;
+};
+
+constexpr std::array<Command, 5> kCommands = {{
+    {L"QUERY", Query,
+     L"corvane-reg QUERY KEY [/v NAME | /ve] [/s] [/f TEXT]\n"
+     L"\n"
+     L"  KEY      ROOT[\\PATH]; ROOT is HKLM, HKCU, HKCR, HKU or HKCC (or\n"
+     L"           HKEY_LOCAL_MACHINE and the other long forms)\n"
+     L"  /v NAME  only the value NAME\n"
+     L"  /ve      only the default value\n"
+     L"  /s       the whole tree below KEY\n"
+     L"  /f TEXT  keys and values whose name or data holds TEXT (any case)\n"},
+    {L"ADD", Add,
+     L"corvane-reg ADD KEY [/v NAME | /ve] [/t TYPE] [/s SEP] [/d DATA] [/f]\n"
+     L"\n"
+     L"  Creates KEY (every missing level) and writes one value.\n"
+     L"  /v NAME  the value to write; without /v or /ve, the default value\n"
+     L"  /t TYPE  REG_SZ (the default), REG_EXPAND_SZ, REG_MULTI_SZ,\n"
+     L"           REG_DWORD, REG_DWORD_BIG_ENDIAN, REG_QWORD, REG_BINARY,\n"
+     L"           REG_NONE\n"
+     L"  /s SEP   the character between the strings of a REG_MULTI_SZ\n"
+     L"           (default \\0)\n"
+     L"  /d DATA  the data: text, a number (decimal or 0x hexadecimal), or\n"
+     L"           hexadecimal digits for REG_BINARY\n"
+     L"  /f       overwrite an existing value without asking\n"},
+    {L"DELETE", Delete,
+     L"corvane-reg DELETE KEY [/v NAME | /ve | /va] [/f]\n"
+     L"\n"
+     L"  Without /v, /ve or /va, deletes KEY with everything below it.\n"
+     L"  /v NAME  the value NAME\n"
+     L"  /ve      the default value\n"
+     L"  /va      every value of KEY\n"
+     L"  /f       delete without asking\n"},
+    {L"EXPORT", Export,
+     L"corvane-reg EXPORT KEY FILE [/y]\n"
+     L"\n"
+     L"  Writes KEY and its tree to FILE as a regedit .reg file.\n"
+     L"  /y       overwrite FILE without asking\n"},
+    {L"IMPORT", Import,
+     L"corvane-reg IMPORT FILE\n"
+     L"\n"
+     L"  Applies a .reg file (REGEDIT4 or Version 5.00). A file with a\n"
+     L"  mistake in it changes nothing.\n"},
+}};
+
+constexpr wchar_t kOverview[] =
+    L"corvane-reg QUERY | ADD | DELETE | EXPORT | IMPORT ...\n"
+    L"\n"
+    L"Type \"corvane-reg COMMAND /?\" for the options of a command.\n";
+
+bool IsHelp(const std::wstring& arg) { return arg == L"/?" || arg == L"-?"; }
+
+// The system's text for a raised error, without the line break the system
+// ends it with.
+std::wstring MessageOf(const RaisedError& error) {
+  if (error.Number() == MErrors::ApiToCom(platform::ERROR_FILE_NOT_FOUND)) {
+    return kNotFound;
+  }
+  std::wstring text = error.Description();
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' ||
+                           text.back() == L' ')) {
+    text.pop_back();
+  }
+  if (text.empty()) text = L"Error " + std::to_wstring(error.Number()) + L".";
+  return text;
+}
+
+}  // namespace
+
+int RunRegCommand(const std::vector<std::wstring>& args, RegConsole& console) {
+  if (args.empty()) {
+    console.Err(
+        L"ERROR: Invalid syntax.\nType \"corvane-reg /?\" for usage.\n");
+    return 1;
+  }
+  if (args.size() == 1 && IsHelp(args[0])) {
+    console.Out(kOverview);
+    return 0;
+  }
+  const std::wstring word = AsciiUpper(args[0]);
+  for (const Command& command : kCommands) {
+    if (word != command.name) continue;
+    const std::vector<std::wstring> rest(args.begin() + 1, args.end());
+    if (rest.size() == 1 && IsHelp(rest[0])) {
+      console.Out(command.usage);
+      return 0;
+    }
+    try {
+      return command.run(rest, console);
+    } catch (const CommandFailure& failure) {
+      console.Err(L"ERROR: " + failure.message + L"\n");
+    } catch (const RaisedError& error) {
+      console.Err(L"ERROR: " + MessageOf(error) + L"\n");
+    } catch (const std::exception& error) {
+      // Out of memory, mostly: nothing the user can fix, but no crash.
+      console.Err(L"ERROR: " + Utf8ToWide(error.what()) + L"\n");
+    }
+    return 1;
+  }
+  console.Err(L"ERROR: Invalid syntax.\nType \"corvane-reg /?\" for usage.\n");
+  return 1;
+}
+
+}  // namespace corvane::cli

@@ -1,0 +1,27 @@
+// corvane-reg: reg's command language (query, add, delete, export, import)
+// over the registry object model. RunRegCommand is the whole tool; the entry
+// point only converts the arguments and the output for its console.
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvane::cli {
+
+// Where a command writes and whom it asks. Lines end in "\n"; the entry point
+// makes them whatever its console wants.
+class RegConsole {
+ public:
+  virtual ~RegConsole() = default;
+  virtual void Out(std::wstring_view text) = 0;
+  virtual void Err(std::wstring_view text) = 0;
+  // Puts the yes/no `question` to the user; true for yes.
+  virtual bool Confirm(std::wstring_view question) = 0;
+};
+
+// `args` are the arguments after the program name. Answers the exit status:
+// 0 on success, 1 on failure (with "ERROR: ..." on Err), as reg does.
+int RunRegCommand(const std::vector<std::wstring>& args, RegConsole& console);
+
+}  // namespace corvane::cli
