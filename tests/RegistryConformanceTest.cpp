@@ -1,0 +1,695 @@
+// How the registry functions answer, checked the same way against the
+// emulated registry and, in the Windows build, against the system's own (run
+// under Wine). Only platform/Platform.h and a scratch key are used, so a case
+// that passes on both says the emulation behaves as the system does.
+//
+// Where Windows and Wine are known to differ, the case says which it follows.
+// Cases that would hand the system a NULL it dereferences run on the
+// emulated backend only.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "support/ScratchKey.h"
+
+namespace corvane::platform {
+namespace {
+
+using testing::ScratchKey;
+
+std::vector<BYTE> Bytes(std::string_view text) {
+  return std::vector<BYTE>(text.begin(), text.end());
+}
+
+// A string value as the model writes one: the ANSI text and its NUL.
+LONG SetString(HKEY key, const char* name, std::string_view text,
+               DWORD type = REG_SZ) {
+  std::string data(text);
+  return RegSetValueExA(key, name, 0, type,
+                        reinterpret_cast<const BYTE*>(data.c_str()),
+                        static_cast<DWORD>(data.size() + 1));
+}
+
+LONG SetDword(HKEY key, const char* name, DWORD value) {
+  return RegSetValueExA(key, name, 0, REG_DWORD,
+                        reinterpret_cast<const BYTE*>(&value), sizeof value);
+}
+
+bool KeyExists(HKEY parent, const char* path) {
+  HKEY key = 0;
+  if (RegOpenKeyExA(parent, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
+// The names of a key's subkeys, by position.
+std::vector<std::string> SubkeyNames(HKEY key) {
+  std::vector<std::string> names;
+  for (DWORD i = 0;; ++i) {
+    char name[256];
+    DWORD length = sizeof name;
+    if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr,
+                      nullptr) != ERROR_SUCCESS) {
+      break;
+    }
+    names.emplace_back(name, length);
+  }
+  return names;
+}
+
+class RegistryConformance : public ::testing::Test {
+ protected:
+  HKEY Scratch() const { return scratch_.Handle(); }
+  HKEY Open(const char* path, REGSAM access) {
+    HKEY key = 0;
+    EXPECT_EQ(RegOpenKeyExA(Scratch(), path, 0, access, &key), ERROR_SUCCESS)
+        << path;
+    return key;
+  }
+
+  ScratchKey scratch_;
+};
+
+TEST_F(RegistryConformance, CreateReportsEachLevelAndOpensWhatExists) {
+  HKEY key = 0;
+  DWORD disposition = 0;
+  ASSERT_EQ(RegCreateKeyExA(Scratch(), "One\\Two\\Three", 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, DWORD{REG_CREATED_NEW_KEY});
+  EXPECT_NE(key, 0u);
+  EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
+  EXPECT_TRUE(KeyExists(Scratch(), "One\\Two"));
+
+  // Doubled and trailing backslashes name the same key.
+  ASSERT_EQ(RegCreateKeyExA(Scratch(), "one\\\\TWO\\three\\", 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, DWORD{REG_OPENED_EXISTING_KEY});
+  RegCloseKey(key);
+  EXPECT_EQ(SubkeyNames(Scratch()), std::vector<std::string>{"One"});
+
+  // The disposition is optional.
+  ASSERT_EQ(RegCreateKeyExA(Scratch(), "Four", 0, nullptr, 0, KEY_READ, nullptr,
+                            &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+TEST_F(RegistryConformance, NamesAreCasePreservingAndCaseInsensitive) {
+  RegCloseKey(scratch_.CreateKey("MixedCase"));
+  HKEY key = Open("MIXEDcase", KEY_ALL_ACCESS);
+  ASSERT_EQ(SetString(key, "ValueName", "x"), ERROR_SUCCESS);
+  DWORD size = 0;
+  EXPECT_EQ(
+      RegQueryValueExA(key, "valuename", nullptr, nullptr, nullptr, &size),
+      ERROR_SUCCESS);
+  EXPECT_EQ(size, 2u);
+  // A later write under another case keeps the first spelling.
+  ASSERT_EQ(SetString(key, "VALUENAME", "yy"), ERROR_SUCCESS);
+  char name[32];
+  DWORD nameLength = sizeof name;
+  ASSERT_EQ(RegEnumValueA(key, 0, name, &nameLength, nullptr, nullptr, nullptr,
+                          nullptr),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(name, "ValueName");
+  RegCloseKey(key);
+  EXPECT_EQ(SubkeyNames(Scratch()), std::vector<std::string>{"MixedCase"});
+
+  // Latin-1 letters fold too.
+  RegCloseKey(scratch_.CreateKey("\xC9t\xE9"));  // "Été"
+  EXPECT_TRUE(KeyExists(Scratch(), "\xE9T\xC9"));
+}
+
+TEST_F(RegistryConformance, SubkeysEnumerateInCaseInsensitiveOrder) {
+  // Compared in uppercase: "_" (0x5F) sorts after every letter, which it
+  // would not if names were folded to lowercase.
+  for (const char* name : {"b", "_x", "C", "A", "a1"}) {
+    RegCloseKey(scratch_.CreateKey(name));
+  }
+  EXPECT_EQ(SubkeyNames(Scratch()),
+            (std::vector<std::string>{"A", "a1", "b", "C", "_x"}));
+}
+
+TEST_F(RegistryConformance, EmptySubkeyGivesTheRootBackOrANewHandle) {
+  for (HKEY root : {HKEY_CLASSES_ROOT, HKEY_CURRENT_USER, HKEY_LOCAL_MACHINE}) {
+    for (const char* subkey : {static_cast<const char*>(nullptr), ""}) {
+      HKEY key = 0;
+      EXPECT_EQ(RegOpenKeyExA(root, subkey, 0, KEY_READ, &key), ERROR_SUCCESS);
+      EXPECT_EQ(key, root);
+      key = 0;
+      EXPECT_EQ(RegCreateKeyExA(root, subkey, 0, nullptr, 0, KEY_READ, nullptr,
+                                &key, nullptr),
+                ERROR_SUCCESS);
+      EXPECT_EQ(key, root);
+    }
+    // Closing a predefined key is always allowed and changes nothing.
+    EXPECT_EQ(RegCloseKey(root), ERROR_SUCCESS);
+  }
+
+  // On an ordinary handle: a second handle to the same key.
+  HKEY again = 0;
+  ASSERT_EQ(RegOpenKeyExA(Scratch(), nullptr, 0, KEY_ALL_ACCESS, &again),
+            ERROR_SUCCESS);
+  EXPECT_NE(again, Scratch());
+  ASSERT_EQ(SetDword(again, "seen", 7), ERROR_SUCCESS);
+  DWORD value = 0, size = sizeof value;
+  EXPECT_EQ(RegQueryValueExA(Scratch(), "seen", nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(&value), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(value, 7u);
+  EXPECT_EQ(RegCloseKey(again), ERROR_SUCCESS);
+  EXPECT_EQ(
+      RegQueryValueExA(Scratch(), "seen", nullptr, nullptr, nullptr, nullptr),
+      ERROR_SUCCESS);
+}
+
+TEST_F(RegistryConformance, PathFormsAndLimits) {
+  RegCloseKey(scratch_.CreateKey("Here"));
+  const std::string relative = scratch_.Path() + "\\Here";
+  struct Case {
+    HKEY root;
+    std::string path;
+    LONG status;
+  } cases[] = {
+      {Scratch(), "Here", ERROR_SUCCESS},
+      {Scratch(), "Missing", ERROR_FILE_NOT_FOUND},
+      {Scratch(), "Here\\Missing", ERROR_FILE_NOT_FOUND},
+      {Scratch(), "\\Here", ERROR_BAD_PATHNAME},
+      {HKEY_CURRENT_USER, relative, ERROR_SUCCESS},
+      {HKEY_CURRENT_USER, "\\" + relative, ERROR_BAD_PATHNAME},
+      // HKEY_CLASSES_ROOT alone accepts a leading backslash.
+      {HKEY_CLASSES_ROOT, "\\AppID", ERROR_SUCCESS},
+      {HKEY_CLASSES_ROOT, "AppID", ERROR_SUCCESS},
+      {Scratch(), std::string(255, 'k'), ERROR_FILE_NOT_FOUND},
+      {Scratch(), std::string(256, 'k'), ERROR_INVALID_PARAMETER},
+      {Scratch(), "Here\\" + std::string(256, 'k'), ERROR_INVALID_PARAMETER},
+  };
+  for (const Case& c : cases) {
+    HKEY key = 0xDEAD;
+    EXPECT_EQ(RegOpenKeyExA(c.root, c.path.c_str(), 0, KEY_READ, &key),
+              c.status)
+        << c.path.substr(0, 40);
+    if (c.status == ERROR_SUCCESS) {
+      EXPECT_NE(key, 0u);
+      RegCloseKey(key);
+    } else {
+      EXPECT_EQ(key, 0u) << "a failed open leaves the null handle";
+    }
+  }
+
+  // Creating follows the same rules; nothing is made on failure.
+  for (const char* bad : {"\\Lead", "Fine\\"}) {
+    HKEY key = 0;
+    const LONG status = RegCreateKeyExA(Scratch(), bad, 0, nullptr, 0,
+                                        KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (bad[0] == '\\') {
+      EXPECT_EQ(status, ERROR_BAD_PATHNAME);
+      EXPECT_EQ(key, 0u);
+    } else {
+      EXPECT_EQ(status, ERROR_SUCCESS);
+      RegCloseKey(key);
+    }
+  }
+  const std::string longName = "Made\\" + std::string(256, 'k');
+  HKEY key = 0;
+  EXPECT_EQ(RegCreateKeyExA(Scratch(), longName.c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_FALSE(KeyExists(Scratch(), "Made"));
+  EXPECT_FALSE(KeyExists(Scratch(), "Lead"));
+}
+
+TEST_F(RegistryConformance, QueryValueSizesTypesAndShortBuffers) {
+  const DWORD dword = 0x01020304;
+  const BYTE binary[] = {0, 1, 2, 0xFF, 0};
+  const char multi[] = "one\0two\0";  // and the final NUL of the literal
+  ASSERT_EQ(SetString(Scratch(), "sz",
+                      "Gr\xFC\xDF"
+                      "e"),
+            ERROR_SUCCESS);
+  ASSERT_EQ(SetString(Scratch(), "expand", "%PATH%;x", REG_EXPAND_SZ),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(Scratch(), "multi", 0, REG_MULTI_SZ,
+                           reinterpret_cast<const BYTE*>(multi), sizeof multi),
+            ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(Scratch(), "dword", dword), ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegSetValueExA(Scratch(), "binary", 0, REG_BINARY, binary, sizeof binary),
+      ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(Scratch(), "empty", 0, REG_BINARY, nullptr, 0),
+            ERROR_SUCCESS);
+  ASSERT_EQ(SetString(Scratch(), nullptr, "default"), ERROR_SUCCESS);
+
+  struct Case {
+    const char* name;
+    DWORD type;
+    std::vector<BYTE> data;
+  } cases[] = {
+      {"sz", REG_SZ,
+       Bytes(std::string_view("Gr\xFC\xDF"
+                              "e",
+                              6))},
+      {"EXPAND", REG_EXPAND_SZ, Bytes(std::string_view("%PATH%;x", 9))},
+      {"multi", REG_MULTI_SZ, Bytes(std::string_view(multi, sizeof multi))},
+      {"dword", REG_DWORD, {4, 3, 2, 1}},
+      {"binary", REG_BINARY, {0, 1, 2, 0xFF, 0}},
+      {"empty", REG_BINARY, {}},
+      {nullptr, REG_SZ, Bytes(std::string_view("default", 8))},
+      {"", REG_SZ, Bytes(std::string_view("default", 8))},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name ? c.name : "(null)");
+    const DWORD size = static_cast<DWORD>(c.data.size());
+
+    // Size only.
+    DWORD type = 99, reported = 12345;
+    EXPECT_EQ(
+        RegQueryValueExA(Scratch(), c.name, nullptr, &type, nullptr, &reported),
+        ERROR_SUCCESS);
+    EXPECT_EQ(type, c.type);
+    EXPECT_EQ(reported, size);
+
+    // Exactly enough room.
+    std::vector<BYTE> buffer(size + 4, 0xCC);
+    reported = size;
+    EXPECT_EQ(RegQueryValueExA(Scratch(), c.name, nullptr, &type, buffer.data(),
+                               &reported),
+              ERROR_SUCCESS);
+    EXPECT_EQ(reported, size);
+    EXPECT_EQ(std::vector<BYTE>(buffer.begin(), buffer.begin() + size), c.data);
+    EXPECT_EQ(buffer[size], 0xCC) << "nothing past the data";
+
+    // One byte short: 234, the size and type, the buffer untouched.
+    if (size == 0) continue;
+    std::fill(buffer.begin(), buffer.end(), 0xCC);
+    reported = size - 1;
+    type = 99;
+    EXPECT_EQ(RegQueryValueExA(Scratch(), c.name, nullptr, &type, buffer.data(),
+                               &reported),
+              ERROR_MORE_DATA);
+    EXPECT_EQ(reported, size);
+    EXPECT_EQ(type, c.type);
+    EXPECT_EQ(buffer[0], 0xCC);
+  }
+}
+
+TEST_F(RegistryConformance, QueryValueMissingAndParameterErrors) {
+  ASSERT_EQ(SetDword(Scratch(), "there", 1), ERROR_SUCCESS);
+  DWORD size = 77;
+  EXPECT_EQ(
+      RegQueryValueExA(Scratch(), "absent", nullptr, nullptr, nullptr, &size),
+      ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(size, 0u) << "a size query for a missing value reports 0";
+  EXPECT_EQ(
+      RegQueryValueExA(Scratch(), nullptr, nullptr, nullptr, nullptr, nullptr),
+      ERROR_FILE_NOT_FOUND)
+      << "no default value yet";
+  // Existence alone.
+  EXPECT_EQ(
+      RegQueryValueExA(Scratch(), "there", nullptr, nullptr, nullptr, nullptr),
+      ERROR_SUCCESS);
+  BYTE buffer[8];
+  DWORD reserved = 0;
+  EXPECT_EQ(
+      RegQueryValueExA(Scratch(), "there", nullptr, nullptr, buffer, nullptr),
+      ERROR_INVALID_PARAMETER);
+  size = sizeof buffer;
+  EXPECT_EQ(
+      RegQueryValueExA(Scratch(), "there", &reserved, nullptr, buffer, &size),
+      ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(RegistryConformance, StringsCrossTheAnsiCodePage) {
+  // "café" with an e-acute and the euro sign (0x80 in Windows-1252), stored
+  // as UTF-16 and handed back in the code page.
+  const std::string name = "caf\xE9";
+  const std::string text = "\x80 5";
+  ASSERT_EQ(SetString(Scratch(), name.c_str(), text), ERROR_SUCCESS);
+  char buffer[16] = {};
+  DWORD size = sizeof buffer;
+  ASSERT_EQ(RegQueryValueExA(Scratch(), "CAF\xC9", nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(buffer), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::string(buffer, size), text + '\0');
+
+  char enumerated[16];
+  DWORD length = sizeof enumerated;
+  ASSERT_EQ(RegEnumValueA(Scratch(), 0, enumerated, &length, nullptr, nullptr,
+                          nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::string(enumerated, length), name);
+
+  // The size a string reports is that of its ANSI form, not of its UTF-16
+  // storage; RegQueryInfoKeyA's largest data is the stored size.
+  DWORD maxData = 0;
+  ASSERT_EQ(
+      RegQueryInfoKeyA(Scratch(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                       nullptr, nullptr, nullptr, &maxData, nullptr, nullptr),
+      ERROR_SUCCESS);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(maxData, 8u);
+}
+
+TEST_F(RegistryConformance, SetValueOverwritesAndChecksItsArguments) {
+  ASSERT_EQ(SetString(Scratch(), "v", "text"), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(Scratch(), "V", 5), ERROR_SUCCESS);
+  DWORD type = 0, value = 0, size = sizeof value;
+  ASSERT_EQ(RegQueryValueExA(Scratch(), "v", nullptr, &type,
+                             reinterpret_cast<BYTE*>(&value), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(type, DWORD{REG_DWORD});
+  EXPECT_EQ(value, 5u);
+
+  // No data with a size: the data can't be read (998, ERROR_NOACCESS).
+  EXPECT_EQ(RegSetValueExA(Scratch(), "w", 0, REG_BINARY, nullptr, 4), 998);
+
+  // Value names may be long, up to 16,383 characters.
+  const std::string longest(16383, 'n');
+  EXPECT_EQ(SetDword(Scratch(), longest.c_str(), 1), ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueExA(Scratch(), longest.c_str(), nullptr, nullptr,
+                             nullptr, nullptr),
+            ERROR_SUCCESS);
+  const std::string tooLong(16384, 'n');
+  EXPECT_EQ(SetDword(Scratch(), tooLong.c_str(), 1), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(RegistryConformance, EnumValueInCreationOrderWithShortBuffers) {
+  // Windows hands values back in creation order, Wine in sorted order; these
+  // names agree on both.
+  ASSERT_EQ(SetString(Scratch(), "Alpha", "foobar"), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(Scratch(), "Beta", 2), ERROR_SUCCESS);
+  ASSERT_EQ(SetString(Scratch(), "", "d"), ERROR_SUCCESS);
+
+  // The default value has the empty name; with "" created last, Wine's
+  // sorted order would put it first, so look for it by count only.
+  DWORD values = 0;
+  ASSERT_EQ(
+      RegQueryInfoKeyA(Scratch(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                       nullptr, &values, nullptr, nullptr, nullptr, nullptr),
+      ERROR_SUCCESS);
+  EXPECT_EQ(values, 3u);
+  ASSERT_EQ(RegDeleteValueA(Scratch(), ""), ERROR_SUCCESS);
+
+  char name[16];
+  BYTE data[16];
+  DWORD nameLength, size, type;
+  auto enumerate = [&](DWORD index, DWORD nameRoom, bool withData,
+                       DWORD dataRoom) {
+    std::memset(name, 'x', sizeof name);
+    std::memset(data, 'x', sizeof data);
+    nameLength = nameRoom;
+    size = dataRoom;
+    type = 99;
+    return RegEnumValueA(Scratch(), index, name, &nameLength, nullptr, &type,
+                         withData ? data : nullptr, &size);
+  };
+
+  ASSERT_EQ(enumerate(0, sizeof name, true, sizeof data), ERROR_SUCCESS);
+  EXPECT_STREQ(name, "Alpha");
+  EXPECT_EQ(nameLength, 5u);
+  EXPECT_EQ(type, DWORD{REG_SZ});
+  EXPECT_EQ(size, 7u);
+  EXPECT_STREQ(reinterpret_cast<char*>(data), "foobar");
+  ASSERT_EQ(enumerate(1, sizeof name, true, sizeof data), ERROR_SUCCESS);
+  EXPECT_STREQ(name, "Beta");
+  EXPECT_EQ(enumerate(2, sizeof name, true, sizeof data), ERROR_NO_MORE_ITEMS);
+
+  // Name too short (room for "Alph" and no NUL): 234, the capacity left as
+  // it was, the data size and type reported.
+  EXPECT_EQ(enumerate(0, 5, true, sizeof data), ERROR_MORE_DATA);
+  EXPECT_EQ(nameLength, 5u);
+  EXPECT_EQ(size, 7u);
+  EXPECT_EQ(type, DWORD{REG_SZ});
+  // Without a data buffer, the size query the model makes.
+  EXPECT_EQ(enumerate(0, 5, false, 0), ERROR_MORE_DATA);
+  EXPECT_EQ(nameLength, 5u);
+  EXPECT_EQ(size, 7u);
+  EXPECT_EQ(enumerate(0, 6, false, 0), ERROR_SUCCESS);
+  EXPECT_EQ(nameLength, 5u);
+  EXPECT_EQ(size, 7u);
+
+  // Data too short: 234 with the data size; neither buffer written.
+  EXPECT_EQ(enumerate(0, sizeof name, true, 6), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 7u);
+  EXPECT_EQ(nameLength, DWORD{sizeof name});
+  EXPECT_EQ(name[0], 'x');
+  EXPECT_EQ(data[0], 'x');
+}
+
+TEST_F(RegistryConformance, EnumKeyShortNameBufferWritesNothing) {
+  RegCloseKey(scratch_.CreateKey("Child"));
+  char name[16];
+  std::memset(name, 'x', sizeof name);
+  DWORD length = 5;  // "Child" needs 6 with its NUL
+  EXPECT_EQ(RegEnumKeyExA(Scratch(), 0, name, &length, nullptr, nullptr,
+                          nullptr, nullptr),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(length, 5u);
+  EXPECT_EQ(name[0], 'x');
+
+  length = 6;
+  FILETIME written{};
+  char className[8];
+  DWORD classLength = sizeof className;
+  EXPECT_EQ(RegEnumKeyExA(Scratch(), 0, name, &length, nullptr, className,
+                          &classLength, &written),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(name, "Child");
+  EXPECT_EQ(length, 5u);
+  EXPECT_EQ(classLength, 0u);
+  EXPECT_NE(written.dwHighDateTime, 0u);
+
+  length = sizeof name;
+  EXPECT_EQ(RegEnumKeyExA(Scratch(), 1, name, &length, nullptr, nullptr,
+                          nullptr, nullptr),
+            ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(RegEnumKeyExA(Scratch(), 0xFFFFFFFF, name, &length, nullptr,
+                          nullptr, nullptr, nullptr),
+            ERROR_NO_MORE_ITEMS);
+}
+
+TEST_F(RegistryConformance, QueryInfoKeyCountsAndLengths) {
+  RegCloseKey(scratch_.CreateKey("abc"));
+  RegCloseKey(scratch_.CreateKey("Longest\\Below"));
+  ASSERT_EQ(SetString(Scratch(), "name", "12345"), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(Scratch(), "longer name", 1), ERROR_SUCCESS);
+
+  char className[8] = "xxxxxxx";
+  DWORD classLength = sizeof className;
+  DWORD subkeys = 0, maxSubkey = 0, maxClass = 9, values = 0, maxValueName = 0,
+        maxData = 0;
+  FILETIME written{};
+  ASSERT_EQ(RegQueryInfoKeyA(Scratch(), className, &classLength, nullptr,
+                             &subkeys, &maxSubkey, &maxClass, &values,
+                             &maxValueName, &maxData, nullptr, &written),
+            ERROR_SUCCESS);
+  EXPECT_STREQ(className, "");
+  EXPECT_EQ(classLength, 0u);
+  EXPECT_EQ(subkeys, 2u);
+  EXPECT_EQ(maxSubkey, 7u);
+  EXPECT_EQ(maxClass, 0u);
+  EXPECT_EQ(values, 2u);
+  EXPECT_EQ(maxValueName, 11u);
+  EXPECT_EQ(maxData, 12u) << "\"12345\" and its NUL in UTF-16";
+  EXPECT_NE(written.dwHighDateTime, 0u);
+
+  // Everything left out is fine.
+  EXPECT_EQ(
+      RegQueryInfoKeyA(Scratch(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+      ERROR_SUCCESS);
+  // A class buffer without its length is not.
+  EXPECT_EQ(
+      RegQueryInfoKeyA(Scratch(), className, nullptr, nullptr, nullptr, nullptr,
+                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+      ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(RegistryConformance, DeleteKeyAndValue) {
+  RegCloseKey(scratch_.CreateKey("Parent\\Child"));
+  RegCloseKey(scratch_.CreateKey("Leaf"));
+  // The NT family keeps a key that has subkeys.
+  EXPECT_EQ(RegDeleteKeyA(Scratch(), "Parent"), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(KeyExists(Scratch(), "Parent\\Child"));
+  EXPECT_EQ(RegDeleteKeyA(Scratch(), "parent\\CHILD"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyA(Scratch(), "Parent"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyA(Scratch(), "Parent"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteKeyA(Scratch(), nullptr), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegDeleteKeyA(Scratch(), "\\Leaf"), ERROR_BAD_PATHNAME);
+
+  // "" deletes the key of the handle itself.
+  HKEY leaf = Open("Leaf", KEY_ALL_ACCESS);
+  EXPECT_EQ(RegDeleteKeyA(leaf, ""), ERROR_SUCCESS);
+  EXPECT_FALSE(KeyExists(Scratch(), "Leaf"));
+  EXPECT_EQ(RegCloseKey(leaf), ERROR_SUCCESS);
+
+  ASSERT_EQ(SetDword(Scratch(), "v", 1), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(Scratch(), nullptr, 1), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueA(Scratch(), "V"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueA(Scratch(), "v"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegDeleteValueA(Scratch(), nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueA(Scratch(), ""), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(RegistryConformance, EachCallChecksTheRightsOfItsHandle) {
+  RegCloseKey(scratch_.CreateKey("Sub"));
+  ASSERT_EQ(SetDword(Scratch(), "v", 1), ERROR_SUCCESS);
+  enum Call { kQuery, kEnumValue, kInfo, kSet, kDeleteValue, kEnumKey };
+  auto attempt = [&](HKEY key, Call call) -> LONG {
+    char name[32];
+    DWORD length = sizeof name;
+    switch (call) {
+      case kQuery:
+        return RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, nullptr);
+      case kEnumValue:
+        return RegEnumValueA(key, 0, name, &length, nullptr, nullptr, nullptr,
+                             nullptr);
+      case kInfo:
+        return RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr,
+                                nullptr, nullptr, nullptr, nullptr, nullptr,
+                                nullptr, nullptr);
+      case kSet:
+        return SetDword(key, "w", 2);
+      case kDeleteValue:
+        return RegDeleteValueA(key, "w");
+      case kEnumKey:
+        return RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr,
+                             nullptr);
+    }
+    return -1;
+  };
+  struct Case {
+    REGSAM access;
+    std::vector<Call> allowed, refused;
+  } cases[] = {
+      {KEY_QUERY_VALUE, {kQuery, kEnumValue, kInfo}, {kSet, kEnumKey}},
+      {KEY_SET_VALUE,
+       {kSet, kDeleteValue},
+       {kQuery, kEnumValue, kInfo, kEnumKey}},
+      {KEY_ENUMERATE_SUB_KEYS, {kEnumKey}, {kQuery, kInfo, kSet, kDeleteValue}},
+      {KEY_READ, {kQuery, kEnumValue, kInfo, kEnumKey}, {kSet, kDeleteValue}},
+      {KEY_WRITE, {kSet, kDeleteValue}, {kQuery, kEnumKey}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.access);
+    HKEY key = Open(nullptr, c.access);
+    for (Call call : c.allowed) EXPECT_EQ(attempt(key, call), ERROR_SUCCESS);
+    for (Call call : c.refused) {
+      EXPECT_EQ(attempt(key, call), ERROR_ACCESS_DENIED);
+    }
+    RegCloseKey(key);
+  }
+
+  // Opening or creating below a handle doesn't need the handle's rights.
+  HKEY none = Open(nullptr, 0);
+  HKEY child = 0;
+  EXPECT_EQ(RegCreateKeyExA(none, "Made", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &child, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(child);
+  EXPECT_EQ(RegOpenKeyExA(none, "Sub", 0, KEY_ALL_ACCESS, &child),
+            ERROR_SUCCESS);
+  RegCloseKey(child);
+  RegCloseKey(none);
+}
+
+// Every function through a handle that is null, never was, was closed, or
+// whose key is gone.
+TEST_F(RegistryConformance, BadHandlesGiveAStatus) {
+  RegCloseKey(scratch_.CreateKey("Doomed"));
+  auto calls = [](HKEY key) {
+    char name[32];
+    DWORD length = sizeof name, size = 0;
+    BYTE data[8] = {};
+    HKEY opened = 0;
+    std::vector<LONG> statuses;
+    statuses.push_back(RegOpenKeyExA(key, "x", 0, KEY_READ, &opened));
+    statuses.push_back(RegCreateKeyExA(key, "x", 0, nullptr, 0, KEY_READ,
+                                       nullptr, &opened, nullptr));
+    statuses.push_back(
+        RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, &size));
+    statuses.push_back(RegEnumValueA(key, 0, name, &length, nullptr, nullptr,
+                                     nullptr, nullptr));
+    statuses.push_back(RegSetValueExA(key, "v", 0, REG_BINARY, data, 1));
+    statuses.push_back(RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr,
+                                     nullptr, nullptr));
+    statuses.push_back(RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr,
+                                        nullptr, nullptr, nullptr, nullptr,
+                                        nullptr, nullptr, nullptr));
+    statuses.push_back(RegDeleteKeyA(key, "x"));
+    statuses.push_back(RegDeleteValueA(key, "v"));
+    statuses.push_back(RegFlushKey(key));
+    return statuses;
+  };
+
+  HKEY closed = Open("Doomed", KEY_ALL_ACCESS);
+  ASSERT_EQ(RegCloseKey(closed), ERROR_SUCCESS);
+  std::vector<LONG> invalid(10, ERROR_INVALID_HANDLE);
+#ifndef CORVANE_EMULATED
+  // Wine answers RegFlushKey(NULL) with ERROR_BADKEY, Windows with
+  // ERROR_INVALID_HANDLE; the emulation follows Windows.
+  std::vector<LONG> forNull = invalid;
+  forNull.back() = ERROR_BADKEY;
+  EXPECT_EQ(calls(0), forNull) << "null handle";
+#else
+  EXPECT_EQ(calls(0), invalid) << "null handle";
+#endif
+  EXPECT_EQ(calls(closed), invalid) << "closed handle";
+  EXPECT_EQ(calls(0x7654320), invalid) << "a handle never handed out";
+  EXPECT_EQ(RegCloseKey(closed), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegCloseKey(0), ERROR_INVALID_HANDLE);
+
+  // A key deleted through another handle: 1018 through this one, which
+  // still closes.
+  HKEY doomed = Open("Doomed", KEY_ALL_ACCESS);
+  ASSERT_EQ(RegDeleteKeyA(Scratch(), "Doomed"), ERROR_SUCCESS);
+  const std::vector<LONG> deleted = calls(doomed);
+  for (std::size_t i = 0; i < deleted.size(); ++i) {
+    EXPECT_EQ(deleted[i], ERROR_KEY_DELETED) << "call " << i;
+  }
+  EXPECT_EQ(RegCloseKey(doomed), ERROR_SUCCESS);
+  EXPECT_FALSE(KeyExists(Scratch(), "Doomed"));
+}
+
+TEST_F(RegistryConformance, NullPointersGiveAStatus) {
+  EXPECT_EQ(RegOpenKeyExA(Scratch(), "x", 0, KEY_READ, nullptr),
+            ERROR_INVALID_PARAMETER);
+  DWORD length = 8;
+  EXPECT_EQ(RegEnumValueA(Scratch(), 0, nullptr, &length, nullptr, nullptr,
+                          nullptr, nullptr),
+            ERROR_NO_MORE_ITEMS);
+  DWORD reserved = 0;
+  char name[8];
+  EXPECT_EQ(RegEnumKeyExA(Scratch(), 0, name, &length, &reserved, nullptr,
+                          nullptr, nullptr),
+            ERROR_INVALID_PARAMETER);
+#ifdef CORVANE_EMULATED
+  // The system dereferences these; the emulation refuses them.
+  EXPECT_EQ(RegCreateKeyExA(Scratch(), "x", 0, nullptr, 0, KEY_READ, nullptr,
+                            nullptr, nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegEnumKeyExA(Scratch(), 0, nullptr, &length, nullptr, nullptr,
+                          nullptr, nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegEnumKeyExA(Scratch(), 0, name, nullptr, nullptr, nullptr,
+                          nullptr, nullptr),
+            ERROR_INVALID_PARAMETER);
+  ASSERT_EQ(SetDword(Scratch(), "v", 1), ERROR_SUCCESS);
+  EXPECT_EQ(RegEnumValueA(Scratch(), 0, name, nullptr, nullptr, nullptr,
+                          nullptr, nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegCreateKeyExA(Scratch(), "x", 1, nullptr, 0, KEY_READ, nullptr,
+                            nullptr, nullptr),
+            ERROR_INVALID_PARAMETER);
+#endif
+  EXPECT_FALSE(KeyExists(Scratch(), "x"));
+}
+
+}  // namespace
+}  // namespace corvane::platform
