@@ -1,10 +1,253 @@
-// Placeholder persistence: the registry lives in memory only until the .reg
-// hive reader and writer take over.
+// The hive file joined to the key tree: LoadHive replays a .reg file into the
+// tree, SaveHive writes every non-volatile key (empty ones too) and every
+// value, subkeys in sorted order and values in creation order.
 #include "platform/emulated/Hive.h"
 
-namespace corvane::platform::emulated {
+#include <string_view>
+#include <vector>
 
-std::string LoadHive(KeyTree&) { return {}; }
-std::string SaveHive(const KeyTree&) { return {}; }
+#include "platform/emulated/HiveFile.h"
+#include "platform/emulated/KeyTree.h"
+#include "platform/emulated/RegFile.h"
+
+namespace corvane::platform::emulated {
+namespace {
+
+struct RootName {
+  std::u16string_view name;
+  HKEY root;
+};
+constexpr RootName kRootNames[] = {
+    {u"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+    {u"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+    {u"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+    {u"HKEY_USERS", HKEY_USERS},
+    {u"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+    {u"HKEY_PERFORMANCE_DATA", HKEY_PERFORMANCE_DATA},
+    {u"HKEY_DYN_DATA", HKEY_DYN_DATA},
+    {u"HKLM", HKEY_LOCAL_MACHINE},
+    {u"HKCU", HKEY_CURRENT_USER},
+    {u"HKCR", HKEY_CLASSES_ROOT},
+    {u"HKU", HKEY_USERS},
+    {u"HKCC", HKEY_CURRENT_CONFIG},
+};
+
+// Roots in the order they are written. HKEY_CLASSES_ROOT is part of
+// HKEY_LOCAL_MACHINE and is written there.
+constexpr HKEY kSaveOrder[] = {
+    HKEY_LOCAL_MACHINE,  HKEY_CURRENT_USER,     HKEY_USERS,
+    HKEY_CURRENT_CONFIG, HKEY_PERFORMANCE_DATA, HKEY_DYN_DATA};
+
+std::string Utf8(std::u16string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char32_t c = s[i];
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
+        s[i + 1] < 0xE000) {
+      c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
+    }
+    if (c < 0x80) {
+      out += char(c);
+    } else if (c < 0x800) {
+      out += char(0xC0 | (c >> 6));
+      out += char(0x80 | (c & 0x3F));
+    } else if (c < 0x10000) {
+      out += char(0xE0 | (c >> 12));
+      out += char(0x80 | ((c >> 6) & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    } else {
+      out += char(0xF0 | (c >> 18));
+      out += char(0x80 | ((c >> 12) & 0x3F));
+      out += char(0x80 | ((c >> 6) & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+// Replays the file into the tree. Consecutive keys of a .reg file mostly
+// share a prefix (a key, then its children), so the nodes of the last path
+// are kept and only the differing tail is looked up.
+class TreeSink : public RegSink {
+ public:
+  explicit TreeSink(KeyTree& tree) : tree_(tree) {}
+
+  std::string OnKey(std::u16string_view path) override {
+    std::string err = Walk(path, true);
+    current_ = err.empty() ? chain_.back().node : nullptr;
+    return err;
+  }
+
+  std::string OnDeleteKey(std::u16string_view path) override {
+    current_ = nullptr;
+    std::string err = Walk(path, false);
+    if (!err.empty() || chain_.back().node == nullptr) return err;
+    if (chain_.size() == 1) return "a root key can't be deleted";
+    KeyNode* parent = chain_[chain_.size() - 2].node;
+    parent->RemoveChild(chain_.back().node->Name());
+    chain_.clear();
+    last_.clear();
+    return {};
+  }
+
+  std::string OnValue(std::u16string_view name, std::uint32_t type,
+                      std::span<const std::uint8_t> data) override {
+    if (current_ == nullptr) return "value outside a key";
+    current_->SetValue(name, type, std::vector<BYTE>(data.begin(), data.end()));
+    return {};
+  }
+
+  std::string OnDeleteValue(std::u16string_view name) override {
+    if (current_ == nullptr) return "value outside a key";
+    current_->DeleteValue(name);
+    return {};
+  }
+
+ private:
+  struct Step {
+    std::size_t end;  // where this component ends in last_
+    KeyNode* node;    // nullptr past a missing key when not creating
+  };
+
+  // Resolves `path` into chain_, creating missing keys when `create`.
+  std::string Walk(std::u16string_view path, bool create) {
+    // Reuse the steps whose text is unchanged, up to a component boundary.
+    std::size_t keep = 0;
+    for (std::size_t i = 0; i < chain_.size(); ++i) {
+      const std::size_t end = chain_[i].end;
+      if (end > path.size() || path.compare(0, end, last_, 0, end) != 0 ||
+          (end < path.size() && path[end] != u'\\') ||
+          chain_[i].node == nullptr) {
+        break;
+      }
+      keep = i + 1;
+    }
+    chain_.resize(keep);
+    std::size_t pos = keep ? chain_.back().end : 0;
+    last_.assign(path);
+
+    while (pos < path.size()) {
+      while (pos < path.size() && path[pos] == u'\\') ++pos;
+      if (pos == path.size()) break;
+      std::size_t end = path.find(u'\\', pos);
+      if (end == std::u16string_view::npos) end = path.size();
+      const std::u16string_view name = path.substr(pos, end - pos);
+      KeyNode* node;
+      if (chain_.empty()) {
+        node = RootNode(name);
+        if (node == nullptr) {
+          chain_.clear();
+          last_.clear();
+          return "unknown root key '" + Utf8(name) + "'";
+        }
+      } else if (KeyNode* parent = chain_.back().node; parent == nullptr) {
+        node = nullptr;
+      } else {
+        node = create ? parent->CreateChild(name) : parent->FindChild(name);
+      }
+      chain_.push_back({end, node});
+      pos = end;
+    }
+    if (chain_.empty()) return "empty key name";
+    return {};
+  }
+
+  KeyNode* RootNode(std::u16string_view name) {
+    for (const auto& r : kRootNames) {
+      if (CompareNames(name, r.name) == 0) return tree_.Root(r.root);
+    }
+    return nullptr;
+  }
+
+  KeyTree& tree_;
+  KeyNode* current_ = nullptr;
+  std::u16string last_;
+  std::vector<Step> chain_;
+};
+
+constexpr const char* kNowhere =
+    "registry hive: neither CORVANE_REGISTRY nor HOME is set";
+
+}  // namespace
+
+std::string ReadHive(std::span<const std::uint8_t> bytes,
+                     std::string_view file_name, KeyTree& tree) {
+  TreeSink sink(tree);
+  std::string err = ReadRegFile(bytes, file_name, sink);
+  if (!err.empty()) tree.Clear();
+  return err;
+}
+
+std::string WriteHive(const KeyTree& tree, std::string& bytes) {
+  // Root() is not const because it re-creates a deleted Classes key; the
+  // roots asked for here are never re-created, so the tree is not changed.
+  KeyTree& t = const_cast<KeyTree&>(tree);
+  RegWriter writer;
+  std::u16string path;
+  struct Frame {
+    KeyNode* node;
+    std::size_t path_len;
+  };
+  std::vector<Frame> stack;
+  for (HKEY root : kSaveOrder) {
+    KeyNode* top = t.Root(root);
+    if (top == nullptr) continue;
+    stack.push_back({top, 0});
+    while (!stack.empty()) {
+      const Frame f = stack.back();
+      stack.pop_back();
+      path.resize(f.path_len);
+      if (f.path_len) path += u'\\';
+      path += f.node->Name();
+      // A root line is needed only for the root's own values: every other
+      // line names its root anyway, and `reg import` refuses the roots it
+      // can't open, such as HKEY_PERFORMANCE_DATA.
+      const bool is_root = f.node->Parent() == nullptr;
+      if (!is_root || f.node->ValueCount() > 0) {
+        if (!writer.Key(path)) {
+          return "a key name holds a line break, which a .reg file can't "
+                 "carry: " +
+                 Utf8(path);
+        }
+        for (const KeyValue* v : f.node->Values()) {
+          writer.Value(v->name, v->type, v->data);
+        }
+      }
+      const std::vector<KeyNode*> children = f.node->Children();
+      const std::size_t len = path.size();
+      for (auto it = children.rbegin(); it != children.rend(); ++it) {
+        if (!(*it)->IsVolatile()) stack.push_back({*it, len});
+      }
+    }
+  }
+  bytes = writer.Finish();
+  return {};
+}
+
+std::string LoadHive(KeyTree& tree) {
+  const std::string path = HivePath();
+  if (path.empty()) return kNowhere;
+  if (std::string err = LockHive(path); !err.empty()) return err;
+  std::string bytes;
+  bool missing = false;
+  if (std::string err = ReadHiveFile(path, bytes, missing); !err.empty()) {
+    return err;
+  }
+  if (missing) return {};
+  return ReadHive(
+      {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, path,
+      tree);
+}
+
+std::string SaveHive(const KeyTree& tree) {
+  const std::string path = HivePath();
+  if (path.empty()) return kNowhere;
+  if (std::string err = LockHive(path); !err.empty()) return err;
+  std::string bytes;
+  if (std::string err = WriteHive(tree, bytes); !err.empty()) {
+    return path + ": " + err;
+  }
+  return WriteHiveFile(path, bytes);
+}
 
 }  // namespace corvane::platform::emulated
