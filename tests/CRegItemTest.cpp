@@ -107,14 +107,6 @@ TEST_F(CRegItemTest, WritingChangesTheRegistryButNotTheSnapshot) {
   EXPECT_EQ(node_->Items(L"v")->Value(), Variant(1));
 }
 
-TEST_F(CRegItemTest, WritingAMissingValueCreatesIt) {
-  const auto item = node_->Items(L"New");
-  EXPECT_TRUE(item->Value().IsEmpty());
-  item->SetValue(L"made");
-  EXPECT_EQ(StoredType("New"), REG_SZ);
-  EXPECT_EQ(node_->Items(L"New")->Value(), Variant(L"made"));
-}
-
 TEST_F(CRegItemTest, CountIsTheNodesCachedCount) {
   node_->AddItem(1, L"a");
   const auto first = node_->Items(L"a");
@@ -124,17 +116,6 @@ TEST_F(CRegItemTest, CountIsTheNodesCachedCount) {
   node_->Items(L"b")->SetValue(3);
   EXPECT_EQ(first->Count(), 1);
   EXPECT_EQ(second->Count(), 1);
-}
-
-TEST_F(CRegItemTest, DestroyLeavesTheItemUsable) {
-  node_->AddItem(9, L"n");
-  const auto item = node_->Items(L"n");
-  item->Destroy();
-  EXPECT_EQ(item->Name(), L"n");
-  EXPECT_EQ(item->Value(), Variant(9));
-  EXPECT_EQ(item->Count(), 1);
-  item->SetValue(10);
-  EXPECT_EQ(node_->Items(L"n")->Value(), Variant(10));
 }
 
 TEST_F(CRegItemTest, WritesFollowTheNodeWhereverItWent) {

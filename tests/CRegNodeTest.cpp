@@ -80,18 +80,13 @@ TEST_F(CRegNodeTest, CreateOpensAPathAndReTargets) {
   EXPECT_EQ(NodeOn(L"A")->Items(L"tag")->Value(), Variant(L"in A"));
 }
 
-TEST_F(CRegNodeTest, CreateNeverCreatesAKey) {
-  const auto node = NodeOn();
-  EXPECT_EQ(RaisedBy([&] { node->Create(PathOf(L"Missing")); }),
-            Api(ERROR_FILE_NOT_FOUND));
-  EXPECT_FALSE(KeyExists("Missing"));
-}
-
 TEST_F(CRegNodeTest, AfterAFailedOpenOnlyReadsByNameSucceed) {
   const auto node = NodeOn();
   node->AddItem(1, L"x");
   EXPECT_EQ(node->ItemCount(), 1);
-  EXPECT_NE(RaisedBy([&] { node->Create(PathOf(L"Missing")); }), 0);
+  EXPECT_EQ(RaisedBy([&] { node->Create(PathOf(L"Missing")); }),
+            Api(ERROR_FILE_NOT_FOUND));
+  EXPECT_FALSE(KeyExists("Missing"));
 
   EXPECT_EQ(node->Name(), PathOf(L"Missing"));
   EXPECT_EQ(node->Key(), Variant(0));
@@ -99,18 +94,11 @@ TEST_F(CRegNodeTest, AfterAFailedOpenOnlyReadsByNameSucceed) {
   EXPECT_TRUE(node->Value().IsEmpty());
   const std::int32_t invalid = Api(ERROR_INVALID_HANDLE);
   EXPECT_EQ(RaisedBy([&] { node->AddItem(1, L"x"); }), invalid);
-  EXPECT_EQ(RaisedBy([&] { node->SetValue(1); }), invalid);
-  EXPECT_EQ(RaisedBy([&] { node->RemoveItem(L"x"); }), invalid);
   EXPECT_EQ(RaisedBy([&] { node->Items(0); }), invalid);
-  EXPECT_EQ(RaisedBy([&] { node->Nodes(L"A"); }), invalid);
   EXPECT_EQ(RaisedBy([&] { node->Nodes(0); }), invalid);
-  EXPECT_EQ(RaisedBy([&] { node->AddNode(L"A"); }), invalid);
   // The count read before belonged to the key the node left.
   EXPECT_EQ(RaisedBy([&] { node->ItemCount(); }), invalid);
   EXPECT_EQ(RaisedBy([&] { node->SetKey(L"A"); }), invalid);
-
-  node->Create(PathOf());
-  EXPECT_EQ(node->Items(L"x")->Value(), Variant(1));
 }
 
 TEST_F(CRegNodeTest, CreateRefusesKindsOtherThanNameOrPosition) {
@@ -153,15 +141,6 @@ TEST_F(CRegNodeTest, CreateByPositionTakesTheSubkeyNameAtThatPosition) {
   EXPECT_EQ(node->Items(L"mark")->Value(), Variant(L"here"));
 }
 
-TEST_F(CRegNodeTest, CreateStoresAccessRightsUnmasked) {
-  const auto node = CRegNode::New();
-  RaisedBy([&] { node->Create(PathOf(), HKEY_CURRENT_USER, 0xFFFFFFFFu); });
-  EXPECT_EQ(node->Access(), 0xFFFFFFFFu);
-  RaisedBy(
-      [&] { node->Create(PathOf(L"Missing"), HKEY_CURRENT_USER, 0x20019); });
-  EXPECT_EQ(node->Access(), 0x20019u);
-}
-
 TEST_F(CRegNodeTest, AccessWriteKeepsOnlyKeyRights) {
   const struct {
     REGSAM assigned, kept;
@@ -174,15 +153,6 @@ TEST_F(CRegNodeTest, AccessWriteKeepsOnlyKeyRights) {
     node->SetAccess(c.assigned);
     EXPECT_EQ(node->Access(), c.kept) << std::hex << c.assigned;
   }
-}
-
-TEST_F(CRegNodeTest, KeyWriteWithAPredefinedRootNamesTheNodeAfterIt) {
-  const auto node = NodeOn();
-  node->SetKey(Handle(HKEY_LOCAL_MACHINE));
-  EXPECT_EQ(node->Key(), Handle(HKEY_LOCAL_MACHINE));
-  EXPECT_EQ(node->Name(), L"HKEY_LOCAL_MACHINE");
-  node->SetKey(Handle(HKEY_CLASSES_ROOT));
-  EXPECT_EQ(node->Name(), L"HKEY_CLASSES_ROOT");
 }
 
 TEST_F(CRegNodeTest, KeyWriteWithANameDescendsFromTheCurrentKey) {
@@ -204,10 +174,6 @@ TEST_F(CRegNodeTest, KeyWriteWithARootTakesANameOrAPosition) {
   EXPECT_EQ(node->Name(), L"Second");
   node->SetKey(scratch_.Handle(), 0);
   EXPECT_EQ(node->Name(), L"First");
-  // Empty converts to position 0 here; only Create refuses it.
-  node->SetKey(scratch_.Handle(), L"Second");
-  node->SetKey(scratch_.Handle(), Variant());
-  EXPECT_EQ(node->Name(), L"First");
   EXPECT_EQ(RaisedBy([&] { node->SetKey(scratch_.Handle(), 2); }),
             Api(ERROR_NO_MORE_ITEMS));
 }
@@ -225,6 +191,10 @@ TEST_F(CRegNodeTest, KeyWriteWithAHandleReopensIt) {
   EXPECT_NE(other->Key(), node->Key());
   EXPECT_EQ(other->Name(), L"");
   EXPECT_EQ(other->Items(L"mark")->Value(), Variant(L"v"));
+
+  other->SetKey(Handle(HKEY_LOCAL_MACHINE));
+  EXPECT_EQ(other->Key(), Handle(HKEY_LOCAL_MACHINE));
+  EXPECT_EQ(other->Name(), L"HKEY_LOCAL_MACHINE");
 
   // Empty is the null handle: the open fails and the name stays.
   EXPECT_EQ(RaisedBy([&] { other->SetKey(Variant()); }),
@@ -258,38 +228,22 @@ TEST_F(CRegNodeTest, DefaultValueThroughAddItemAndValue) {
   node->AddItem(L"Gemini Driver");
   EXPECT_EQ(node->Value(), Variant(L"Gemini Driver"));
   node->SetValue(7);
-  EXPECT_EQ(node->Value(), Variant(7));
   EXPECT_EQ(node->Items()->Value(), Variant(7));
+  EXPECT_EQ(RaisedBy([&] { node->AddItem(Variant::Bool(true)); }),
+            Api(ERROR_INVALID_DATA));
   node->RemoveItem();
   EXPECT_TRUE(node->Value().IsEmpty());
 }
 
-TEST_F(CRegNodeTest, AddItemOverwritesWhateverTypeWasThere) {
+TEST_F(CRegNodeTest, ItemsLeftOutIsTheDefaultValueButEmptyIsRefused) {
   const auto node = NodeOn();
-  node->AddItem(L"text", L"v");
-  node->AddItem(Variant::ByteArray({1, 2}), L"v");
-  EXPECT_EQ(node->Items(L"v")->Value(), Variant::ByteArray({1, 2}));
-  EXPECT_EQ(RaisedBy([&] { node->AddItem(Variant::Bool(true), L"v"); }),
-            Api(ERROR_INVALID_DATA));
-  EXPECT_EQ(node->Items(L"v")->Value(), Variant::ByteArray({1, 2}));
-}
-
-TEST_F(CRegNodeTest, ItemsByNamePositionOrNothing) {
-  const auto node = NodeOn();
-  node->AddItem(L"{4A017BC9-347F-4745-A1A8-993E83E8A331}", L"AppID");
-  const auto item = node->Items(L"AppID");
-  EXPECT_EQ(item->Name(), L"AppID");
-  EXPECT_EQ(item->Value().ToString().size(), 38u);
-
-  const auto missing = node->Items(L"Absent");
-  EXPECT_EQ(missing->Name(), L"Absent");
-  EXPECT_TRUE(missing->Value().IsEmpty());
-
-  EXPECT_EQ(node->Items(0)->Name(), L"AppID");
-  EXPECT_EQ(RaisedBy([&] { node->Items(1); }), Api(ERROR_NO_MORE_ITEMS));
-  // Left out is the default value; Empty is no index at all.
-  EXPECT_EQ(node->Items()->Name(), L"");
+  node->AddItem(L"d");
+  EXPECT_EQ(node->Items()->Value(), Variant(L"d"));
   EXPECT_EQ(RaisedBy([&] { node->Items(Variant()); }), Api(ERROR_INVALID_DATA));
+  EXPECT_EQ(RaisedBy([&] { node->RemoveItem(Variant()); }),
+            Api(ERROR_INVALID_DATA));
+  EXPECT_EQ(node->Items(L"Absent")->Name(), L"Absent");
+  EXPECT_EQ(RaisedBy([&] { node->Items(1); }), Api(ERROR_NO_MORE_ITEMS));
 }
 
 TEST_F(CRegNodeTest, RemoveItemByNameOrPosition) {
@@ -313,11 +267,8 @@ TEST_F(CRegNodeTest, AddNodeCreatesEveryLevelOrOpensWhatExists) {
   EXPECT_EQ(child->Access(), KEY_READ | KEY_WRITE);
   EXPECT_TRUE(KeyExists("One\\Two"));
   child->AddItem(L"kept", L"mark");
-
-  const auto again = node->AddNode(L"One\\Two");
-  EXPECT_NE(again->Key(), child->Key());
-  EXPECT_EQ(again->Items(L"mark")->Value(), Variant(L"kept"));
-  EXPECT_EQ(again->ItemCount(), 1);
+  EXPECT_EQ(node->AddNode(L"One\\Two")->Items(L"mark")->Value(),
+            Variant(L"kept"));
 }
 
 TEST_F(CRegNodeTest, NodesOpensAChildWithTheParentsAccess) {
@@ -329,8 +280,6 @@ TEST_F(CRegNodeTest, NodesOpensAChildWithTheParentsAccess) {
   EXPECT_EQ(byName->Name(), L"Kid");
   EXPECT_EQ(byPosition->Name(), L"Kid");
   EXPECT_EQ(byName->Access(), KEY_READ);
-  EXPECT_EQ(RaisedBy([&] { byName->AddItem(1, L"x"); }),
-            Api(ERROR_ACCESS_DENIED));
   EXPECT_EQ(RaisedBy([&] { node->Nodes(L"None"); }), Api(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(RaisedBy([&] { node->Nodes(1); }), Api(ERROR_NO_MORE_ITEMS));
 }

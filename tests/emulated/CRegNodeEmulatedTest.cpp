@@ -111,17 +111,6 @@ TEST_F(CRegNodeEmulatedTest, AnOpenRefusedByTheKeyKeepsTheNewName) {
   EXPECT_EQ(RaisedBy([&] { node->Nodes(0); }), Api(ERROR_NO_MORE_ITEMS));
 }
 
-TEST_F(CRegNodeEmulatedTest, ChildrenInheritTheAccessThatMayBeRefused) {
-  MakeKey("Locked");
-  Deny("Locked", KEY_SET_VALUE);
-  const auto node = CRegNode::New();
-  node->Create(PathOf());
-  EXPECT_EQ(RaisedBy([&] { node->Nodes(L"Locked"); }),
-            Api(ERROR_ACCESS_DENIED));
-  node->SetAccess(KEY_READ);
-  EXPECT_EQ(node->Nodes(L"Locked")->Access(), KEY_READ);
-}
-
 TEST_F(CRegNodeEmulatedTest, RemoveNodeAnswersFalseWhenDeleteIsDenied) {
   MakeKey("Keep");
   MakeKey("Tree\\Locked");
