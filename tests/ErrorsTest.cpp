@@ -21,7 +21,8 @@ namespace p = platform;
 
 // The platform's own text for `code`, however long, or nothing.
 std::optional<std::wstring> PlatformText(std::int32_t code) {
-  std::vector<char> buffer(64 * 1024);
+  // FormatMessageA refuses large buffers (Wine from 32K, Windows from 64K).
+  std::vector<char> buffer(16 * 1024);
   const p::DWORD n = p::FormatMessageA(
       p::FORMAT_MESSAGE_FROM_SYSTEM | p::FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
       static_cast<p::DWORD>(code), 0, buffer.data(),
