@@ -3,9 +3,11 @@
 // platform functions, so a fault in the codec can't hide behind itself.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "errors/RaisedError.h"
@@ -20,45 +22,31 @@ using Bytes = std::vector<std::uint8_t>;
 using testing::ScratchKey;
 
 void Plant(HKEY key, const std::string& name, DWORD type, const Bytes& data) {
-  ASSERT_EQ(RegSetValueExA(key, name.c_str(), 0, type,
-                           data.empty() ? nullptr : data.data(),
+  ASSERT_EQ(RegSetValueExA(key, name.c_str(), 0, type, data.data(),
                            static_cast<DWORD>(data.size())),
-            ERROR_SUCCESS)
-      << name;
+            ERROR_SUCCESS);
 }
 
 Bytes Text(const std::string& text) {
-  Bytes bytes(text.begin(), text.end());
-  bytes.push_back(0);
-  return bytes;
+  return Bytes(text.c_str(), text.c_str() + text.size() + 1);
 }
 
-struct Stored {
-  LONG status = 0;
-  DWORD type = 0;
-  Bytes data;
-};
-
-Stored Inspect(HKEY key, const std::string& name) {
-  Stored stored;
-  DWORD size = 0;
-  stored.status = RegQueryValueExA(key, name.c_str(), nullptr, &stored.type,
-                                   nullptr, &size);
-  if (stored.status != ERROR_SUCCESS) return stored;
-  stored.data.resize(size);
-  stored.status = RegQueryValueExA(key, name.c_str(), nullptr, &stored.type,
-                                   stored.data.data(), &size);
-  stored.data.resize(size);
-  return stored;
+// Status, type and bytes of a stored value.
+std::tuple<LONG, DWORD, Bytes> Inspect(HKEY key, const std::string& name) {
+  DWORD type = 0, size = 0;
+  RegQueryValueExA(key, name.c_str(), nullptr, &type, nullptr, &size);
+  Bytes data(size);
+  const LONG status =
+      RegQueryValueExA(key, name.c_str(), nullptr, &type, data.data(), &size);
+  return {status, type, data};
 }
 
 bool KeyExists(HKEY parent, const std::string& path) {
   HKEY key = 0;
-  if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return false;
-  }
-  RegCloseKey(key);
-  return true;
+  const bool found =
+      RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
+  if (found) RegCloseKey(key);
+  return found;
 }
 
 int RaisedNumber(const std::function<void()>& action) {
@@ -70,36 +58,24 @@ int RaisedNumber(const std::function<void()>& action) {
   return 0;
 }
 
-const std::wstring kGuid = L"{4A017BC9-347F-4745-A1A8-993E83E8A331}";
-
-// --- Reading -------------------------------------------------------------
-
-struct ReadCase {
-  const char* label;
-  DWORD type;
-  Bytes stored;
-  Variant expected;
-};
+const std::string kGuidA = "{4A017BC9-347F-4745-A1A8-993E83E8A331}";
+const std::wstring kGuid = AnsiToWide(kGuidA);
 
 TEST(MRegToolRead, EachRegistryTypeReadsAsItsVariantKind) {
-  const std::vector<ReadCase> cases = {
-      {"sz", REG_SZ, Text("{4A017BC9-347F-4745-A1A8-993E83E8A331}"), kGuid},
+  const struct {
+    const char* name;
+    DWORD type;
+    Bytes stored;
+    Variant expected;
+  } cases[] = {
+      {"sz", REG_SZ, Text(kGuidA), kGuid},
       {"sz empty", REG_SZ, {0}, L""},
       {"sz without NUL", REG_SZ, {'a', 'b', 'c'}, L"abc"},
       {"multi", REG_MULTI_SZ, {'a', 0, 'b', 0, 0}, std::wstring(L"a\0b\0", 4)},
-      {"dword", REG_DWORD, {1, 0, 0, 0}, std::int32_t{1}},
-      {"dword -1", REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF}, std::int32_t{-1}},
+      {"dword", REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFE}, std::int32_t(0xFEFFFFFF)},
       {"dword short", REG_DWORD, {0x34, 0x12}, std::int32_t{0x1234}},
-      {"dword long",
-       REG_DWORD,
-       {1, 2, 3, 4, 5, 6, 7, 8},
-       std::int32_t{0x04030201}},
+      {"dword long", REG_DWORD, {1, 2, 3, 4, 5, 6, 7, 8}, 0x04030201},
       {"big endian", REG_DWORD_BIG_ENDIAN, {0, 0, 1, 2}, std::int32_t{258}},
-      {"big endian sign",
-       REG_DWORD_BIG_ENDIAN,
-       {0x80, 0, 0, 1},
-       std::int32_t(0x80000001u)},
-      {"binary", REG_BINARY, {9, 0, 7}, Variant::ByteArray({9, 0, 7})},
       {"binary empty", REG_BINARY, {}, Variant::ByteArray({})},
       {"none", REG_NONE, {1}, Variant::ByteArray({1})},
       {"link", REG_LINK, {'x', 0}, Variant::ByteArray({'x', 0})},
@@ -111,25 +87,13 @@ TEST(MRegToolRead, EachRegistryTypeReadsAsItsVariantKind) {
   };
   ScratchKey scratch;
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.label);
-    Plant(scratch.Handle(), c.label, c.type, c.stored);
-    std::wstring name = AnsiToWide(c.label);
+    SCOPED_TRACE(c.name);
+    Plant(scratch.Handle(), c.name, c.type, c.stored);
+    std::wstring name = AnsiToWide(c.name);
     Variant value;
     EXPECT_EQ(MRegTool::ReadValue(scratch.Handle(), name, value), 0);
     EXPECT_EQ(value, c.expected);
-    EXPECT_EQ(name, AnsiToWide(c.label));
   }
-}
-
-TEST(MRegToolRead, ByteArrayStartsAtZero) {
-  ScratchKey scratch;
-  Plant(scratch.Handle(), "b", REG_BINARY, {1, 2, 3, 4});
-  std::wstring name = L"b";
-  Variant value;
-  ASSERT_EQ(MRegTool::ReadValue(scratch.Handle(), name, value), 0);
-  EXPECT_EQ(value.Kind(), VT_ARRAY | VT_UI1);
-  EXPECT_EQ(value.LBound(), 0);
-  EXPECT_EQ(value.UBound(), 3);
 }
 
 TEST(MRegToolRead, UnreadableValueAnswersZeroAndKeepsTheOutput) {
@@ -139,22 +103,16 @@ TEST(MRegToolRead, UnreadableValueAnswersZeroAndKeepsTheOutput) {
                           KEY_SET_VALUE, &writeOnly),
             ERROR_SUCCESS);
   Plant(scratch.Handle(), "there", REG_DWORD, {5, 0, 0, 0});
-  const struct {
-    const char* label;
-    HKEY key;
-    const wchar_t* name;
-  } cases[] = {
-      {"missing name", scratch.Handle(), L"not there"},
-      {"missing default", scratch.Handle(), L""},
-      {"invalid handle", 0x1234567u, L"there"},
-      {"no query right", writeOnly, L"there"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.label);
-    std::wstring name = c.name;
+  const std::pair<HKEY, const wchar_t*> cases[] = {
+      {scratch.Handle(), L"not there"},
+      {scratch.Handle(), L""},
+      {0x1234567u, L"there"},
+      {writeOnly, L"there"}};
+  for (const auto& [key, valueName] : cases) {
+    std::wstring name = valueName;
     Variant value = std::int32_t{42};
-    EXPECT_EQ(MRegTool::ReadValue(c.key, name, value), 0);
-    EXPECT_EQ(value, Variant(std::int32_t{42}));
+    EXPECT_EQ(MRegTool::ReadValue(key, name, value), 0) << key;
+    EXPECT_EQ(value, Variant(std::int32_t{42})) << key;
   }
   RegCloseKey(writeOnly);
 }
@@ -162,65 +120,46 @@ TEST(MRegToolRead, UnreadableValueAnswersZeroAndKeepsTheOutput) {
 TEST(MRegToolRead, StringTypeOfSizeZeroRaises5) {
   ScratchKey scratch;
   for (DWORD type : {REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ}) {
-    SCOPED_TRACE(type);
     Plant(scratch.Handle(), "v", type, {});
     std::wstring name = L"v";
-    Variant value = std::int32_t{7};
+    Variant value;
     EXPECT_EQ(RaisedNumber(
                   [&] { MRegTool::ReadValue(scratch.Handle(), name, value); }),
               5);
-    EXPECT_EQ(value, Variant(std::int32_t{7}));
   }
 }
 
 TEST(MRegToolRead, ExpandStringExpandsKnownAndKeepsUnknownReferences) {
-  const char* path = std::getenv("PATH");
-  ASSERT_NE(path, nullptr);
   ScratchKey scratch;
   Plant(scratch.Handle(), "known", REG_EXPAND_SZ, Text("<%PATH%>"));
-  Plant(scratch.Handle(), "unknown", REG_EXPAND_SZ,
-        Text("%CORVANE_NO_SUCH_VARIABLE%\\x"));
+  Plant(scratch.Handle(), "unknown", REG_EXPAND_SZ, Text("%CORVANE_NO_VAR%"));
   std::wstring name = L"known";
   Variant value;
   ASSERT_EQ(MRegTool::ReadValue(scratch.Handle(), name, value), 0);
-  EXPECT_EQ(value, Variant(L"<" + AnsiToWide(path) + L">"));
+  EXPECT_EQ(value, Variant(L"<" + AnsiToWide(std::getenv("PATH")) + L">"));
   name = L"unknown";
   ASSERT_EQ(MRegTool::ReadValue(scratch.Handle(), name, value), 0);
-  EXPECT_EQ(value, Variant(L"%CORVANE_NO_SUCH_VARIABLE%\\x"));
+  EXPECT_EQ(value, Variant(L"%CORVANE_NO_VAR%"));
 }
 
-// --- Reading by position -------------------------------------------------
-
 TEST(MRegToolReadAt, NamesOfAnyLengthComeBackWhole) {
-  // 255 fits the first pass exactly; the longer ones need more passes.
-  for (std::size_t length : {1u, 255u, 256u, 300u, 600u}) {
-    SCOPED_TRACE(length);
+  // 255 fits the first pass of the name loop exactly; the rest need more.
+  for (std::size_t length : {0u, 255u, 256u, 300u, 600u}) {
     ScratchKey scratch;
-    const std::string stored(length, 'n');
-    Plant(scratch.Handle(), stored, REG_SZ, Text("v"));
+    Plant(scratch.Handle(), std::string(length, 'n'), REG_DWORD_BIG_ENDIAN,
+          {0, 0, 1, 2});
     std::wstring name;
     Variant value;
     EXPECT_EQ(MRegTool::ReadValueAt(scratch.Handle(), 0, name, value), 0);
     EXPECT_EQ(name, std::wstring(length, L'n'));
-    EXPECT_EQ(value, Variant(L"v"));
+    EXPECT_EQ(value, Variant(std::int32_t{258}));
   }
-}
-
-TEST(MRegToolReadAt, DecodesAsReadValueDoes) {
-  ScratchKey scratch;
-  Plant(scratch.Handle(), "", REG_DWORD_BIG_ENDIAN, {0, 0, 1, 2});
-  std::wstring name = L"junk";
-  Variant value;
-  ASSERT_EQ(MRegTool::ReadValueAt(scratch.Handle(), 0, name, value), 0);
-  EXPECT_EQ(name, L"");
-  EXPECT_EQ(value, Variant(std::int32_t{258}));
 }
 
 TEST(MRegToolReadAt, PastTheLastValueGives259AndEmpty) {
   ScratchKey scratch;
   Plant(scratch.Handle(), "only", REG_SZ, Text("x"));
-  for (std::int32_t position : {1, 5, -1}) {
-    SCOPED_TRACE(position);
+  for (std::int32_t position : {1, -1}) {
     std::wstring name = L"old";
     Variant value = std::int32_t{3};
     EXPECT_EQ(MRegTool::ReadValueAt(scratch.Handle(), position, name, value),
@@ -230,136 +169,69 @@ TEST(MRegToolReadAt, PastTheLastValueGives259AndEmpty) {
   }
 }
 
-// --- Writing -------------------------------------------------------------
-
-struct WriteCase {
-  const char* label;
-  Variant value;
-  DWORD type;
-  Bytes stored;
-};
-
 TEST(MRegToolWrite, EachVariantKindStoresItsRegistryType) {
-  const std::vector<WriteCase> cases = {
-      {"i4", std::int32_t{1}, REG_DWORD, {1, 0, 0, 0}},
+  const struct {
+    const char* name;
+    Variant value;
+    DWORD type;
+    Bytes stored;
+  } cases[] = {
+      {"i4", std::int32_t{0x01020304}, REG_DWORD, {4, 3, 2, 1}},
       {"i2", std::int16_t{-1}, REG_DWORD, {0xFF, 0xFF, 0xFF, 0xFF}},
-      {"byref i4",
-       Variant(std::int32_t{0x01020304}).SetByRef(),
-       REG_DWORD,
-       {4, 3, 2, 1}},
-      {"guid", kGuid, REG_SZ, Text("{4A017BC9-347F-4745-A1A8-993E83E8A331}")},
+      {"", kGuid, REG_SZ, Text(kGuidA)},
       {"empty string", L"", REG_SZ, {0}},
       {"lone percent", L"100%", REG_SZ, Text("100%")},
       {"adjacent percents", L"a%%b", REG_SZ, Text("a%%b")},
-      {"name between percents", L"%TEMP%\\x", REG_EXPAND_SZ, Text("%TEMP%\\x")},
-      {"one char between", L"a%b%", REG_EXPAND_SZ, Text("a%b%")},
-      {"adjacent then another", L"%%x%", REG_EXPAND_SZ, Text("%%x%")},
-      {"bytes", Variant::ByteArray({1, 2, 3, 4}), REG_BINARY, {1, 2, 3, 4}},
+      {"name between", L"%TEMP%\\x", REG_EXPAND_SZ, Text("%TEMP%\\x")},
+      {"one between", L"a%b%", REG_EXPAND_SZ, Text("a%b%")},
+      {"adjacent, another", L"%%x%", REG_EXPAND_SZ, Text("%%x%")},
+      {"bytes", Variant::ByteArray({1, 2, 0, 4}), REG_BINARY, {1, 2, 0, 4}},
       {"bytes from -2",
-       Variant::ByteArray({9, 8, 1, 2, 3}, -2),
+       Variant::ByteArray({9, 8, 1, 2}, -2),
        REG_BINARY,
-       {1, 2, 3}},
-      {"bytes 0..0", Variant::ByteArray({7}), REG_BINARY, {7}},
+       {1, 2}},
   };
   ScratchKey scratch;
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.label);
-    std::wstring name = AnsiToWide(c.label);
+    SCOPED_TRACE(c.name);
+    std::wstring name = AnsiToWide(c.name);
     EXPECT_EQ(MRegTool::WriteValue(c.value, scratch.Handle(), name), 0);
-    const Stored stored = Inspect(scratch.Handle(), c.label);
-    EXPECT_EQ(stored.status, ERROR_SUCCESS);
-    EXPECT_EQ(stored.type, c.type);
-    EXPECT_EQ(stored.data, c.stored);
+    EXPECT_EQ(Inspect(scratch.Handle(), c.name),
+              std::make_tuple(ERROR_SUCCESS, c.type, c.stored));
   }
 }
 
-TEST(MRegToolWrite, EmptyNameIsTheDefaultValue) {
-  ScratchKey scratch;
-  std::wstring name;
-  ASSERT_EQ(MRegTool::WriteValue(L"Gemini Driver", scratch.Handle(), name), 0);
-  const Stored stored = Inspect(scratch.Handle(), "");
-  EXPECT_EQ(stored.type, REG_SZ);
-  EXPECT_EQ(stored.data, Text("Gemini Driver"));
-}
-
-TEST(MRegToolWrite, KindsItDoesNotStoreGive13AndWriteNothing) {
-  const std::vector<std::pair<const char*, Variant>> cases = {
-      {"empty", Variant()},
-      {"null", Variant::Null()},
-      {"bool", Variant::Bool(true)},
-      {"double", Variant(1.5)},
-      {"single", Variant::Single(2.5f)},
-      {"currency", Variant::Currency(10000)},
-      {"date", Variant::Date(1.0)},
-      {"error", Variant::Error(5)},
-      {"byte", Variant::Byte(1)},
-      {"decimal", Variant::Decimal(15, 1)},
-      {"string array", Variant::StringArray({L"a"})},
-      {"long array", Variant::Array(VT_I4, {{0, 2}})},
+TEST(MRegToolWrite, RefusedKindsAndBadByteArraysWriteNothing) {
+  // Kinds it doesn't store answer 13; byte arrays without an index 0, or
+  // with two dimensions, raise 9.
+  const std::tuple<const char*, Variant, int> cases[] = {
+      {"empty", Variant(), 13},
+      {"null", Variant::Null(), 13},
+      {"bool", Variant::Bool(true), 13},
+      {"double", Variant(1.5), 13},
+      {"currency", Variant::Currency(10000), 13},
+      {"byte", Variant::Byte(1), 13},
+      {"string array", Variant::StringArray({L"a"}), 13},
+      {"long array", Variant::Array(VT_I4, {{0, 2}}), 13},
+      {"starts at 1", Variant::ByteArray({1, 2}, 1), 9},
+      {"no elements", Variant::ByteArray({}), 9},
+      {"ends below 0", Variant::ByteArray({1, 2}, -5), 9},
+      {"two dimensions", Variant::Array(VT_UI1, {{0, 2}, {0, 2}}), 9},
   };
   ScratchKey scratch;
-  for (const auto& [label, value] : cases) {
-    SCOPED_TRACE(label);
+  for (const auto& [label, value, expected] : cases) {
     std::wstring name = AnsiToWide(label);
-    EXPECT_EQ(MRegTool::WriteValue(value, scratch.Handle(), name),
-              ERROR_INVALID_DATA);
-    EXPECT_EQ(Inspect(scratch.Handle(), label).status, ERROR_FILE_NOT_FOUND);
+    std::int32_t status = 0;
+    const int raised = RaisedNumber(
+        [&] { status = MRegTool::WriteValue(value, scratch.Handle(), name); });
+    EXPECT_EQ(raised ? raised : status, expected) << label;
+    EXPECT_EQ(std::get<0>(Inspect(scratch.Handle(), label)),
+              ERROR_FILE_NOT_FOUND)
+        << label;
   }
 }
 
-TEST(MRegToolWrite, ByteArraysWithoutIndexZeroOrWithTwoDimensionsRaise9) {
-  const std::vector<std::pair<const char*, Variant>> cases = {
-      {"starts at 1", Variant::ByteArray({1, 2}, 1)},
-      {"no elements", Variant::ByteArray({})},
-      {"ends below 0", Variant::ByteArray({1, 2}, -5)},
-      {"two dimensions", Variant::Array(VT_UI1, {{0, 2}, {0, 2}})},
-  };
-  ScratchKey scratch;
-  for (const auto& [label, value] : cases) {
-    SCOPED_TRACE(label);
-    std::wstring name = AnsiToWide(label);
-    EXPECT_EQ(RaisedNumber(
-                  [&] { MRegTool::WriteValue(value, scratch.Handle(), name); }),
-              9);
-    EXPECT_EQ(Inspect(scratch.Handle(), label).status, ERROR_FILE_NOT_FOUND);
-  }
-}
-
-TEST(MRegToolWrite, FailedSetReturnsItsStatus) {
-  ScratchKey scratch;
-  HKEY readOnly = 0;
-  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, scratch.Path().c_str(), 0,
-                          KEY_READ, &readOnly),
-            ERROR_SUCCESS);
-  std::wstring name = L"v";
-  EXPECT_EQ(MRegTool::WriteValue(std::int32_t{1}, readOnly, name),
-            ERROR_ACCESS_DENIED);
-  RegCloseKey(readOnly);
-}
-
-// --- Round trips ---------------------------------------------------------
-
-TEST(MRegToolRoundTrip, WrittenValuesReadBackAsTheyWent) {
-  const std::vector<std::pair<Variant, Variant>> cases = {
-      {std::int16_t{-1}, std::int32_t{-1}},
-      {std::int32_t{-2147483647 - 1}, std::int32_t{-2147483647 - 1}},
-      {kGuid, kGuid},
-      {L"", L""},
-      {Variant::ByteArray({0, 1, 2, 255}), Variant::ByteArray({0, 1, 2, 255})},
-      {L"%CORVANE_NO_SUCH_VARIABLE%", L"%CORVANE_NO_SUCH_VARIABLE%"},
-  };
-  ScratchKey scratch;
-  for (const auto& [written, read] : cases) {
-    SCOPED_TRACE(::testing::PrintToString(written));
-    std::wstring name = L"v";
-    ASSERT_EQ(MRegTool::WriteValue(written, scratch.Handle(), name), 0);
-    Variant value;
-    EXPECT_EQ(MRegTool::ReadValue(scratch.Handle(), name, value), 0);
-    EXPECT_EQ(value, read);
-  }
-}
-
-TEST(MRegToolRoundTrip, StringListWrittenBackKeepsItsBytesAsPlainString) {
+TEST(MRegToolWrite, StringListReadAndWrittenBackKeepsItsBytes) {
   ScratchKey scratch;
   const Bytes list = {'a', 0, 'b', 'c', 0, 0};
   Plant(scratch.Handle(), "list", REG_MULTI_SZ, list);
@@ -367,72 +239,48 @@ TEST(MRegToolRoundTrip, StringListWrittenBackKeepsItsBytesAsPlainString) {
   Variant value;
   ASSERT_EQ(MRegTool::ReadValue(scratch.Handle(), name, value), 0);
   ASSERT_EQ(MRegTool::WriteValue(value, scratch.Handle(), name), 0);
-  const Stored stored = Inspect(scratch.Handle(), "list");
-  EXPECT_EQ(stored.type, REG_SZ);
-  EXPECT_EQ(stored.data, list);
+  EXPECT_EQ(Inspect(scratch.Handle(), "list"),
+            std::make_tuple(ERROR_SUCCESS, REG_SZ, list));
 }
 
-// --- Small helpers -------------------------------------------------------
-
-TEST(MRegToolHelpers, SwapLongReversesTheBytes) {
-  const std::pair<std::uint32_t, std::uint32_t> cases[] = {
-      {0x01020304u, 0x04030201u}, {0u, 0u},
-      {0xFFFFFFFFu, 0xFFFFFFFFu}, {0x80000000u, 0x00000080u},
-      {0x000000FFu, 0xFF000000u}, {0x12345678u, 0x78563412u},
-  };
-  for (const auto& [in, out] : cases) {
-    EXPECT_EQ(MRegTool::SwapLong(static_cast<std::int32_t>(in)),
-              static_cast<std::int32_t>(out))
-        << std::hex << in;
-  }
+TEST(MRegToolHelpers, SwapLongAndCutAtNul) {
+  EXPECT_EQ(MRegTool::SwapLong(0x01020304), 0x04030201);
+  EXPECT_EQ(MRegTool::SwapLong(std::int32_t(0x800000FFu)),
+            std::int32_t(0xFF000080u));
+  EXPECT_EQ(MRegTool::CutAtNul(L""), L"");
+  EXPECT_EQ(MRegTool::CutAtNul(L"abc"), L"abc");
+  EXPECT_EQ(MRegTool::CutAtNul(std::wstring(L"ab\0cd", 5)), L"ab");
 }
-
-TEST(MRegToolHelpers, CutAtNulStopsAtTheFirstNul) {
-  const std::pair<std::wstring, std::wstring> cases[] = {
-      {L"", L""},
-      {L"abc", L"abc"},
-      {std::wstring(L"ab\0cd", 5), L"ab"},
-      {std::wstring(L"\0x", 2), L""},
-      {std::wstring(260, L'\0'), L""},
-  };
-  for (const auto& [in, out] : cases) EXPECT_EQ(MRegTool::CutAtNul(in), out);
-}
-
-// --- Subkeys -------------------------------------------------------------
 
 TEST(MRegToolEnumKeyName, NamesComeBackWithoutPadding) {
   ScratchKey scratch;
-  const std::string longName(255, 'k');
-  for (const std::string& child :
-       {std::string("abcdefghij"), longName, std::string("zz")}) {
+  const std::string longest(255, 'k');
+  for (const std::string& child : {std::string("abcdefghij"), longest}) {
     RegCloseKey(scratch.CreateKey(child));
   }
-  const std::pair<std::int32_t, std::wstring> cases[] = {
-      {0, L"abcdefghij"}, {1, AnsiToWide(longName)}, {2, L"zz"}};
-  for (const auto& [position, expected] : cases) {
-    std::wstring name;
-    EXPECT_EQ(MRegTool::EnumKeyName(scratch.Handle(), position, name), 0);
-    EXPECT_EQ(name, expected);
-  }
-  std::wstring name = L"old";
-  EXPECT_EQ(MRegTool::EnumKeyName(scratch.Handle(), 3, name),
+  std::wstring name;
+  EXPECT_EQ(MRegTool::EnumKeyName(scratch.Handle(), 0, name), 0);
+  EXPECT_EQ(name, L"abcdefghij");
+  EXPECT_EQ(MRegTool::EnumKeyName(scratch.Handle(), 1, name), 0);
+  EXPECT_EQ(name, AnsiToWide(longest));
+  EXPECT_EQ(MRegTool::EnumKeyName(scratch.Handle(), 2, name),
             ERROR_NO_MORE_ITEMS);
   EXPECT_EQ(name, std::wstring(256, L'\0'));
 }
 
 // A stand-in for the system's enumeration with a name longer than any real
-// key name, answering 234 until the buffer has room for it and its NUL.
+// key name: 234 until the buffer has room for it and its NUL, reporting the
+// length needed or (as RegEnumKeyExA does) leaving it alone.
 template <bool kReportsLength>
 LONG EnumLongName(HKEY, DWORD, char* name, DWORD* length, DWORD*, char*, DWORD*,
                   FILETIME*) {
-  static const std::string kName(700, 'q');
-  if (*length <= kName.size()) {
-    if (kReportsLength) *length = static_cast<DWORD>(kName.size());
+  const std::string stored(700, 'q');
+  if (*length <= stored.size()) {
+    if (kReportsLength) *length = static_cast<DWORD>(stored.size());
     return ERROR_MORE_DATA;
   }
-  kName.copy(name, kName.size());
-  name[kName.size()] = '\0';
-  *length = static_cast<DWORD>(kName.size());
+  std::copy(stored.c_str(), stored.c_str() + stored.size() + 1, name);
+  *length = static_cast<DWORD>(stored.size());
   return ERROR_SUCCESS;
 }
 
@@ -444,45 +292,36 @@ TEST(MRegToolEnumKeyName, GrowsItsBufferUntilTheNameFits) {
   }
 }
 
-TEST(MRegToolRemoveKey, DeletesOnlyAChildlessKey) {
+TEST(MRegToolRemove, RemoveKeyDeletesOnlyAChildlessKey) {
   ScratchKey scratch;
   RegCloseKey(scratch.CreateKey("parent\\child"));
   EXPECT_EQ(MRegTool::RemoveKey(scratch.Handle(), L"parent"),
             ERROR_ACCESS_DENIED);
   EXPECT_TRUE(KeyExists(scratch.Handle(), "parent\\child"));
   EXPECT_EQ(MRegTool::RemoveKey(scratch.Handle(), L"parent\\child"), 0);
-  EXPECT_FALSE(KeyExists(scratch.Handle(), "parent\\child"));
   EXPECT_EQ(MRegTool::RemoveKey(scratch.Handle(), L"parent"), 0);
   EXPECT_FALSE(KeyExists(scratch.Handle(), "parent"));
   EXPECT_EQ(MRegTool::RemoveKey(scratch.Handle(), L"parent"),
             ERROR_FILE_NOT_FOUND);
 }
 
-TEST(MRegToolRemoveKeyTree, DeletesADeepWideTreeAndNothingBeside) {
+TEST(MRegToolRemove, RemoveKeyTreeDeletesADeepWideTreeAndNothingBeside) {
   ScratchKey scratch;
   for (const char* a : {"a", "b", "c"}) {
     for (const char* b : {"x", "y"}) {
-      for (const char* c : {"1", "2", "3"}) {
-        const std::string path =
-            std::string("tree\\") + a + "\\" + b + "\\" + c;
-        const HKEY key = scratch.CreateKey(path);
+      for (const char* c : {"1", "2"}) {
+        const HKEY key =
+            scratch.CreateKey(std::string("tree\\") + a + "\\" + b + "\\" + c);
         Plant(key, "v", REG_SZ, Text("x"));
         RegCloseKey(key);
       }
     }
   }
-  RegCloseKey(scratch.CreateKey("treeSibling\\kept"));
+  RegCloseKey(scratch.CreateKey("treeSibling"));
   EXPECT_EQ(MRegTool::RemoveKeyTree(scratch.Handle(), L"tree"), 0);
   EXPECT_FALSE(KeyExists(scratch.Handle(), "tree"));
-  EXPECT_TRUE(KeyExists(scratch.Handle(), "treeSibling\\kept"));
-}
-
-TEST(MRegToolRemoveKeyTree, ChildlessAndMissingKeys) {
-  ScratchKey scratch;
-  RegCloseKey(scratch.CreateKey("leaf"));
-  EXPECT_EQ(MRegTool::RemoveKeyTree(scratch.Handle(), L"leaf"), 0);
-  EXPECT_FALSE(KeyExists(scratch.Handle(), "leaf"));
-  EXPECT_EQ(MRegTool::RemoveKeyTree(scratch.Handle(), L"leaf"),
+  EXPECT_TRUE(KeyExists(scratch.Handle(), "treeSibling"));
+  EXPECT_EQ(MRegTool::RemoveKeyTree(scratch.Handle(), L"tree"),
             ERROR_FILE_NOT_FOUND);
 }
 
