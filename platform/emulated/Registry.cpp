@@ -356,11 +356,8 @@ LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved,
   *phkResult = 0;
   if (Reserved != 0) return ERROR_INVALID_PARAMETER;
   if (const LONG status = r.Status()) return status;
-  if (emulated::IsRoot(hKey) && (lpSubKey == nullptr || *lpSubKey == '\0')) {
-    *phkResult = hKey;
-    if (lpdwDisposition != nullptr) *lpdwDisposition = REG_OPENED_EXISTING_KEY;
-    return ERROR_SUCCESS;
-  }
+  // Unlike RegOpenKeyExA, an empty subkey on a predefined key gives a new
+  // handle to its key, as any other key would.
   KeyNode* node = nullptr;
   REGSAM unused = 0;
   if (const LONG status = emulated::Resolve(*r, hKey, node, unused)) {
@@ -447,7 +444,7 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName,
                    DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
                    BYTE* lpData, DWORD* lpcbData) {
   if ((lpData != nullptr && lpcbData == nullptr) || lpReserved != nullptr ||
-      (lpValueName != nullptr && lpcchValueName == nullptr)) {
+      lpValueName == nullptr || lpcchValueName == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
   Call r;
@@ -466,14 +463,12 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName,
   const std::string name = emulated::ToAnsi(value->name);
   // Nothing is written unless both the name and the data fit; the sizes
   // that were asked for are reported all the same.
-  const bool nameFits = lpValueName == nullptr || name.size() < *lpcchValueName;
+  const bool nameFits = name.size() < *lpcchValueName;
   const bool dataFits = lpData == nullptr || size <= *lpcbData;
   if (nameFits && dataFits) {
-    if (lpValueName != nullptr) {
-      std::memcpy(lpValueName, name.data(), name.size());
-      lpValueName[name.size()] = '\0';
-      *lpcchValueName = emulated::Size(name.size());
-    }
+    std::memcpy(lpValueName, name.data(), name.size());
+    lpValueName[name.size()] = '\0';
+    *lpcchValueName = emulated::Size(name.size());
     if (lpData != nullptr) {
       emulated::CopyData(lpData, *lpcbData, ansi, value->data, isString);
     }
