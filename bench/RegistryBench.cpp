@@ -1,0 +1,290 @@
+// The benchmark suite on the emulated registry (Google Benchmark): walks,
+// subtree deletion, the value codec, the hive's .reg reader and writer, and
+// the repair on a 100k-key hive. The registry is kept in a temporary hive
+// file that is removed when the suite ends, so no benchmark touches the
+// user's own registry.
+#include <benchmark/benchmark.h>
+#include <stdlib.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <span>
+#include <string>
+
+#include "app/MainApp.h"
+#include "bench/Workload.h"
+#include "platform/Platform.h"
+#include "platform/emulated/Hive.h"
+#include "platform/emulated/KeyTree.h"
+#include "registry/MRegTool.h"
+#include "variant/Variant.h"
+
+namespace corvane::bench {
+namespace {
+
+using platform::HKEY;
+using platform::KEY_ALL_ACCESS;
+
+constexpr std::int64_t kHiveKeys = 100000;
+
+// One generated tree at a time below the scratch key: trees of a million
+// keys are too large to keep several around.
+class TreeCache {
+ public:
+  // The path (below HKEY_CURRENT_USER) of a tree of `keys` keys.
+  std::string Tree(std::int64_t keys) {
+    if (keys != keys_) {
+      Drop();
+      const HKEY scratch = OpenScratch();
+      BuildTree(scratch, Name(keys), keys);
+      platform::RegCloseKey(scratch);
+      keys_ = keys;
+    }
+    return std::string(kScratchPath) + "\\" + Name(keys);
+  }
+  void Drop() {
+    if (keys_ == 0) return;
+    const HKEY scratch = OpenScratch();
+    const std::string name = Name(keys_);
+    MRegTool::RemoveKeyTree(scratch, std::wstring(name.begin(), name.end()));
+    platform::RegCloseKey(scratch);
+    keys_ = 0;
+  }
+
+ private:
+  static std::string Name(std::int64_t keys) { return Numbered("Tree", keys); }
+  std::int64_t keys_ = 0;
+};
+
+TreeCache& Trees() {
+  static TreeCache cache;
+  return cache;
+}
+
+void WalkAllNodes(benchmark::State& state) {
+  const std::int64_t keys = state.range(0);
+  const std::string path = Trees().Tree(keys);
+  for (auto _ : state) {
+    const std::int64_t visited = WalkTree(path);
+    if (visited != keys) state.SkipWithError("walk missed keys");
+  }
+  state.SetItemsProcessed(state.iterations() * keys);
+}
+BENCHMARK(WalkAllNodes)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime()
+    ->UseRealTime();
+
+void WalkItems(benchmark::State& state) {
+  const int values = static_cast<int>(state.range(0));
+  Trees().Drop();
+  const HKEY scratch = OpenScratch();
+  HKEY key = 0;
+  platform::RegCreateKeyExA(scratch, "Values", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &key, nullptr);
+  AddValues(key, values);
+  const std::string path = std::string(kScratchPath) + "\\Values";
+  for (auto _ : state) {
+    if (WalkValues(path) != values) state.SkipWithError("walk missed values");
+  }
+  state.SetItemsProcessed(state.iterations() * values);
+  platform::RegCloseKey(key);
+  MRegTool::RemoveKeyTree(scratch, L"Values");
+  platform::RegCloseKey(scratch);
+}
+BENCHMARK(WalkItems)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void RemoveKeyTree(benchmark::State& state) {
+  const std::int64_t keys = state.range(0);
+  Trees().Drop();
+  const HKEY scratch = OpenScratch();
+  for (auto _ : state) {
+    state.PauseTiming();
+    BuildTree(scratch, "Doomed", keys);
+    state.ResumeTiming();
+    if (MRegTool::RemoveKeyTree(scratch, L"Doomed") != 0) {
+      state.SkipWithError("RemoveKeyTree failed");
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * keys);
+  platform::RegCloseKey(scratch);
+}
+BENCHMARK(RemoveKeyTree)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// --- The value codec --------------------------------------------------------
+
+struct StoredValue {
+  const char* name;
+  platform::DWORD type;
+  std::string data;
+};
+
+std::string Bytes(std::initializer_list<int> bytes) {
+  std::string s;
+  for (int b : bytes) s.push_back(static_cast<char>(b));
+  return s;
+}
+
+const StoredValue kStored[] = {
+    {"sz", platform::REG_SZ,
+     std::string("C:\\Program Files\\Vendor\\x.dll", 29) + '\0'},
+    {"expand_sz", platform::REG_EXPAND_SZ,
+     std::string("%CORVANE_BENCH_DIR%\\bin\\x.dll") + '\0'},
+    {"multi_sz", platform::REG_MULTI_SZ,
+     std::string("one\0two\0three\0\0", 15)},
+    {"binary", platform::REG_BINARY, std::string(64, '\x5A')},
+    {"dword", platform::REG_DWORD, Bytes({1, 0, 0, 0})},
+    {"dword_be", platform::REG_DWORD_BIG_ENDIAN, Bytes({0, 0, 0, 1})},
+    {"qword", platform::REG_QWORD, Bytes({1, 2, 3, 4, 5, 6, 7, 8})},
+};
+
+void ReadValue(benchmark::State& state) {
+  const StoredValue& stored = kStored[state.range(0)];
+  state.SetLabel(stored.name);
+  setenv("CORVANE_BENCH_DIR", "C:\\Bench", 1);
+  const HKEY scratch = OpenScratch();
+  platform::RegSetValueExA(
+      scratch, stored.name, 0, stored.type,
+      reinterpret_cast<const platform::BYTE*>(stored.data.data()),
+      static_cast<platform::DWORD>(stored.data.size()));
+  std::wstring name(stored.name, stored.name + std::strlen(stored.name));
+  Variant value;
+  for (auto _ : state) {
+    MRegTool::ReadValue(scratch, name, value);
+    benchmark::DoNotOptimize(value);
+  }
+  platform::RegDeleteValueA(scratch, stored.name);
+  platform::RegCloseKey(scratch);
+}
+BENCHMARK(ReadValue)->DenseRange(0, std::size(kStored) - 1);
+
+Variant WrittenValue(std::int64_t kind) {
+  switch (kind) {
+    case 0:
+      return Variant(std::int16_t{7});
+    case 1:
+      return Variant(std::int32_t{1});
+    case 2:
+      return Variant(L"C:\\Program Files\\Vendor\\x.dll");
+    case 3:
+      return Variant(L"%SystemRoot%\\system32\\x.dll");
+    default:
+      return Variant::ByteArray(std::vector<std::uint8_t>(64, 0x5A));
+  }
+}
+const char* const kWrittenLabels[] = {"i2 (dword)", "i4 (dword)", "bstr (sz)",
+                                      "bstr (expand_sz)", "byte array"};
+
+void WriteValue(benchmark::State& state) {
+  state.SetLabel(kWrittenLabels[state.range(0)]);
+  const Variant value = WrittenValue(state.range(0));
+  const HKEY scratch = OpenScratch();
+  std::wstring name = L"written";
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(MRegTool::WriteValue(value, scratch, name));
+  }
+  platform::RegDeleteValueA(scratch, "written");
+  platform::RegCloseKey(scratch);
+}
+BENCHMARK(WriteValue)->DenseRange(0, std::size(kWrittenLabels) - 1);
+
+// --- The hive file ---------------------------------------------------------
+
+const std::string& HiveBytes() {
+  static const std::string bytes = HiveFileBytes(HiveEntries(kHiveKeys));
+  return bytes;
+}
+
+std::span<const std::uint8_t> AsSpan(const std::string& s) {
+  return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+void HiveLoad(benchmark::State& state) {
+  const std::string& bytes = HiveBytes();
+  for (auto _ : state) {
+    state.PauseTiming();
+    auto tree = std::make_unique<platform::emulated::KeyTree>();
+    state.ResumeTiming();
+    const std::string error =
+        platform::emulated::ReadHive(AsSpan(bytes), "bench.reg", *tree);
+    if (!error.empty()) state.SkipWithError(error.c_str());
+    state.PauseTiming();
+    tree.reset();
+    state.ResumeTiming();
+  }
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<std::int64_t>(bytes.size()));
+  state.counters["file_MB"] = static_cast<double>(bytes.size()) / 1e6;
+}
+BENCHMARK(HiveLoad)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void HiveSave(benchmark::State& state) {
+  platform::emulated::KeyTree tree;
+  platform::emulated::ReadHive(AsSpan(HiveBytes()), "bench.reg", tree);
+  std::string out;
+  for (auto _ : state) {
+    out.clear();
+    const std::string error = platform::emulated::WriteHive(tree, out);
+    if (!error.empty()) state.SkipWithError(error.c_str());
+  }
+  state.SetBytesProcessed(state.iterations() *
+                          static_cast<std::int64_t>(out.size()));
+}
+BENCHMARK(HiveSave)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// --- The repair ------------------------------------------------------------
+
+void Repair(benchmark::State& state) {
+  static const bool imported =
+      ImportEntries(HiveEntries(kHiveKeys)) == platform::ERROR_SUCCESS;
+  if (!imported) {
+    state.SkipWithError("hive import failed");
+    return;
+  }
+  for (auto _ : state) MainApp::Main();
+  MainApp::ReleaseAppNode();
+}
+BENCHMARK(Repair)->Unit(benchmark::kMicrosecond);
+
+// The registry lives in a temporary hive; removing it is registered before
+// the registry's own save at exit, so it runs after that save.
+std::filesystem::path& HiveDir() {
+  static std::filesystem::path dir;
+  return dir;
+}
+void RemoveHiveDir() {
+  std::error_code ignored;
+  std::filesystem::remove_all(HiveDir(), ignored);
+}
+
+}  // namespace
+}  // namespace corvane::bench
+
+int main(int argc, char** argv) {
+  using namespace corvane::bench;
+  char dirTemplate[] = "/tmp/corvane-bench-XXXXXX";
+  if (mkdtemp(dirTemplate) == nullptr) return 2;
+  HiveDir() = dirTemplate;
+  std::atexit(RemoveHiveDir);
+  setenv("CORVANE_REGISTRY", (HiveDir() / "registry.reg").c_str(), 1);
+  unsetenv("CORVANE_REGISTRY_READONLY");
+
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  benchmark::RunSpecifiedBenchmarks();
+  benchmark::Shutdown();
+  Trees().Drop();
+  RemoveScratch();
+  return 0;
+}

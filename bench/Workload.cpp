@@ -1,0 +1,204 @@
+// Workloads shared by the benchmark suite and the Windows harness; see
+// Workload.h.
+#include "bench/Workload.h"
+
+#include <cstdio>
+#include <cstring>
+#include <span>
+#include <string_view>
+
+#include "platform/emulated/RegFile.h"
+#include "registry/CRegNode.h"
+#include "registry/MRegTool.h"
+#include "variant/Variant.h"
+
+namespace corvane::bench {
+namespace {
+
+using platform::KEY_ALL_ACCESS;
+using platform::LONG;
+
+HKEY CreateKey(HKEY parent, const std::string& name) {
+  HKEY key = 0;
+  DWORD disposition = 0;
+  const LONG status = platform::RegCreateKeyExA(
+      parent, name.c_str(), 0, nullptr, platform::REG_OPTION_NON_VOLATILE,
+      KEY_ALL_ACCESS, nullptr, &key, &disposition);
+  return status == platform::ERROR_SUCCESS ? key : 0;
+}
+
+// Depth first, so that only one handle per level is open at a time.
+std::int64_t BuildBelow(HKEY key, std::int64_t index, std::int64_t keys,
+                        int fanout) {
+  std::int64_t made = 0;
+  for (int c = 1; c <= fanout; ++c) {
+    const std::int64_t child = index * fanout + c;
+    if (child >= keys) break;
+    const HKEY sub = CreateKey(key, Numbered("k", child));
+    if (sub == 0) return made;
+    made += 1 + BuildBelow(sub, child, keys, fanout);
+    platform::RegCloseKey(sub);
+  }
+  return made;
+}
+
+std::string Guid(std::uint32_t n, std::uint32_t family) {
+  char text[40];
+  std::snprintf(text, sizeof text, "{%08X-%04X-4000-8000-00000000BEEF}", n,
+                family);
+  return text;
+}
+
+std::u16string Wide(std::string_view ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
+}  // namespace
+
+std::string Numbered(std::string_view prefix, std::int64_t n) {
+  std::string text(prefix);
+  text += std::to_string(n);
+  return text;
+}
+
+HKEY OpenScratch() {
+  return CreateKey(platform::HKEY_CURRENT_USER, kScratchPath);
+}
+
+void RemoveScratch() {
+  MRegTool::RemoveKeyTree(
+      platform::HKEY_CURRENT_USER,
+      std::wstring(kScratchPath, kScratchPath + std::strlen(kScratchPath)));
+}
+
+std::int64_t BuildTree(HKEY parent, const std::string& name, std::int64_t keys,
+                       int fanout) {
+  if (keys <= 0) return 0;
+  const HKEY top = CreateKey(parent, name);
+  if (top == 0) return 0;
+  const std::int64_t made = 1 + BuildBelow(top, 0, keys, fanout);
+  platform::RegCloseKey(top);
+  return made;
+}
+
+void AddValues(HKEY key, int count) {
+  for (int i = 0; i < count; ++i) {
+    const std::string name = Numbered("v", i);
+    const std::string data = Numbered("value number ", i);
+    platform::RegSetValueExA(
+        key, name.c_str(), 0, platform::REG_SZ,
+        reinterpret_cast<const platform::BYTE*>(data.c_str()),
+        static_cast<DWORD>(data.size() + 1));
+  }
+}
+
+std::int64_t WalkTree(const std::string& path) {
+  auto node = CRegNode::New();
+  node->Create(Variant(std::wstring(path.begin(), path.end())),
+               platform::HKEY_CURRENT_USER, KEY_ALL_ACCESS);
+  CountingVisitor visitor;
+  node->WalkAllNodes(visitor, node, 0);
+  return visitor.nodes;
+}
+
+std::int64_t WalkValues(const std::string& path) {
+  auto node = CRegNode::New();
+  node->Create(Variant(std::wstring(path.begin(), path.end())),
+               platform::HKEY_CURRENT_USER, KEY_ALL_ACCESS);
+  CountingVisitor visitor;
+  node->WalkItems(visitor, 0);
+  return visitor.items;
+}
+
+std::vector<HiveEntry> HiveEntries(std::int64_t keys) {
+  using platform::REG_DWORD;
+  using platform::REG_SZ;
+  const std::string classes = "SOFTWARE\\Classes";
+  const std::string appId = classes + "\\AppID";
+  const std::string clsid = classes + "\\CLSID";
+  const std::string skyGuid = Guid(0x5C7, 0xA11);
+
+  std::vector<HiveEntry> entries;
+  entries.reserve(static_cast<std::size_t>(keys) + 8);
+  entries.push_back({"SOFTWARE", {}});
+  entries.push_back({classes, {}});
+  entries.push_back({appId, {}});
+  entries.push_back(
+      {appId + "\\TheSky Version 6.EXE", {{"AppID", REG_SZ, skyGuid, 0}}});
+  entries.push_back({appId + "\\Sky.EXE", {{"AppID", REG_SZ, skyGuid, 0}}});
+  entries.push_back(
+      {appId + "\\" + skyGuid,
+       {{"", REG_SZ, "TheSky", 0}, {"AuthenticationLevel", REG_DWORD, "", 2}}});
+  entries.push_back({clsid, {}});
+  // Three keys per registration: its AppID, its CLSID and InprocServer32.
+  const std::int64_t fixed = static_cast<std::int64_t>(entries.size());
+  const std::int64_t count = keys > fixed ? (keys - fixed) / 3 : 0;
+  for (std::int64_t i = 0; i < count; ++i) {
+    const std::string guid = Guid(static_cast<std::uint32_t>(i), 0);
+    const std::string server = Numbered("Server ", i);
+    entries.push_back(
+        {appId + "\\" + guid,
+         {{"", REG_SZ, server, 0}, {"AuthenticationLevel", REG_DWORD, "", 2}}});
+  }
+  for (std::int64_t i = 0; i < count; ++i) {
+    const std::string guid = Guid(static_cast<std::uint32_t>(i), 0);
+    entries.push_back(
+        {clsid + "\\" + guid,
+         {{"", REG_SZ, Numbered("Class ", i), 0}, {"AppID", REG_SZ, guid, 0}}});
+    entries.push_back(
+        {clsid + "\\" + guid + "\\InprocServer32",
+         {{"", REG_SZ,
+           Numbered("C:\\Program Files\\Vendor\\server", i) + ".dll", 0},
+          {"ThreadingModel", REG_SZ, "Both", 0}}});
+  }
+  return entries;
+}
+
+std::string HiveFileBytes(const std::vector<HiveEntry>& entries) {
+  platform::emulated::RegWriter writer;
+  std::vector<std::uint8_t> data;
+  for (const auto& entry : entries) {
+    writer.Key(u"HKEY_LOCAL_MACHINE\\" + Wide(entry.path));
+    for (const auto& value : entry.values) {
+      data.clear();
+      if (value.type == platform::REG_DWORD) {
+        for (int b = 0; b < 4; ++b)
+          data.push_back((value.dword >> (8 * b)) & 0xFF);
+      } else {
+        for (char c : value.text) {
+          data.push_back(static_cast<std::uint8_t>(c));
+          data.push_back(0);
+        }
+        data.push_back(0);
+        data.push_back(0);
+      }
+      writer.Value(Wide(value.name), value.type, data);
+    }
+  }
+  return writer.Finish();
+}
+
+LONG ImportEntries(const std::vector<HiveEntry>& entries) {
+  for (const auto& entry : entries) {
+    const HKEY key = CreateKey(platform::HKEY_LOCAL_MACHINE, entry.path);
+    if (key == 0) return platform::ERROR_ACCESS_DENIED;
+    for (const auto& value : entry.values) {
+      const bool isText = value.type != platform::REG_DWORD;
+      const auto* data =
+          isText ? reinterpret_cast<const platform::BYTE*>(value.text.c_str())
+                 : reinterpret_cast<const platform::BYTE*>(&value.dword);
+      const DWORD size =
+          isText ? static_cast<DWORD>(value.text.size() + 1) : DWORD{4};
+      const LONG status = platform::RegSetValueExA(key, value.name.c_str(), 0,
+                                                   value.type, data, size);
+      if (status != platform::ERROR_SUCCESS) {
+        platform::RegCloseKey(key);
+        return status;
+      }
+    }
+    platform::RegCloseKey(key);
+  }
+  return platform::ERROR_SUCCESS;
+}
+
+}  // namespace corvane::bench
