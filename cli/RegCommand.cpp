@@ -69,21 +69,6 @@ constexpr wchar_t kOverview[] =
 
 bool IsHelp(const std::wstring& arg) { return arg == L"/?" || arg == L"-?"; }
 
-// The system's text for a raised error, without the line break the system
-// ends it with.
-std::wstring MessageOf(const RaisedError& error) {
-  if (error.Number() == MErrors::ApiToCom(platform::ERROR_FILE_NOT_FOUND)) {
-    return kNotFound;
-  }
-  std::wstring text = error.Description();
-  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' ||
-                           text.back() == L' ')) {
-    text.pop_back();
-  }
-  if (text.empty()) text = L"Error " + std::to_wstring(error.Number()) + L".";
-  return text;
-}
-
 }  // namespace
 
 int RunRegCommand(const std::vector<std::wstring>& args, RegConsole& console) {
@@ -109,7 +94,7 @@ int RunRegCommand(const std::vector<std::wstring>& args, RegConsole& console) {
     } catch (const CommandFailure& failure) {
       console.Err(L"ERROR: " + failure.message + L"\n");
     } catch (const RaisedError& error) {
-      console.Err(L"ERROR: " + MessageOf(error) + L"\n");
+      console.Err(L"ERROR: " + ErrorText(error) + L"\n");
     } catch (const std::exception& error) {
       // Out of memory, mostly: nothing the user can fix, but no crash.
       console.Err(L"ERROR: " + Utf8ToWide(error.what()) + L"\n");

@@ -21,6 +21,19 @@ void FailSyntax(std::wstring_view command) {
        L" /?\" for usage.");
 }
 
+std::wstring ErrorText(const RaisedError& error) {
+  if (error.Number() == MErrors::ApiToCom(ERROR_FILE_NOT_FOUND)) {
+    return kNotFound;
+  }
+  std::wstring text = error.Description();
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' ||
+                           text.back() == L' ')) {
+    text.pop_back();
+  }
+  if (text.empty()) text = L"Error " + std::to_wstring(error.Number()) + L".";
+  return text;
+}
+
 CommandArgs ParseCommandArgs(const std::vector<std::wstring>& args,
                              const std::map<std::wstring, bool>& known,
                              std::wstring_view command) {

@@ -11,6 +11,7 @@
 #include "cli/RawValue.h"
 #include "cli/RegCommand.h"
 #include "cli/RegPath.h"
+#include "errors/RaisedError.h"
 #include "platform/Platform.h"
 #include "registry/CRegNode.h"
 
@@ -25,6 +26,19 @@ struct CommandFailure {
 [[noreturn]] void Fail(std::wstring message);
 // reg's answer to a command line it can't make sense of.
 [[noreturn]] void FailSyntax(std::wstring_view command);
+// The message for an error the model raised: reg's wording for a missing key
+// or value, otherwise the system's text without its line break.
+std::wstring ErrorText(const RaisedError& error);
+// Runs `visit` for the key at `path` during a walk; an error it raises is
+// reported with that path, since a walk's failure alone doesn't say where.
+template <typename Visit>
+void AtKey(const std::wstring& path, Visit visit) {
+  try {
+    visit();
+  } catch (const RaisedError& error) {
+    Fail(ErrorText(error) + L" (" + path + L")");
+  }
+}
 
 // A command's arguments after the command word. Only the options the command
 // knows are options (so a Linux path "/tmp/x.reg" is a plain argument);

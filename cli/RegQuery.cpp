@@ -42,7 +42,8 @@ class TreeLister : public IUseRegItems {
   bool UseNode(const std::shared_ptr<CRegNode>& node,
                std::int32_t iLevel) override {
     const std::wstring& path = paths_.Enter(*node, iLevel);
-    const auto values = ReadValues(node, path);
+    std::vector<NamedValue> values;
+    AtKey(path, [&] { values = ReadValues(node, path); });
     if (iLevel == 0 && values.empty()) return false;
     console_.Out(path + L"\n");
     for (const NamedValue& value : values) {
@@ -67,9 +68,12 @@ class ValueFinder : public IUseRegItems {
                std::int32_t iLevel) override {
     const std::wstring& path = paths_.Enter(*node, iLevel);
     NamedValue value{name_, {}};
-    if (ReadRawValue(HandleOf(*node), name_, value.value) != ERROR_SUCCESS) {
-      return false;
-    }
+    LONG status = ERROR_SUCCESS;
+    AtKey(path, [&] {
+      status = ReadRawValue(HandleOf(*node), name_, value.value);
+      if (status != ERROR_FILE_NOT_FOUND) MErrors::ApiRaiseIf(status);
+    });
+    if (status != ERROR_SUCCESS) return false;
     console_.Out(path + L"\n" + ValueLine(value) + L"\n\n");
     ++matches_;
     return false;
@@ -102,12 +106,14 @@ class TextFinder : public IUseRegItems {
     const bool keyMatches = iLevel > 0 && Holds(node->Name());
     std::vector<NamedValue> found;
     if (iLevel == 0 || recursive_) {
-      for (NamedValue& value : ReadValues(node, path)) {
-        if (Holds(value.name) ||
-            Holds(FormatData(value.value.type, value.value.data))) {
-          found.push_back(std::move(value));
+      AtKey(path, [&] {
+        for (NamedValue& value : ReadValues(node, path)) {
+          if (Holds(value.name) ||
+              Holds(FormatData(value.value.type, value.value.data))) {
+            found.push_back(std::move(value));
+          }
         }
-      }
+      });
     }
     if (!keyMatches && found.empty()) return false;
     console_.Out(path + L"\n");

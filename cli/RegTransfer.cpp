@@ -45,10 +45,12 @@ class TreeExporter : public IUseRegItems {
            L" has a line break in its name, which a "
            L".reg file can't hold.");
     }
-    for (const NamedValue& value : ReadValues(node, path)) {
-      const Bytes data = ToFileForm(value.value.type, value.value.data);
-      writer_.Value(Utf16Of(value.name), value.value.type, data);
-    }
+    AtKey(path, [&] {
+      for (const NamedValue& value : ReadValues(node, path)) {
+        const Bytes data = ToFileForm(value.value.type, value.value.data);
+        writer_.Value(Utf16Of(value.name), value.value.type, data);
+      }
+    });
     return false;
   }
 
