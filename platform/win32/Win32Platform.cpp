@@ -184,14 +184,17 @@ DWORD GetLastError() { return ::GetLastError(); }
 
 void SetLastError(DWORD dwErrCode) { ::SetLastError(dwErrCode); }
 
+// No best-fit mapping: a character the code page lacks becomes "?", never a
+// look-alike that would name another key.
 std::string WideToAnsi(std::wstring_view text) {
   if (text.empty()) return {};
   const int length = static_cast<int>(text.size());
-  const int needed = ::WideCharToMultiByte(CP_ACP, 0, text.data(), length,
-                                           nullptr, 0, nullptr, nullptr);
+  const int needed =
+      ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length,
+                            nullptr, 0, nullptr, nullptr);
   std::string out(static_cast<std::size_t>(needed), '\0');
-  ::WideCharToMultiByte(CP_ACP, 0, text.data(), length, out.data(), needed,
-                        nullptr, nullptr);
+  ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length,
+                        out.data(), needed, nullptr, nullptr);
   return out;
 }
 
