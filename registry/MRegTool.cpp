@@ -260,12 +260,17 @@ std::int32_t detail::EnumKeyNameWith(EnumKeyFunction enumKey, HKEY hKey,
     platform::FILETIME written{};
     status = enumKey(hKey, static_cast<DWORD>(iIndex), buffer.data(), &length,
                      nullptr, nullptr, &classLength, &written);
-    sName = platform::AnsiToWide(buffer);
     if (status != platform::ERROR_MORE_DATA) break;
     bufferSize = CheckedSize(std::int64_t{length} + 256);
   }
+  // Only the name is converted, not the whole buffer: a walk or a tree
+  // deletion enumerates once per key, and converting 256 characters of
+  // padding each time was most of its cost. A failed call leaves the name
+  // as the buffer it wrote nothing into.
   if (status == platform::ERROR_SUCCESS) {
-    buffer.resize(std::min<DWORD>(length, bufferSize));
+    sName = platform::AnsiToWide(
+        std::string_view(buffer.data(), std::min<DWORD>(length, bufferSize)));
+  } else {
     sName = platform::AnsiToWide(buffer);
   }
   return status;
@@ -315,7 +320,9 @@ std::int32_t RemoveKeyTree(HKEY hKey, const std::wstring& sName) {
     platform::FILETIME written{};
     status = platform::RegEnumKeyExA(key, 0, child.data(), &length, nullptr,
                                      nullptr, &classLength, &written);
-    const std::wstring childName = CutAtNul(platform::AnsiToWide(child));
+    // Converted up to the first NUL only, as CutAtNul would cut it anyway.
+    const std::wstring childName =
+        CutAtNul(platform::AnsiToWide(std::string_view(child.c_str())));
     if (status == platform::ERROR_SUCCESS)
       status = RemoveKeyTree(key, childName);
   }
