@@ -273,6 +273,7 @@ KeyNode::~KeyNode() {
           pending.push_back(std::move(child));
         });
     node.children_->Clear();
+    node.childByName_.clear();
   };
   drain(*this);
   while (!pending.empty()) {
@@ -304,20 +305,22 @@ KeyNode* KeyNode::ChildAt(std::size_t index) const {
 }
 
 KeyNode* KeyNode::FindChild(std::u16string_view name) const {
-  auto* child = children_->Find(FoldName(name));
-  return child ? child->get() : nullptr;
+  const auto it = childByName_.find(FoldName(name));
+  return it == childByName_.end() ? nullptr : it->second;
 }
 
 KeyNode* KeyNode::CreateChild(std::u16string_view name, bool isVolatile,
                               bool* created) {
   std::u16string folded = FoldName(name);
-  if (auto* existing = children_->Find(folded)) {
+  const auto [it, isNew] = childByName_.emplace(folded, nullptr);
+  if (!isNew) {
     if (created != nullptr) *created = false;
-    return existing->get();
+    return it->second;
   }
   auto child =
       std::make_shared<KeyNode>(tree_, this, std::u16string(name), isVolatile);
   KeyNode* raw = child.get();
+  it->second = raw;
   children_->Insert(std::move(folded), std::move(child));
   childNameLengths_->Add(name.size());
   childClassLengths_->Add(0);
@@ -327,8 +330,10 @@ KeyNode* KeyNode::CreateChild(std::u16string_view name, bool isVolatile,
 }
 
 bool KeyNode::RemoveChild(std::u16string_view name) {
+  const std::u16string folded = FoldName(name);
+  if (childByName_.erase(folded) == 0) return false;
   std::shared_ptr<KeyNode> child;
-  if (!children_->Erase(FoldName(name), &child)) return false;
+  children_->Erase(folded, &child);
   childNameLengths_->Remove(child->name_.size());
   childClassLengths_->Remove(child->class_.size());
   child->MarkDeletedSubtree();

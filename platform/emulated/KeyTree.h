@@ -138,10 +138,12 @@ class KeyNode : public std::enable_shared_from_this<KeyNode> {
   std::uint64_t lastWrite_ = 0;
   std::uint64_t nextValueSerial_ = 0;
 
-  // Children by folded name.
+  // Children in order of their folded names, and the same children by
+  // folded name for lookups that need no position.
   std::unique_ptr<
       detail::OrderedIndex<std::u16string, std::shared_ptr<KeyNode>>>
       children_;
+  std::unordered_map<std::u16string, KeyNode*> childByName_;
   // Values by creation serial, and the serial of each folded name.
   std::unique_ptr<detail::OrderedIndex<std::uint64_t, KeyValue>> values_;
   std::unordered_map<std::u16string, std::uint64_t> valueSerials_;
