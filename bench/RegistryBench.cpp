@@ -6,6 +6,7 @@
 #include <benchmark/benchmark.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -13,6 +14,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "app/MainApp.h"
 #include "bench/Workload.h"
@@ -59,6 +61,12 @@ class TreeCache {
   std::int64_t keys_ = 0;
 };
 
+// The fastest of the repetitions (--benchmark_repetitions): on a shared
+// machine the other processes only ever add time.
+double Fastest(const std::vector<double>& times) {
+  return times.empty() ? 0 : *std::min_element(times.begin(), times.end());
+}
+
 TreeCache& Trees() {
   static TreeCache cache;
   return cache;
@@ -78,8 +86,8 @@ BENCHMARK(WalkAllNodes)
     ->Arg(100000)
     ->Arg(1000000)
     ->Unit(benchmark::kMillisecond)
-    ->MeasureProcessCPUTime()
-    ->UseRealTime();
+    ->UseRealTime()
+    ->ComputeStatistics("min", Fastest);
 
 void WalkItems(benchmark::State& state) {
   const int values = static_cast<int>(state.range(0));
@@ -98,7 +106,11 @@ void WalkItems(benchmark::State& state) {
   MRegTool::RemoveKeyTree(scratch, L"Values");
   platform::RegCloseKey(scratch);
 }
-BENCHMARK(WalkItems)->Arg(10000)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(WalkItems)
+    ->Arg(10000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->ComputeStatistics("min", Fastest);
 
 void RemoveKeyTree(benchmark::State& state) {
   const std::int64_t keys = state.range(0);
@@ -120,7 +132,8 @@ BENCHMARK(RemoveKeyTree)
     ->Arg(100000)
     ->Arg(1000000)
     ->Unit(benchmark::kMillisecond)
-    ->UseRealTime();
+    ->UseRealTime()
+    ->ComputeStatistics("min", Fastest);
 
 // --- The value codec --------------------------------------------------------
 
@@ -227,7 +240,10 @@ void HiveLoad(benchmark::State& state) {
                           static_cast<std::int64_t>(bytes.size()));
   state.counters["file_MB"] = static_cast<double>(bytes.size()) / 1e6;
 }
-BENCHMARK(HiveLoad)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(HiveLoad)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->ComputeStatistics("min", Fastest);
 
 void HiveSave(benchmark::State& state) {
   platform::emulated::KeyTree tree;
@@ -241,7 +257,10 @@ void HiveSave(benchmark::State& state) {
   state.SetBytesProcessed(state.iterations() *
                           static_cast<std::int64_t>(out.size()));
 }
-BENCHMARK(HiveSave)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(HiveSave)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->ComputeStatistics("min", Fastest);
 
 // --- The repair ------------------------------------------------------------
 
