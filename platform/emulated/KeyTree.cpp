@@ -463,6 +463,15 @@ KeyNode* KeyTree::Root(HKEY root) {
   return roots_[root - HKEY_CURRENT_USER].get();
 }
 
+const KeyNode* KeyTree::Root(HKEY root) const {
+  if (root == HKEY_CLASSES_ROOT) {
+    const KeyNode* software = Root(HKEY_LOCAL_MACHINE)->FindChild(u"SOFTWARE");
+    return software != nullptr ? software->FindChild(u"Classes") : nullptr;
+  }
+  if (root < HKEY_CURRENT_USER || root > HKEY_DYN_DATA) return nullptr;
+  return roots_[root - HKEY_CURRENT_USER].get();
+}
+
 const char* KeyTree::RootName(HKEY root) {
   static constexpr const char* kNames[] = {
       "HKEY_CLASSES_ROOT", "HKEY_CURRENT_USER",     "HKEY_LOCAL_MACHINE",

@@ -170,6 +170,9 @@ class KeyTree {
   // HKEY_LOCAL_MACHINE\SOFTWARE\Classes key, created again if it was
   // deleted. nullptr for any other value.
   KeyNode* Root(HKEY root);
+  // The same without creating anything: nullptr for HKEY_CLASSES_ROOT when
+  // its key is missing.
+  const KeyNode* Root(HKEY root) const;
   // "HKEY_CLASSES_ROOT" … "HKEY_DYN_DATA"; nullptr for any other value.
   static const char* RootName(HKEY root);
 

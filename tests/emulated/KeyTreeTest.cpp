@@ -49,6 +49,13 @@ TEST(KeyTree, FreshTreeHasTheRootsAndAppID) {
   KeyNode* classes = tree.Root(HKEY_CLASSES_ROOT);
   EXPECT_EQ(classes->Name(), u"Classes");
   EXPECT_NE(classes->FindChild(u"appid"), nullptr);
+  const KeyTree& view = tree;
+  EXPECT_EQ(view.Root(HKEY_CLASSES_ROOT), classes);
+  tree.Root(HKEY_LOCAL_MACHINE)
+      ->FindChild(u"software")
+      ->RemoveChild(u"classes");
+  EXPECT_EQ(view.Root(HKEY_CLASSES_ROOT), nullptr);
+  EXPECT_NE(tree.Root(HKEY_CLASSES_ROOT), nullptr) << "made again on demand";
   EXPECT_STREQ(KeyTree::RootName(HKEY_CLASSES_ROOT), "HKEY_CLASSES_ROOT");
 }
 
