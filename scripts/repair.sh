@@ -1,13 +1,20 @@
 #!/usr/bin/env bash
 # Builds the Linux program and runs the repair on the emulated registry's
-# default hive (CORVANE_REGISTRY, else ~/.local/share/corvane/registry.reg).
+# default hive (CORVANE_REGISTRY, else ~/.local/share/corvane/registry.reg),
+# then shows the authentication levels it leaves under HKCR\AppID.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh native
 cmake --preset native -DCORVANE_BUILD_TESTS=OFF -DCORVANE_BUILD_BENCH=OFF >/dev/null
-cmake --build --preset native -j "$(nproc)" --target corvane 2>/dev/null || {
-  echo "The repair program is not built yet; the libraries built fine." >&2
-  cmake --build --preset native -j "$(nproc)"
-  exit 0
-}
-build/native/app/corvane
+cmake --build --preset native -j "$(nproc)" --target corvane corvane-reg >/dev/null
+
+hive=${CORVANE_REGISTRY:-${XDG_DATA_HOME:-$HOME/.local/share}/corvane/registry.reg}
+echo "Repairing the registry in $hive"
+status=0
+build/native/app/corvane || status=$?
+if [ "$status" -eq 0 ]; then
+  echo "Done. AuthenticationLevel values under HKEY_CLASSES_ROOT\\AppID now:"
+  build/native/cli/corvane-reg query 'HKCR\AppID' /s /f AuthenticationLevel || true
+  echo "See any key with: build/native/cli/corvane-reg query 'HKCR\\AppID\\<key>'"
+fi
+exit "$status"
