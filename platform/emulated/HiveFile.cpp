@@ -55,7 +55,10 @@ std::string Env(const char* name) {
 
 // The temporary files of a save are ".<hive name>.tmp-<pid>-<n>".
 std::string TempPrefix(const fs::path& hive) {
-  return "." + hive.filename().string() + ".tmp-";
+  std::string prefix = ".";
+  prefix += hive.filename().string();
+  prefix += ".tmp-";
+  return prefix;
 }
 
 std::string CreateFolder(const fs::path& dir) {

@@ -1,0 +1,314 @@
+// hivetool: the emulated hive's reader and writer from the command line, for
+// the shell tests that trade .reg files with Wine and for timing the reader.
+//
+//   hivetool resave IN OUT        load IN (any .reg), save it as OUT
+//   hivetool dump FILE [KEY]      keys and values, values sorted by name, as
+//                                 text that compares across exporters
+//   hivetool export FILE KEY OUT  the subtree KEY of FILE alone, as regedit
+//                                 exports one key
+//   hivetool sample OUT KEY [--no-odd]
+//                                 a hive whose subtree KEY holds every type
+//                                 and awkward names and data
+//   hivetool generate OUT KEYS    a hive of KEYS keys with a few values each
+//   hivetool time FILE [ROUNDS]   parse speed of FILE in MB/s
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/emulated/Hive.h"
+#include "platform/emulated/KeyTree.h"
+#include "platform/emulated/RegFile.h"
+
+using namespace corvane::platform;
+using namespace corvane::platform::emulated;
+
+namespace {
+
+std::string Slurp(const char* path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    std::cerr << path << ": can't open\n";
+    std::exit(2);
+  }
+  return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void Spit(const char* path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary);
+  out << bytes;
+  if (!out.flush()) {
+    std::cerr << path << ": can't write\n";
+    std::exit(2);
+  }
+}
+
+std::span<const std::uint8_t> Span(const std::string& s) {
+  return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
+}
+
+void Load(const char* path, KeyTree& tree) {
+  const std::string bytes = Slurp(path);
+  const std::string err = ReadHive(Span(bytes), path, tree);
+  if (!err.empty()) {
+    std::cerr << err << "\n";
+    std::exit(1);
+  }
+}
+
+std::u16string U16(std::string_view s) {  // UTF-8 in, UTF-16 out
+  std::u16string out;
+  for (std::size_t i = 0; i < s.size();) {
+    const unsigned char c = s[i];
+    const int n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    char32_t cp = n == 1 ? c : c & (0x3F >> (n - 1));
+    for (int k = 1; k < n; ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
+    i += n;
+    if (cp >= 0x10000) {
+      out.push_back(char16_t(0xD800 + ((cp - 0x10000) >> 10)));
+      out.push_back(char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(char16_t(cp));
+    }
+  }
+  return out;
+}
+
+// UTF-16 to printable text: ASCII as is, anything else as <xxxx>.
+std::string Show(std::u16string_view s) {
+  std::string out;
+  char buf[16];
+  for (char16_t c : s) {
+    if (c >= 0x20 && c < 0x7F && c != '<') {
+      out += char(c);
+    } else {
+      std::snprintf(buf, sizeof buf, "<%04x>", unsigned(c));
+      out += buf;
+    }
+  }
+  return out;
+}
+
+// The key at a "ROOT\a\b" path, or nullptr.
+KeyNode* Find(KeyTree& tree, std::u16string_view path) {
+  static const std::pair<std::u16string_view, HKEY> roots[] = {
+      {u"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+      {u"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+      {u"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+      {u"HKEY_USERS", HKEY_USERS},
+      {u"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG}};
+  const std::size_t cut = std::min(path.find(u'\\'), path.size());
+  KeyNode* node = nullptr;
+  for (const auto& [name, h] : roots) {
+    if (CompareNames(name, path.substr(0, cut)) == 0) node = tree.Root(h);
+  }
+  std::size_t pos = cut;
+  while (node && pos < path.size()) {
+    const std::size_t start = pos + 1;
+    pos = std::min(path.find(u'\\', start), path.size());
+    if (pos > start) node = node->FindChild(path.substr(start, pos - start));
+  }
+  return node;
+}
+
+std::u16string Join(std::u16string_view path, std::u16string_view name) {
+  std::u16string r(path);
+  r += u'\\';
+  r += name;
+  return r;
+}
+
+void Dump(KeyNode* node, const std::u16string& path, std::ostream& out) {
+  out << "[" << Show(path) << "]\n";
+  std::vector<const KeyValue*> values = node->Values();
+  std::sort(values.begin(), values.end(), [](auto* a, auto* b) {
+    return CompareNames(a->name, b->name) < 0;
+  });
+  for (const KeyValue* v : values) {
+    out << "  \"" << Show(v->name) << "\" " << v->type << " ";
+    char buf[4];
+    for (BYTE b : v->data) std::snprintf(buf, sizeof buf, "%02x", b), out << buf;
+    out << "\n";
+  }
+  for (KeyNode* child : node->Children()) {
+    Dump(child, Join(path, child->Name()), out);
+  }
+}
+
+void Export(KeyNode* node, const std::u16string& path, RegWriter& w) {
+  w.Key(path);
+  for (const KeyValue* v : node->Values()) w.Value(v->name, v->type, v->data);
+  for (KeyNode* child : node->Children()) {
+    Export(child, Join(path, child->Name()), w);
+  }
+}
+
+std::vector<BYTE> Le(std::u16string_view s, bool terminate = true) {
+  std::vector<BYTE> b;
+  for (char16_t c : s) b.push_back(BYTE(c)), b.push_back(BYTE(c >> 8));
+  if (terminate) b.push_back(0), b.push_back(0);
+  return b;
+}
+
+KeyNode* Create(KeyTree& tree, std::u16string_view path) {
+  const std::size_t cut = path.find(u'\\');
+  KeyNode* node = Find(tree, path.substr(0, cut));
+  for (std::size_t pos = cut; node && pos < path.size();) {
+    const std::size_t start = pos + 1;
+    pos = std::min(path.find(u'\\', start), path.size());
+    node = node->CreateChild(path.substr(start, pos - start));
+  }
+  return node;
+}
+
+// Values in sorted name order, so that a file written from this tree and
+// the same subtree exported by `reg export` (which sorts) can match byte
+// for byte.
+// `odd` adds the values whose data no quoted string or dword can carry
+// (Wine's importer rewrites those; ours keeps them).
+void Sample(KeyTree& tree, std::u16string_view key, bool odd) {
+  KeyNode* k = Create(tree, key);
+  std::vector<BYTE> big(300);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = BYTE(i * 13);
+  k->SetValue(u"", REG_SZ, Le(u"default"));
+  k->SetValue(u"binary", REG_BINARY, big);
+  k->SetValue(u"binary empty", REG_BINARY, {});
+  k->SetValue(u"dword", REG_DWORD, {0x78, 0x56, 0x34, 0x12});
+  k->SetValue(u"dword big endian", REG_DWORD_BIG_ENDIAN, {1, 2, 3, 4});
+  if (odd) k->SetValue(u"dword short", REG_DWORD, {1, 2});
+  k->SetValue(u"expand", REG_EXPAND_SZ, Le(u"%SystemRoot%\\system32;%PATH%"));
+  k->SetValue(u"multi", REG_MULTI_SZ, Le(std::u16string(u"one\0two\0", 8)));
+  k->SetValue(u"none", REG_NONE, {0xDE, 0xAD});
+  k->SetValue(u"quote \" and \\ backslash", REG_SZ,
+              Le(u"C:\\Program Files\\\"x\""));
+  k->SetValue(u"qword", 11, {1, 2, 3, 4, 5, 6, 7, 8});
+  k->SetValue(u"string", REG_SZ, Le(u"plain text"));
+  k->SetValue(u"string empty", REG_SZ, Le(u""));
+  if (odd) {
+    k->SetValue(u"string odd size", REG_SZ, {0x41, 0x00, 0x42});
+    k->SetValue(u"string unterminated", REG_SZ, Le(u"abc", false));
+  }
+  k->SetValue(U16("unicode \xCE\xA9 \xE2\x98\x83 \xF0\x9F\x98\x80"), REG_SZ,
+              Le(U16("\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87 \xE2\x98\x83 "
+                     "\xF0\x9F\x98\x80 caf\xC3\xA9")));
+  Create(tree, Join(key, u"empty child"));
+  Create(tree, Join(key, U16("\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87 \xE2\x98\x83")))
+      ->SetValue(u"v", REG_DWORD, {1, 0, 0, 0});
+}
+
+void Generate(KeyTree& tree, long keys) {
+  KeyNode* sw = tree.Root(HKEY_CURRENT_USER)->CreateChild(u"Software");
+  KeyNode* group = nullptr;
+  for (long i = 0; i < keys; ++i) {
+    if (i % 100 == 0) {
+      std::string g = "Group ";
+      g += std::to_string(i / 100);
+      group = sw->CreateChild(std::u16string(g.begin(), g.end()));
+    }
+    std::string n = "{";
+    n += std::to_string(100000000 + i * 7919);
+    n += "-1111-2222-3333-444455556666}";
+    KeyNode* k = group->CreateChild(std::u16string(n.begin(), n.end()));
+    k->SetValue(u"", REG_SZ, Le(u"Some component name"));
+    k->SetValue(u"AuthenticationLevel", REG_DWORD, {1, 0, 0, 0});
+    k->SetValue(u"AppID", REG_SZ, Le(std::u16string(n.begin(), n.end())));
+    std::vector<BYTE> blob(48);
+    for (std::size_t j = 0; j < blob.size(); ++j) blob[j] = BYTE(i + j);
+    k->SetValue(u"LaunchPermission", REG_BINARY, blob);
+  }
+}
+
+int Usage() {
+  std::cerr << "usage: hivetool resave IN OUT | dump FILE [KEY] | export FILE "
+               "KEY OUT | sample OUT KEY [--no-odd] | generate OUT KEYS | time FILE "
+               "[ROUNDS]\n";
+  return 2;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) return Usage();
+  const std::string cmd = argv[1];
+  KeyTree tree;
+  std::string bytes;
+  if (cmd == "resave" && argc == 4) {
+    Load(argv[2], tree);
+    WriteHive(tree, bytes);
+    Spit(argv[3], bytes);
+  } else if (cmd == "dump" && (argc == 3 || argc == 4)) {
+    Load(argv[2], tree);
+    const std::u16string key = U16(argc == 4 ? argv[3] : "HKEY_CURRENT_USER");
+    KeyNode* node = Find(tree, key);
+    if (node == nullptr) {
+      std::cerr << argv[3] << ": no such key\n";
+      return 1;
+    }
+    Dump(node, key, std::cout);
+  } else if (cmd == "export" && argc == 5) {
+    Load(argv[2], tree);
+    const std::u16string key = U16(argv[3]);
+    KeyNode* node = Find(tree, key);
+    if (node == nullptr) {
+      std::cerr << argv[3] << ": no such key\n";
+      return 1;
+    }
+    RegWriter w;
+    Export(node, key, w);
+    Spit(argv[4], w.Finish());
+  } else if (cmd == "sample" && (argc == 4 || argc == 5)) {
+    Sample(tree, U16(argv[3]),
+           !(argc == 5 && std::strcmp(argv[4], "--no-odd") == 0));
+    WriteHive(tree, bytes);
+    Spit(argv[2], bytes);
+  } else if (cmd == "generate" && argc == 4) {
+    Generate(tree, std::atol(argv[3]));
+    WriteHive(tree, bytes);
+    Spit(argv[2], bytes);
+  } else if (cmd == "time" && (argc == 3 || argc == 4)) {
+    bytes = Slurp(argv[2]);
+    const int rounds = argc == 4 ? std::atoi(argv[3]) : 5;
+    double best = 1e30;
+    for (int i = 0; i < rounds; ++i) {
+      KeyTree t;
+      const auto t0 = std::chrono::steady_clock::now();
+      const std::string err = ReadHive(Span(bytes), argv[2], t);
+      const double s = std::chrono::duration<double>(
+                           std::chrono::steady_clock::now() - t0)
+                           .count();
+      if (!err.empty()) {
+        std::cerr << err << "\n";
+        return 1;
+      }
+      best = std::min(best, s);
+    }
+    struct Null : RegSink {
+      std::string OnKey(std::u16string_view) override { return {}; }
+      std::string OnDeleteKey(std::u16string_view) override { return {}; }
+      std::string OnValue(std::u16string_view, std::uint32_t,
+                          std::span<const std::uint8_t>) override {
+        return {};
+      }
+      std::string OnDeleteValue(std::u16string_view) override { return {}; }
+    } null;
+    double parse = 1e30;
+    for (int i = 0; i < rounds; ++i) {
+      const auto t0 = std::chrono::steady_clock::now();
+      ReadRegFile(Span(bytes), argv[2], null);
+      parse = std::min(parse, std::chrono::duration<double>(
+                                  std::chrono::steady_clock::now() - t0)
+                                  .count());
+    }
+    std::printf("%.1f MB: load into tree %.1f MB/s, reader alone %.1f MB/s\n",
+                bytes.size() / 1e6, bytes.size() / 1e6 / best,
+                bytes.size() / 1e6 / parse);
+  } else {
+    return Usage();
+  }
+  return 0;
+}
