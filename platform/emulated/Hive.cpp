@@ -179,18 +179,15 @@ std::string ReadHive(std::span<const std::uint8_t> bytes,
 }
 
 std::string WriteHive(const KeyTree& tree, std::string& bytes) {
-  // Root() is not const because it re-creates a deleted Classes key; the
-  // roots asked for here are never re-created, so the tree is not changed.
-  KeyTree& t = const_cast<KeyTree&>(tree);
   RegWriter writer;
   std::u16string path;
   struct Frame {
-    KeyNode* node;
+    const KeyNode* node;
     std::size_t path_len;
   };
   std::vector<Frame> stack;
   for (HKEY root : kSaveOrder) {
-    KeyNode* top = t.Root(root);
+    const KeyNode* top = tree.Root(root);
     if (top == nullptr) continue;
     stack.push_back({top, 0});
     while (!stack.empty()) {

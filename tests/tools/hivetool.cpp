@@ -132,7 +132,8 @@ void Dump(KeyNode* node, const std::u16string& path, std::ostream& out) {
   for (const KeyValue* v : values) {
     out << "  \"" << Show(v->name) << "\" " << v->type << " ";
     char buf[4];
-    for (BYTE b : v->data) std::snprintf(buf, sizeof buf, "%02x", b), out << buf;
+    for (BYTE b : v->data)
+      std::snprintf(buf, sizeof buf, "%02x", b), out << buf;
     out << "\n";
   }
   for (KeyNode* child : node->Children()) {
@@ -224,9 +225,10 @@ void Generate(KeyTree& tree, long keys) {
 }
 
 int Usage() {
-  std::cerr << "usage: hivetool resave IN OUT | dump FILE [KEY] | export FILE "
-               "KEY OUT | sample OUT KEY [--no-odd] | generate OUT KEYS | time FILE "
-               "[ROUNDS]\n";
+  std::cerr
+      << "usage: hivetool resave IN OUT | dump FILE [KEY] | export FILE "
+         "KEY OUT | sample OUT KEY [--no-odd] | generate OUT KEYS | time FILE "
+         "[ROUNDS]\n";
   return 2;
 }
 
@@ -278,9 +280,9 @@ int main(int argc, char** argv) {
       KeyTree t;
       const auto t0 = std::chrono::steady_clock::now();
       const std::string err = ReadHive(Span(bytes), argv[2], t);
-      const double s = std::chrono::duration<double>(
-                           std::chrono::steady_clock::now() - t0)
-                           .count();
+      const double s =
+          std::chrono::duration<double>(std::chrono::steady_clock::now() - t0)
+              .count();
       if (!err.empty()) {
         std::cerr << err << "\n";
         return 1;
