@@ -53,7 +53,7 @@ log "native benchmarks ($repetitions repetitions)..."
   --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
   --benchmark_out="$work/native.json" --benchmark_out_format=json >/dev/null
 # "<case> <ns>" per line.
-jq -r '.benchmarks[] | select(.aggregate_name == "min")
+jq -r '.benchmarks[] | select(.run_type == "iteration" or .aggregate_name == "min")
   | [(.run_name | sub("/real_time$"; "")),
      (.real_time * ({"ns":1,"us":1e3,"ms":1e6,"s":1e9}[.time_unit]))]
   | @tsv' "$work/native.json" | tr '\t' ' ' >"$work/native.txt"
