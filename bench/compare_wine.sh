@@ -23,7 +23,7 @@ wine_walks=${WINE_WALKS:-10000,100000}
 wine_remove=${WINE_REMOVE:-100000}
 repetitions=${REPETITIONS:-3}
 
-for tool in "$native/bench/corvane_bench" "$native/bench/corvane_hivetool" \
+for tool in "$native/bench/corvane_bench" "$native/bench/corvane_benchhive" \
             "$native/app/corvane" "$windows/bench/corvane_walktimer.exe"; do
   [[ -x $tool || -f $tool ]] || { echo "missing $tool (build it first)" >&2; exit 2; }
 done
@@ -72,7 +72,7 @@ wine "$windows/bench/corvane_walktimer.exe" --walk "$wine_walks" \
 # --- Load + repair + save against wine reg import --------------------------
 log "end to end on a 100k-key hive..."
 hive=$work/hive100k.reg
-"$native/bench/corvane_hivetool" make "$hive" 100000
+"$native/bench/corvane_benchhive" make "$hive" 100000
 hive_bytes=$(stat -c %s "$hive")
 best_e2e=
 best_rss=
@@ -105,7 +105,7 @@ end=$(date +%s.%N)
 wine_start=$(awk "BEGIN{print $end - $start}")
 
 # Resident memory of the loaded tree against the file's UTF-16 text.
-read -r _ tree_rss mem_ratio < <("$native/bench/corvane_hivetool" rss "$hive")
+read -r _ tree_rss mem_ratio < <("$native/bench/corvane_benchhive" rss "$hive")
 
 # --- The table --------------------------------------------------------------
 ns() { awk -v k="$2" '$1 == k {print $2}' "$1"; }
