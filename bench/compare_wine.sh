@@ -105,7 +105,7 @@ end=$(date +%s.%N)
 wine_start=$(awk "BEGIN{print $end - $start}")
 
 # Resident memory of the loaded tree against the file's UTF-16 text.
-read -r _ tree_rss mem_ratio < <("$native/bench/corvane_benchhive" rss "$hive")
+read -r _ tree_rss mem_ratio cold_mbs < <("$native/bench/corvane_benchhive" rss "$hive")
 
 # --- The table --------------------------------------------------------------
 ns() { awk -v k="$2" '$1 == k {print $2}' "$1"; }
@@ -148,7 +148,8 @@ echo
 echo "Target                                   value     target   verdict"
 printf '%-38s %7s %10s   %s\n' "walk: Wine / emulated (smallest)" "${min_walk_ratio:--}" ">= 20" "$(verdict "${min_walk_ratio:--}" ">=" 20)"
 printf '%-38s %7s %10s   %s\n' "load+repair+save: import / corvane" "$e2e_ratio" ">= 10" "$(verdict "$e2e_ratio" ">=" 10)"
-printf '%-38s %7s %10s   %s\n' ".reg load, MB/s" "$load_mbs" ">= 200" "$(verdict "$load_mbs" ">=" 200)"
+printf '%-38s %7s %10s   %s\n' ".reg load, MB/s (warm, fastest)" "$load_mbs" ">= 200" "$(verdict "$load_mbs" ">=" 200)"
+printf '%-38s %7s %10s   %s\n' ".reg load, MB/s (one cold load)" "$cold_mbs" ">= 200" "$(verdict "$cold_mbs" ">=" 200)"
 printf '%-38s %7s %10s   %s\n' "walk 1M / 100k" "$walk_lin" "<= 11" "$(verdict "$walk_lin" "<=" 11)"
 printf '%-38s %7s %10s   %s\n' "RemoveKeyTree 1M / 100k" "$rm_lin" "<= 11" "$(verdict "$rm_lin" "<=" 11)"
 printf '%-38s %7s %10s   %s\n' "loaded tree RSS / UTF-16 text" "$mem_ratio" "<= 3" "$(verdict "$mem_ratio" "<=" 3)"
