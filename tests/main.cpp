@@ -9,6 +9,8 @@
 
 #ifdef CORVANE_EMULATED
 #include <unistd.h>
+
+#include "platform/Platform.h"
 #endif
 
 int main(int argc, char** argv) {
@@ -21,6 +23,9 @@ int main(int argc, char** argv) {
   setenv("CORVANE_REGISTRY", hive.c_str(), 1);
   unsetenv("CORVANE_REGISTRY_READONLY");
   const int result = RUN_ALL_TESTS();
+  // Save now, so that the save at exit finds nothing left to write and
+  // doesn't bring the folder back.
+  corvane::platform::RegFlushKey(corvane::platform::HKEY_CURRENT_USER);
   std::filesystem::remove_all(dir);
   return result;
 #else
