@@ -1,7 +1,8 @@
 // The emulated registry's persistence: the tree kept in a regedit-format .reg
 // file (CORVANE_REGISTRY, or ${XDG_DATA_HOME:-$HOME/.local/share}/corvane/
-// registry.reg). The file's location, lock and atomic replacement are in
-// HiveFile.h, its format in RegFile.h.
+// registry.reg), looked up in the environment at each call. The file's
+// location, lock and atomic replacement are in HiveFile.h, its format in
+// RegFile.h.
 #pragma once
 
 #include <cstdint>

@@ -179,6 +179,11 @@ std::string ReadHiveFile(const std::string& path, std::string& bytes,
     }
     return Reason(path, errno);
   }
+  // One allocation for the usual case; the loop still copes with a file
+  // that grows while it is read.
+  std::error_code ec;
+  const auto size = fs::file_size(path, ec);
+  if (!ec) bytes.reserve(std::size_t(size));
   char buf[1 << 16];
   std::size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
