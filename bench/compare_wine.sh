@@ -52,10 +52,10 @@ log "native benchmarks ($repetitions repetitions)..."
   --benchmark_filter='^(WalkAllNodes|WalkItems|RemoveKeyTree|HiveLoad)' \
   --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
   --benchmark_out="$work/native.json" --benchmark_out_format=json >/dev/null
-# "<case> <ns>" per line.
+# "<case> <wall ns> <cpu ns>" per line.
 jq -r '.benchmarks[] | select(.run_type == "iteration" or .aggregate_name == "min")
-  | [(.run_name | sub("/real_time$"; "")),
-     (.real_time * ({"ns":1,"us":1e3,"ms":1e6,"s":1e9}[.time_unit]))]
+  | ({"ns":1,"us":1e3,"ms":1e6,"s":1e9}[.time_unit]) as $unit
+  | [(.run_name | sub("/real_time$"; "")), .real_time * $unit, .cpu_time * $unit]
   | @tsv' "$work/native.json" | tr '\t' ' ' >"$work/native.txt"
 
 # --- Wine: the self-timing harness on the real registry API ----------------
@@ -109,6 +109,7 @@ read -r _ tree_rss mem_ratio cold_mbs < <("$native/bench/corvane_benchhive" rss 
 
 # --- The table --------------------------------------------------------------
 ns() { awk -v k="$2" '$1 == k {print $2}' "$1"; }
+cpu_ns() { awk -v k="$2" '$1 == k {print $3}' "$1"; }
 fmt_ms() { awk -v n="$1" 'BEGIN{ if (n == "") print "-"; else printf "%.2f", n / 1e6 }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN{ if (a == "" || b == "" || b == 0) print "-"; else printf "%.1f", a / b }'; }
 verdict() { awk -v v="$1" -v op="$2" -v t="$3" 'BEGIN{
@@ -140,19 +141,23 @@ printf '%-28s %10s %11s\n' "(wine process start alone)" "" \
 
 load_ns=$(ns "$work/native.txt" HiveLoad)
 load_mbs=$(awk -v b="$hive_bytes" -v n="$load_ns" 'BEGIN{ if (n == "") print "-"; else printf "%.0f", b / (n / 1e9) / 1e6 }')
-walk_lin=$(ratio "$(ns "$work/native.txt" WalkAllNodes/1000000)" "$(ns "$work/native.txt" WalkAllNodes/100000)")
-rm_lin=$(ratio "$(ns "$work/native.txt" RemoveKeyTree/1000000)" "$(ns "$work/native.txt" RemoveKeyTree/100000)")
+# Linearity is judged on CPU time: both sizes run in this one thread, and
+# wall time on a shared machine mostly measures the neighbours.
+lin() { ratio "$(cpu_ns "$work/native.txt" "$1/1000000")" "$(cpu_ns "$work/native.txt" "$1/100000")"; }
+lin_wall() { ratio "$(ns "$work/native.txt" "$1/1000000")" "$(ns "$work/native.txt" "$1/100000")"; }
+walk_lin=$(lin WalkAllNodes)
+rm_lin=$(lin RemoveKeyTree)
 e2e_ratio=$(ratio "$wine_import" "$best_e2e")
 
 echo
-echo "Target                                   value     target   verdict"
-printf '%-38s %7s %10s   %s\n' "walk: Wine / emulated (smallest)" "${min_walk_ratio:--}" ">= 20" "$(verdict "${min_walk_ratio:--}" ">=" 20)"
-printf '%-38s %7s %10s   %s\n' "load+repair+save: import / corvane" "$e2e_ratio" ">= 10" "$(verdict "$e2e_ratio" ">=" 10)"
-printf '%-38s %7s %10s   %s\n' ".reg load, MB/s (warm, fastest)" "$load_mbs" ">= 200" "$(verdict "$load_mbs" ">=" 200)"
-printf '%-38s %7s %10s   %s\n' ".reg load, MB/s (one cold load)" "$cold_mbs" ">= 200" "$(verdict "$cold_mbs" ">=" 200)"
-printf '%-38s %7s %10s   %s\n' "walk 1M / 100k" "$walk_lin" "<= 11" "$(verdict "$walk_lin" "<=" 11)"
-printf '%-38s %7s %10s   %s\n' "RemoveKeyTree 1M / 100k" "$rm_lin" "<= 11" "$(verdict "$rm_lin" "<=" 11)"
-printf '%-38s %7s %10s   %s\n' "loaded tree RSS / UTF-16 text" "$mem_ratio" "<= 3" "$(verdict "$mem_ratio" "<=" 3)"
+echo "Target                                         value   target   verdict"
+printf '%-44s %7s %8s   %s\n' "walk: Wine / emulated (smallest)" "${min_walk_ratio:--}" ">= 20" "$(verdict "${min_walk_ratio:--}" ">=" 20)"
+printf '%-44s %7s %8s   %s\n' "load+repair+save: import / corvane" "$e2e_ratio" ">= 10" "$(verdict "$e2e_ratio" ">=" 10)"
+printf '%-44s %7s %8s   %s\n' ".reg load, MB/s (warm, fastest)" "$load_mbs" ">= 200" "$(verdict "$load_mbs" ">=" 200)"
+printf '%-44s %7s %8s   %s\n' ".reg load, MB/s (one cold load)" "$cold_mbs" ">= 200" "$(verdict "$cold_mbs" ">=" 200)"
+printf '%-44s %7s %8s   %s\n' "walk 1M / 100k (CPU; wall $(lin_wall WalkAllNodes))" "$walk_lin" "<= 11" "$(verdict "$walk_lin" "<=" 11)"
+printf '%-44s %7s %8s   %s\n' "RemoveKeyTree 1M / 100k (CPU; wall $(lin_wall RemoveKeyTree))" "$rm_lin" "<= 11" "$(verdict "$rm_lin" "<=" 11)"
+printf '%-44s %7s %8s   %s\n' "loaded tree RSS / UTF-16 text" "$mem_ratio" "<= 3" "$(verdict "$mem_ratio" "<=" 3)"
 echo
 echo "hive: $hive_bytes bytes of UTF-16 text, 100k keys; tree resident: $tree_rss bytes;" \
   "corvane peak RSS: ${best_rss} kB; $(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)"
