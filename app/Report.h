@@ -11,7 +11,4 @@ namespace corvane::app {
 // description.
 std::wstring FailureText(const RaisedError& error);
 
-// The text as UTF-8, for a terminal.
-std::string ToUtf8(const std::wstring& text);
-
 }  // namespace corvane::app

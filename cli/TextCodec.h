@@ -1,19 +1,19 @@
-// Unicode conversions for corvane-reg's edges: UTF-8 for the Linux console
-// and for file names, UTF-16LE for the .reg file format. wchar_t is UTF-32 on
-// Linux and UTF-16 on Windows; both are handled.
+// Text helpers for corvane-reg's edges: the Unicode conversions (UTF-8 for
+// the console and file names, UTF-16 for .reg files) and ASCII case folding.
 #pragma once
 
 #include <string>
 #include <string_view>
 
+#include "variant/Unicode.h"
+
 namespace corvane::cli {
 
-// Malformed input becomes U+FFFD rather than failing: these carry text a user
-// typed or a file held, and a mangled character beats a refused command.
-std::wstring Utf8ToWide(std::string_view text);
-std::string WideToUtf8(std::wstring_view text);
-std::wstring Utf16ToWide(std::u16string_view text);
-std::u16string WideToUtf16(std::wstring_view text);
+// The Unicode conversions are the model's own.
+using corvane::Utf16ToWide;
+using corvane::Utf8ToWide;
+using corvane::WideToUtf16;
+using corvane::WideToUtf8;
 
 // ASCII-only case folding: registry names compare case-insensitively, and the
 // command language (roots, options, type names) is ASCII.
