@@ -9,6 +9,7 @@
 #include "errors/RaisedError.h"
 #include "registry/CRegItem.h"
 #include "registry/CRegNode.h"
+#include "support/Raised.h"
 #include "support/ScratchKey.h"
 
 namespace corvane {
@@ -16,16 +17,8 @@ namespace {
 
 using namespace platform;
 
-std::int32_t RaisedBy(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RaisedError& e) {
-    return e.Number();
-  }
-  return 0;
-}
-
-std::int32_t Api(LONG status) { return MErrors::ApiToCom(status); }
+using testing::Api;
+using testing::RaisedBy;
 
 class CRegItemTest : public ::testing::Test {
  protected:

@@ -9,6 +9,7 @@
 #include "errors/RaisedError.h"
 #include "registry/CRegItem.h"
 #include "registry/CRegNode.h"
+#include "support/Raised.h"
 #include "support/ScratchKey.h"
 
 namespace corvane {
@@ -17,16 +18,8 @@ namespace {
 using namespace platform;
 
 // The raised number of `f`, or 0 when it raises nothing.
-std::int32_t RaisedBy(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RaisedError& e) {
-    return e.Number();
-  }
-  return 0;
-}
-
-std::int32_t Api(LONG status) { return MErrors::ApiToCom(status); }
+using testing::Api;
+using testing::RaisedBy;
 
 Variant Handle(HKEY hKey) { return Variant(static_cast<std::int32_t>(hKey)); }
 

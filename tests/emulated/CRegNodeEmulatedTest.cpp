@@ -11,6 +11,7 @@
 #include "registry/CRegItem.h"
 #include "registry/CRegNode.h"
 #include "registry/IUseRegItems.h"
+#include "support/Raised.h"
 #include "support/ScratchKey.h"
 
 namespace corvane {
@@ -19,16 +20,8 @@ namespace {
 using namespace platform;
 namespace hooks = platform::emulated;
 
-std::int32_t RaisedBy(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const RaisedError& e) {
-    return e.Number();
-  }
-  return 0;
-}
-
-std::int32_t Api(LONG status) { return MErrors::ApiToCom(status); }
+using testing::Api;
+using testing::RaisedBy;
 
 class CRegNodeEmulatedTest : public ::testing::Test {
  protected:
