@@ -3,6 +3,7 @@
 // value, subkeys in sorted order and values in creation order.
 #include "platform/emulated/Hive.h"
 
+#include <algorithm>
 #include <string_view>
 #include <vector>
 
@@ -112,11 +113,15 @@ class TreeSink : public RegSink {
   // Resolves `path` into chain_, creating missing keys when `create`.
   std::string Walk(std::u16string_view path, bool create) {
     // Reuse the steps whose text is unchanged, up to a component boundary.
+    // The shared prefix is measured once: comparing it again for every step
+    // made this quadratic in the path's depth.
+    const std::size_t limit = std::min(path.size(), last_.size());
+    std::size_t same = 0;
+    while (same < limit && path[same] == last_[same]) ++same;
     std::size_t keep = 0;
     for (std::size_t i = 0; i < chain_.size(); ++i) {
       const std::size_t end = chain_[i].end;
-      if (end > path.size() || path.compare(0, end, last_, 0, end) != 0 ||
-          (end < path.size() && path[end] != u'\\') ||
+      if (end > same || (end < path.size() && path[end] != u'\\') ||
           chain_[i].node == nullptr) {
         break;
       }
