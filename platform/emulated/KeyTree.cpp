@@ -168,18 +168,43 @@ class OrderedIndex {
 // longest is known in O(log n) after any removal.
 class KeyNode::LengthHistogram {
  public:
-  void Add(std::size_t length) { counts_[length]++; }
+  void Add(std::size_t length) {
+    auto it = Find(length);
+    if (it != counts_.end() && it->first == length) {
+      ++it->second;
+    } else {
+      counts_.insert(it, {length, 1});
+    }
+  }
   void Remove(std::size_t length) {
-    auto it = counts_.find(length);
-    if (it != counts_.end() && --it->second == 0) counts_.erase(it);
+    auto it = Find(length);
+    if (it != counts_.end() && it->first == length && --it->second == 0) {
+      counts_.erase(it);
+    }
   }
-  std::size_t Max() const {
-    return counts_.empty() ? 0 : counts_.rbegin()->first;
-  }
+  std::size_t Max() const { return counts_.empty() ? 0 : counts_.back().first; }
   void Clear() { counts_.clear(); }
 
+  // Each key has four of these and most keep them empty: they are made on
+  // first use, and an absent one reads as empty.
+  static LengthHistogram& Of(std::unique_ptr<LengthHistogram>& histogram) {
+    if (histogram == nullptr) histogram = std::make_unique<LengthHistogram>();
+    return *histogram;
+  }
+  static std::size_t MaxOf(const std::unique_ptr<LengthHistogram>& histogram) {
+    return histogram == nullptr ? 0 : histogram->Max();
+  }
+
  private:
-  std::map<std::size_t, std::size_t> counts_;
+  // (length, how many) in increasing length: a key's names and data come in
+  // few distinct lengths, so a sorted vector beats a node per length.
+  using Entry = std::pair<std::size_t, std::size_t>;
+  std::vector<Entry>::iterator Find(std::size_t length) {
+    return std::lower_bound(
+        counts_.begin(), counts_.end(), length,
+        [](const Entry& e, std::size_t n) { return e.first < n; });
+  }
+  std::vector<Entry> counts_;
 };
 
 char16_t FoldChar(char16_t c) {
@@ -259,10 +284,10 @@ KeyNode::KeyNode(KeyTree* tree, KeyNode* parent, std::u16string name,
                                                 std::shared_ptr<KeyNode>>>()),
       values_(
           std::make_unique<detail::OrderedIndex<std::uint64_t, KeyValue>>()),
-      childNameLengths_(std::make_unique<LengthHistogram>()),
-      childClassLengths_(std::make_unique<LengthHistogram>()),
-      valueNameLengths_(std::make_unique<LengthHistogram>()),
-      valueDataSizes_(std::make_unique<LengthHistogram>()) {}
+      childNameLengths_(),
+      childClassLengths_(),
+      valueNameLengths_(),
+      valueDataSizes_() {}
 
 KeyNode::~KeyNode() {
   // Release a deep subtree without recursing once per level.
@@ -285,8 +310,8 @@ KeyNode::~KeyNode() {
 
 void KeyNode::SetClassName(std::u16string className) {
   if (parent_ != nullptr) {
-    parent_->childClassLengths_->Remove(class_.size());
-    parent_->childClassLengths_->Add(className.size());
+    LengthHistogram::Of(parent_->childClassLengths_).Remove(class_.size());
+    LengthHistogram::Of(parent_->childClassLengths_).Add(className.size());
   }
   class_ = std::move(className);
   Touch();
@@ -322,8 +347,8 @@ KeyNode* KeyNode::CreateChild(std::u16string_view name, bool isVolatile,
   KeyNode* raw = child.get();
   it->second = raw;
   children_->Insert(std::move(folded), std::move(child));
-  childNameLengths_->Add(name.size());
-  childClassLengths_->Add(0);
+  LengthHistogram::Of(childNameLengths_).Add(name.size());
+  LengthHistogram::Of(childClassLengths_).Add(0);
   Touch();
   if (created != nullptr) *created = true;
   return raw;
@@ -334,8 +359,8 @@ bool KeyNode::RemoveChild(std::u16string_view name) {
   if (childByName_.erase(folded) == 0) return false;
   std::shared_ptr<KeyNode> child;
   children_->Erase(folded, &child);
-  childNameLengths_->Remove(child->name_.size());
-  childClassLengths_->Remove(child->class_.size());
+  LengthHistogram::Of(childNameLengths_).Remove(child->name_.size());
+  LengthHistogram::Of(childClassLengths_).Remove(child->class_.size());
   child->MarkDeletedSubtree();
   Touch();
   return true;
@@ -383,14 +408,14 @@ void KeyNode::SetValue(std::u16string_view name, DWORD type,
   auto it = valueSerials_.find(folded);
   if (it != valueSerials_.end()) {
     KeyValue* value = values_->Find(it->second);
-    valueDataSizes_->Remove(value->data.size());
-    valueDataSizes_->Add(data.size());
+    LengthHistogram::Of(valueDataSizes_).Remove(value->data.size());
+    LengthHistogram::Of(valueDataSizes_).Add(data.size());
     value->type = type;
     value->data = std::move(data);
   } else {
     const std::uint64_t serial = nextValueSerial_++;
-    valueNameLengths_->Add(name.size());
-    valueDataSizes_->Add(data.size());
+    LengthHistogram::Of(valueNameLengths_).Add(name.size());
+    LengthHistogram::Of(valueDataSizes_).Add(data.size());
     values_->Insert(serial,
                     KeyValue{std::u16string(name), type, std::move(data)});
     valueSerials_.emplace(std::move(folded), serial);
@@ -404,8 +429,8 @@ bool KeyNode::DeleteValue(std::u16string_view name) {
   KeyValue removed;
   values_->Erase(it->second, &removed);
   valueSerials_.erase(it);
-  valueNameLengths_->Remove(removed.name.size());
-  valueDataSizes_->Remove(removed.data.size());
+  LengthHistogram::Of(valueNameLengths_).Remove(removed.name.size());
+  LengthHistogram::Of(valueDataSizes_).Remove(removed.data.size());
   Touch();
   return true;
 }
@@ -420,15 +445,17 @@ std::vector<const KeyValue*> KeyNode::Values() const {
 }
 
 std::size_t KeyNode::MaxChildNameLength() const {
-  return childNameLengths_->Max();
+  return LengthHistogram::MaxOf(childNameLengths_);
 }
 std::size_t KeyNode::MaxChildClassLength() const {
-  return childClassLengths_->Max();
+  return LengthHistogram::MaxOf(childClassLengths_);
 }
 std::size_t KeyNode::MaxValueNameLength() const {
-  return valueNameLengths_->Max();
+  return LengthHistogram::MaxOf(valueNameLengths_);
 }
-std::size_t KeyNode::MaxValueDataSize() const { return valueDataSizes_->Max(); }
+std::size_t KeyNode::MaxValueDataSize() const {
+  return LengthHistogram::MaxOf(valueDataSizes_);
+}
 
 KeyTree::KeyTree() {
   Populate();
