@@ -208,13 +208,14 @@ std::optional<Bytes> ParseData(DWORD type, std::wstring_view text,
         error = L"Invalid syntax. Specify a valid numeric value for '/d'.";
         return std::nullopt;
       }
-      Bytes bytes(wide ? 8 : 4);
-      for (std::size_t i = 0; i < bytes.size(); ++i) {
+      const std::size_t size = wide ? 8 : 4;
+      std::array<std::uint8_t, 8> laid{};
+      for (std::size_t i = 0; i < size; ++i) {
         const std::size_t shift =
             type == REG_DWORD_BIG_ENDIAN ? 8 * (3 - i) : 8 * i;
-        bytes[i] = static_cast<std::uint8_t>(*n >> shift);
+        laid[i] = static_cast<std::uint8_t>(*n >> shift);
       }
-      return bytes;
+      return Bytes(laid.begin(), laid.begin() + size);
     }
     default: {
       // Hexadecimal digits; an odd count has an implied leading 0.

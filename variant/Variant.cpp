@@ -248,12 +248,13 @@ std::wstring FormatScaled(std::int64_t m, unsigned scale) {
   std::string digits = std::to_string(magnitude);
   if (scale > 0) {
     if (digits.size() <= scale)
-      digits.insert(0, scale + 1 - digits.size(), '0');
-    digits.insert(digits.size() - scale, ".");
+      digits = std::string(scale + 1 - digits.size(), '0') + digits;
+    const std::size_t point = digits.size() - scale;
+    digits = digits.substr(0, point) + '.' + digits.substr(point);
     while (digits.back() == '0') digits.pop_back();
     if (digits.back() == '.') digits.pop_back();
   }
-  if (negative && digits != "0") digits.insert(0, "-");
+  if (negative && digits != "0") digits = '-' + digits;
   return Widen(digits);
 }
 
