@@ -1,171 +1,17 @@
-// The emulated registry's key tree: name folding, the ordered indexes behind
-// subkeys and values, and the fresh installation's keys.
+// The emulated registry's key tree: name folding, subkeys and values with
+// the indexes of the keys that hold many, and the fresh installation's keys.
 #include "platform/emulated/KeyTree.h"
 
 #include <algorithm>
 #include <chrono>
-#include <map>
+#include <limits>
+#include <unordered_map>
 #include <utility>
 
 namespace corvane::platform::emulated {
 
-namespace detail {
-
-// A treap with subtree sizes: lookup by key and by position, insertion and
-// removal in O(log n) expected. Priorities come from a fixed-seed generator,
-// so a tree's shape is reproducible from run to run.
-template <class Key, class T>
-class OrderedIndex {
- public:
-  std::size_t Size() const { return SizeOf(root_.get()); }
-
-  T* Find(const Key& key) const {
-    Node* node = root_.get();
-    while (node != nullptr) {
-      if (key < node->key) {
-        node = node->left.get();
-      } else if (node->key < key) {
-        node = node->right.get();
-      } else {
-        return &node->value;
-      }
-    }
-    return nullptr;
-  }
-
-  T* At(std::size_t index) const {
-    Node* node = root_.get();
-    while (node != nullptr) {
-      const std::size_t left = SizeOf(node->left.get());
-      if (index < left) {
-        node = node->left.get();
-      } else if (index == left) {
-        return &node->value;
-      } else {
-        index -= left + 1;
-        node = node->right.get();
-      }
-    }
-    return nullptr;
-  }
-
-  // The key must not be present yet.
-  T& Insert(Key key, T value) {
-    auto node = std::make_unique<Node>();
-    node->key = std::move(key);
-    node->value = std::move(value);
-    node->priority = NextPriority();
-    Node* raw = node.get();
-    auto [less, greater] = Split(std::move(root_), raw->key);
-    root_ = Merge(Merge(std::move(less), std::move(node)), std::move(greater));
-    return raw->value;
-  }
-
-  // Moves the value out; false when the key is absent.
-  bool Erase(const Key& key, T* removed = nullptr) {
-    if (Find(key) == nullptr) return false;
-    std::unique_ptr<Node>* link = &root_;
-    while (*link != nullptr) {
-      Node* node = link->get();
-      if (key < node->key) {
-        node->size--;
-        link = &node->left;
-      } else if (node->key < key) {
-        node->size--;
-        link = &node->right;
-      } else {
-        if (removed != nullptr) *removed = std::move(node->value);
-        std::unique_ptr<Node> gone = std::move(*link);
-        *link = Merge(std::move(gone->left), std::move(gone->right));
-        return true;
-      }
-    }
-    return false;
-  }
-
-  template <class F>
-  void ForEach(F&& visit) const {
-    // Iterative in-order walk: the depth is O(log n) expected, but a visit
-    // must not depend on it.
-    std::vector<Node*> stack;
-    Node* node = root_.get();
-    while (node != nullptr || !stack.empty()) {
-      while (node != nullptr) {
-        stack.push_back(node);
-        node = node->left.get();
-      }
-      node = stack.back();
-      stack.pop_back();
-      visit(node->key, node->value);
-      node = node->right.get();
-    }
-  }
-
-  void Clear() { root_.reset(); }
-
- private:
-  struct Node {
-    Key key;
-    T value;
-    std::uint32_t priority = 0;
-    std::size_t size = 1;
-    std::unique_ptr<Node> left, right;
-  };
-
-  static std::size_t SizeOf(const Node* node) {
-    return node == nullptr ? 0 : node->size;
-  }
-  static void Resize(Node* node) {
-    node->size = 1 + SizeOf(node->left.get()) + SizeOf(node->right.get());
-  }
-
-  std::uint32_t NextPriority() {
-    // xorshift32
-    seed_ ^= seed_ << 13;
-    seed_ ^= seed_ >> 17;
-    seed_ ^= seed_ << 5;
-    return seed_;
-  }
-
-  // Keys below `key` to the left, the rest to the right.
-  static std::pair<std::unique_ptr<Node>, std::unique_ptr<Node>> Split(
-      std::unique_ptr<Node> node, const Key& key) {
-    if (node == nullptr) return {};
-    if (node->key < key) {
-      auto [less, greater] = Split(std::move(node->right), key);
-      node->right = std::move(less);
-      Resize(node.get());
-      return {std::move(node), std::move(greater)};
-    }
-    auto [less, greater] = Split(std::move(node->left), key);
-    node->left = std::move(greater);
-    Resize(node.get());
-    return {std::move(less), std::move(node)};
-  }
-
-  // Every key of `a` is below every key of `b`.
-  static std::unique_ptr<Node> Merge(std::unique_ptr<Node> a,
-                                     std::unique_ptr<Node> b) {
-    if (a == nullptr) return b;
-    if (b == nullptr) return a;
-    if (a->priority > b->priority) {
-      a->right = Merge(std::move(a->right), std::move(b));
-      Resize(a.get());
-      return a;
-    }
-    b->left = Merge(std::move(a), std::move(b->left));
-    Resize(b.get());
-    return b;
-  }
-
-  std::unique_ptr<Node> root_;
-  std::uint32_t seed_ = 0x9E3779B9u;
-};
-
-}  // namespace detail
-
-// How many names (or data blocks) of each length a key holds, so that the
-// longest is known in O(log n) after any removal.
+// How many names (or data blocks) of each length a key with many children or
+// values holds, so that the longest is known in O(log n) after any removal.
 class KeyNode::LengthHistogram {
  public:
   void Add(std::size_t length) {
@@ -183,17 +29,7 @@ class KeyNode::LengthHistogram {
     }
   }
   std::size_t Max() const { return counts_.empty() ? 0 : counts_.back().first; }
-  void Clear() { counts_.clear(); }
-
-  // Each key has four of these and most keep them empty: they are made on
-  // first use, and an absent one reads as empty.
-  static LengthHistogram& Of(std::unique_ptr<LengthHistogram>& histogram) {
-    if (histogram == nullptr) histogram = std::make_unique<LengthHistogram>();
-    return *histogram;
-  }
-  static std::size_t MaxOf(const std::unique_ptr<LengthHistogram>& histogram) {
-    return histogram == nullptr ? 0 : histogram->Max();
-  }
+  void Clear() { std::vector<Entry>().swap(counts_); }
 
  private:
   // (length, how many) in increasing length: a key's names and data come in
@@ -251,6 +87,7 @@ std::u16string FoldName(std::u16string_view name) {
 int CompareNames(std::u16string_view a, std::u16string_view b) {
   const std::size_t n = std::min(a.size(), b.size());
   for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;
     const char16_t x = FoldChar(a[i]), y = FoldChar(b[i]);
     if (x != y) return x < y ? -1 : 1;
   }
@@ -272,33 +109,36 @@ std::uint64_t NowAsFileTime() {
 
 }  // namespace
 
+// Rarely needed parts of a key. The indexes are kept only while the key holds
+// more than kSmall children (childNames, childClasses) or values (the rest),
+// and are empty otherwise.
+struct KeyNode::Extra {
+  std::u16string className;
+  REGSAM denied = 0;
+  LengthHistogram childNames, childClasses;
+  LengthHistogram valueNames, valueSizes;
+  // Folded value name → serial of the value; serials grow in creation order,
+  // so the values are sorted by them.
+  std::unordered_map<std::u16string, std::uint32_t> valueSerials;
+  std::uint32_t nextSerial = 0;
+};
+
 KeyNode::KeyNode(KeyTree* tree, KeyNode* parent, std::u16string name,
                  bool isVolatile)
     : tree_(tree),
       parent_(parent),
       name_(std::move(name)),
-      volatile_(isVolatile),
       lastWrite_(NowAsFileTime()),
-      children_(
-          std::make_unique<detail::OrderedIndex<std::u16string,
-                                                std::shared_ptr<KeyNode>>>()),
-      values_(
-          std::make_unique<detail::OrderedIndex<std::uint64_t, KeyValue>>()),
-      childNameLengths_(),
-      childClassLengths_(),
-      valueNameLengths_(),
-      valueDataSizes_() {}
+      volatile_(isVolatile) {}
 
 KeyNode::~KeyNode() {
   // Release a deep subtree without recursing once per level.
   std::vector<std::shared_ptr<KeyNode>> pending;
   auto drain = [&pending](KeyNode& node) {
-    node.children_->ForEach(
-        [&pending](const std::u16string&, std::shared_ptr<KeyNode>& child) {
-          pending.push_back(std::move(child));
-        });
-    node.children_->Clear();
-    node.childByName_.clear();
+    node.children_.ForEach([&pending](std::shared_ptr<KeyNode>& child) {
+      pending.push_back(std::move(child));
+    });
+    node.children_.Clear();
   };
   drain(*this);
   while (!pending.empty()) {
@@ -308,13 +148,34 @@ KeyNode::~KeyNode() {
   }
 }
 
+KeyNode::Extra& KeyNode::Extras() {
+  if (extra_ == nullptr) extra_ = std::make_unique<Extra>();
+  return *extra_;
+}
+
+const std::u16string& KeyNode::ClassName() const {
+  static const std::u16string kNone;
+  return extra_ == nullptr ? kNone : extra_->className;
+}
+
 void KeyNode::SetClassName(std::u16string className) {
-  if (parent_ != nullptr) {
-    LengthHistogram::Of(parent_->childClassLengths_).Remove(class_.size());
-    LengthHistogram::Of(parent_->childClassLengths_).Add(className.size());
+  if (parent_ != nullptr && parent_->ChildCount() > kSmall) {
+    LengthHistogram& classes = parent_->extra_->childClasses;
+    classes.Remove(ClassName().size());
+    classes.Add(className.size());
   }
-  class_ = std::move(className);
+  if (!className.empty() || extra_ != nullptr) {
+    Extras().className = std::move(className);
+  }
   Touch();
+}
+
+REGSAM KeyNode::DeniedRights() const {
+  return extra_ == nullptr ? 0 : extra_->denied;
+}
+
+void KeyNode::SetDeniedRights(REGSAM rights) {
+  if (rights != 0 || extra_ != nullptr) Extras().denied = rights;
 }
 
 void KeyNode::Touch() {
@@ -322,45 +183,76 @@ void KeyNode::Touch() {
   if (tree_ != nullptr) tree_->MarkChanged();
 }
 
-std::size_t KeyNode::ChildCount() const { return children_->Size(); }
-
 KeyNode* KeyNode::ChildAt(std::size_t index) const {
-  auto* child = children_->At(index);
-  return child ? child->get() : nullptr;
+  return index < children_.Size() ? children_.At(index).get() : nullptr;
+}
+
+std::size_t KeyNode::ChildPosition(std::u16string_view name,
+                                   bool& found) const {
+  const std::size_t count = children_.Size();
+  found = false;
+  if (count == 0) return 0;
+  // A .reg file lists keys in sorted order, so a new child most often
+  // belongs after the last one.
+  const int last = CompareNames(children_.Back()->name_, name);
+  if (last <= 0) {
+    found = last == 0;
+    return found ? count - 1 : count;
+  }
+  const std::size_t position =
+      children_.LowerBound([name](const std::shared_ptr<KeyNode>& child) {
+        return CompareNames(child->name_, name) < 0;
+      });
+  found = CompareNames(children_.At(position)->name_, name) == 0;
+  return position;
 }
 
 KeyNode* KeyNode::FindChild(std::u16string_view name) const {
-  const auto it = childByName_.find(FoldName(name));
-  return it == childByName_.end() ? nullptr : it->second;
+  bool found = false;
+  const std::size_t position = ChildPosition(name, found);
+  return found ? children_.At(position).get() : nullptr;
 }
 
 KeyNode* KeyNode::CreateChild(std::u16string_view name, bool isVolatile,
                               bool* created) {
-  std::u16string folded = FoldName(name);
-  const auto [it, isNew] = childByName_.emplace(folded, nullptr);
-  if (!isNew) {
-    if (created != nullptr) *created = false;
-    return it->second;
-  }
+  bool found = false;
+  const std::size_t position = ChildPosition(name, found);
+  if (created != nullptr) *created = !found;
+  if (found) return children_.At(position).get();
   auto child =
       std::make_shared<KeyNode>(tree_, this, std::u16string(name), isVolatile);
   KeyNode* raw = child.get();
-  it->second = raw;
-  children_->Insert(std::move(folded), std::move(child));
-  LengthHistogram::Of(childNameLengths_).Add(name.size());
-  LengthHistogram::Of(childClassLengths_).Add(0);
+  children_.Insert(position, std::move(child));
+  if (children_.Size() == kSmall + 1) {
+    IndexChildren();
+  } else if (children_.Size() > kSmall) {
+    extra_->childNames.Add(name.size());
+    extra_->childClasses.Add(0);
+  }
   Touch();
-  if (created != nullptr) *created = true;
   return raw;
 }
 
+void KeyNode::IndexChildren() {
+  Extra& extra = Extras();
+  children_.ForEach([&extra](const std::shared_ptr<KeyNode>& child) {
+    extra.childNames.Add(child->name_.size());
+    extra.childClasses.Add(child->ClassName().size());
+  });
+}
+
 bool KeyNode::RemoveChild(std::u16string_view name) {
-  const std::u16string folded = FoldName(name);
-  if (childByName_.erase(folded) == 0) return false;
-  std::shared_ptr<KeyNode> child;
-  children_->Erase(folded, &child);
-  LengthHistogram::Of(childNameLengths_).Remove(child->name_.size());
-  LengthHistogram::Of(childClassLengths_).Remove(child->class_.size());
+  bool found = false;
+  const std::size_t position = ChildPosition(name, found);
+  if (!found) return false;
+  std::shared_ptr<KeyNode> child = children_.Erase(position);
+  if (children_.Size() == kSmall) {
+    extra_->childNames.Clear();
+    extra_->childClasses.Clear();
+  } else if (children_.Size() > kSmall) {
+    extra_->childNames.Remove(child->name_.size());
+    extra_->childClasses.Remove(child->ClassName().size());
+  }
   child->MarkDeletedSubtree();
   Touch();
   return true;
@@ -374,87 +266,168 @@ void KeyNode::MarkDeletedSubtree() {
     node->deleted_ = true;
     node->parent_ = nullptr;
     node->tree_ = nullptr;
-    node->children_->ForEach(
-        [&pending](const std::u16string&, std::shared_ptr<KeyNode>& child) {
-          pending.push_back(child.get());
-        });
+    node->children_.ForEach([&pending](std::shared_ptr<KeyNode>& child) {
+      pending.push_back(child.get());
+    });
   }
 }
 
 std::vector<KeyNode*> KeyNode::Children() const {
   std::vector<KeyNode*> result;
-  result.reserve(children_->Size());
-  children_->ForEach(
-      [&result](const std::u16string&, const std::shared_ptr<KeyNode>& child) {
-        result.push_back(child.get());
-      });
+  result.reserve(children_.Size());
+  children_.ForEach([&result](const std::shared_ptr<KeyNode>& child) {
+    result.push_back(child.get());
+  });
   return result;
 }
 
-std::size_t KeyNode::ValueCount() const { return values_->Size(); }
-
 const KeyValue* KeyNode::ValueAt(std::size_t index) const {
-  return values_->At(index);
+  return index < values_.Size() ? &values_.At(index) : nullptr;
+}
+
+detail::StoredValue* KeyNode::FindStored(std::u16string_view name,
+                                         std::size_t* position) {
+  const std::size_t count = values_.Size();
+  if (count <= kSmall) {
+    for (std::size_t i = 0; i < count; ++i) {
+      detail::StoredValue& value = values_.At(i);
+      // Folding keeps lengths, so names of another length never match.
+      if (value.name.size() == name.size() &&
+          CompareNames(value.name, name) == 0) {
+        if (position != nullptr) *position = i;
+        return &value;
+      }
+    }
+    return nullptr;
+  }
+  const auto it = extra_->valueSerials.find(FoldName(name));
+  if (it == extra_->valueSerials.end()) return nullptr;
+  const std::uint32_t serial = it->second;
+  const std::size_t at = values_.LowerBound(
+      [serial](const detail::StoredValue& v) { return v.serial < serial; });
+  if (position != nullptr) *position = at;
+  return &values_.At(at);
 }
 
 const KeyValue* KeyNode::FindValue(std::u16string_view name) const {
-  auto it = valueSerials_.find(FoldName(name));
-  return it == valueSerials_.end() ? nullptr : values_->Find(it->second);
+  return const_cast<KeyNode*>(this)->FindStored(name);
+}
+
+void KeyNode::IndexValues() {
+  Extra& extra = Extras();
+  extra.valueSerials.clear();
+  extra.valueNames.Clear();
+  extra.valueSizes.Clear();
+  std::uint32_t serial = 0;
+  values_.ForEach([&](detail::StoredValue& value) {
+    value.serial = serial;
+    extra.valueSerials.emplace(FoldName(value.name), serial++);
+    extra.valueNames.Add(value.name.size());
+    extra.valueSizes.Add(value.data.size());
+  });
+  extra.nextSerial = serial;
 }
 
 void KeyNode::SetValue(std::u16string_view name, DWORD type,
                        std::vector<BYTE> data) {
-  std::u16string folded = FoldName(name);
-  auto it = valueSerials_.find(folded);
-  if (it != valueSerials_.end()) {
-    KeyValue* value = values_->Find(it->second);
-    LengthHistogram::Of(valueDataSizes_).Remove(value->data.size());
-    LengthHistogram::Of(valueDataSizes_).Add(data.size());
+  if (detail::StoredValue* value = FindStored(name)) {
+    if (values_.Size() > kSmall) {
+      extra_->valueSizes.Remove(value->data.size());
+      extra_->valueSizes.Add(data.size());
+    }
     value->type = type;
     value->data = std::move(data);
-  } else {
-    const std::uint64_t serial = nextValueSerial_++;
-    LengthHistogram::Of(valueNameLengths_).Add(name.size());
-    LengthHistogram::Of(valueDataSizes_).Add(data.size());
-    values_->Insert(serial,
-                    KeyValue{std::u16string(name), type, std::move(data)});
-    valueSerials_.emplace(std::move(folded), serial);
+    Touch();
+    return;
+  }
+  detail::StoredValue value;
+  value.name.assign(name);
+  value.data = std::move(data);
+  value.type = type;
+  const std::size_t dataSize = value.data.size();
+  values_.Insert(values_.Size(), std::move(value));
+  const std::size_t count = values_.Size();
+  if (count == kSmall + 1 ||
+      (count > kSmall &&
+       extra_->nextSerial == std::numeric_limits<std::uint32_t>::max())) {
+    // Serials are given out afresh (0, 1, …) when the index is made and
+    // when they run out.
+    IndexValues();
+  } else if (count > kSmall) {
+    Extra& extra = *extra_;
+    const std::uint32_t serial = extra.nextSerial++;
+    values_.At(count - 1).serial = serial;
+    extra.valueSerials.emplace(FoldName(name), serial);
+    extra.valueNames.Add(name.size());
+    extra.valueSizes.Add(dataSize);
   }
   Touch();
 }
 
 bool KeyNode::DeleteValue(std::u16string_view name) {
-  auto it = valueSerials_.find(FoldName(name));
-  if (it == valueSerials_.end()) return false;
-  KeyValue removed;
-  values_->Erase(it->second, &removed);
-  valueSerials_.erase(it);
-  LengthHistogram::Of(valueNameLengths_).Remove(removed.name.size());
-  LengthHistogram::Of(valueDataSizes_).Remove(removed.data.size());
+  std::size_t position = 0;
+  if (FindStored(name, &position) == nullptr) return false;
+  const detail::StoredValue removed = values_.Erase(position);
+  if (values_.Size() == kSmall) {
+    Extra& extra = *extra_;
+    std::unordered_map<std::u16string, std::uint32_t>().swap(
+        extra.valueSerials);
+    extra.valueNames.Clear();
+    extra.valueSizes.Clear();
+  } else if (values_.Size() > kSmall) {
+    extra_->valueSerials.erase(FoldName(removed.name));
+    extra_->valueNames.Remove(removed.name.size());
+    extra_->valueSizes.Remove(removed.data.size());
+  }
   Touch();
   return true;
 }
 
 std::vector<const KeyValue*> KeyNode::Values() const {
   std::vector<const KeyValue*> result;
-  result.reserve(values_->Size());
-  values_->ForEach([&result](std::uint64_t, const KeyValue& value) {
+  result.reserve(values_.Size());
+  values_.ForEach([&result](const detail::StoredValue& value) {
     result.push_back(&value);
   });
   return result;
 }
 
+namespace {
+
+template <class Sequence, class Length>
+std::size_t Longest(const Sequence& items, Length length) {
+  std::size_t longest = 0;
+  items.ForEach([&](const auto& item) {
+    longest = std::max(longest, length(item));
+  });
+  return longest;
+}
+
+}  // namespace
+
 std::size_t KeyNode::MaxChildNameLength() const {
-  return LengthHistogram::MaxOf(childNameLengths_);
+  if (children_.Size() > kSmall) return extra_->childNames.Max();
+  return Longest(children_, [](const std::shared_ptr<KeyNode>& child) {
+    return child->name_.size();
+  });
 }
 std::size_t KeyNode::MaxChildClassLength() const {
-  return LengthHistogram::MaxOf(childClassLengths_);
+  if (children_.Size() > kSmall) return extra_->childClasses.Max();
+  return Longest(children_, [](const std::shared_ptr<KeyNode>& child) {
+    return child->ClassName().size();
+  });
 }
 std::size_t KeyNode::MaxValueNameLength() const {
-  return LengthHistogram::MaxOf(valueNameLengths_);
+  if (values_.Size() > kSmall) return extra_->valueNames.Max();
+  return Longest(values_, [](const detail::StoredValue& value) {
+    return value.name.size();
+  });
 }
 std::size_t KeyNode::MaxValueDataSize() const {
-  return LengthHistogram::MaxOf(valueDataSizes_);
+  if (values_.Size() > kSmall) return extra_->valueSizes.Max();
+  return Longest(values_, [](const detail::StoredValue& value) {
+    return value.data.size();
+  });
 }
 
 KeyTree::KeyTree() {

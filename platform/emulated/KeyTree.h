@@ -19,12 +19,12 @@
 // handed out here stay valid until that key is removed or the tree cleared.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -40,19 +40,204 @@ int CompareNames(std::u16string_view a, std::u16string_view b);
 
 struct KeyValue {
   std::u16string name;  // as first created; "" is the key's default value
-  DWORD type = REG_NONE;
   // The raw bytes, as the wide registry functions see them: REG_SZ,
   // REG_EXPAND_SZ and REG_MULTI_SZ are UTF-16LE with whatever terminators
   // the writer gave them.
   std::vector<BYTE> data;
+  // Last, so that what a key stores beside each value fits in the padding.
+  DWORD type = REG_NONE;
 };
 
 class KeyTree;
 
 namespace detail {
-template <class Key, class T>
-class OrderedIndex;
-}
+
+// A sequence held as one vector while it is short and as a row of chunks of
+// at most kChunk elements once it is long. Inserting or erasing anywhere
+// moves at most one chunk and renumbers the chunk starts, O(kChunk + n /
+// kChunk); reaching an element by position is a binary search over the
+// starts. A short sequence (nearly every key's) costs one vector and no more.
+template <class T>
+class ChunkedVector {
+ public:
+  static constexpr std::size_t kChunk = 512;
+
+  ChunkedVector() = default;
+  ChunkedVector(const ChunkedVector&) = delete;
+  ChunkedVector& operator=(const ChunkedVector&) = delete;
+
+  std::size_t Size() const { return big_ ? big_->size : flat_.size(); }
+
+  // position < Size().
+  T& At(std::size_t position) {
+    if (!big_) return flat_[position];
+    const std::size_t c = ChunkOf(position);
+    return big_->chunks[c][position - big_->starts[c]];
+  }
+  const T& At(std::size_t position) const {
+    return const_cast<ChunkedVector*>(this)->At(position);
+  }
+  // Size() > 0.
+  const T& Back() const {
+    return big_ ? big_->chunks.back().back() : flat_.back();
+  }
+
+  // The first position whose element is not `below`, for a sequence ordered
+  // so that every element `below` comes first.
+  template <class Below>
+  std::size_t LowerBound(Below below) const {
+    if (!big_) {
+      return static_cast<std::size_t>(
+          std::partition_point(flat_.begin(), flat_.end(), below) -
+          flat_.begin());
+    }
+    const auto& chunks = big_->chunks;
+    const auto chunk = std::partition_point(
+        chunks.begin(), chunks.end(),
+        [&below](const std::vector<T>& c) { return below(c.back()); });
+    if (chunk == chunks.end()) return big_->size;
+    const std::size_t c = static_cast<std::size_t>(chunk - chunks.begin());
+    return big_->starts[c] +
+           static_cast<std::size_t>(
+               std::partition_point(chunk->begin(), chunk->end(), below) -
+               chunk->begin());
+  }
+
+  // position <= Size().
+  void Insert(std::size_t position, T value) {
+    if (!big_) {
+      if (flat_.size() < kChunk) {
+        flat_.insert(flat_.begin() + static_cast<std::ptrdiff_t>(position),
+                     std::move(value));
+        return;
+      }
+      big_ = std::make_unique<Chunks>();
+      big_->chunks.push_back(std::move(flat_));
+      big_->starts.push_back(0);
+      big_->size = big_->chunks.back().size();
+      flat_ = {};
+    }
+    auto& chunks = big_->chunks;
+    auto& starts = big_->starts;
+    if (position == big_->size && chunks.back().size() >= kChunk) {
+      // Appending, as a sorted load does: start a fresh chunk rather than
+      // split a full one and leave two half empty.
+      chunks.emplace_back().push_back(std::move(value));
+      starts.push_back(big_->size++);
+      return;
+    }
+    const std::size_t c =
+        position == big_->size ? chunks.size() - 1 : ChunkOf(position);
+    std::vector<T>& chunk = chunks[c];
+    chunk.insert(chunk.begin() + static_cast<std::ptrdiff_t>(position - starts[c]),
+                 std::move(value));
+    ++big_->size;
+    if (chunk.size() > kChunk) {
+      const auto half = chunk.begin() + static_cast<std::ptrdiff_t>(kChunk / 2);
+      std::vector<T> upper(std::make_move_iterator(half),
+                           std::make_move_iterator(chunk.end()));
+      chunk.erase(half, chunk.end());
+      chunks.insert(chunks.begin() + static_cast<std::ptrdiff_t>(c + 1),
+                    std::move(upper));
+      starts.insert(starts.begin() + static_cast<std::ptrdiff_t>(c + 1), 0);
+    }
+    Renumber(c + 1);
+  }
+
+  // Moves the element at `position` (< Size()) out.
+  T Erase(std::size_t position) {
+    if (!big_) {
+      const auto it = flat_.begin() + static_cast<std::ptrdiff_t>(position);
+      T removed = std::move(*it);
+      flat_.erase(it);
+      return removed;
+    }
+    auto& chunks = big_->chunks;
+    auto& starts = big_->starts;
+    std::size_t c = ChunkOf(position);
+    const auto it =
+        chunks[c].begin() + static_cast<std::ptrdiff_t>(position - starts[c]);
+    T removed = std::move(*it);
+    chunks[c].erase(it);
+    --big_->size;
+    // Merge a chunk that has run low into a neighbour, so that chunks stay
+    // at least a quarter full on average and their number O(n / kChunk).
+    if (chunks[c].size() < kChunk / 4 && chunks.size() > 1) {
+      const std::size_t into = c > 0 ? c - 1 : c + 1;
+      if (chunks[c].size() + chunks[into].size() <= kChunk) {
+        const std::size_t low = std::min(c, into), high = low + 1;
+        chunks[low].insert(chunks[low].end(),
+                           std::make_move_iterator(chunks[high].begin()),
+                           std::make_move_iterator(chunks[high].end()));
+        chunks.erase(chunks.begin() + static_cast<std::ptrdiff_t>(high));
+        starts.erase(starts.begin() + static_cast<std::ptrdiff_t>(high));
+        c = low;
+      }
+    }
+    if (chunks.size() == 1) {
+      flat_ = std::move(chunks.front());
+      big_.reset();
+      return removed;
+    }
+    Renumber(c + 1);
+    return removed;
+  }
+
+  template <class F>
+  void ForEach(F&& visit) {
+    if (!big_) {
+      for (T& element : flat_) visit(element);
+      return;
+    }
+    for (auto& chunk : big_->chunks) {
+      for (T& element : chunk) visit(element);
+    }
+  }
+  template <class F>
+  void ForEach(F&& visit) const {
+    const_cast<ChunkedVector*>(this)->ForEach(
+        [&visit](const T& element) { visit(element); });
+  }
+
+  void Clear() {
+    flat_ = {};
+    big_.reset();
+  }
+
+ private:
+  struct Chunks {
+    std::vector<std::vector<T>> chunks;  // none empty
+    std::vector<std::size_t> starts;     // position of each chunk's first
+    std::size_t size = 0;
+  };
+
+  std::size_t ChunkOf(std::size_t position) const {
+    const auto& starts = big_->starts;
+    return static_cast<std::size_t>(
+               std::upper_bound(starts.begin(), starts.end(), position) -
+               starts.begin()) -
+           1;
+  }
+
+  void Renumber(std::size_t from) {
+    auto& starts = big_->starts;
+    for (std::size_t c = std::max<std::size_t>(from, 1); c < starts.size();
+         ++c) {
+      starts[c] = starts[c - 1] + big_->chunks[c - 1].size();
+    }
+  }
+
+  std::vector<T> flat_;
+  std::unique_ptr<Chunks> big_;
+};
+
+// A value as a key stores it; `serial` is what the name index of a key with
+// many values refers to, as positions move when values are deleted.
+struct StoredValue : KeyValue {
+  std::uint32_t serial = 0;
+};
+
+}  // namespace detail
 
 class KeyNode : public std::enable_shared_from_this<KeyNode> {
  public:
@@ -71,14 +256,14 @@ class KeyNode : public std::enable_shared_from_this<KeyNode> {
   // Removed from the tree while something still held it.
   bool IsDeleted() const { return deleted_; }
   // The class string given when the key was created; not kept in the hive.
-  const std::u16string& ClassName() const { return class_; }
+  const std::u16string& ClassName() const;
   void SetClassName(std::u16string className);
   // FILETIME ticks (100 ns since 1601) of the last change to the key, its
   // values or its list of subkeys.
   std::uint64_t LastWriteTime() const { return lastWrite_; }
 
   // Subkeys, in case-insensitive sorted order.
-  std::size_t ChildCount() const;
+  std::size_t ChildCount() const { return children_.Size(); }
   // nullptr at or past the end.
   KeyNode* ChildAt(std::size_t index) const;
   // nullptr when there is no child of that name (any case).
@@ -94,7 +279,7 @@ class KeyNode : public std::enable_shared_from_this<KeyNode> {
   std::vector<KeyNode*> Children() const;
 
   // Values, in creation order.
-  std::size_t ValueCount() const;
+  std::size_t ValueCount() const { return values_.Size(); }
   // nullptr at or past the end.
   const KeyValue* ValueAt(std::size_t index) const;
   // nullptr when there is no value of that name (any case).
@@ -116,39 +301,43 @@ class KeyNode : public std::enable_shared_from_this<KeyNode> {
 
   // Access rights refused to every open of this key: a test hook, never
   // persisted.
-  REGSAM DeniedRights() const { return denied_; }
-  void SetDeniedRights(REGSAM rights) { denied_ = rights; }
+  REGSAM DeniedRights() const;
+  void SetDeniedRights(REGSAM rights);
 
   std::shared_ptr<KeyNode> Shared() { return shared_from_this(); }
 
  private:
   friend class KeyTree;
   class LengthHistogram;
+  struct Extra;
+
+  // Up to this many children or values a key keeps no index beside them:
+  // a scan of so few is as quick as any lookup and costs no memory.
+  static constexpr std::size_t kSmall = 16;
 
   void Touch();
   void MarkDeletedSubtree();
+  Extra& Extras();
+  // Where a child of that name is or would go, and whether it is there.
+  std::size_t ChildPosition(std::u16string_view name, bool& found) const;
+  detail::StoredValue* FindStored(std::u16string_view name,
+                                  std::size_t* position = nullptr);
+  void IndexChildren();
+  void IndexValues();
 
   KeyTree* tree_;
   KeyNode* parent_;
   std::u16string name_;
-  std::u16string class_;
+  // Children in case-insensitive order of their names; values in creation
+  // order.
+  detail::ChunkedVector<std::shared_ptr<KeyNode>> children_;
+  detail::ChunkedVector<detail::StoredValue> values_;
+  std::uint64_t lastWrite_ = 0;
+  // What few keys need: a class, denied rights, and the indexes of a key with
+  // more than kSmall children or values. Made on first use.
+  std::unique_ptr<Extra> extra_;
   bool volatile_;
   bool deleted_ = false;
-  REGSAM denied_ = 0;
-  std::uint64_t lastWrite_ = 0;
-  std::uint64_t nextValueSerial_ = 0;
-
-  // Children in order of their folded names, and the same children by
-  // folded name for lookups that need no position.
-  std::unique_ptr<
-      detail::OrderedIndex<std::u16string, std::shared_ptr<KeyNode>>>
-      children_;
-  std::unordered_map<std::u16string, KeyNode*> childByName_;
-  // Values by creation serial, and the serial of each folded name.
-  std::unique_ptr<detail::OrderedIndex<std::uint64_t, KeyValue>> values_;
-  std::unordered_map<std::u16string, std::uint64_t> valueSerials_;
-  std::unique_ptr<LengthHistogram> childNameLengths_, childClassLengths_,
-      valueNameLengths_, valueDataSizes_;
 };
 
 class KeyTree {
