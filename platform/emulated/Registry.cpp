@@ -256,6 +256,18 @@ LONG ParsePath(HKEY hKey, const char* subKey,
   return ERROR_SUCCESS;
 }
 
+// The existing key that `subKey` names below the key of `hKey`.
+LONG FindKey(Registry& r, HKEY hKey, const char* subKey, KeyNode*& node) {
+  REGSAM unused = 0;
+  if (const LONG status = Resolve(r, hKey, node, unused)) return status;
+  std::vector<std::u16string> parts;
+  if (const LONG status = ParsePath(hKey, subKey, parts)) return status;
+  for (const auto& part : parts) {
+    if ((node = node->FindChild(part)) == nullptr) return ERROR_FILE_NOT_FOUND;
+  }
+  return ERROR_SUCCESS;
+}
+
 // Copies string data out the way the "A" functions do: when there is room
 // and the data has no terminator of its own, one is added after it.
 void CopyData(BYTE* out, DWORD capacity, const std::string& ansi,
@@ -328,16 +340,8 @@ LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD /*ulOptions*/,
     return ERROR_SUCCESS;
   }
   KeyNode* node = nullptr;
-  REGSAM unused = 0;
-  if (const LONG status = emulated::Resolve(*r, hKey, node, unused)) {
+  if (const LONG status = emulated::FindKey(*r, hKey, lpSubKey, node)) {
     return status;
-  }
-  std::vector<std::u16string> parts;
-  if (const LONG status = emulated::ParsePath(hKey, lpSubKey, parts)) {
-    return status;
-  }
-  for (const auto& part : parts) {
-    if ((node = node->FindChild(part)) == nullptr) return ERROR_FILE_NOT_FOUND;
   }
   REGSAM granted = 0;
   if (const LONG status = emulated::Grant(*r, node, samDesired, granted)) {
@@ -606,16 +610,8 @@ LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey) {
   Call r;
   if (const LONG status = r.Status()) return status;
   KeyNode* node = nullptr;
-  REGSAM unused = 0;
-  if (const LONG status = emulated::Resolve(*r, hKey, node, unused)) {
+  if (const LONG status = emulated::FindKey(*r, hKey, lpSubKey, node)) {
     return status;
-  }
-  std::vector<std::u16string> parts;
-  if (const LONG status = emulated::ParsePath(hKey, lpSubKey, parts)) {
-    return status;
-  }
-  for (const auto& part : parts) {
-    if ((node = node->FindChild(part)) == nullptr) return ERROR_FILE_NOT_FOUND;
   }
   // A root key, and the Classes key that stands for HKEY_CLASSES_ROOT, can
   // only be emptied.
