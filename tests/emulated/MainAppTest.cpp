@@ -1,0 +1,111 @@
+// The repair's paths that need a registry which refuses things: a driver
+// registration that won't open for full access, and an AppID key that won't
+// take a new registration. The plain paths run end to end in tests/e2e/.
+#include <gtest/gtest.h>
+
+#include "app/MainApp.h"
+#include "errors/RaisedError.h"
+#include "platform/Platform.h"
+#include "platform/emulated/TestHooks.h"
+
+namespace corvane {
+namespace {
+
+using namespace platform;
+namespace hooks = platform::emulated;
+
+constexpr const char* kClasses = "SOFTWARE\\Classes\\AppID";
+constexpr const char* kDriverGuid = "{4A017BC9-347F-4745-A1A8-993E83E8A331}";
+
+class MainAppTest : public ::testing::Test {
+ protected:
+  MainAppTest() { hooks::ResetRegistry(); }
+  ~MainAppTest() override {
+    MainApp::ReleaseAppNode();
+    hooks::ClearDenials();
+    hooks::ResetRegistry();
+  }
+
+  static void Key(const std::string& path) {
+    HKEY key = 0;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+  static void String(const std::string& path, const char* name,
+                     const std::string& text) {
+    Key(path);
+    HKEY key = 0;
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_SET_VALUE, &key),
+        ERROR_SUCCESS);
+    RegSetValueExA(key, name, 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>(text.size() + 1));
+    RegCloseKey(key);
+  }
+  // The level stored under AppID\<guid>, or -1 when there is none.
+  static long Level(const std::string& path) {
+    HKEY key = 0;
+    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_QUERY_VALUE,
+                      &key) != ERROR_SUCCESS) {
+      return -1;
+    }
+    DWORD type = 0, value = 0, size = sizeof value;
+    const LONG status =
+        RegQueryValueExA(key, "AuthenticationLevel", nullptr, &type,
+                         reinterpret_cast<BYTE*>(&value), &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS && type == REG_DWORD ? long(value) : -1;
+  }
+};
+
+TEST_F(MainAppTest,
+       DriverKeyThatRefusesFullAccessIsCreatedOverWithWriteAccess) {
+  String("AppID\\TheSky Version 6.EXE", "AppID", "{A}");
+  Key("AppID\\{A}");
+  String("AppID\\Gemini Driver.exe", "AppID", kDriverGuid);
+  // Full access includes DELETE; denying it alone makes the probe fail
+  // while KEY_WRITE still opens the key.
+  hooks::DenyAccess(HKEY_LOCAL_MACHINE,
+                    (std::string(kClasses) + "\\Gemini Driver.exe").c_str(),
+                    DELETE);
+
+  EXPECT_FALSE(MainApp::GeminiDriverHasAppID());
+  EXPECT_NO_THROW(MainApp::Main());
+
+  EXPECT_EQ(Level("AppID\\{A}"), 1);
+  // The driver's key can't be opened for full access, so its AppID can't be
+  // read back: its level stays unset, and nothing lands on AppID itself.
+  EXPECT_EQ(Level("AppID"), -1);
+  EXPECT_EQ(Level(std::string("AppID\\") + kDriverGuid), -1);
+}
+
+TEST_F(MainAppTest, RegistrationThatCannotBeCreatedIsTheOneReportedFailure) {
+  String("AppID\\TheSky Version 6.EXE", "AppID", "{A}");
+  Key("AppID\\{A}");
+  hooks::DenyAccess(HKEY_LOCAL_MACHINE, kClasses, KEY_CREATE_SUB_KEY);
+
+  try {
+    MainApp::Main();
+    FAIL() << "the repair reported nothing";
+  } catch (const RaisedError& error) {
+    EXPECT_EQ(error.Number(), static_cast<std::int32_t>(0x80040400));
+    EXPECT_EQ(error.Source(), L"Corvane Utility");
+    EXPECT_EQ(error.Description(),
+              L"Failed to Fix The Sky to work with Gemini Driver");
+  }
+  // The planetarium's step ran before the failure.
+  EXPECT_EQ(Level("AppID\\{A}"), 1);
+}
+
+TEST_F(MainAppTest, CreateRegistryKeyAnswersInsteadOfRaising) {
+  EXPECT_TRUE(MainApp::CreateRegistryKey(HKEY_CLASSES_ROOT, L"AppID\\New"));
+  EXPECT_TRUE(MainApp::CreateRegistryKey(HKEY_CLASSES_ROOT, L"AppID\\New"));
+  EXPECT_FALSE(MainApp::CreateRegistryKey(0x1234, L"AppID\\New"));
+  EXPECT_EQ(hooks::OpenHandleCount(), 0u);
+}
+
+}  // namespace
+}  // namespace corvane
