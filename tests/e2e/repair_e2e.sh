@@ -148,6 +148,26 @@ empty_guid() {
   expect_line "$appid\\$driver_guid" "$level_one"
 }
 
+# Linux only: two repairs at once take turns on the hive's lock and leave
+# what one leaves.
+two_at_once() {
+  label="two repairs started together"
+  linux_load driver_missing.reg
+  linux_run
+  cp "$work/state.txt" "$work/single.txt"
+  linux_load driver_missing.reg
+  CORVANE_REGISTRY="$work/hive.reg" "$native/app/corvane" 2>"$work/stderr.1" &
+  local first=$!
+  CORVANE_REGISTRY="$work/hive.reg" "$native/app/corvane" 2>"$work/stderr.2"
+  rc=$?
+  wait "$first" || rc=$?
+  expect_rc 0
+  as_text "$work/hive.reg" >"$work/state.txt"
+  if cmp -s "$work/single.txt" "$work/state.txt"; then ok; else
+    bad "hive differs from one repair's: $(diff "$work/single.txt" "$work/state.txt" | head -5)"
+  fi
+}
+
 # Linux only: Wine runs every program as an administrator, and its hive is
 # Wine's to parse.
 not_administrator() {
@@ -171,7 +191,7 @@ corrupt_hive() {
 
 backend=linux
 for check in all_present driver_missing other_level second_run empty_guid \
-    not_administrator corrupt_hive; do
+    two_at_once not_administrator corrupt_hive; do
   $check
 done
 
