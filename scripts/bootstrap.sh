@@ -6,8 +6,10 @@
 set -euo pipefail
 
 native=(cmake make g++ libgtest-dev libbenchmark-dev)
+# clang and its runtime build the fuzz target; jq and time serve the Wine
+# benchmark comparison.
 full=("${native[@]}" googletest g++-mingw-w64-x86-64 wine64 wine clang
-      libclang-rt-14-dev)
+      libclang-rt-14-dev jq time)
 
 case "${1:-all}" in
   native) wanted=("${native[@]}") ;;
