@@ -15,11 +15,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -65,6 +67,9 @@ struct Registry {
   std::unordered_map<HKEY, OpenKey> handles;
   HKEY nextHandle = kFirstHandle;
   std::vector<std::weak_ptr<KeyNode>> denials;
+  std::size_t flushes = 0;
+  LONG failNextFlush = ERROR_SUCCESS;
+  std::function<void()> afterSizeQuery;
 };
 
 // Never destroyed: the save at process end and calls from other static
@@ -319,6 +324,21 @@ void ClearDenials() {
   r->denials.clear();
 }
 
+std::size_t FlushCount() {
+  Call r;
+  return r->flushes;
+}
+
+void FailNextFlush(LONG status) {
+  Call r;
+  r->failNextFlush = status;
+}
+
+void AfterNextSizeQuery(std::function<void()> action) {
+  Call r;
+  r->afterSizeQuery = std::move(action);
+}
+
 std::size_t OpenHandleCount() {
   Call r;
   return r->handles.size();
@@ -410,37 +430,57 @@ LONG RegCloseKey(HKEY hKey) {
   return r->handles.erase(hKey) != 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
-LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
-                      DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
-  if ((lpData != nullptr && lpcbData == nullptr) || lpReserved != nullptr) {
-    return ERROR_INVALID_PARAMETER;
-  }
+namespace emulated {
+namespace {
+
+LONG QueryValue(HKEY hKey, const char* lpValueName, DWORD* lpType,
+                BYTE* lpData, DWORD* lpcbData) {
   Call r;
   if (const LONG status = r.Status()) return status;
   KeyNode* node = nullptr;
-  if (const LONG status = emulated::Resolve(*r, hKey, KEY_QUERY_VALUE, node)) {
+  if (const LONG status = Resolve(*r, hKey, KEY_QUERY_VALUE, node)) {
     return status;
   }
   const DWORD capacity = lpcbData != nullptr ? *lpcbData : 0;
   if (lpData == nullptr && lpcbData != nullptr) *lpcbData = 0;
-  const emulated::KeyValue* value =
-      node->FindValue(emulated::FromAnsi(lpValueName));
+  const KeyValue* value = node->FindValue(FromAnsi(lpValueName));
   if (value == nullptr) return ERROR_FILE_NOT_FOUND;
 
-  const bool isString = emulated::IsStringType(value->type);
-  const std::string ansi = isString ? emulated::DataToAnsi(value->data) : "";
-  const DWORD size =
-      emulated::Size(isString ? ansi.size() : value->data.size());
+  const bool isString = IsStringType(value->type);
+  const std::string ansi = isString ? DataToAnsi(value->data) : "";
+  const DWORD size = Size(isString ? ansi.size() : value->data.size());
   LONG status = ERROR_SUCCESS;
   if (lpData != nullptr) {
     if (size > capacity) {
       status = ERROR_MORE_DATA;
     } else {
-      emulated::CopyData(lpData, capacity, ansi, value->data, isString);
+      CopyData(lpData, capacity, ansi, value->data, isString);
     }
   }
   if (lpType != nullptr) *lpType = value->type;
   if (lpcbData != nullptr) *lpcbData = size;
+  return status;
+}
+
+}  // namespace
+}  // namespace emulated
+
+LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
+                      DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
+  if ((lpData != nullptr && lpcbData == nullptr) || lpReserved != nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  const LONG status =
+      emulated::QueryValue(hKey, lpValueName, lpType, lpData, lpcbData);
+  if (lpData == nullptr) {
+    std::function<void()> action;
+    {
+      emulated::Call r;
+      action = std::move(r->afterSizeQuery);
+      r->afterSizeQuery = nullptr;
+    }
+    if (action) action();
+  }
   return status;
 }
 
@@ -647,6 +687,10 @@ LONG RegDeleteValueA(HKEY hKey, const char* lpValueName) {
 
 LONG RegFlushKey(HKEY hKey) {
   Call r;
+  ++r->flushes;
+  if (const LONG status = std::exchange(r->failNextFlush, ERROR_SUCCESS)) {
+    return status;
+  }
   if (const LONG status = r.Status()) return status;
   KeyNode* node = nullptr;
   REGSAM unused = 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 
 #include "platform/Platform.h"
 
@@ -25,6 +26,17 @@ void ClearDenials();
 
 // Handles currently open (the predefined roots not counted).
 std::size_t OpenHandleCount();
+
+// RegFlushKey calls answered since the process started, failed ones
+// included.
+std::size_t FlushCount();
+// The next RegFlushKey answers `status` (non-zero) without flushing.
+void FailNextFlush(LONG status);
+
+// Runs `action` once, right after the next RegQueryValueExA that asks for a
+// size only (no data buffer) has answered, outside the registry's lock: the
+// moment a value can change between a caller's size query and its read.
+void AfterNextSizeQuery(std::function<void()> action);
 
 // GetVersion answers `version` from now on; bit 31 set is the 95 family.
 void SetVersion(DWORD version);
