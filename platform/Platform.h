@@ -13,6 +13,7 @@
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -166,6 +167,15 @@ void SetLastError(DWORD dwErrCode);
 // Windows. A character the code page cannot represent becomes "?".
 std::string WideToAnsi(std::wstring_view text);
 std::wstring AnsiToWide(std::string_view text);
+
+// Applies a regedit .reg file (REGEDIT4 or Version 5.00, as the .reg reader
+// takes them) to the registry. The whole file is checked before anything is
+// applied; the emulation then applies it in one transaction, Windows call by
+// call. Returns "" or why not: "<file_name>:<line>: <what is wrong>" for a
+// file that can't be parsed, or the key or value the registry refused and
+// the system's reason.
+std::string ImportRegFile(std::span<const std::uint8_t> bytes,
+                          std::string_view file_name);
 
 // Why the registry cannot be used, as "<file>:<line>: <what is wrong>" (or
 // "<file>: <system reason>"); empty when it can. On Windows always empty. In
