@@ -5,7 +5,7 @@
 #   scripts/bootstrap.sh native    only what the Linux build needs
 set -euo pipefail
 
-native=(cmake make g++ libgtest-dev libbenchmark-dev)
+native=(cmake make g++ libgtest-dev libbenchmark-dev libsqlite3-dev sqlite3)
 # clang and its runtime build the fuzz target; jq and time serve the Wine
 # benchmark comparison.
 full=("${native[@]}" googletest g++-mingw-w64-x86-64 wine64 wine clang

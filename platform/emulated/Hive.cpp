@@ -7,7 +7,6 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/emulated/HiveFile.h"
 #include "platform/emulated/KeyTree.h"
 #include "platform/emulated/RegFile.h"
 
@@ -39,6 +38,8 @@ constexpr HKEY kSaveOrder[] = {
     HKEY_LOCAL_MACHINE,  HKEY_CURRENT_USER,     HKEY_USERS,
     HKEY_CURRENT_CONFIG, HKEY_PERFORMANCE_DATA, HKEY_DYN_DATA};
 
+}  // namespace
+
 std::string Utf8(std::u16string_view s) {
   std::string out;
   for (std::size_t i = 0; i < s.size(); ++i) {
@@ -65,6 +66,8 @@ std::string Utf8(std::u16string_view s) {
   }
   return out;
 }
+
+namespace {
 
 // Replays the file into the tree. Consecutive keys of a .reg file mostly
 // share a prefix (a key, then its children), so the nodes of the last path
@@ -170,9 +173,6 @@ class TreeSink : public RegSink {
   std::vector<Step> chain_;
 };
 
-constexpr const char* kNowhere =
-    "registry hive: neither CORVANE_REGISTRY nor HOME is set";
-
 }  // namespace
 
 std::string ReadHive(std::span<const std::uint8_t> bytes,
@@ -224,32 +224,6 @@ std::string WriteHive(const KeyTree& tree, std::string& bytes) {
   }
   bytes = writer.Finish();
   return {};
-}
-
-std::string LoadHive(KeyTree& tree) {
-  const std::string path = HivePath();
-  if (path.empty()) return kNowhere;
-  if (std::string err = LockHive(path); !err.empty()) return err;
-  std::string bytes;
-  bool missing = false;
-  if (std::string err = ReadHiveFile(path, bytes, missing); !err.empty()) {
-    return err;
-  }
-  if (missing) return {};
-  return ReadHive(
-      {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, path,
-      tree);
-}
-
-std::string SaveHive(const KeyTree& tree) {
-  const std::string path = HivePath();
-  if (path.empty()) return kNowhere;
-  if (std::string err = LockHive(path); !err.empty()) return err;
-  std::string bytes;
-  if (std::string err = WriteHive(tree, bytes); !err.empty()) {
-    return path + ": " + err;
-  }
-  return WriteHiveFile(path, bytes);
 }
 
 }  // namespace corvane::platform::emulated

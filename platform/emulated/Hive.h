@@ -1,8 +1,6 @@
-// The emulated registry's persistence: the tree kept in a regedit-format .reg
-// file (CORVANE_REGISTRY, or ${XDG_DATA_HOME:-$HOME/.local/share}/corvane/
-// registry.reg), looked up in the environment at each call. The file's
-// location, lock and atomic replacement are in HiveFile.h, its format in
-// RegFile.h.
+// A key tree to and from a regedit-format .reg file: what the hive tools,
+// the format's tests and its fuzz target work with. The live registry is
+// the store (Store.h); its import of .reg files is in StoreImport.cpp.
 #pragma once
 
 #include <cstdint>
@@ -14,18 +12,9 @@ namespace corvane::platform::emulated {
 
 class KeyTree;
 
-// Called once, under the registry's lock, before the first registry call is
-// answered. Takes the hive's lock for the rest of the process (waiting while
-// another process holds it), then fills `tree` from the hive file (a missing
-// file leaves the fresh tree as it is). Returns "" or the reason the hive
-// can't be used: "<file>:<line>: <what is wrong>" for a file that can't be
-// parsed, "<file>: <system reason>" for one that can't be read. The file is
-// never written on this path.
-std::string LoadHive(KeyTree& tree);
-
-// Writes `tree` to the hive file atomically. Returns "" or the reason,
-// "<file>: <system reason>"; on failure the file on disk is unchanged.
-std::string SaveHive(const KeyTree& tree);
+// UTF-8 of a registry name, for messages; unpaired surrogates become
+// three-byte sequences of their own.
+std::string Utf8(std::u16string_view s);
 
 // The two halves without the file: a .reg file's bytes into `tree` (cleared
 // again when the bytes can't be parsed), and `tree` as a .reg file.

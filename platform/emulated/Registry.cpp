@@ -1,16 +1,17 @@
-// The ADVAPI32 registry functions of the emulated backend, answered from an
-// in-memory KeyTree, with the handle table, the access checks and the test
-// hooks that reach into them.
+// The ADVAPI32 registry functions of the emulated backend, answered from the
+// process's view of the shared store (View.h), with the handle table, the
+// access checks and the test hooks that reach into them.
 //
-// One mutex guards the tree, the handle table and the load state; every
-// function below takes it for its whole call, so the functions may be called
-// from any thread. The hive is loaded under that lock before the first call
-// is answered, and saved at RegFlushKey and once at normal process end when
-// anything changed.
+// One mutex guards the view, the handle table and the hooks; every function
+// below takes it for its whole call, so the functions may be called from any
+// thread. Each call is one read or one write of the store: atomic, and seen
+// by every process once it returns.
 //
 // Names and string data cross the "A" functions in the emulated ANSI code
 // page, one byte per UTF-16 unit, as Windows converts them for a single-byte
-// code page; inside the tree they are UTF-16.
+// code page; in the store they are UTF-16.
+#include <pthread.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -25,9 +26,9 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "platform/emulated/Hive.h"
-#include "platform/emulated/KeyTree.h"
+#include "platform/emulated/Store.h"
 #include "platform/emulated/TestHooks.h"
+#include "platform/emulated/View.h"
 
 namespace corvane::platform {
 
@@ -53,77 +54,87 @@ constexpr HKEY kFirstHandle = 0x100;
 constexpr HKEY kLastHandle = 0x7FFFFFFC;
 
 struct OpenKey {
-  std::shared_ptr<KeyNode> node;
+  std::int64_t id;
   REGSAM granted;
 };
 
+// Keys that stand for predefined keys: they can be emptied, never deleted.
+constexpr std::int64_t kProtectedIds[] = {7, 8, 10, 11};
+
 struct Registry {
   std::mutex mutex;
-  KeyTree tree;
-  bool loaded = false;
-  bool exitSaveRegistered = false;
+  Store store;
+  View view{store};
   bool readOnly = false;
-  std::string loadError;
   std::unordered_map<HKEY, OpenKey> handles;
   HKEY nextHandle = kFirstHandle;
-  std::vector<std::weak_ptr<KeyNode>> denials;
+  std::unordered_map<std::int64_t, REGSAM> denials;
   std::size_t flushes = 0;
   LONG failNextFlush = ERROR_SUCCESS;
   std::function<void()> afterSizeQuery;
 };
-
-// Never destroyed: the save at process end and calls from other static
-// destructors must still find it.
-Registry& State() {
-  static Registry* registry = new Registry;
-  return *registry;
-}
 
 bool ReadOnlyRequested() {
   const char* flag = std::getenv("CORVANE_REGISTRY_READONLY");
   return flag != nullptr && std::string_view(flag) == "1";
 }
 
-void SaveAtExit() {
+Registry& State();
+
+// A connection must not cross fork: both processes would drive the same
+// SQLite locks. The parent drops it (reconnecting at its next call) before
+// the child exists; the lock is held across fork so that no call is half
+// done in the child.
+void BeforeFork() {
   Registry& r = State();
-  std::lock_guard lock(r.mutex);
-  if (!r.loadError.empty() || !r.tree.Changed()) return;
-  const std::string reason = SaveHive(r.tree);
-  if (reason.empty()) {
-    r.tree.ClearChanged();
-  } else {
-    // Nobody is left to hand a status to.
-    std::fprintf(stderr, "corvane: registry not saved: %s\n", reason.c_str());
-  }
+  r.mutex.lock();
+  r.store.Disconnect();
+}
+void AfterFork() { State().mutex.unlock(); }
+
+// Never destroyed: calls from other static destructors must still find it.
+Registry& State() {
+  static Registry* registry = [] {
+    auto* r = new Registry;
+    r->readOnly = ReadOnlyRequested();
+    pthread_atfork(BeforeFork, AfterFork, AfterFork);
+    return r;
+  }();
+  return *registry;
 }
 
-void EnsureLoaded(Registry& r) {
-  if (r.loaded) return;
-  r.loaded = true;
-  r.readOnly = ReadOnlyRequested();
-  r.loadError = LoadHive(r.tree);
-  r.tree.ClearChanged();
-  if (!r.exitSaveRegistered) {
-    r.exitSaveRegistered = true;
-    std::atexit(SaveAtExit);
-  }
-}
-
-// The lock for one call, with the hive loaded.
-class Call {
+// The registry, locked for one call.
+class RegistryLock {
  public:
-  Call() : r_(State()), lock_(r_.mutex) { EnsureLoaded(r_); }
+  RegistryLock() : r_(State()), lock_(r_.mutex) {}
   Registry& operator*() { return r_; }
   Registry* operator->() { return &r_; }
-  // ERROR_BADDB while the hive could not be loaded.
-  LONG Status() const {
-    return r_.loadError.empty() ? ERROR_SUCCESS : ERROR_BADDB;
-  }
 
  private:
   Registry& r_;
   std::lock_guard<std::mutex> lock_;
 };
+
+// Runs one read call; handles from another store are dropped first.
+template <class Body>
+LONG Read(Registry& r, Body&& body) {
+  const LONG status = r.view.Read(body);
+  if (r.view.Rebound()) {
+    r.handles.clear();
+    r.denials.clear();
+  }
+  return status;
+}
+
+template <class Body>
+LONG Write(Registry& r, Body&& body, bool durable = false) {
+  const LONG status = r.view.Write(body, durable);
+  if (r.view.Rebound()) {
+    r.handles.clear();
+    r.denials.clear();
+  }
+  return status;
+}
 
 bool IsRoot(HKEY hKey) {
   return hKey >= HKEY_CLASSES_ROOT && hKey <= HKEY_DYN_DATA;
@@ -174,17 +185,25 @@ std::vector<BYTE> DataFromAnsi(const BYTE* data, DWORD size) {
 
 DWORD Size(std::size_t n) { return static_cast<DWORD>(n); }
 
-bool UnderMachine(Registry& r, const KeyNode* node) {
-  while (node->Parent() != nullptr) node = node->Parent();
-  return node == r.tree.Root(HKEY_LOCAL_MACHINE);
+LONG UnderMachine(Registry& r, CachedKey* key, bool& under) {
+  while (key->parent != 0) {
+    if (const LONG status = r.view.Key(key->parent, key)) return status;
+  }
+  under = key->id == kMachineRootId;
+  return ERROR_SUCCESS;
 }
 
 // What this key refuses to anyone: its test ACL, and every write right
 // below HKEY_LOCAL_MACHINE for a process without elevation.
-REGSAM Refused(Registry& r, const KeyNode* node) {
-  REGSAM refused = node->DeniedRights();
-  if (r.readOnly && UnderMachine(r, node)) refused |= kWriteRights;
-  return refused;
+LONG Refused(Registry& r, CachedKey* key, REGSAM& refused) {
+  const auto it = r.denials.find(key->id);
+  refused = it != r.denials.end() ? it->second : 0;
+  if (r.readOnly) {
+    bool under = false;
+    if (const LONG status = UnderMachine(r, key, under)) return status;
+    if (under) refused |= kWriteRights;
+  }
+  return ERROR_SUCCESS;
 }
 
 REGSAM ExpandGeneric(REGSAM sam) {
@@ -198,54 +217,68 @@ REGSAM ExpandGeneric(REGSAM sam) {
   return rights;
 }
 
-LONG Grant(Registry& r, const KeyNode* node, REGSAM sam, REGSAM& granted) {
+LONG Grant(Registry& r, CachedKey* key, REGSAM sam, REGSAM& granted) {
   const REGSAM wanted = ExpandGeneric(sam);
-  const REGSAM refused = Refused(r, node);
+  REGSAM refused = 0;
+  if (const LONG status = Refused(r, key, refused)) return status;
   if (wanted & refused) return ERROR_ACCESS_DENIED;
   granted = wanted;
   if (sam & MAXIMUM_ALLOWED) granted |= KEY_ALL_ACCESS & ~refused;
   return ERROR_SUCCESS;
 }
 
+// The key HKEY_CLASSES_ROOT stands for: HKEY_LOCAL_MACHINE\SOFTWARE\Classes.
+LONG ClassesRoot(Registry& r, CachedKey*& key) {
+  if (const LONG status = r.view.Key(kMachineRootId, key)) return status;
+  for (std::u16string_view name : {u"SOFTWARE", u"Classes"}) {
+    if (const LONG status = r.view.Child(*key, name, key)) return status;
+    if (key == nullptr) return ERROR_FILE_NOT_FOUND;
+  }
+  return ERROR_SUCCESS;
+}
+
 // The key a handle stands for and the rights it carries. A predefined key
 // carries whatever its key allows, as Windows opens them with
 // MAXIMUM_ALLOWED.
-LONG Resolve(Registry& r, HKEY hKey, KeyNode*& node, REGSAM& granted) {
+LONG Resolve(Registry& r, HKEY hKey, CachedKey*& key, REGSAM& granted) {
   if (IsRoot(hKey)) {
-    node = r.tree.Root(hKey);
-    granted = KEY_ALL_ACCESS & ~Refused(r, node);
+    const LONG status =
+        hKey == HKEY_CLASSES_ROOT
+            ? ClassesRoot(r, key)
+            : r.view.Key(kRootIds[hKey - HKEY_CURRENT_USER], key);
+    if (status != ERROR_SUCCESS) return status;
+    REGSAM refused = 0;
+    if (const LONG failed = Refused(r, key, refused)) return failed;
+    granted = KEY_ALL_ACCESS & ~refused;
     return ERROR_SUCCESS;
   }
   const auto it = r.handles.find(hKey);
   if (it == r.handles.end()) return ERROR_INVALID_HANDLE;
-  if (it->second.node->IsDeleted()) return ERROR_KEY_DELETED;
-  node = it->second.node.get();
   granted = it->second.granted;
-  return ERROR_SUCCESS;
+  return r.view.Key(it->second.id, key);
 }
 
-LONG Resolve(Registry& r, HKEY hKey, REGSAM needed, KeyNode*& node) {
+LONG Resolve(Registry& r, HKEY hKey, REGSAM needed, CachedKey*& key) {
   REGSAM granted = 0;
-  if (const LONG status = Resolve(r, hKey, node, granted)) return status;
+  if (const LONG status = Resolve(r, hKey, key, granted)) return status;
   return (granted & needed) == needed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
-HKEY NewHandle(Registry& r, KeyNode* node, REGSAM granted) {
+HKEY NewHandle(Registry& r, const CachedKey* key, REGSAM granted) {
   HKEY handle = r.nextHandle;
   // Past the last value the count starts again, skipping handles in use.
   while (r.handles.count(handle) != 0 || handle > kLastHandle) {
     handle = handle > kLastHandle ? kFirstHandle : handle + 4;
   }
   r.nextHandle = handle + 4;
-  r.handles.emplace(handle, OpenKey{node->Shared(), granted});
+  r.handles.emplace(handle, OpenKey{key->id, granted});
   return handle;
 }
 
 // A subkey path split at its backslashes; doubled and trailing ones are
 // empty parts and drop out.
-LONG ParsePath(HKEY hKey, const char* subKey,
+LONG ParsePath(HKEY hKey, const std::u16string& path,
                std::vector<std::u16string>& parts) {
-  const std::u16string path = FromAnsi(subKey);
   std::u16string_view rest = path;
   if (!rest.empty() && rest.front() == u'\\') {
     // HKEY_CLASSES_ROOT alone takes a leading backslash, for old callers.
@@ -261,14 +294,16 @@ LONG ParsePath(HKEY hKey, const char* subKey,
   return ERROR_SUCCESS;
 }
 
-// The existing key that `subKey` names below the key of `hKey`.
-LONG FindKey(Registry& r, HKEY hKey, const char* subKey, KeyNode*& node) {
+// The existing key that `path` names below the key of `hKey`.
+LONG FindKey(Registry& r, HKEY hKey, const std::u16string& path,
+             CachedKey*& key) {
   REGSAM unused = 0;
-  if (const LONG status = Resolve(r, hKey, node, unused)) return status;
+  if (const LONG status = Resolve(r, hKey, key, unused)) return status;
   std::vector<std::u16string> parts;
-  if (const LONG status = ParsePath(hKey, subKey, parts)) return status;
+  if (const LONG status = ParsePath(hKey, path, parts)) return status;
   for (const auto& part : parts) {
-    if ((node = node->FindChild(part)) == nullptr) return ERROR_FILE_NOT_FOUND;
+    if (const LONG status = r.view.Child(*key, part, key)) return status;
+    if (key == nullptr) return ERROR_FILE_NOT_FOUND;
   }
   return ERROR_SUCCESS;
 }
@@ -290,197 +325,286 @@ void CopyData(BYTE* out, DWORD capacity, const std::string& ansi,
 }  // namespace
 
 void ResetRegistry() {
-  Registry& r = State();
-  std::lock_guard lock(r.mutex);
-  r.handles.clear();
-  r.denials.clear();
-  r.tree.Clear();
-  r.loaded = true;
-  r.loadError.clear();
-  r.readOnly = ReadOnlyRequested();
-  if (!r.exitSaveRegistered) {
-    r.exitSaveRegistered = true;
-    std::atexit(SaveAtExit);
-  }
+  RegistryLock r;
+  r->handles.clear();
+  r->denials.clear();
+  r->readOnly = ReadOnlyRequested();
+  r->view.Write([&] { return r->view.Reset(); });
 }
 
 void DenyAccess(HKEY root, const char* path, REGSAM rights) {
-  Call r;
-  KeyNode* node = r->tree.Root(root);
-  std::vector<std::u16string> parts;
-  if (node == nullptr || ParsePath(root, path, parts) != ERROR_SUCCESS) return;
-  for (const auto& part : parts) {
-    if ((node = node->FindChild(part)) == nullptr) return;
-  }
-  node->SetDeniedRights(node->DeniedRights() | rights);
-  r->denials.push_back(node->Shared());
+  RegistryLock r;
+  Read(*r, [&] {
+    CachedKey* key = nullptr;
+    if (const LONG status = FindKey(*r, root, FromAnsi(path), key)) {
+      return status;
+    }
+    r->denials[key->id] |= rights;
+    return ERROR_SUCCESS;
+  });
 }
 
 void ClearDenials() {
-  Call r;
-  for (auto& weak : r->denials) {
-    if (auto node = weak.lock()) node->SetDeniedRights(0);
-  }
+  RegistryLock r;
   r->denials.clear();
 }
 
 std::size_t FlushCount() {
-  Call r;
+  RegistryLock r;
   return r->flushes;
 }
 
 void FailNextFlush(LONG status) {
-  Call r;
+  RegistryLock r;
   r->failNextFlush = status;
 }
 
 void AfterNextSizeQuery(std::function<void()> action) {
-  Call r;
+  RegistryLock r;
   r->afterSizeQuery = std::move(action);
 }
 
 std::size_t OpenHandleCount() {
-  Call r;
+  RegistryLock r;
   return r->handles.size();
 }
 
+std::string StorePath() {
+  RegistryLock r;
+  bool reopened = false;
+  r->store.Bind(reopened);
+  return r->store.Path();
+}
+
+namespace {
+
+LONG OpenKey(Registry& r, HKEY hKey, const char* lpSubKey, REGSAM samDesired,
+             HKEY* phkResult) {
+  const std::u16string path = FromAnsi(lpSubKey);
+  return Read(r, [&] {
+    CachedKey* key = nullptr;
+    if (const LONG status = FindKey(r, hKey, path, key)) return status;
+    REGSAM granted = 0;
+    if (const LONG status = Grant(r, key, samDesired, granted)) return status;
+    *phkResult = NewHandle(r, key, granted);
+    return ERROR_SUCCESS;
+  });
+}
+
+// The part of `parts` that exists below `key`: on return `key` is the
+// deepest existing key and `existing` how many parts it took.
+LONG Existing(Registry& r, CachedKey*& key,
+              const std::vector<std::u16string>& parts, std::size_t& existing) {
+  existing = 0;
+  while (existing < parts.size()) {
+    CachedKey* child = nullptr;
+    if (const LONG status = r.view.Child(*key, parts[existing], child)) {
+      return status;
+    }
+    if (child == nullptr) break;
+    key = child;
+    ++existing;
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG CreateKey(Registry& r, HKEY hKey, const std::u16string& path,
+               const std::u16string* className, bool isVolatile,
+               REGSAM samDesired, HKEY* phkResult, bool& created) {
+  std::vector<std::u16string> parts;
+  if (const LONG status = ParsePath(hKey, path, parts)) return status;
+  // An existing key is opened without taking the store's write lock.
+  bool missing = false;
+  const LONG opened = Read(r, [&] {
+    CachedKey* key = nullptr;
+    REGSAM unused = 0;
+    if (const LONG status = Resolve(r, hKey, key, unused)) return status;
+    std::size_t existing = 0;
+    if (const LONG status = Existing(r, key, parts, existing)) return status;
+    if (existing < parts.size()) {
+      missing = true;
+      return ERROR_SUCCESS;
+    }
+    REGSAM granted = 0;
+    if (const LONG status = Grant(r, key, samDesired, granted)) return status;
+    *phkResult = NewHandle(r, key, granted);
+    return ERROR_SUCCESS;
+  });
+  created = false;
+  if (opened != ERROR_SUCCESS || !missing) return opened;
+  return Write(r, [&] {
+    CachedKey* key = nullptr;
+    REGSAM unused = 0;
+    if (const LONG status = Resolve(r, hKey, key, unused)) return status;
+    std::size_t existing = 0;
+    if (const LONG status = Existing(r, key, parts, existing)) return status;
+    created = existing < parts.size();
+    if (created) {
+      REGSAM refused = 0;
+      if (const LONG status = Refused(r, key, refused)) return status;
+      if (refused & KEY_CREATE_SUB_KEY) return ERROR_ACCESS_DENIED;
+      // A volatile key vanishes with the boot, so a lasting key below it
+      // could not be kept.
+      if (key->isVolatile && !isVolatile) return ERROR_CHILD_MUST_BE_VOLATILE;
+      for (std::size_t i = existing; i < parts.size(); ++i) {
+        const bool last = i + 1 == parts.size();
+        if (const LONG status = r.view.CreateChild(
+                *key, parts[i], last ? className : nullptr, isVolatile, key)) {
+          return status;
+        }
+      }
+    }
+    REGSAM granted = 0;
+    if (const LONG status = Grant(r, key, samDesired, granted)) return status;
+    *phkResult = NewHandle(r, key, granted);
+    return ERROR_SUCCESS;
+  });
+}
+
+LONG QueryValue(Registry& r, HKEY hKey, const char* lpValueName, DWORD* lpType,
+                BYTE* lpData, DWORD* lpcbData) {
+  const std::u16string name = FromAnsi(lpValueName);
+  const DWORD capacity = lpcbData != nullptr ? *lpcbData : 0;
+  return Read(r, [&] {
+    CachedKey* key = nullptr;
+    if (const LONG status = Resolve(r, hKey, KEY_QUERY_VALUE, key)) {
+      return status;
+    }
+    if (const LONG status = r.view.LoadValues(*key)) return status;
+    if (lpData == nullptr && lpcbData != nullptr) *lpcbData = 0;
+    const CachedValue* value = r.view.FindValue(*key, name);
+    if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+
+    const bool isString = IsStringType(value->type);
+    const std::string ansi = isString ? DataToAnsi(value->data) : "";
+    const DWORD size = Size(isString ? ansi.size() : value->data.size());
+    LONG status = ERROR_SUCCESS;
+    if (lpData != nullptr) {
+      if (size > capacity) {
+        status = ERROR_MORE_DATA;
+      } else {
+        CopyData(lpData, capacity, ansi, value->data, isString);
+      }
+    }
+    if (lpType != nullptr) *lpType = value->type;
+    if (lpcbData != nullptr) *lpcbData = size;
+    return status;
+  });
+}
+
+LONG DeleteKey(Registry& r, HKEY hKey, const std::u16string& path,
+               bool wholeSubtree) {
+  return Write(r, [&] {
+    CachedKey* key = nullptr;
+    if (const LONG status = FindKey(r, hKey, path, key)) return status;
+    // A root key, and the keys that stand for predefined ones, can only be
+    // emptied.
+    if (key->parent == 0 ||
+        std::find(std::begin(kProtectedIds), std::end(kProtectedIds),
+                  key->id) != std::end(kProtectedIds)) {
+      return ERROR_ACCESS_DENIED;
+    }
+    REGSAM refused = 0;
+    if (const LONG status = Refused(r, key, refused)) return status;
+    if (refused & DELETE) return ERROR_ACCESS_DENIED;
+    bool any = false;
+    if (const LONG status = r.view.HasChildren(*key, any)) return status;
+    if (any) {
+      if (!wholeSubtree) return ERROR_ACCESS_DENIED;
+      // All or nothing: a key below that refuses deletion keeps the whole
+      // subtree in place.
+      std::vector<CachedKey*> pending{key};
+      while (!pending.empty()) {
+        CachedKey* below = pending.back();
+        pending.pop_back();
+        if (const LONG status = Refused(r, below, refused)) return status;
+        if (refused & DELETE) return ERROR_ACCESS_DENIED;
+        if (const LONG status = r.view.LoadChildren(*below)) return status;
+        for (std::size_t i = 0; i < below->children.Size(); ++i) {
+          CachedKey* child = nullptr;
+          if (const LONG status = r.view.Key(below->children.At(i).id, child)) {
+            return status;
+          }
+          pending.push_back(child);
+        }
+      }
+    }
+    return r.view.DeleteTree(*key);
+  });
+}
+
+void SetTime(FILETIME* out, std::uint64_t time) {
+  if (out == nullptr) return;
+  out->dwLowDateTime = static_cast<DWORD>(time);
+  out->dwHighDateTime = static_cast<DWORD>(time >> 32);
+}
+
+}  // namespace
 }  // namespace emulated
 
-using emulated::Call;
-using emulated::KeyNode;
+using emulated::CachedKey;
+using emulated::RegistryLock;
 
 LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD /*ulOptions*/,
                    REGSAM samDesired, HKEY* phkResult) {
-  Call r;
   if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
+  RegistryLock r;
   *phkResult = 0;
-  if (const LONG status = r.Status()) return status;
   if (emulated::IsRoot(hKey) && (lpSubKey == nullptr || *lpSubKey == '\0')) {
-    *phkResult = hKey;
-    return ERROR_SUCCESS;
-  }
-  KeyNode* node = nullptr;
-  if (const LONG status = emulated::FindKey(*r, hKey, lpSubKey, node)) {
+    // Still a call on the registry: an unusable store says so.
+    const LONG status = emulated::Read(*r, [] { return ERROR_SUCCESS; });
+    if (status == ERROR_SUCCESS) *phkResult = hKey;
     return status;
   }
-  REGSAM granted = 0;
-  if (const LONG status = emulated::Grant(*r, node, samDesired, granted)) {
-    return status;
-  }
-  *phkResult = emulated::NewHandle(*r, node, granted);
-  return ERROR_SUCCESS;
+  return emulated::OpenKey(*r, hKey, lpSubKey, samDesired, phkResult);
 }
 
 LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved,
                      char* lpClass, DWORD dwOptions, REGSAM samDesired,
                      const SECURITY_ATTRIBUTES* /*lpSecurityAttributes*/,
                      HKEY* phkResult, DWORD* lpdwDisposition) {
-  Call r;
   if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
   *phkResult = 0;
   if (Reserved != 0) return ERROR_INVALID_PARAMETER;
-  if (const LONG status = r.Status()) return status;
+  const std::u16string className =
+      lpClass != nullptr ? emulated::FromAnsi(lpClass) : std::u16string();
+  RegistryLock r;
   // Unlike RegOpenKeyExA, an empty subkey on a predefined key gives a new
   // handle to its key, as any other key would.
-  KeyNode* node = nullptr;
-  REGSAM unused = 0;
-  if (const LONG status = emulated::Resolve(*r, hKey, node, unused)) {
-    return status;
+  bool created = false;
+  const LONG status = emulated::CreateKey(
+      *r, hKey, emulated::FromAnsi(lpSubKey),
+      lpClass != nullptr ? &className : nullptr,
+      (dwOptions & REG_OPTION_VOLATILE) != 0, samDesired, phkResult, created);
+  if (status == ERROR_SUCCESS && lpdwDisposition != nullptr) {
+    *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   }
-  std::vector<std::u16string> parts;
-  if (const LONG status = emulated::ParsePath(hKey, lpSubKey, parts)) {
-    return status;
-  }
-  std::size_t existing = 0;
-  while (existing < parts.size()) {
-    KeyNode* child = node->FindChild(parts[existing]);
-    if (child == nullptr) break;
-    node = child;
-    ++existing;
-  }
-  const bool isVolatile = (dwOptions & REG_OPTION_VOLATILE) != 0;
-  const bool create = existing < parts.size();
-  REGSAM granted = 0;
-  if (create) {
-    if (emulated::Refused(*r, node) & KEY_CREATE_SUB_KEY) {
-      return ERROR_ACCESS_DENIED;
-    }
-    // A volatile key vanishes with the process, so a lasting key below it
-    // could not be kept.
-    if (node->IsVolatile() && !isVolatile) return ERROR_CHILD_MUST_BE_VOLATILE;
-    for (std::size_t i = existing; i < parts.size(); ++i) {
-      node = node->CreateChild(parts[i], isVolatile);
-    }
-    if (lpClass != nullptr) node->SetClassName(emulated::FromAnsi(lpClass));
-  }
-  if (const LONG status = emulated::Grant(*r, node, samDesired, granted)) {
-    return status;
-  }
-  *phkResult = emulated::NewHandle(*r, node, granted);
-  if (lpdwDisposition != nullptr) {
-    *lpdwDisposition = create ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-  }
-  return ERROR_SUCCESS;
-}
-
-LONG RegCloseKey(HKEY hKey) {
-  Call r;
-  if (const LONG status = r.Status()) return status;
-  if (emulated::IsRoot(hKey)) return ERROR_SUCCESS;
-  return r->handles.erase(hKey) != 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
-}
-
-namespace emulated {
-namespace {
-
-LONG QueryValue(HKEY hKey, const char* lpValueName, DWORD* lpType,
-                BYTE* lpData, DWORD* lpcbData) {
-  Call r;
-  if (const LONG status = r.Status()) return status;
-  KeyNode* node = nullptr;
-  if (const LONG status = Resolve(*r, hKey, KEY_QUERY_VALUE, node)) {
-    return status;
-  }
-  const DWORD capacity = lpcbData != nullptr ? *lpcbData : 0;
-  if (lpData == nullptr && lpcbData != nullptr) *lpcbData = 0;
-  const KeyValue* value = node->FindValue(FromAnsi(lpValueName));
-  if (value == nullptr) return ERROR_FILE_NOT_FOUND;
-
-  const bool isString = IsStringType(value->type);
-  const std::string ansi = isString ? DataToAnsi(value->data) : "";
-  const DWORD size = Size(isString ? ansi.size() : value->data.size());
-  LONG status = ERROR_SUCCESS;
-  if (lpData != nullptr) {
-    if (size > capacity) {
-      status = ERROR_MORE_DATA;
-    } else {
-      CopyData(lpData, capacity, ansi, value->data, isString);
-    }
-  }
-  if (lpType != nullptr) *lpType = value->type;
-  if (lpcbData != nullptr) *lpcbData = size;
   return status;
 }
 
-}  // namespace
-}  // namespace emulated
+LONG RegCloseKey(HKEY hKey) {
+  RegistryLock r;
+  if (const LONG status = emulated::Read(*r, [] { return ERROR_SUCCESS; })) {
+    return status;
+  }
+  if (emulated::IsRoot(hKey)) return ERROR_SUCCESS;
+  return r->handles.erase(hKey) != 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+}
 
 LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
                       DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
   if ((lpData != nullptr && lpcbData == nullptr) || lpReserved != nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
-  const LONG status =
-      emulated::QueryValue(hKey, lpValueName, lpType, lpData, lpcbData);
-  if (lpData == nullptr) {
-    std::function<void()> action;
-    {
-      emulated::Call r;
-      action = std::move(r->afterSizeQuery);
-      r->afterSizeQuery = nullptr;
-    }
-    if (action) action();
+  std::function<void()> action;
+  LONG status;
+  {
+    RegistryLock r;
+    status =
+        emulated::QueryValue(*r, hKey, lpValueName, lpType, lpData, lpcbData);
+    if (lpData == nullptr) action = std::exchange(r->afterSizeQuery, nullptr);
   }
+  if (action) action();
   return status;
 }
 
@@ -491,48 +615,44 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName,
       lpValueName == nullptr || lpcchValueName == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
-  Call r;
-  if (const LONG status = r.Status()) return status;
-  KeyNode* node = nullptr;
-  if (const LONG status = emulated::Resolve(*r, hKey, KEY_QUERY_VALUE, node)) {
-    return status;
-  }
-  const emulated::KeyValue* value = node->ValueAt(dwIndex);
-  if (value == nullptr) return ERROR_NO_MORE_ITEMS;
-
-  const bool isString = emulated::IsStringType(value->type);
-  const std::string ansi = isString ? emulated::DataToAnsi(value->data) : "";
-  const DWORD size =
-      emulated::Size(isString ? ansi.size() : value->data.size());
-  const std::string name = emulated::ToAnsi(value->name);
-  // Nothing is written unless both the name and the data fit; the sizes
-  // that were asked for are reported all the same.
-  const bool nameFits = name.size() < *lpcchValueName;
-  const bool dataFits = lpData == nullptr || size <= *lpcbData;
-  if (nameFits && dataFits) {
-    std::memcpy(lpValueName, name.data(), name.size());
-    lpValueName[name.size()] = '\0';
-    *lpcchValueName = emulated::Size(name.size());
-    if (lpData != nullptr) {
-      emulated::CopyData(lpData, *lpcbData, ansi, value->data, isString);
+  RegistryLock r;
+  return emulated::Read(*r, [&] {
+    CachedKey* key = nullptr;
+    if (const LONG status = emulated::Resolve(*r, hKey, KEY_QUERY_VALUE, key)) {
+      return status;
     }
-  }
-  if (lpType != nullptr) *lpType = value->type;
-  if (lpcbData != nullptr) *lpcbData = size;
-  return nameFits && dataFits ? ERROR_SUCCESS : ERROR_MORE_DATA;
+    if (const LONG status = r->view.LoadValues(*key)) return status;
+    if (dwIndex >= key->values.Size()) return ERROR_NO_MORE_ITEMS;
+    const emulated::CachedValue& value = key->values.At(dwIndex);
+
+    const bool isString = emulated::IsStringType(value.type);
+    const std::string ansi = isString ? emulated::DataToAnsi(value.data) : "";
+    const DWORD size =
+        emulated::Size(isString ? ansi.size() : value.data.size());
+    const std::string name = emulated::ToAnsi(value.name);
+    // Nothing is written unless both the name and the data fit; the sizes
+    // that were asked for are reported all the same.
+    const bool nameFits = name.size() < *lpcchValueName;
+    const bool dataFits = lpData == nullptr || size <= *lpcbData;
+    if (nameFits && dataFits) {
+      std::memcpy(lpValueName, name.data(), name.size());
+      lpValueName[name.size()] = '\0';
+      *lpcchValueName = emulated::Size(name.size());
+      if (lpData != nullptr) {
+        emulated::CopyData(lpData, *lpcbData, ansi, value.data, isString);
+      }
+    }
+    if (lpType != nullptr) *lpType = value.type;
+    if (lpcbData != nullptr) *lpcbData = size;
+    return nameFits && dataFits ? ERROR_SUCCESS : ERROR_MORE_DATA;
+  });
 }
 
 LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved,
                     DWORD dwType, const BYTE* lpData, DWORD cbData) {
   if (Reserved != 0) return ERROR_INVALID_PARAMETER;
   if (lpData == nullptr && cbData != 0) return emulated::kErrorNoAccess;
-  Call r;
-  if (const LONG status = r.Status()) return status;
-  KeyNode* node = nullptr;
-  if (const LONG status = emulated::Resolve(*r, hKey, KEY_SET_VALUE, node)) {
-    return status;
-  }
-  std::u16string name = emulated::FromAnsi(lpValueName);
+  const std::u16string name = emulated::FromAnsi(lpValueName);
   if (name.size() > emulated::kMaxValueNameLength) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -542,8 +662,14 @@ LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved,
       emulated::IsStringType(dwType)
           ? emulated::DataFromAnsi(lpData, cbData)
           : std::vector<BYTE>(lpData, lpData + (lpData ? cbData : 0));
-  node->SetValue(name, dwType, std::move(data));
-  return ERROR_SUCCESS;
+  RegistryLock r;
+  return emulated::Write(*r, [&] {
+    CachedKey* key = nullptr;
+    if (const LONG status = emulated::Resolve(*r, hKey, KEY_SET_VALUE, key)) {
+      return status;
+    }
+    return r->view.SetValue(*key, name, dwType, std::move(data));
+  });
 }
 
 LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName,
@@ -552,39 +678,39 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName,
   if (lpReserved != nullptr || lpName == nullptr || lpcchName == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
-  Call r;
-  if (const LONG status = r.Status()) return status;
-  KeyNode* node = nullptr;
-  if (const LONG status =
-          emulated::Resolve(*r, hKey, KEY_ENUMERATE_SUB_KEYS, node)) {
-    return status;
-  }
-  const KeyNode* child = node->ChildAt(dwIndex);
-  if (child == nullptr) return ERROR_NO_MORE_ITEMS;
-  const std::string name = emulated::ToAnsi(child->Name());
-  const std::string className = emulated::ToAnsi(child->ClassName());
-  if (lpftLastWriteTime != nullptr) {
-    lpftLastWriteTime->dwLowDateTime =
-        static_cast<DWORD>(child->LastWriteTime());
-    lpftLastWriteTime->dwHighDateTime =
-        static_cast<DWORD>(child->LastWriteTime() >> 32);
-  }
-  if (name.size() >= *lpcchName ||
-      (lpClass != nullptr && lpcchClass != nullptr &&
-       className.size() >= *lpcchClass)) {
-    return ERROR_MORE_DATA;
-  }
-  std::memcpy(lpName, name.data(), name.size());
-  lpName[name.size()] = '\0';
-  *lpcchName = emulated::Size(name.size());
-  if (lpcchClass != nullptr) {
-    if (lpClass != nullptr) {
-      std::memcpy(lpClass, className.data(), className.size());
-      lpClass[className.size()] = '\0';
+  RegistryLock r;
+  return emulated::Read(*r, [&] {
+    CachedKey* key = nullptr;
+    if (const LONG status =
+            emulated::Resolve(*r, hKey, KEY_ENUMERATE_SUB_KEYS, key)) {
+      return status;
     }
-    *lpcchClass = emulated::Size(className.size());
-  }
-  return ERROR_SUCCESS;
+    if (const LONG status = r->view.LoadChildren(*key)) return status;
+    if (dwIndex >= key->children.Size()) return ERROR_NO_MORE_ITEMS;
+    CachedKey* child = nullptr;
+    if (const LONG status = r->view.Key(key->children.At(dwIndex).id, child)) {
+      return status;
+    }
+    const std::string name = emulated::ToAnsi(child->name);
+    const std::string className = emulated::ToAnsi(child->className);
+    emulated::SetTime(lpftLastWriteTime, child->lastWrite);
+    if (name.size() >= *lpcchName ||
+        (lpClass != nullptr && lpcchClass != nullptr &&
+         className.size() >= *lpcchClass)) {
+      return ERROR_MORE_DATA;
+    }
+    std::memcpy(lpName, name.data(), name.size());
+    lpName[name.size()] = '\0';
+    *lpcchName = emulated::Size(name.size());
+    if (lpcchClass != nullptr) {
+      if (lpClass != nullptr) {
+        std::memcpy(lpClass, className.data(), className.size());
+        lpClass[className.size()] = '\0';
+      }
+      *lpcchClass = emulated::Size(className.size());
+    }
+    return ERROR_SUCCESS;
+  });
 }
 
 LONG RegQueryInfoKeyA(HKEY hKey, char* lpClass, DWORD* lpcchClass,
@@ -596,118 +722,119 @@ LONG RegQueryInfoKeyA(HKEY hKey, char* lpClass, DWORD* lpcchClass,
   if ((lpClass != nullptr && lpcchClass == nullptr) || lpReserved != nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
-  Call r;
-  if (const LONG status = r.Status()) return status;
-  KeyNode* node = nullptr;
-  if (const LONG status = emulated::Resolve(*r, hKey, KEY_QUERY_VALUE, node)) {
-    return status;
-  }
-  LONG status = ERROR_SUCCESS;
-  if (lpcchClass != nullptr) {
-    const std::string className = emulated::ToAnsi(node->ClassName());
-    if (lpClass != nullptr) {
-      if (className.size() + 1 > *lpcchClass) {
-        status = ERROR_MORE_DATA;
-      } else {
-        std::memcpy(lpClass, className.data(), className.size());
-        lpClass[className.size()] = '\0';
-      }
+  RegistryLock r;
+  return emulated::Read(*r, [&] {
+    CachedKey* key = nullptr;
+    if (const LONG status = emulated::Resolve(*r, hKey, KEY_QUERY_VALUE, key)) {
+      return status;
     }
-    *lpcchClass = emulated::Size(className.size());
-  }
-  using emulated::Size;
-  if (lpcSubKeys != nullptr) *lpcSubKeys = Size(node->ChildCount());
-  if (lpcbMaxSubKeyLen != nullptr) {
-    *lpcbMaxSubKeyLen = Size(node->MaxChildNameLength());
-  }
-  if (lpcbMaxClassLen != nullptr) {
-    *lpcbMaxClassLen = Size(node->MaxChildClassLength());
-  }
-  if (lpcValues != nullptr) *lpcValues = Size(node->ValueCount());
-  if (lpcbMaxValueNameLen != nullptr) {
-    *lpcbMaxValueNameLen = Size(node->MaxValueNameLength());
-  }
-  // In bytes as stored, so UTF-16 for strings: an upper bound of what the
-  // "A" functions hand out, as on Windows.
-  if (lpcbMaxValueLen != nullptr) {
-    *lpcbMaxValueLen = Size(node->MaxValueDataSize());
-  }
-  // The emulation keeps no security descriptors.
-  if (lpcbSecurityDescriptor != nullptr) *lpcbSecurityDescriptor = 0;
-  if (lpftLastWriteTime != nullptr) {
-    lpftLastWriteTime->dwLowDateTime =
-        static_cast<DWORD>(node->LastWriteTime());
-    lpftLastWriteTime->dwHighDateTime =
-        static_cast<DWORD>(node->LastWriteTime() >> 32);
-  }
-  return status;
+    if (const LONG status = r->view.LoadMaxima(*key)) return status;
+    LONG status = ERROR_SUCCESS;
+    if (lpcchClass != nullptr) {
+      const std::string className = emulated::ToAnsi(key->className);
+      if (lpClass != nullptr) {
+        if (className.size() + 1 > *lpcchClass) {
+          status = ERROR_MORE_DATA;
+        } else {
+          std::memcpy(lpClass, className.data(), className.size());
+          lpClass[className.size()] = '\0';
+        }
+      }
+      *lpcchClass = emulated::Size(className.size());
+    }
+    using emulated::Size;
+    if (lpcSubKeys != nullptr) *lpcSubKeys = Size(key->children.Size());
+    if (lpcbMaxSubKeyLen != nullptr)
+      *lpcbMaxSubKeyLen = Size(key->maxChildName);
+    if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = Size(key->maxChildClass);
+    if (lpcValues != nullptr) *lpcValues = Size(key->values.Size());
+    if (lpcbMaxValueNameLen != nullptr) {
+      *lpcbMaxValueNameLen = Size(key->maxValueName);
+    }
+    // In bytes as stored, so UTF-16 for strings: an upper bound of what the
+    // "A" functions hand out, as on Windows.
+    if (lpcbMaxValueLen != nullptr) *lpcbMaxValueLen = Size(key->maxValueData);
+    // The emulation keeps no security descriptors.
+    if (lpcbSecurityDescriptor != nullptr) *lpcbSecurityDescriptor = 0;
+    emulated::SetTime(lpftLastWriteTime, key->lastWrite);
+    return status;
+  });
 }
 
 LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey) {
   if (lpSubKey == nullptr) return ERROR_INVALID_PARAMETER;
   // Bit 31 marks the 95 family, whose delete takes the subtree with it.
   const bool wholeSubtree = (GetVersion() & 0x80000000u) != 0;
-  Call r;
-  if (const LONG status = r.Status()) return status;
-  KeyNode* node = nullptr;
-  if (const LONG status = emulated::FindKey(*r, hKey, lpSubKey, node)) {
-    return status;
-  }
-  // A root key, and the Classes key that stands for HKEY_CLASSES_ROOT, can
-  // only be emptied.
-  if (node->Parent() == nullptr) return ERROR_ACCESS_DENIED;
-  if (emulated::Refused(*r, node) & DELETE) return ERROR_ACCESS_DENIED;
-  if (node->ChildCount() != 0) {
-    if (!wholeSubtree) return ERROR_ACCESS_DENIED;
-    // All or nothing: a key below that refuses deletion keeps the whole
-    // subtree in place.
-    std::vector<const KeyNode*> pending{node};
-    while (!pending.empty()) {
-      const KeyNode* key = pending.back();
-      pending.pop_back();
-      if (emulated::Refused(*r, key) & DELETE) return ERROR_ACCESS_DENIED;
-      for (const KeyNode* child : key->Children()) pending.push_back(child);
-    }
-  }
-  node->Parent()->RemoveChild(node->Name());
-  return ERROR_SUCCESS;
+  const std::u16string path = emulated::FromAnsi(lpSubKey);
+  RegistryLock r;
+  return emulated::DeleteKey(*r, hKey, path, wholeSubtree);
 }
 
 LONG RegDeleteValueA(HKEY hKey, const char* lpValueName) {
-  Call r;
-  if (const LONG status = r.Status()) return status;
-  KeyNode* node = nullptr;
-  if (const LONG status = emulated::Resolve(*r, hKey, KEY_SET_VALUE, node)) {
-    return status;
-  }
-  return node->DeleteValue(emulated::FromAnsi(lpValueName))
-             ? ERROR_SUCCESS
-             : ERROR_FILE_NOT_FOUND;
+  const std::u16string name = emulated::FromAnsi(lpValueName);
+  RegistryLock r;
+  return emulated::Write(*r, [&] {
+    CachedKey* key = nullptr;
+    if (const LONG status = emulated::Resolve(*r, hKey, KEY_SET_VALUE, key)) {
+      return status;
+    }
+    bool found = false;
+    if (const LONG status = r->view.DeleteValue(*key, name, found)) {
+      return status;
+    }
+    return found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  });
 }
 
 LONG RegFlushKey(HKEY hKey) {
-  Call r;
+  RegistryLock r;
   ++r->flushes;
   if (const LONG status = std::exchange(r->failNextFlush, ERROR_SUCCESS)) {
     return status;
   }
-  if (const LONG status = r.Status()) return status;
-  KeyNode* node = nullptr;
-  REGSAM unused = 0;
-  if (const LONG status = emulated::Resolve(*r, hKey, node, unused)) {
-    return status;
-  }
-  if (!r->tree.Changed()) return ERROR_SUCCESS;
-  // A failed save leaves the tree marked changed: the save at process end
-  // tries again and says why on stderr if it fails too.
-  if (!emulated::SaveHive(r->tree).empty()) return ERROR_REGISTRY_IO_FAILED;
-  r->tree.ClearChanged();
-  return ERROR_SUCCESS;
+  // One synced commit makes every earlier one durable too.
+  return emulated::Write(
+      *r,
+      [&] {
+        CachedKey* key = nullptr;
+        REGSAM unused = 0;
+        if (const LONG status = emulated::Resolve(*r, hKey, key, unused)) {
+          return status;
+        }
+        return r->view.MarkFlush();
+      },
+      true);
 }
 
 std::string RegistryLoadError() {
-  Call r;
-  return r->loadError;
+  RegistryLock r;
+  emulated::Read(*r, [] { return ERROR_SUCCESS; });
+  return r->store.Problem();
+}
+
+std::string ImportRegFile(std::span<const std::uint8_t> bytes,
+                          std::string_view file_name) {
+  if (std::string err = emulated::CheckRegFile(bytes, file_name);
+      !err.empty()) {
+    return err;
+  }
+  RegistryLock r;
+  std::string err;
+  const LONG status = emulated::Write(*r, [&] {
+    err = emulated::ApplyRegFile(r->store, bytes, file_name);
+    return err.empty() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
+  });
+  // Keys the import made or removed may sit anywhere in the cache.
+  r->view.Clear();
+  if (!err.empty()) return err;
+  if (status != ERROR_SUCCESS) {
+    return r->store.Problem().empty()
+               ? std::string(file_name) +
+                     ": the registry could not be written (error " +
+                     std::to_string(status) + ")"
+               : r->store.Problem();
+  }
+  return {};
 }
 
 }  // namespace corvane::platform

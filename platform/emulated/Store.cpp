@@ -1,0 +1,914 @@
+// The shared store on SQLite: opening and stamping the database, the change
+// counter in shared memory, transactions with a bounded wait, and the rows
+// of keys and values.
+#include "platform/emulated/Store.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+
+#include "platform/emulated/HiveFile.h"
+#include "platform/emulated/KeyTree.h"
+
+namespace corvane::platform::emulated {
+namespace {
+
+// "CRVN" in the database header: a file stamped otherwise is not ours.
+constexpr int kApplicationId = 0x4352564E;
+// The schema this build reads and writes; a store stamped with a later one
+// is refused, untouched.
+constexpr int kSchemaVersion = 1;
+
+// The counter of a registry that exists only in memory (no store file yet):
+// even, so that the view trusts it, and out of the range a file's counter
+// reaches.
+constexpr std::uint64_t kMemoryCounter = 0x8000000000000000ull;
+// Odd: no counter to go by, so nothing cached is trusted.
+constexpr std::uint64_t kNoCounter = 1;
+
+constexpr const char* kSchema = R"sql(
+CREATE TABLE keys(
+  id INTEGER PRIMARY KEY AUTOINCREMENT,
+  parent INTEGER NOT NULL,
+  name TEXT NOT NULL,
+  fold BLOB NOT NULL,
+  class TEXT,
+  boot TEXT,
+  last_write INTEGER NOT NULL);
+CREATE UNIQUE INDEX keys_by_name ON keys(parent, fold);
+CREATE TABLE vals(
+  key INTEGER NOT NULL,
+  ord INTEGER NOT NULL,
+  name TEXT NOT NULL,
+  fold BLOB NOT NULL,
+  type INTEGER NOT NULL,
+  data BLOB NOT NULL,
+  PRIMARY KEY(key, ord)) WITHOUT ROWID;
+CREATE UNIQUE INDEX vals_by_name ON vals(key, fold);
+CREATE TABLE meta(name TEXT PRIMARY KEY, value) WITHOUT ROWID;
+)sql";
+
+std::uint64_t Now() {
+  using namespace std::chrono;
+  // FILETIME counts 100 ns ticks from 1601; the Unix epoch is 11644473600 s
+  // later.
+  const auto since1970 =
+      duration_cast<nanoseconds>(system_clock::now().time_since_epoch());
+  return static_cast<std::uint64_t>(since1970.count() / 100) +
+         116444736000000000ull;
+}
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+std::string BootId() {
+  std::ifstream in("/proc/sys/kernel/random/boot_id");
+  std::string id;
+  std::getline(in, id);
+  return id.empty() ? "unknown" : id;
+}
+
+bool Exists(const std::string& path) {
+  struct stat st;
+  return ::stat(path.c_str(), &st) == 0;
+}
+
+// A statement prepared once per connection, reset after each use.
+class Stmt {
+ public:
+  Stmt() = default;
+  ~Stmt() { sqlite3_finalize(s_); }
+  Stmt(const Stmt&) = delete;
+  Stmt& operator=(const Stmt&) = delete;
+
+  int Prepare(sqlite3* db, const char* sql) {
+    return sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s_,
+                              nullptr);
+  }
+  sqlite3_stmt* Use() {
+    sqlite3_reset(s_);
+    sqlite3_clear_bindings(s_);
+    return s_;
+  }
+  void Done() { sqlite3_reset(s_); }
+
+ private:
+  sqlite3_stmt* s_ = nullptr;
+};
+
+void BindText(sqlite3_stmt* s, int i, std::u16string_view text) {
+  sqlite3_bind_text16(s, i, text.data(),
+                      static_cast<int>(text.size() * sizeof(char16_t)),
+                      SQLITE_TRANSIENT);
+}
+
+void BindFold(sqlite3_stmt* s, int i, std::u16string_view name) {
+  const std::string fold = FoldKey(name);
+  sqlite3_bind_blob(s, i, fold.data(), static_cast<int>(fold.size()),
+                    SQLITE_TRANSIENT);
+}
+
+std::u16string ColumnText(sqlite3_stmt* s, int i) {
+  const void* text = sqlite3_column_text16(s, i);
+  const int bytes = sqlite3_column_bytes16(s, i);
+  if (text == nullptr) return {};
+  return std::u16string(static_cast<const char16_t*>(text),
+                        static_cast<std::size_t>(bytes) / sizeof(char16_t));
+}
+
+KeyRow ColumnKey(sqlite3_stmt* s) {
+  KeyRow row;
+  row.id = sqlite3_column_int64(s, 0);
+  row.parent = sqlite3_column_int64(s, 1);
+  row.name = ColumnText(s, 2);
+  row.className = ColumnText(s, 3);
+  row.isVolatile = sqlite3_column_type(s, 4) != SQLITE_NULL;
+  row.lastWrite = static_cast<std::uint64_t>(sqlite3_column_int64(s, 5));
+  return row;
+}
+
+ValueRow ColumnValue(sqlite3_stmt* s) {
+  ValueRow row;
+  row.key = sqlite3_column_int64(s, 0);
+  row.ord = sqlite3_column_int64(s, 1);
+  row.name = ColumnText(s, 2);
+  row.type = static_cast<DWORD>(sqlite3_column_int64(s, 3));
+  const auto* data = static_cast<const BYTE*>(sqlite3_column_blob(s, 4));
+  row.data.assign(data, data + sqlite3_column_bytes(s, 4));
+  return row;
+}
+
+constexpr const char* kKeyColumns = "id, parent, name, class, boot, last_write";
+
+// Bounded waiting for another process's write lock: short sleeps, so that
+// writers taking turns lose little time, up to the store's wait limit.
+int WaitBusy(void* context, int attempt) {
+  auto* started = static_cast<std::chrono::steady_clock::time_point*>(context);
+  const auto now = std::chrono::steady_clock::now();
+  if (attempt == 0) *started = now;
+  if (now - *started >= std::chrono::milliseconds(Store::WaitLimit())) {
+    return 0;
+  }
+  if (attempt < 20) {
+    std::this_thread::yield();
+  } else {
+    std::this_thread::sleep_for(
+        std::chrono::microseconds(attempt < 200 ? 50 : 500));
+  }
+  return 1;
+}
+
+}  // namespace
+
+std::string FoldKey(std::u16string_view name) {
+  std::string key(name.size() * 2, '\0');
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char16_t c = FoldChar(name[i]);
+    key[2 * i] = static_cast<char>(c >> 8);
+    key[2 * i + 1] = static_cast<char>(c & 0xFF);
+  }
+  return key;
+}
+
+std::string DatabasePathFor(const std::string& path) {
+  const std::string_view ext = ".reg";
+  if (path.size() >= ext.size() &&
+      path.compare(path.size() - ext.size(), ext.size(), ext) == 0) {
+    return path + ".db";
+  }
+  return path;
+}
+
+int Store::WaitLimit() {
+  const std::string limit = Env("CORVANE_REGISTRY_TIMEOUT_MS");
+  if (!limit.empty()) {
+    char* end = nullptr;
+    const long ms = std::strtol(limit.c_str(), &end, 10);
+    if (*end == '\0' && ms >= 0 && ms <= 3600000) return static_cast<int>(ms);
+  }
+  return 10000;
+}
+
+struct Store::Statements {
+  Stmt loadKey, loadChild, loadValues, hasChildren, findValue, nextOrd,
+      subtreeKeys, subtreeValues, insertKey, setClass, touch, insertValue,
+      updateValue, deleteValue, deleteTreeValues, deleteTreeKeys, begin,
+      beginWrite, commit, rollback;
+  std::chrono::steady_clock::time_point busySince;
+};
+
+Store::Store() : bootId_(BootId()) {}
+
+Store::~Store() { Disconnect(); }
+
+void Store::Disconnect() {
+  Close();
+  UnmapCounter();
+}
+
+void Store::Close() {
+  st_.reset();
+  if (db_ != nullptr) sqlite3_close_v2(db_);
+  db_ = nullptr;
+  inRead_ = inWrite_ = written_ = false;
+}
+
+LONG Store::Bind(bool& reopened) {
+  reopened = false;
+  std::string env = HivePath();
+  if (!bound_ || env != envPath_) {
+    reopened = bound_;
+    Disconnect();
+    bound_ = true;
+    envPath_ = env;
+    problem_.clear();
+    dbPath_.clear();
+    if (env.empty()) {
+      problem_ = "registry: neither CORVANE_REGISTRY nor HOME is set";
+      return ERROR_BADDB;
+    }
+    std::error_code ec;
+    dbPath_ = DatabasePathFor(std::filesystem::absolute(env, ec).string());
+    if (ec) dbPath_ = DatabasePathFor(env);
+    return Open();
+  }
+  if (!problem_.empty()) return ERROR_BADDB;
+  if (db_ == nullptr) return Open();
+  if (memory_ && MemoryStoreOutdated()) {
+    Close();
+    return Open();
+  }
+  if (counter_ == nullptr && !memory_) MapCounter(false);
+  return ERROR_SUCCESS;
+}
+
+bool Store::MemoryStoreOutdated() const { return Exists(dbPath_); }
+
+LONG Store::Open() {
+  if (Exists(dbPath_)) return OpenFile(false);
+  const std::string hive = envPath_;
+  if (hive != dbPath_ && Exists(hive)) return MigrateHive(hive);
+  return OpenMemory();
+}
+
+LONG Store::Fail(int rc, std::string_view what) {
+  if (!problem_.empty()) {
+    Close();
+    return ERROR_BADDB;
+  }
+  std::string reason =
+      db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+  if (!what.empty()) reason = std::string(what);
+  problem_ = dbPath_ + ": " + reason;
+  Close();
+  UnmapCounter();
+  return ERROR_BADDB;
+}
+
+// What a failed SQLite call means to a registry caller: a store that went
+// bad answers as a corrupt registry, everything else (a wait that ran out,
+// a full disk) as an I/O failure the caller may retry.
+LONG Store::Status(int rc) {
+  switch (rc & 0xFF) {
+    case SQLITE_OK:
+    case SQLITE_DONE:
+    case SQLITE_ROW:
+      return ERROR_SUCCESS;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+      Fail(rc, {});
+      return ERROR_BADDB;
+    default:
+      return ERROR_REGISTRY_IO_FAILED;
+  }
+}
+
+LONG Store::Exec(const char* sql) {
+  return Status(sqlite3_exec(db_, sql, nullptr, nullptr, nullptr));
+}
+
+LONG Store::OpenMemory() {
+  memory_ = true;
+  int rc = sqlite3_open_v2(
+      ":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) return Fail(rc, {});
+  if (Exec("PRAGMA encoding='UTF-16le'") || Exec(kSchema) || Prepare() ||
+      Seed()) {
+    return Fail(SQLITE_ERROR, {});
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG Store::OpenFile(bool create) {
+  memory_ = false;
+  int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+  if (create) {
+    std::error_code ec;
+    std::filesystem::create_directories(
+        std::filesystem::path(dbPath_).parent_path(), ec);
+    if (ec) return Fail(SQLITE_CANTOPEN, ec.message());
+    flags |= SQLITE_OPEN_CREATE;
+  }
+  int rc = sqlite3_open_v2(dbPath_.c_str(), &db_, flags, nullptr);
+  if (rc != SQLITE_OK) {
+    if (!create && Exists(dbPath_) && access(dbPath_.c_str(), R_OK) != 0) {
+      return Fail(rc, std::generic_category().message(EACCES));
+    }
+    return Fail(rc, {});
+  }
+  st_ = std::make_unique<Statements>();
+  sqlite3_busy_handler(db_, WaitBusy, &st_->busySince);
+  bool fresh = false;
+  if (const LONG status = CheckStamp(fresh)) return status;
+  if (const LONG status = Configure(fresh)) return status;
+  if (const LONG status = MapCounter(create || fresh)) return status;
+  if (const LONG status = Prepare()) return status;
+  return DropStaleVolatile();
+}
+
+// Refuses, without writing a byte, a file that is not a store of ours or
+// is one of a later schema. `fresh`: an empty database still to be set up.
+LONG Store::CheckStamp(bool& fresh) {
+  sqlite3_stmt* s = nullptr;
+  int rc = sqlite3_prepare_v2(
+      db_,
+      "SELECT (SELECT application_id FROM pragma_application_id),"
+      " (SELECT user_version FROM pragma_user_version),"
+      " (SELECT count(*) FROM sqlite_schema)",
+      -1, &s, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_step(s);
+  if (rc != SQLITE_ROW) {
+    sqlite3_finalize(s);
+    return Fail(rc, {});
+  }
+  const int appId = sqlite3_column_int(s, 0);
+  const int version = sqlite3_column_int(s, 1);
+  const int objects = sqlite3_column_int(s, 2);
+  sqlite3_finalize(s);
+  if (appId == 0 && version == 0 && objects == 0) {
+    fresh = true;
+    return ERROR_SUCCESS;
+  }
+  if (appId != kApplicationId) {
+    return Fail(SQLITE_NOTADB, "not a Corvane registry store");
+  }
+  if (version > kSchemaVersion) {
+    return Fail(SQLITE_NOTADB, "made by a newer Corvane (store version " +
+                                   std::to_string(version) +
+                                   "; this one reads " +
+                                   std::to_string(kSchemaVersion) + ")");
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG Store::Configure(bool fresh) {
+  if (fresh && Exec("PRAGMA encoding='UTF-16le'")) {
+    return Fail(SQLITE_ERROR, {});
+  }
+  // WAL is a property of the file; asking again is cheap and settles a race
+  // between two processes creating the store.
+  if (fresh && Exec("PRAGMA journal_mode=WAL")) return Fail(SQLITE_ERROR, {});
+  if (Exec("PRAGMA synchronous=NORMAL") || Exec("PRAGMA mmap_size=268435456") ||
+      Exec("PRAGMA cache_size=-16384")) {
+    return Fail(SQLITE_ERROR, {});
+  }
+  if (!fresh) return ERROR_SUCCESS;
+  // Two processes may both find the file empty: the one that gets the write
+  // lock first sets it up, the other finds it done.
+  if (const LONG status = Exec("BEGIN IMMEDIATE")) {
+    return status == ERROR_BADDB ? status : Fail(SQLITE_BUSY, {});
+  }
+  sqlite3_stmt* s = nullptr;
+  int objects = -1;
+  if (sqlite3_prepare_v2(db_, "SELECT count(*) FROM sqlite_schema", -1, &s,
+                         nullptr) == SQLITE_OK &&
+      sqlite3_step(s) == SQLITE_ROW) {
+    objects = sqlite3_column_int(s, 0);
+  }
+  sqlite3_finalize(s);
+  if (objects == 0) {
+    const std::string stamp =
+        "PRAGMA application_id=" + std::to_string(kApplicationId) +
+        "; PRAGMA user_version=" + std::to_string(kSchemaVersion);
+    if (Exec(kSchema) || Seed() || Exec(stamp.c_str())) {
+      Exec("ROLLBACK");
+      return Fail(SQLITE_ERROR, {});
+    }
+  }
+  if (Exec("COMMIT")) return Fail(SQLITE_ERROR, {});
+  return ERROR_SUCCESS;
+}
+
+LONG Store::Prepare() {
+  if (!st_) {
+    st_ = std::make_unique<Statements>();
+    sqlite3_busy_handler(db_, WaitBusy, &st_->busySince);
+  }
+  Statements& st = *st_;
+  const std::string cols = kKeyColumns;
+  struct {
+    Stmt& stmt;
+    std::string sql;
+  } all[] = {
+      {st.loadKey, "SELECT " + cols + " FROM keys WHERE id=?1"},
+      {st.loadChild,
+       "SELECT " + cols + " FROM keys WHERE parent=?1 AND fold=?2"},
+      {st.loadValues,
+       "SELECT key, ord, name, type, data FROM vals WHERE key=?1 ORDER BY ord"},
+      {st.hasChildren, "SELECT 1 FROM keys WHERE parent=?1 LIMIT 1"},
+      {st.findValue, "SELECT ord FROM vals WHERE key=?1 AND fold=?2"},
+      {st.nextOrd, "SELECT coalesce(max(ord), 0) + 1 FROM vals WHERE key=?1"},
+      {st.subtreeKeys,
+       "WITH RECURSIVE sub(id, parent, name, class, boot, last_write) AS ("
+       "SELECT " +
+           cols +
+           " FROM keys WHERE id=?1 UNION ALL SELECT k.id, k.parent, k.name, "
+           "k.class, k.boot, k.last_write FROM sub JOIN keys k ON "
+           "k.parent=sub.id LIMIT ?2) SELECT * FROM sub"},
+      {st.subtreeValues,
+       "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM sub "
+       "JOIN keys k ON k.parent=sub.id LIMIT ?2) SELECT v.key, v.ord, v.name, "
+       "v.type, v.data FROM sub JOIN vals v ON v.key=sub.id"},
+      {st.insertKey,
+       "INSERT INTO keys(parent, name, fold, class, boot, last_write) "
+       "VALUES(?1, ?2, ?3, ?4, ?5, ?6)"},
+      {st.setClass, "UPDATE keys SET class=?2 WHERE id=?1"},
+      {st.touch, "UPDATE keys SET last_write=?2 WHERE id=?1"},
+      {st.insertValue,
+       "INSERT INTO vals(key, ord, name, fold, type, data) "
+       "VALUES(?1, ?2, ?3, ?4, ?5, ?6)"},
+      {st.updateValue,
+       "UPDATE vals SET type=?3, data=?4 WHERE key=?1 AND ord=?2"},
+      {st.deleteValue, "DELETE FROM vals WHERE key=?1 AND ord=?2"},
+      {st.deleteTreeValues,
+       "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k "
+       "JOIN sub ON k.parent=sub.id) DELETE FROM vals WHERE key IN sub"},
+      {st.deleteTreeKeys,
+       "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k "
+       "JOIN sub ON k.parent=sub.id) DELETE FROM keys WHERE id IN sub"},
+      {st.begin, "BEGIN"},
+      {st.beginWrite, "BEGIN IMMEDIATE"},
+      {st.commit, "COMMIT"},
+      {st.rollback, "ROLLBACK"},
+  };
+  for (auto& one : all) {
+    if (one.stmt.Prepare(db_, one.sql.c_str()) != SQLITE_OK) {
+      return Fail(SQLITE_ERROR, {});
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+// What a fresh installation holds: the root keys, the machine's classes with
+// their AppID key, and the user's classes. Fixed ids, so that every store
+// and the in-memory stand-in agree on them.
+LONG Store::Seed() {
+  struct Seeded {
+    std::int64_t id, parent;
+    const char16_t* name;
+  };
+  static constexpr Seeded kSeed[] = {
+      {1, 0, u"HKEY_CURRENT_USER"},
+      {2, 0, u"HKEY_LOCAL_MACHINE"},
+      {3, 0, u"HKEY_USERS"},
+      {4, 0, u"HKEY_PERFORMANCE_DATA"},
+      {5, 0, u"HKEY_CURRENT_CONFIG"},
+      {6, 0, u"HKEY_DYN_DATA"},
+      {7, 2, u"SOFTWARE"},
+      {8, 7, u"Classes"},
+      {9, 8, u"AppID"},
+      {10, 1, u"Software"},
+      {11, 10, u"Classes"},
+  };
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(db_,
+                         "INSERT INTO keys(id, parent, name, fold, last_write) "
+                         "VALUES(?1, ?2, ?3, ?4, ?5)",
+                         -1, &s, nullptr) != SQLITE_OK) {
+    return ERROR_BADDB;
+  }
+  const std::uint64_t now = Now();
+  int rc = SQLITE_DONE;
+  for (const Seeded& key : kSeed) {
+    sqlite3_reset(s);
+    sqlite3_bind_int64(s, 1, key.id);
+    sqlite3_bind_int64(s, 2, key.parent);
+    BindText(s, 3, key.name);
+    BindFold(s, 4, key.name);
+    sqlite3_bind_int64(s, 5, static_cast<sqlite3_int64>(now));
+    if ((rc = sqlite3_step(s)) != SQLITE_DONE) break;
+  }
+  sqlite3_finalize(s);
+  if (rc != SQLITE_DONE) return Status(rc);
+  const std::string boot =
+      "INSERT OR REPLACE INTO meta(name, value) VALUES('boot', '" + bootId_ +
+      "')";
+  return Exec(boot.c_str());
+}
+
+// Volatile keys live until the machine restarts: the first process of a new
+// boot removes those of earlier ones.
+LONG Store::DropStaleVolatile() {
+  sqlite3_stmt* s = nullptr;
+  std::string stored;
+  if (sqlite3_prepare_v2(db_, "SELECT value FROM meta WHERE name='boot'", -1,
+                         &s, nullptr) == SQLITE_OK &&
+      sqlite3_step(s) == SQLITE_ROW) {
+    const auto* text = sqlite3_column_text(s, 0);
+    stored = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+  }
+  sqlite3_finalize(s);
+  if (stored == bootId_) return ERROR_SUCCESS;
+  if (BeginWrite() != ERROR_SUCCESS) return ERROR_SUCCESS;  // next time
+  const std::string sql =
+      "DELETE FROM vals WHERE key IN (SELECT id FROM keys WHERE boot IS NOT "
+      "NULL AND boot<>'" +
+      bootId_ + "'); DELETE FROM keys WHERE boot IS NOT NULL AND boot<>'" +
+      bootId_ + "'; INSERT OR REPLACE INTO meta(name, value) VALUES('boot', '" +
+      bootId_ + "')";
+  if (Exec(sql.c_str()) != ERROR_SUCCESS) {
+    Rollback();
+    return problem_.empty() ? ERROR_SUCCESS : ERROR_BADDB;
+  }
+  MarkWritten();
+  std::uint64_t counter = 0;
+  Commit(false, counter);
+  return problem_.empty() ? ERROR_SUCCESS : ERROR_BADDB;
+}
+
+LONG Store::MigrateHive(const std::string& hive) {
+  std::string bytes;
+  bool missing = false;
+  if (std::string err = ReadHiveFile(hive, bytes, missing); !err.empty()) {
+    problem_ = err;
+    return ERROR_BADDB;
+  }
+  const std::span<const std::uint8_t> data(
+      reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
+  // Checked whole before the store is created, so that a hive that can't
+  // be read leaves nothing behind.
+  if (std::string err = CheckRegFile(data, hive); !err.empty()) {
+    problem_ = err;
+    return ERROR_BADDB;
+  }
+  if (const LONG status = OpenFile(true)) return status;
+  if (const LONG status = BeginWrite()) {
+    return Fail(SQLITE_BUSY,
+                "waiting for another process to set up the store "
+                "timed out");
+  }
+  sqlite3_stmt* s = nullptr;
+  bool done = false;
+  if (sqlite3_prepare_v2(db_, "SELECT 1 FROM meta WHERE name='imported'", -1,
+                         &s, nullptr) == SQLITE_OK) {
+    done = sqlite3_step(s) == SQLITE_ROW;
+  }
+  sqlite3_finalize(s);
+  if (!done) {
+    if (std::string err = ApplyRegFile(*this, data, hive); !err.empty()) {
+      Rollback();
+      problem_ = err;
+      Close();
+      return ERROR_BADDB;
+    }
+    sqlite3_stmt* m = nullptr;
+    if (sqlite3_prepare_v2(
+            db_, "INSERT INTO meta(name, value) VALUES('imported', ?1)", -1, &m,
+            nullptr) == SQLITE_OK) {
+      sqlite3_bind_text(m, 1, hive.c_str(), -1, SQLITE_TRANSIENT);
+      sqlite3_step(m);
+    }
+    sqlite3_finalize(m);
+    MarkWritten();
+  }
+  std::uint64_t counter = 0;
+  if (const LONG status = Commit(true, counter)) {
+    return problem_.empty() ? Fail(SQLITE_IOERR, "import not saved") : status;
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG Store::MapCounter(bool create) {
+  if (counter_ != nullptr) return ERROR_SUCCESS;
+  const std::string path = dbPath_ + "-changes";
+  const int fd =
+      ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
+  if (fd < 0) {
+    // A reader without the counter file caches nothing; a writer needs it.
+    return create ? Fail(SQLITE_CANTOPEN,
+                         path + ": " + std::generic_category().message(errno))
+                  : ERROR_SUCCESS;
+  }
+  struct stat st;
+  if (::fstat(fd, &st) == 0 &&
+      st.st_size < static_cast<off_t>(sizeof(std::uint64_t))) {
+    if (!create || ::ftruncate(fd, sizeof(std::uint64_t)) != 0) {
+      ::close(fd);
+      return create ? Fail(SQLITE_IOERR, path + ": can't be sized")
+                    : ERROR_SUCCESS;
+    }
+  }
+  void* map = ::mmap(nullptr, sizeof(std::uint64_t), PROT_READ | PROT_WRITE,
+                     MAP_SHARED, fd, 0);
+  ::close(fd);
+  if (map == MAP_FAILED) {
+    return create ? Fail(SQLITE_IOERR, path + ": can't be mapped")
+                  : ERROR_SUCCESS;
+  }
+  counter_ = static_cast<std::uint64_t*>(map);
+  return ERROR_SUCCESS;
+}
+
+void Store::UnmapCounter() {
+  if (counter_ != nullptr) ::munmap(counter_, sizeof(std::uint64_t));
+  counter_ = nullptr;
+}
+
+std::uint64_t Store::Counter() const {
+  if (memory_) return kMemoryCounter;
+  if (counter_ == nullptr) return kNoCounter;
+  return std::atomic_ref<std::uint64_t>(*counter_).load(
+      std::memory_order_acquire);
+}
+
+LONG Store::BeginRead() {
+  if (inRead_ || inWrite_) return ERROR_SUCCESS;
+  const int rc = sqlite3_step(st_->begin.Use());
+  st_->begin.Done();
+  if (rc != SQLITE_DONE) return Status(rc);
+  inRead_ = true;
+  return ERROR_SUCCESS;
+}
+
+void Store::EndRead() {
+  if (!inRead_) return;
+  inRead_ = false;
+  if (db_ == nullptr) return;
+  sqlite3_step(st_->commit.Use());
+  st_->commit.Done();
+}
+
+LONG Store::BeginWrite() {
+  EndRead();
+  if (memory_) {
+    // The first write makes the store.
+    Close();
+    if (const LONG status = OpenFile(true)) return status;
+  }
+  if (counter_ == nullptr) {
+    if (const LONG status = MapCounter(true)) return status;
+  }
+  const int rc = sqlite3_step(st_->beginWrite.Use());
+  st_->beginWrite.Done();
+  if (rc != SQLITE_DONE) return Status(rc);
+  inWrite_ = true;
+  written_ = false;
+  return ERROR_SUCCESS;
+}
+
+LONG Store::Commit(bool durable, std::uint64_t& counter) {
+  counter = Counter();
+  if (!inWrite_) return ERROR_SUCCESS;
+  if (!written_) {
+    Rollback();
+    return ERROR_SUCCESS;
+  }
+  // Odd while the commit is under way: nobody may trust a view from before
+  // it until it is even again.
+  std::atomic_ref<std::uint64_t> shared(*counter_);
+  const std::uint64_t before = shared.load(std::memory_order_acquire);
+  const std::uint64_t mid = (before | 1) + 2;
+  shared.store(mid, std::memory_order_seq_cst);
+  if (durable) Exec("PRAGMA synchronous=FULL");
+  const int rc = sqlite3_step(st_->commit.Use());
+  st_->commit.Done();
+  if (durable && db_ != nullptr) Exec("PRAGMA synchronous=NORMAL");
+  if (rc != SQLITE_DONE) {
+    Rollback();
+    return Status(rc);
+  }
+  inWrite_ = false;
+  written_ = false;
+  std::uint64_t expected = mid;
+  // Fails only when another process, holding the lock after this commit,
+  // already made it even.
+  shared.compare_exchange_strong(expected, mid + 1, std::memory_order_seq_cst);
+  counter = mid + 1;
+  return ERROR_SUCCESS;
+}
+
+void Store::Rollback() {
+  if (!inWrite_) return;
+  inWrite_ = false;
+  written_ = false;
+  if (db_ == nullptr) return;
+  sqlite3_step(st_->rollback.Use());
+  st_->rollback.Done();
+}
+
+LONG Store::LoadKey(std::int64_t id, KeyRow& row, bool& found) {
+  sqlite3_stmt* s = st_->loadKey.Use();
+  sqlite3_bind_int64(s, 1, id);
+  const int rc = sqlite3_step(s);
+  found = rc == SQLITE_ROW;
+  if (found) row = ColumnKey(s);
+  st_->loadKey.Done();
+  return found ? ERROR_SUCCESS : Status(rc);
+}
+
+LONG Store::LoadChild(std::int64_t parent, std::u16string_view name,
+                      KeyRow& row, bool& found) {
+  sqlite3_stmt* s = st_->loadChild.Use();
+  sqlite3_bind_int64(s, 1, parent);
+  BindFold(s, 2, name);
+  const int rc = sqlite3_step(s);
+  found = rc == SQLITE_ROW;
+  if (found) row = ColumnKey(s);
+  st_->loadChild.Done();
+  return found ? ERROR_SUCCESS : Status(rc);
+}
+
+LONG Store::HasChildren(std::int64_t key, bool& any) {
+  sqlite3_stmt* s = st_->hasChildren.Use();
+  sqlite3_bind_int64(s, 1, key);
+  const int rc = sqlite3_step(s);
+  any = rc == SQLITE_ROW;
+  st_->hasChildren.Done();
+  return any ? ERROR_SUCCESS : Status(rc);
+}
+
+LONG Store::FindValue(std::int64_t key, std::u16string_view name,
+                      std::int64_t& ord, bool& found) {
+  sqlite3_stmt* s = st_->findValue.Use();
+  sqlite3_bind_int64(s, 1, key);
+  BindFold(s, 2, name);
+  const int rc = sqlite3_step(s);
+  found = rc == SQLITE_ROW;
+  if (found) ord = sqlite3_column_int64(s, 0);
+  st_->findValue.Done();
+  return found ? ERROR_SUCCESS : Status(rc);
+}
+
+LONG Store::NextOrd(std::int64_t key, std::int64_t& ord) {
+  sqlite3_stmt* s = st_->nextOrd.Use();
+  sqlite3_bind_int64(s, 1, key);
+  const int rc = sqlite3_step(s);
+  if (rc == SQLITE_ROW) ord = sqlite3_column_int64(s, 0);
+  st_->nextOrd.Done();
+  return Status(rc);
+}
+
+LONG Store::LoadValues(std::int64_t key, std::vector<ValueRow>& values) {
+  sqlite3_stmt* s = st_->loadValues.Use();
+  sqlite3_bind_int64(s, 1, key);
+  int rc;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) values.push_back(ColumnValue(s));
+  st_->loadValues.Done();
+  return Status(rc);
+}
+
+LONG Store::LoadSubtree(std::int64_t top, std::size_t limit,
+                        std::vector<KeyRow>& keys, std::vector<bool>& complete,
+                        std::vector<ValueRow>& values) {
+  sqlite3_stmt* s = st_->subtreeKeys.Use();
+  sqlite3_bind_int64(s, 1, top);
+  sqlite3_bind_int64(s, 2, static_cast<sqlite3_int64>(limit));
+  int rc;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) keys.push_back(ColumnKey(s));
+  st_->subtreeKeys.Done();
+  if (const LONG status = Status(rc)) return status;
+
+  // Breadth first, children of a key come in one run after the runs of the
+  // keys before it. When the limit cut the list, the parent of the last row
+  // may have lost children, and keys after it were never expanded; every
+  // key before it has all its children here.
+  complete.assign(keys.size(), true);
+  if (keys.size() >= limit && keys.size() > 1) {
+    const std::int64_t cut = keys.back().parent;
+    bool after = false;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      if (keys[i].id == cut) after = true;
+      if (after) complete[i] = false;
+    }
+  }
+
+  s = st_->subtreeValues.Use();
+  sqlite3_bind_int64(s, 1, top);
+  sqlite3_bind_int64(s, 2, static_cast<sqlite3_int64>(limit));
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) values.push_back(ColumnValue(s));
+  st_->subtreeValues.Done();
+  return Status(rc);
+}
+
+LONG Store::InsertKey(std::int64_t parent, std::u16string_view name,
+                      const std::u16string* className, bool isVolatile,
+                      std::uint64_t time, std::int64_t& id) {
+  sqlite3_stmt* s = st_->insertKey.Use();
+  sqlite3_bind_int64(s, 1, parent);
+  BindText(s, 2, name);
+  BindFold(s, 3, name);
+  if (className != nullptr) BindText(s, 4, *className);
+  if (isVolatile) {
+    sqlite3_bind_text(s, 5, bootId_.c_str(), -1, SQLITE_TRANSIENT);
+  }
+  sqlite3_bind_int64(s, 6, static_cast<sqlite3_int64>(time));
+  const int rc = sqlite3_step(s);
+  st_->insertKey.Done();
+  if (rc != SQLITE_DONE) return Status(rc);
+  id = sqlite3_last_insert_rowid(db_);
+  MarkWritten();
+  return ERROR_SUCCESS;
+}
+
+LONG Store::SetClass(std::int64_t key, std::u16string_view className) {
+  sqlite3_stmt* s = st_->setClass.Use();
+  sqlite3_bind_int64(s, 1, key);
+  BindText(s, 2, className);
+  const int rc = sqlite3_step(s);
+  st_->setClass.Done();
+  MarkWritten();
+  return Status(rc);
+}
+
+LONG Store::Touch(std::int64_t key, std::uint64_t time) {
+  sqlite3_stmt* s = st_->touch.Use();
+  sqlite3_bind_int64(s, 1, key);
+  sqlite3_bind_int64(s, 2, static_cast<sqlite3_int64>(time));
+  const int rc = sqlite3_step(s);
+  st_->touch.Done();
+  MarkWritten();
+  return Status(rc);
+}
+
+LONG Store::PutValue(std::int64_t key, std::int64_t ord, bool insert,
+                     std::u16string_view name, DWORD type,
+                     std::span<const BYTE> data) {
+  Stmt& stmt = insert ? st_->insertValue : st_->updateValue;
+  sqlite3_stmt* s = stmt.Use();
+  sqlite3_bind_int64(s, 1, key);
+  sqlite3_bind_int64(s, 2, ord);
+  const int dataAt = insert ? 6 : 4;
+  if (insert) {
+    BindText(s, 3, name);
+    BindFold(s, 4, name);
+    sqlite3_bind_int64(s, 5, type);
+  } else {
+    sqlite3_bind_int64(s, 3, type);
+  }
+  // A zero-length blob, never NULL: the column says "no bytes", not "none".
+  sqlite3_bind_blob(s, dataAt,
+                    data.empty() ? static_cast<const void*>("") : data.data(),
+                    static_cast<int>(data.size()), SQLITE_TRANSIENT);
+  const int rc = sqlite3_step(s);
+  stmt.Done();
+  MarkWritten();
+  return Status(rc);
+}
+
+LONG Store::DeleteValue(std::int64_t key, std::int64_t ord) {
+  sqlite3_stmt* s = st_->deleteValue.Use();
+  sqlite3_bind_int64(s, 1, key);
+  sqlite3_bind_int64(s, 2, ord);
+  const int rc = sqlite3_step(s);
+  st_->deleteValue.Done();
+  MarkWritten();
+  return Status(rc);
+}
+
+LONG Store::DeleteTree(std::int64_t key) {
+  for (Stmt* stmt : {&st_->deleteTreeValues, &st_->deleteTreeKeys}) {
+    sqlite3_stmt* s = stmt->Use();
+    sqlite3_bind_int64(s, 1, key);
+    const int rc = sqlite3_step(s);
+    stmt->Done();
+    if (rc != SQLITE_DONE) return Status(rc);
+  }
+  MarkWritten();
+  return ERROR_SUCCESS;
+}
+
+LONG Store::Reset() {
+  if (const LONG status =
+          Exec("DELETE FROM vals; DELETE FROM keys; DELETE FROM meta")) {
+    return status;
+  }
+  MarkWritten();
+  return Seed();
+}
+
+}  // namespace corvane::platform::emulated

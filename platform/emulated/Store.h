@@ -1,0 +1,188 @@
+// The emulated registry's shared store: one SQLite database (WAL mode) that
+// every process naming the same store reads and writes, plus a change
+// counter in a small shared-memory file beside it that lets each process keep
+// a local view of the database and know, without asking SQLite, whether that
+// view is still current.
+//
+// The store knows rows, not registry rules: keys (id, parent, name, class,
+// volatility, last write time) and values (key, creation order, name, type,
+// data). Key ids are never reused, so a key deleted and created again is a
+// different key to anything that remembered the old id.
+//
+// Transactions. A write runs between BeginWrite and Commit/Rollback and holds
+// SQLite's write lock only for that time; waiting for another process's
+// write is bounded by WaitLimit() and then fails with
+// ERROR_REGISTRY_IO_FAILED. Reads of one registry call run in one read
+// transaction (BeginRead/EndRead), so a call never mixes two states.
+//
+// The counter: a writer makes it odd before its commit and even again after
+// (compare-and-swap), so a commit is always bracketed by two changes. A view
+// whose counter is even and unchanged is current; an odd counter means a
+// write is under way or its writer died between commit and counter update,
+// and views must not trust their cache until it is even again (any process
+// holding the write lock can settle it).
+//
+// Not thread-safe: the registry functions hold one mutex around every use.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Platform.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace corvane::platform::emulated {
+
+struct KeyRow {
+  std::int64_t id = 0;
+  std::int64_t parent = 0;  // 0 for a root key
+  std::u16string name;
+  std::u16string className;
+  bool isVolatile = false;
+  std::uint64_t lastWrite = 0;  // FILETIME ticks
+};
+
+struct ValueRow {
+  std::int64_t key = 0;
+  std::int64_t ord = 0;  // creation order within the key
+  std::u16string name;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+};
+
+// Ids of the keys every store holds from its creation on.
+inline constexpr std::int64_t kRootIds[] = {1, 2, 3, 4, 5, 6};  // HKCU..HKDD
+inline constexpr std::int64_t kMachineRootId = 2;
+
+// The key a name is compared and ordered by: the folded name as big-endian
+// UTF-16, so that byte order is the registry's case-insensitive order.
+std::string FoldKey(std::u16string_view name);
+
+class Store {
+ public:
+  Store();
+  ~Store();
+  Store(const Store&) = delete;
+  Store& operator=(const Store&) = delete;
+
+  // Binds to the store the environment names (see StorePath), opening it on
+  // first use and again when the environment names another one. `reopened`
+  // tells the caller that ids it holds from before mean nothing any more.
+  // Returns ERROR_SUCCESS or ERROR_BADDB with Problem() set.
+  LONG Bind(bool& reopened);
+  // "" or "<file>: <reason>" / "<file>:<line>: <what is wrong>".
+  const std::string& Problem() const { return problem_; }
+  // The database file (or, while no store exists yet, where it will be).
+  const std::string& Path() const { return dbPath_; }
+  // Drops the connection without touching the file: at fork, so that
+  // neither process uses a connection the other also holds.
+  void Disconnect();
+
+  // The shared change counter; 1 (odd: never trust) when there is none.
+  std::uint64_t Counter() const;
+
+  LONG BeginRead();
+  void EndRead();
+  bool InRead() const { return inRead_; }
+  LONG BeginWrite();
+  // `durable`: this commit is synced to disk (synchronous=FULL), as
+  // RegFlushKey asks. Returns the counter value the commit left.
+  LONG Commit(bool durable, std::uint64_t& counter);
+  void Rollback();
+  bool InWrite() const { return inWrite_; }
+  // Something changed in the current write transaction.
+  void MarkWritten() { written_ = true; }
+
+  // Reads (inside a read or write transaction).
+  LONG LoadKey(std::int64_t id, KeyRow& row, bool& found);
+  LONG LoadChild(std::int64_t parent, std::u16string_view name, KeyRow& row,
+                 bool& found);
+  // The key `top` and keys below it in breadth-first order, at most `limit`
+  // of them, children of one parent in the registry's order; `complete`
+  // says for each row whether all its children are among them. Values of
+  // every key returned are in `values`, grouped by key in creation order.
+  LONG LoadSubtree(std::int64_t top, std::size_t limit,
+                   std::vector<KeyRow>& keys, std::vector<bool>& complete,
+                   std::vector<ValueRow>& values);
+  LONG LoadValues(std::int64_t key, std::vector<ValueRow>& values);
+  LONG HasChildren(std::int64_t key, bool& any);
+  LONG FindValue(std::int64_t key, std::u16string_view name, std::int64_t& ord,
+                 bool& found);
+  // The creation order a new value of the key takes.
+  LONG NextOrd(std::int64_t key, std::int64_t& ord);
+
+  // Writes (inside a write transaction).
+  LONG InsertKey(std::int64_t parent, std::u16string_view name,
+                 const std::u16string* className, bool isVolatile,
+                 std::uint64_t time, std::int64_t& id);
+  LONG SetClass(std::int64_t key, std::u16string_view className);
+  LONG Touch(std::int64_t key, std::uint64_t time);
+  // Replaces type and data of the value at `ord`, or inserts a new value
+  // there when `insert`.
+  LONG PutValue(std::int64_t key, std::int64_t ord, bool insert,
+                std::u16string_view name, DWORD type,
+                std::span<const BYTE> data);
+  LONG DeleteValue(std::int64_t key, std::int64_t ord);
+  // The key and everything below it.
+  LONG DeleteTree(std::int64_t key);
+  // Empties the store back to what a fresh one holds.
+  LONG Reset();
+
+  // The most a call waits for another process's write, in milliseconds:
+  // CORVANE_REGISTRY_TIMEOUT_MS, default 10000.
+  static int WaitLimit();
+
+ private:
+  struct Statements;
+
+  LONG Open();
+  LONG OpenFile(bool create);
+  LONG OpenMemory();
+  void Close();
+  LONG Prepare();
+  LONG Configure(bool fresh);
+  LONG CheckStamp(bool& fresh);
+  LONG Seed();
+  LONG MigrateHive(const std::string& hive);
+  LONG DropStaleVolatile();
+  LONG MapCounter(bool create);
+  void UnmapCounter();
+  LONG Exec(const char* sql);
+  LONG Fail(int rc, std::string_view what);
+  LONG Status(int rc);
+  bool MemoryStoreOutdated() const;
+
+  sqlite3* db_ = nullptr;
+  std::unique_ptr<Statements> st_;
+  std::string envPath_;  // CORVANE_REGISTRY as last seen
+  std::string dbPath_;
+  std::string problem_;
+  bool memory_ = false;  // no store file yet: a fresh registry in memory
+  bool inRead_ = false;
+  bool inWrite_ = false;
+  bool written_ = false;
+  bool bound_ = false;
+  std::uint64_t* counter_ = nullptr;
+  std::uint64_t mid_ = 0;
+  std::string bootId_;
+};
+
+// The database a registry path names: the path itself, or "<path>.db" for a
+// path ending in ".reg" (an old hive file, imported into it once).
+std::string DatabasePathFor(const std::string& path);
+
+// A .reg file checked whole without applying anything: "" or
+// "<file_name>:<line>: <what is wrong>".
+std::string CheckRegFile(std::span<const std::uint8_t> bytes,
+                         std::string_view file_name);
+// Applies a checked .reg file inside the store's current write transaction.
+std::string ApplyRegFile(Store& store, std::span<const std::uint8_t> bytes,
+                         std::string_view file_name);
+
+}  // namespace corvane::platform::emulated

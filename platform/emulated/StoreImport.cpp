@@ -1,0 +1,309 @@
+// A .reg file into the shared store: checked whole first (syntax, root
+// names, values that belong to no key), then replayed inside one write
+// transaction, so that an import is all there or not there at all.
+#include <chrono>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "platform/emulated/Hive.h"
+#include "platform/emulated/KeyTree.h"
+#include "platform/emulated/RegFile.h"
+#include "platform/emulated/Store.h"
+
+namespace corvane::platform::emulated {
+namespace {
+
+struct RootName {
+  std::u16string_view name;
+  std::int64_t id;  // 0: HKEY_CLASSES_ROOT, the machine's Classes key
+};
+constexpr RootName kRootNames[] = {
+    {u"HKEY_LOCAL_MACHINE", 2},
+    {u"HKEY_CURRENT_USER", 1},
+    {u"HKEY_CLASSES_ROOT", 0},
+    {u"HKEY_USERS", 3},
+    {u"HKEY_CURRENT_CONFIG", 5},
+    {u"HKEY_PERFORMANCE_DATA", 4},
+    {u"HKEY_DYN_DATA", 6},
+    {u"HKLM", 2},
+    {u"HKCU", 1},
+    {u"HKCR", 0},
+    {u"HKU", 3},
+    {u"HKCC", 5},
+};
+
+const RootName* FindRoot(std::u16string_view name) {
+  for (const auto& root : kRootNames) {
+    if (CompareNames(name, root.name) == 0) return &root;
+  }
+  return nullptr;
+}
+
+// The components of a key path; doubled backslashes drop out.
+std::vector<std::u16string_view> Split(std::u16string_view path) {
+  std::vector<std::u16string_view> parts;
+  std::size_t pos = 0;
+  while (pos < path.size()) {
+    std::size_t end = path.find(u'\\', pos);
+    if (end == std::u16string_view::npos) end = path.size();
+    if (end > pos) parts.push_back(path.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  return parts;
+}
+
+std::string CheckPath(std::u16string_view path,
+                      std::vector<std::u16string_view>& parts) {
+  parts = Split(path);
+  if (parts.empty()) return "empty key name";
+  if (FindRoot(parts.front()) == nullptr) {
+    return "unknown root key '" + Utf8(parts.front()) + "'";
+  }
+  return {};
+}
+
+// The first pass: everything the second could refuse, without a store.
+class CheckSink : public RegSink {
+ public:
+  std::string OnKey(std::u16string_view path) override {
+    std::vector<std::u16string_view> parts;
+    std::string err = CheckPath(path, parts);
+    inKey_ = err.empty();
+    return err;
+  }
+  std::string OnDeleteKey(std::u16string_view path) override {
+    inKey_ = false;
+    std::vector<std::u16string_view> parts;
+    if (std::string err = CheckPath(path, parts); !err.empty()) return err;
+    if (parts.size() == 1) return "a root key can't be deleted";
+    return {};
+  }
+  std::string OnValue(std::u16string_view, std::uint32_t,
+                      std::span<const std::uint8_t>) override {
+    return inKey_ ? "" : "value outside a key";
+  }
+  std::string OnDeleteValue(std::u16string_view) override {
+    return inKey_ ? "" : "value outside a key";
+  }
+
+ private:
+  bool inKey_ = false;
+};
+
+std::uint64_t Now() {
+  using namespace std::chrono;
+  return static_cast<std::uint64_t>(
+             duration_cast<nanoseconds>(system_clock::now().time_since_epoch())
+                 .count() /
+             100) +
+         116444736000000000ull;
+}
+
+// The second pass. Consecutive keys of a .reg file mostly share a prefix (a
+// key, then its children), so the ids of the last path are kept and only the
+// differing tail is looked up.
+class ApplySink : public RegSink {
+ public:
+  explicit ApplySink(Store& store) : store_(store), now_(Now()) {}
+
+  std::string OnKey(std::u16string_view path) override {
+    current_ = 0;
+    if (std::string err = Walk(path, true); !err.empty()) return err;
+    current_ = chain_.back().id;
+    nextOrd_ = 0;
+    touched_ = chain_.back().fresh;
+    return {};
+  }
+
+  std::string OnDeleteKey(std::u16string_view path) override {
+    current_ = 0;
+    if (std::string err = Walk(path, false); !err.empty()) return err;
+    const std::int64_t id = chain_.back().id;
+    const std::int64_t parent =
+        chain_.size() > 1 ? chain_[chain_.size() - 2].id : 0;
+    chain_.clear();
+    last_.clear();
+    if (id == 0) return {};
+    if (const LONG status = store_.DeleteTree(id)) return Refused(status);
+    if (const LONG status = store_.Touch(parent, now_)) return Refused(status);
+    return {};
+  }
+
+  std::string OnValue(std::u16string_view name, std::uint32_t type,
+                      std::span<const std::uint8_t> data) override {
+    std::int64_t ord = 0;
+    bool found = false;
+    // A key this import made holds only the names it gave it so far: no
+    // lookup is needed unless a name comes twice.
+    if (!chain_.back().fresh || !freshNames_.insert(FoldKey(name)).second) {
+      if (const LONG status = store_.FindValue(current_, name, ord, found)) {
+        return Refused(status);
+      }
+    }
+    if (!found) {
+      if (nextOrd_ == 0) {
+        if (const LONG status = store_.NextOrd(current_, nextOrd_)) {
+          return Refused(status);
+        }
+      }
+      ord = nextOrd_++;
+    }
+    if (const LONG status = store_.PutValue(current_, ord, !found, name, type,
+                                            {data.data(), data.size()})) {
+      return Refused(status);
+    }
+    return TouchCurrent();
+  }
+
+  std::string OnDeleteValue(std::u16string_view name) override {
+    std::int64_t ord = 0;
+    bool found = false;
+    if (const LONG status = store_.FindValue(current_, name, ord, found)) {
+      return Refused(status);
+    }
+    if (!found) return {};
+    if (const LONG status = store_.DeleteValue(current_, ord)) {
+      return Refused(status);
+    }
+    return TouchCurrent();
+  }
+
+ private:
+  struct Step {
+    std::size_t end;  // where this component ends in last_
+    std::int64_t id;  // 0 past a missing key when not creating
+    bool isVolatile;
+    bool fresh;  // made by this import
+  };
+
+  static std::string Refused(LONG status) {
+    return "the registry refused the change (error " + std::to_string(status) +
+           ")";
+  }
+
+  std::string TouchCurrent() {
+    if (touched_) return {};
+    touched_ = true;
+    const LONG status = store_.Touch(current_, now_);
+    return status ? Refused(status) : std::string();
+  }
+
+  std::string Walk(std::u16string_view path, bool create) {
+    freshNames_.clear();
+    const std::size_t limit = std::min(path.size(), last_.size());
+    std::size_t same = 0;
+    while (same < limit && path[same] == last_[same]) ++same;
+    std::size_t keep = 0;
+    for (std::size_t i = 0; i < chain_.size(); ++i) {
+      const std::size_t end = chain_[i].end;
+      if (end > same || (end < path.size() && path[end] != u'\\') ||
+          chain_[i].id == 0) {
+        break;
+      }
+      keep = i + 1;
+    }
+    chain_.resize(keep);
+    std::size_t pos = keep ? chain_.back().end : 0;
+    last_.assign(path);
+
+    while (pos < path.size()) {
+      while (pos < path.size() && path[pos] == u'\\') ++pos;
+      if (pos == path.size()) break;
+      std::size_t end = path.find(u'\\', pos);
+      if (end == std::u16string_view::npos) end = path.size();
+      const std::u16string_view name = path.substr(pos, end - pos);
+      Step step{end, 0, false, false};
+      if (chain_.empty()) {
+        const RootName* root = FindRoot(name);
+        if (root == nullptr) return "unknown root key '" + Utf8(name) + "'";
+        if (root->id != 0) {
+          step.id = root->id;
+        } else if (std::string err = ClassesRoot(step.id); !err.empty()) {
+          return err;
+        }
+      } else if (const Step& parent = chain_.back(); parent.id != 0) {
+        if (std::string err = Child(parent, name, create, step); !err.empty()) {
+          return err;
+        }
+      }
+      chain_.push_back(step);
+      pos = end;
+    }
+    if (chain_.empty()) return "empty key name";
+    return {};
+  }
+
+  std::string Child(const Step& parent, std::u16string_view name, bool create,
+                    Step& step) {
+    KeyRow row;
+    bool found = false;
+    if (!parent.fresh) {
+      if (const LONG status = store_.LoadChild(parent.id, name, row, found)) {
+        return Refused(status);
+      }
+    }
+    if (found) {
+      step.id = row.id;
+      step.isVolatile = row.isVolatile;
+      return {};
+    }
+    if (!create) return {};
+    // Below a volatile key only volatile keys can live.
+    step.isVolatile = parent.isVolatile;
+    step.fresh = true;
+    if (const LONG status = store_.InsertKey(parent.id, name, nullptr,
+                                             step.isVolatile, now_, step.id)) {
+      return Refused(status);
+    }
+    if (parent.id != lastTouchedParent_) {
+      lastTouchedParent_ = parent.id;
+      if (const LONG status = store_.Touch(parent.id, now_)) {
+        return Refused(status);
+      }
+    }
+    return {};
+  }
+
+  // HKEY_CLASSES_ROOT in a file means the machine's classes, made if gone.
+  std::string ClassesRoot(std::int64_t& id) {
+    Step machine{0, kMachineRootId, false, false};
+    Step software{0, 0, false, false}, classes{0, 0, false, false};
+    if (std::string err = Child(machine, u"SOFTWARE", true, software);
+        !err.empty()) {
+      return err;
+    }
+    if (std::string err = Child(software, u"Classes", true, classes);
+        !err.empty()) {
+      return err;
+    }
+    id = classes.id;
+    return {};
+  }
+
+  Store& store_;
+  std::uint64_t now_;
+  std::u16string last_;
+  std::vector<Step> chain_;
+  std::int64_t current_ = 0;
+  std::int64_t nextOrd_ = 0;
+  std::int64_t lastTouchedParent_ = 0;
+  bool touched_ = false;
+  std::unordered_set<std::string> freshNames_;
+};
+
+}  // namespace
+
+std::string CheckRegFile(std::span<const std::uint8_t> bytes,
+                         std::string_view file_name) {
+  CheckSink sink;
+  return ReadRegFile(bytes, file_name, sink);
+}
+
+std::string ApplyRegFile(Store& store, std::span<const std::uint8_t> bytes,
+                         std::string_view file_name) {
+  ApplySink sink(store);
+  return ReadRegFile(bytes, file_name, sink);
+}
+
+}  // namespace corvane::platform::emulated

@@ -1,0 +1,153 @@
+// A process's view of the shared store: the keys and values it has read,
+// kept in memory and answered from without SQL, for as long as the store's
+// change counter says nothing changed. Keys are loaded on demand; listing a
+// key's subkeys loads a whole breadth-first slice of its subtree, which is
+// what a walk goes on to ask for.
+//
+// Every registry call runs as one Read or one Write. A read answers from one
+// state of the store: from the cache when the counter is unchanged, else from
+// one read transaction (and when the store changed between the call's start
+// and its first load, the call runs again on an empty cache). A write holds
+// the store's write lock for its whole call, changes the database and the
+// cache together, and commits once at the end.
+//
+// Not thread-safe: the registry functions hold one mutex around every use.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/emulated/KeyTree.h"
+#include "platform/emulated/Store.h"
+
+namespace corvane::platform::emulated {
+
+struct CachedValue {
+  std::u16string name;
+  DWORD type = REG_NONE;
+  std::vector<BYTE> data;
+  std::int64_t ord = 0;
+};
+
+struct CachedKey {
+  struct Child {
+    std::string fold;
+    std::int64_t id;
+  };
+
+  std::int64_t id = 0;
+  std::int64_t parent = 0;
+  std::u16string name;
+  std::u16string className;
+  bool isVolatile = false;
+  std::uint64_t lastWrite = 0;
+
+  // Subkeys in the registry's order, once all are known.
+  bool childrenLoaded = false;
+  detail::ChunkedVector<Child> children;
+  // Subkeys looked up one by one before that: fold -> id, 0 for none.
+  std::unordered_map<std::string, std::int64_t> lookups;
+
+  // Values in creation order, once loaded, and their positions by name.
+  bool valuesLoaded = false;
+  detail::ChunkedVector<CachedValue> values;
+  std::unordered_map<std::string, std::int64_t> valueOrds;  // fold -> ord
+
+  // Longest subkey name, subkey class, value name and value data; recounted
+  // after a change.
+  bool maximaKnown = false;
+  std::size_t maxChildName = 0, maxChildClass = 0, maxValueName = 0,
+              maxValueData = 0;
+};
+
+class View {
+ public:
+  // A read call's loads met a store that changed after the call began: the
+  // call is run again from scratch.
+  static constexpr LONG kRetry = -1;
+
+  explicit View(Store& store) : store_(store) {}
+
+  Store& store() { return store_; }
+
+  // Runs `body` as one call. `body` returns a status; kRetry from a load
+  // must be passed straight back.
+  template <class Body>
+  LONG Read(Body&& body) {
+    if (const LONG status = Begin(false)) return status;
+    LONG status = body();
+    if (status == kRetry) {
+      Clear();
+      rerun_ = true;
+      status = body();
+    }
+    End();
+    return status;
+  }
+  template <class Body>
+  LONG Write(Body&& body, bool durable = false) {
+    if (const LONG status = Begin(true)) return status;
+    return Finish(body(), durable);
+  }
+
+  // Ids and the handles that carry them mean nothing after this.
+  bool Rebound() const { return rebound_; }
+  void Clear();
+
+  // The key with that id; ERROR_KEY_DELETED when the store has none.
+  LONG Key(std::int64_t id, CachedKey*& key);
+  // The subkey of that name (any case), or nullptr.
+  LONG Child(CachedKey& parent, std::u16string_view name, CachedKey*& child);
+  LONG LoadChildren(CachedKey& key);
+  LONG LoadValues(CachedKey& key);
+  LONG LoadMaxima(CachedKey& key);
+  // With children loaded: the subkey at that position, or nullptr.
+  CachedKey* ChildAt(CachedKey& key, std::size_t index);
+  // With values loaded.
+  const CachedValue* FindValue(CachedKey& key, std::u16string_view name);
+  LONG HasChildren(CachedKey& key, bool& any);
+
+  // Inside Write only.
+  LONG CreateChild(CachedKey& parent, std::u16string_view name,
+                   const std::u16string* className, bool isVolatile,
+                   CachedKey*& child);
+  LONG SetClass(CachedKey& key, std::u16string_view className);
+  LONG SetValue(CachedKey& key, std::u16string_view name, DWORD type,
+                std::vector<BYTE> data);
+  LONG DeleteValue(CachedKey& key, std::u16string_view name, bool& found);
+  // The key and its whole subtree.
+  LONG DeleteTree(CachedKey& key);
+  // Something to commit durably even when nothing else changed.
+  LONG MarkFlush();
+  // Empties the store to a fresh one.
+  LONG Reset();
+
+ private:
+  LONG Begin(bool write);
+  void End();
+  LONG Finish(LONG status, bool durable);
+  // After each load from the store in a read call.
+  LONG Loaded();
+  LONG Load(const KeyRow& row, CachedKey*& key);
+  CachedKey& Put(const KeyRow& row);
+  void Unlink(CachedKey& key);
+  void Touch(CachedKey& key, std::uint64_t time);
+
+  Store& store_;
+  std::unordered_map<std::int64_t, std::unique_ptr<CachedKey>> keys_;
+  // The counter value the cache holds the state of; odd: none.
+  std::uint64_t cached_ = 1;
+  std::uint64_t callStart_ = 1;
+  bool validated_ = false;
+  bool rerun_ = false;
+  bool rebound_ = false;
+};
+
+std::uint64_t FileTimeNow();
+
+}  // namespace corvane::platform::emulated
