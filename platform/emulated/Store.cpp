@@ -111,16 +111,18 @@ class Stmt {
   sqlite3_stmt* s_ = nullptr;
 };
 
+// An empty name is text all the same (the default value's name is ""), never
+// NULL, which an empty view's null pointer would bind.
 void BindText(sqlite3_stmt* s, int i, std::u16string_view text) {
-  sqlite3_bind_text16(s, i, text.data(),
+  sqlite3_bind_text16(s, i, text.empty() ? u"" : text.data(),
                       static_cast<int>(text.size() * sizeof(char16_t)),
                       SQLITE_TRANSIENT);
 }
 
 void BindFold(sqlite3_stmt* s, int i, std::u16string_view name) {
   const std::string fold = FoldKey(name);
-  sqlite3_bind_blob(s, i, fold.data(), static_cast<int>(fold.size()),
-                    SQLITE_TRANSIENT);
+  sqlite3_bind_blob(s, i, fold.empty() ? "" : fold.data(),
+                    static_cast<int>(fold.size()), SQLITE_TRANSIENT);
 }
 
 std::u16string ColumnText(sqlite3_stmt* s, int i) {

@@ -38,8 +38,10 @@ void View::Clear() {
 LONG View::Begin(bool write) {
   bool reopened = false;
   const LONG bound = store_.Bind(reopened);
-  rebound_ = reopened;
-  if (reopened) Clear();
+  if (reopened) {
+    Clear();
+    if (onRebind) onRebind();
+  }
   if (bound != ERROR_SUCCESS) {
     Clear();
     return bound;

@@ -15,6 +15,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -95,8 +96,9 @@ class View {
     return Finish(body(), durable);
   }
 
-  // Ids and the handles that carry them mean nothing after this.
-  bool Rebound() const { return rebound_; }
+  // Called when the environment names another store: ids, and the handles
+  // that carry them, mean nothing from then on.
+  std::function<void()> onRebind;
   void Clear();
 
   // The key with that id; ERROR_KEY_DELETED when the store has none.
@@ -145,7 +147,6 @@ class View {
   std::uint64_t callStart_ = 1;
   bool validated_ = false;
   bool rerun_ = false;
-  bool rebound_ = false;
 };
 
 std::uint64_t FileTimeNow();

@@ -1,0 +1,302 @@
+// The shared store on disk: where it lives, what a process that only reads
+// leaves behind (nothing), the one-time import of an old .reg hive, files it
+// must refuse untouched, volatile keys across a restart, and use after fork.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "platform/Platform.h"
+#include "platform/emulated/TestHooks.h"
+#include "support/ScratchFolder.h"
+
+namespace corvane::platform::emulated {
+namespace {
+
+namespace fs = std::filesystem;
+using corvane::testing::ScratchFolder;
+
+// Points the registry at a store of the test's own and back again
+// afterwards, so the rest of the suite keeps its store.
+class StoreTest : public ::testing::Test {
+ protected:
+  StoreTest() {
+    const char* old = std::getenv("CORVANE_REGISTRY");
+    if (old != nullptr) saved_ = old;
+  }
+  ~StoreTest() override {
+    if (saved_) {
+      setenv("CORVANE_REGISTRY", saved_->c_str(), 1);
+    } else {
+      unsetenv("CORVANE_REGISTRY");
+    }
+    RegCloseKey(HKEY_CURRENT_USER);  // binds the suite's store again
+  }
+
+  void Use(const std::string& path) {
+    setenv("CORVANE_REGISTRY", path.c_str(), 1);
+  }
+
+  static std::string Read(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream all;
+    all << in.rdbuf();
+    return all.str();
+  }
+  static void Write(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+
+  static LONG SetText(const char* path, const char* name, const char* text) {
+    HKEY key = 0;
+    LONG status = RegCreateKeyExA(HKEY_CURRENT_USER, path, 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) return status;
+    status = RegSetValueExA(key, name, 0, REG_SZ,
+                            reinterpret_cast<const BYTE*>(text),
+                            static_cast<DWORD>(std::strlen(text) + 1));
+    RegCloseKey(key);
+    return status;
+  }
+  static std::string GetText(HKEY root, const char* path, const char* name) {
+    HKEY key = 0;
+    if (RegOpenKeyExA(root, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
+      return "<no key>";
+    }
+    char data[256] = {};
+    DWORD size = sizeof data;
+    const LONG status = RegQueryValueExA(key, name, nullptr, nullptr,
+                                         reinterpret_cast<BYTE*>(data), &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? data
+                                   : "<error " + std::to_string(status) + ">";
+  }
+
+  ScratchFolder folder_;
+
+ private:
+  std::optional<std::string> saved_;
+};
+
+TEST_F(StoreTest, ARelativeNameIsMadeAbsoluteAndReadersLeaveNoFiles) {
+  const fs::path before = fs::current_path();
+  fs::current_path(folder_.Path());
+  Use("sub/live.db");
+  const std::string expected = (folder_.Path() / "sub/live.db").string();
+  EXPECT_EQ(StorePath(), expected);
+  fs::current_path(before);  // children and later calls use the absolute name
+
+  // Reading a store that doesn't exist answers as a fresh registry would
+  // and creates nothing.
+  EXPECT_EQ(GetText(HKEY_CLASSES_ROOT, "AppID", "x"), "<error 2>");
+  HKEY key = 0;
+  EXPECT_EQ(
+      RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Classes", 0, KEY_READ, &key),
+      ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_TRUE(fs::is_empty(folder_.Path()));
+
+  ASSERT_EQ(SetText("Software\\Made", "v", "here"), ERROR_SUCCESS);
+  EXPECT_TRUE(fs::exists(expected));
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Made", "v"), "here");
+}
+
+TEST_F(StoreTest, AnOldHiveIsImportedOnceAndNeverWritten) {
+  const std::string hive = folder_.File("registry.reg");
+  const std::string text =
+      "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Old]\r\n"
+      "\"kept\"=\"from the hive\"\r\n";
+  Write(hive, text);
+  Use(hive);
+  EXPECT_EQ(StorePath(), hive + ".db");
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Old", "kept"),
+            "from the hive");
+  ASSERT_EQ(SetText("Software\\Old", "kept", "changed"), ERROR_SUCCESS);
+  EXPECT_EQ(Read(hive), text);
+
+  // A later change to the old file is not imported again.
+  Write(hive, text + "\"more\"=\"late\"\r\n");
+  Use(folder_.File("elsewhere.db"));
+  RegCloseKey(HKEY_CURRENT_USER);
+  Use(hive);
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Old", "kept"), "changed");
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Old", "more"), "<error 2>");
+}
+
+TEST_F(StoreTest, AHiveThatCantBeParsedIsReportedAndLeftAlone) {
+  const std::string hive = folder_.File("bad.reg");
+  const std::string text =
+      "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\A]\r\n\"x\"=what\r\n";
+  Write(hive, text);
+  Use(hive);
+  EXPECT_EQ(RegistryLoadError().rfind(hive + ":4: ", 0), 0u)
+      << RegistryLoadError();
+  HKEY key = 0;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key),
+            ERROR_BADDB);
+  EXPECT_EQ(SetText("Software\\X", "v", "no"), ERROR_BADDB);
+  EXPECT_EQ(Read(hive), text);
+  EXPECT_FALSE(fs::exists(hive + ".db"));
+}
+
+// Files that are not a store this build can use are refused byte for byte
+// untouched, and every call answers as a corrupt registry does.
+TEST_F(StoreTest, ForeignAndNewerFilesAreRefusedUntouched) {
+  const std::string notDb = folder_.File("text.db");
+  Write(notDb, std::string(8192, 'x'));
+
+  // A store stamped by a later version of the schema.
+  const std::string newer = folder_.File("newer.db");
+  Use(newer);
+  ASSERT_EQ(SetText("Software\\Y", "v", "1"), ERROR_SUCCESS);
+  Use(folder_.File("elsewhere.db"));
+  RegCloseKey(HKEY_CURRENT_USER);  // lets go of the store
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(newer.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(db, "PRAGMA user_version=99", nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  sqlite3_close(db);
+
+  // Another program's database.
+  const std::string foreign = folder_.File("foreign.db");
+  ASSERT_EQ(sqlite3_open(foreign.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE t(x)", nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+
+  struct Case {
+    std::string path, reason;
+  } cases[] = {
+      {notDb, "file is not a database"},
+      {newer, "made by a newer Corvane (store version 99; this one reads 1)"},
+      {foreign, "not a Corvane registry store"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    const std::string before = Read(c.path);
+    Use(c.path);
+    EXPECT_EQ(RegistryLoadError(), c.path + ": " + c.reason);
+    HKEY key = 0;
+    EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software", 0, KEY_READ, &key),
+              ERROR_BADDB);
+    EXPECT_EQ(SetText("Software\\Z", "v", "no"), ERROR_BADDB);
+    EXPECT_EQ(Read(c.path), before);
+  }
+}
+
+// A reboot is simulated by making the store's keys look as if an earlier
+// boot had made them.
+TEST_F(StoreTest, VolatileKeysVanishAfterARestartOnly) {
+  const std::string store = folder_.File("boot.db");
+  Use(store);
+  HKEY key = 0;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Fleeting", 0, nullptr,
+                            REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  ASSERT_EQ(SetText("Software\\Lasting", "v", "1"), ERROR_SUCCESS);
+
+  // Another process of the same boot still sees it.
+  const pid_t child = fork();
+  if (child == 0) {
+    HKEY k = 0;
+    _exit(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Fleeting", 0, KEY_READ,
+                        &k) == ERROR_SUCCESS
+              ? 0
+              : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+
+  Use(folder_.File("elsewhere.db"));
+  RegCloseKey(HKEY_CURRENT_USER);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(store.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(db,
+                   "UPDATE keys SET boot='earlier' WHERE boot IS NOT NULL;"
+                   "UPDATE meta SET value='earlier' WHERE name='boot'",
+                   nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  sqlite3_close(db);
+  Use(store);
+  EXPECT_EQ(
+      RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Fleeting", 0, KEY_READ, &key),
+      ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Lasting", "v"), "1");
+}
+
+TEST_F(StoreTest, ParentAndForkedChildBothKeepWorking) {
+  Use(folder_.File("fork.db"));
+  ASSERT_EQ(SetText("Software\\Fork", "parent", "before"), ERROR_SUCCESS);
+  HKEY key = 0;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Fork", 0,
+                          KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
+  const pid_t child = fork();
+  if (child == 0) {
+    // The child keeps the parent's handles, as its own.
+    const char text[] = "from the child";
+    const LONG status =
+        RegSetValueExA(key, "child", 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(text), sizeof text);
+    _exit(status == ERROR_SUCCESS ? 0 : 1);
+  }
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Fork", "child"),
+            "from the child");
+  const char text[] = "after";
+  EXPECT_EQ(RegSetValueExA(key, "parent", 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(text), sizeof text),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Fork", "parent"), "after");
+}
+
+TEST_F(StoreTest, AnImportIsCheckedWholeThenAppliedWhole) {
+  Use(folder_.File("import.db"));
+  const std::string good =
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_CURRENT_USER\\Software\\Imported\\Deep]\r\n"
+      "\"a\"=\"1\"\r\n\"a\"=\"2\"\r\n@=dword:00000007\r\n\r\n"
+      "[-HKEY_CURRENT_USER\\Software\\Gone]\r\n";
+  ASSERT_EQ(SetText("Software\\Gone\\Below", "v", "x"), ERROR_SUCCESS);
+  EXPECT_EQ(ImportRegFile({reinterpret_cast<const std::uint8_t*>(good.data()),
+                           good.size()},
+                          "good.reg"),
+            "");
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Imported\\Deep", "a"), "2");
+  HKEY key = 0;
+  EXPECT_EQ(
+      RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Gone", 0, KEY_READ, &key),
+      ERROR_FILE_NOT_FOUND);
+
+  const std::string bad =
+      "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Half]\r\n\"a\"=\"1\"\r\n"
+      "[HKEY_NOWHERE\\X]\r\n";
+  EXPECT_EQ(ImportRegFile(
+                {reinterpret_cast<const std::uint8_t*>(bad.data()), bad.size()},
+                "bad.reg"),
+            "bad.reg:5: unknown root key 'HKEY_NOWHERE'");
+  EXPECT_EQ(
+      RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Half", 0, KEY_READ, &key),
+      ERROR_FILE_NOT_FOUND);
+}
+
+}  // namespace
+}  // namespace corvane::platform::emulated
