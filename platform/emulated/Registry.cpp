@@ -97,6 +97,10 @@ Registry& State() {
   static Registry* registry = [] {
     auto* r = new Registry;
     r->readOnly = ReadOnlyRequested();
+    r->view.onRebind = [r] {
+      r->handles.clear();
+      r->denials.clear();
+    };
     pthread_atfork(BeforeFork, AfterFork, AfterFork);
     return r;
   }();
@@ -115,25 +119,15 @@ class RegistryLock {
   std::lock_guard<std::mutex> lock_;
 };
 
-// Runs one read call; handles from another store are dropped first.
+// Runs one read call.
 template <class Body>
 LONG Read(Registry& r, Body&& body) {
-  const LONG status = r.view.Read(body);
-  if (r.view.Rebound()) {
-    r.handles.clear();
-    r.denials.clear();
-  }
-  return status;
+  return r.view.Read(body);
 }
 
 template <class Body>
 LONG Write(Registry& r, Body&& body, bool durable = false) {
-  const LONG status = r.view.Write(body, durable);
-  if (r.view.Rebound()) {
-    r.handles.clear();
-    r.denials.clear();
-  }
-  return status;
+  return r.view.Write(body, durable);
 }
 
 bool IsRoot(HKEY hKey) {
