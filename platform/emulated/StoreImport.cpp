@@ -177,9 +177,21 @@ class ApplySink : public RegSink {
     bool fresh;  // made by this import
   };
 
-  static std::string Refused(LONG status) {
-    return "the registry refused the change (error " + std::to_string(status) +
-           ")";
+  // The key in the file's own words and the system's reason, as a refused
+  // call reports it on Windows.
+  std::string Refused(LONG status) const {
+    char text[512] = {};
+    DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+        static_cast<DWORD>(status), 0, text, sizeof text, nullptr);
+    while (length > 0 &&
+           (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+            text[length - 1] == ' ')) {
+      --length;
+    }
+    std::string reason(text, length);
+    if (reason.empty()) reason = "error " + std::to_string(status);
+    return Utf8(last_) + ": " + reason;
   }
 
   std::string TouchCurrent() {
@@ -249,8 +261,8 @@ class ApplySink : public RegSink {
       return {};
     }
     if (!create) return {};
-    // Below a volatile key only volatile keys can live.
-    step.isVolatile = parent.isVolatile;
+    // A .reg file makes lasting keys, which can't live below a volatile one.
+    if (parent.isVolatile) return Refused(ERROR_CHILD_MUST_BE_VOLATILE);
     step.fresh = true;
     if (const LONG status = store_.InsertKey(parent.id, name, nullptr,
                                              step.isVolatile, now_, step.id)) {
