@@ -245,8 +245,13 @@ LONG Store::Bind(bool& reopened) {
       return ERROR_BADDB;
     }
     std::error_code ec;
-    dbPath_ = DatabasePathFor(std::filesystem::absolute(env, ec).string());
-    if (ec) dbPath_ = DatabasePathFor(env);
+    const std::string absolute = std::filesystem::absolute(env, ec).string();
+    if (!ec && absolute != env && !Env("CORVANE_REGISTRY").empty()) {
+      // Children started after a change of folder must find the same store.
+      setenv("CORVANE_REGISTRY", absolute.c_str(), 1);
+      envPath_ = absolute;
+    }
+    dbPath_ = DatabasePathFor(ec ? env : absolute);
     return Open();
   }
   if (!problem_.empty()) return ERROR_BADDB;

@@ -94,6 +94,7 @@ TEST_F(StoreTest, ARelativeNameIsMadeAbsoluteAndReadersLeaveNoFiles) {
   Use("sub/live.db");
   const std::string expected = (folder_.Path() / "sub/live.db").string();
   EXPECT_EQ(StorePath(), expected);
+  EXPECT_STREQ(std::getenv("CORVANE_REGISTRY"), expected.c_str());
   fs::current_path(before);  // children and later calls use the absolute name
 
   // Reading a store that doesn't exist answers as a fresh registry would
