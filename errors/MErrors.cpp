@@ -60,8 +60,14 @@ std::wstring ApiError(std::int32_t e) {
   // buffer, then cutting n wide characters) keeps a double-byte code page
   // from dragging NULs into the text. The clamp guards against a lookup that
   // reports more than the buffer can hold with its terminating NUL.
+  // A text that won't convert is no text: raising here would hide the error
+  // being described.
   const std::size_t length = std::min<std::size_t>(n, kMessageBufferSize - 1);
-  return platform::AnsiToWide(std::string_view(buffer, length));
+  std::wstring text;
+  if (platform::AnsiToWide(std::string_view(buffer, length), text) != 0) {
+    return {};
+  }
+  return text;
 }
 
 std::wstring LastApiError() {

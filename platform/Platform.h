@@ -117,6 +117,11 @@ inline constexpr LONG ERROR_KEY_DELETED = 1018;
 inline constexpr LONG ERROR_NO_LOG_SPACE = 1019;
 inline constexpr LONG ERROR_KEY_HAS_CHILDREN = 1020;
 inline constexpr LONG ERROR_CHILD_MUST_BE_VOLATILE = 1021;
+inline constexpr LONG ERROR_NO_UNICODE_TRANSLATION = 1113;
+
+// Code pages for the text conversions below.
+inline constexpr DWORD CP_ACP = 0;  // the system's ANSI code page
+inline constexpr DWORD CP_UTF8 = 65001;
 
 // FormatMessageA flags.
 inline constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200;
@@ -163,8 +168,21 @@ void RtlMoveMemory(void* Destination, const void* Source, std::size_t Length);
 DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);
 
-// The system's ANSI code page: Windows-1252 in the emulation, CP_ACP on
-// Windows. A character the code page cannot represent becomes "?".
+// Text between UTF-16 and a code page: CP_ACP is the system's ANSI code
+// page, Windows-1252 in the emulation. A character the code page cannot
+// represent becomes "?" (no best-fit look-alike). Each answers 0, or the
+// status of a conversion that failed with `out` emptied: 1113
+// (ERROR_NO_UNICODE_TRANSLATION) for text the code page can't carry, such as
+// an unpaired surrogate in UTF-8, or 87 for a code page the system lacks.
+// The emulation knows only Windows-1252 (as CP_ACP or 1252), where every
+// text converts.
+LONG WideToAnsi(std::wstring_view text, std::string& out,
+                DWORD codePage = CP_ACP);
+LONG AnsiToWide(std::string_view text, std::wstring& out,
+                DWORD codePage = CP_ACP);
+// The same in CP_ACP, for text that is only shown: a text that fails to
+// convert comes back with every character outside ASCII as "?", never empty
+// or cut. Names handed to the registry take the forms above.
 std::string WideToAnsi(std::wstring_view text);
 std::wstring AnsiToWide(std::string_view text);
 

@@ -21,9 +21,6 @@ namespace {
 // The "not given" value of the optional RootKey of SetKey.
 constexpr HKEY kNoRootKey = 0xFFFFFFFFu;
 
-// "Object variable not set": what a walk raises for a missing start node.
-constexpr std::int32_t kObjectNotSet = 91;
-
 constexpr std::array<const wchar_t*, 7> kRootNames = {
     L"HKEY_CLASSES_ROOT", L"HKEY_CURRENT_USER",     L"HKEY_LOCAL_MACHINE",
     L"HKEY_USERS",        L"HKEY_PERFORMANCE_DATA", L"HKEY_CURRENT_CONFIG",
@@ -66,8 +63,7 @@ void CRegNode::Create(const Variant& vIndex, HKEY RootKey,
   } else {
     MErrors::ApiRaise(ERROR_INVALID_DATA);
   }
-  const std::string subKey = WideToAnsi(sName_);
-  MErrors::ApiRaiseIf(Retarget(RootKey, subKey.c_str()));
+  MErrors::ApiRaiseIf(RetargetByName(RootKey));
 }
 
 Variant CRegNode::Key() const {
@@ -77,8 +73,7 @@ Variant CRegNode::Key() const {
 void CRegNode::SetKey(const Variant& vKey) {
   if (vKey.IsString()) {
     sName_ = vKey.AsString();
-    const std::string subKey = WideToAnsi(sName_);
-    MErrors::ApiRaiseIf(Retarget(hKey_, subKey.c_str()));
+    MErrors::ApiRaiseIf(RetargetByName(hKey_));
     return;
   }
   // A handle: reopening it gives the node a handle of its own (or, for a
@@ -99,8 +94,7 @@ void CRegNode::SetKey(HKEY RootKey, const Variant& vKey) {
   } else {
     NameAtPosition(RootKey, vKey);
   }
-  const std::string subKey = WideToAnsi(sName_);
-  MErrors::ApiRaiseIf(Retarget(RootKey, subKey.c_str()));
+  MErrors::ApiRaiseIf(RetargetByName(RootKey));
 }
 
 void CRegNode::SetAccess(REGSAM afAccessA) {
@@ -140,7 +134,8 @@ std::shared_ptr<CRegNode> CRegNode::AddNode(const std::wstring& sNameA) {
   // Made before the key, so that nothing can fail between opening the key
   // and handing its handle to its owner.
   auto child = New();
-  const std::string subKey = WideToAnsi(sNameA);
+  std::string subKey;
+  MErrors::ApiRaiseIf(WideToAnsi(sNameA, subKey));
   char noClass[] = "";
   HKEY created = 0;
   DWORD disposition = 0;
@@ -189,7 +184,8 @@ void CRegNode::RemoveItem(const Variant& Index) {
   // By position this is how the stored name is found; by name it is the name
   // given, whether or not such a value exists.
   const std::wstring name = Items(Index)->Name();
-  const std::string valueName = WideToAnsi(name);
+  std::string valueName;
+  MErrors::ApiRaiseIf(WideToAnsi(name, valueName));
   MErrors::ApiRaiseIf(RegDeleteValueA(hKey_, valueName.c_str()));
 }
 
@@ -237,16 +233,31 @@ std::shared_ptr<CRegNode> CRegNode::WalkAllNodes(
   return nullptr;
 }
 
+LONG CRegNode::RetargetByName(HKEY root) {
+  std::string subKey;
+  if (const LONG status = WideToAnsi(sName_, subKey)) {
+    // Fails as an open would: the new name and no key. Opening what's left
+    // of a name that didn't convert could reach another key, or the root.
+    Adopt(0);
+    return status;
+  }
+  return Retarget(root, subKey.c_str());
+}
+
 LONG CRegNode::Retarget(HKEY root, const char* subKey) {
   // Opened before the old handle is closed: the root may be that handle.
   HKEY opened = 0;
   const LONG status = RegOpenKeyExA(root, subKey, 0, afAccess_, &opened);
+  Adopt(opened);
+  return status;
+}
+
+void CRegNode::Adopt(HKEY handle) {
   const HKEY previous = hKey_;
-  hKey_ = opened;
+  hKey_ = handle;
   cItems_ = -1;
   cNodes_ = -1;
-  if (previous != opened) CloseOwned(previous);
-  return status;
+  if (previous != handle) CloseOwned(previous);
 }
 
 void CRegNode::NameAtPosition(HKEY root, const Variant& vPosition) {

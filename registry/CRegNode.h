@@ -124,6 +124,12 @@ class CRegNode : public std::enable_shared_from_this<CRegNode> {
   // fails) the node's key, closing the key it held before; returns the
   // status of the open.
   platform::LONG Retarget(HKEY root, const char* subKey);
+  // Retarget to sName_ below `root`, or the status of its conversion to the
+  // code page, with the node's key let go.
+  platform::LONG RetargetByName(HKEY root);
+  // Makes `handle` the node's key, closing the one it held and forgetting
+  // the cached counts.
+  void Adopt(HKEY handle);
   // Looks up the subkey name at `vPosition` below `root` into sName_.
   void NameAtPosition(HKEY root, const Variant& vPosition);
   void ReadCounts();

@@ -1,8 +1,11 @@
 // MRegTool: the value codec (registry data <-> Variant values) and the
-// key-tree routines. Registry failures come back as statuses; the only errors
-// raised here are the codec's own: 5 (a string value without even room for
-// its NUL), 6 (a size outside 32 bits) and 9 (a byte array that doesn't
-// start at index 0 or has more than one dimension).
+// key-tree routines. Registry failures come back as statuses, and so does a
+// name or text the code page can't carry (1113): the routine stops there
+// rather than go on with an empty or partial name. The only errors raised
+// here are the codec's own: 5 (a string value without even room for its
+// NUL), 6 (a size outside 32 bits) and 9 (a byte array that doesn't start
+// at index 0 or has more than one dimension), and a failed conversion in
+// ExpandEnvStrings, which has no status to return.
 #include "registry/MRegTool.h"
 
 #include <algorithm>
@@ -63,8 +66,11 @@ LONG Decode(DWORD type, DWORD size, DataQuery query, Variant& vValue) {
       std::size_t used =
           status == platform::ERROR_SUCCESS ? std::min(filled, size) : size;
       if (used > 0 && buffer[used - 1] == '\0') --used;
-      std::wstring text =
-          platform::AnsiToWide(std::string_view(buffer).substr(0, used));
+      std::wstring text;
+      if (const LONG failed = platform::AnsiToWide(
+              std::string_view(buffer).substr(0, used), text)) {
+        return failed;
+      }
       if (type == platform::REG_EXPAND_SZ) text = ExpandEnvStrings(text);
       vValue = Variant(std::move(text));
       return status;
@@ -108,12 +114,13 @@ bool NeedsExpansion(const std::wstring& text) {
 }  // namespace
 
 std::int32_t ReadValue(HKEY hKey, std::wstring& sName, Variant& vValue) {
-  const std::string name = platform::WideToAnsi(sName);
+  std::string name;
+  if (const LONG failed = platform::WideToAnsi(sName, name)) return failed;
   DWORD type = 0;
   DWORD size = 0;
   const LONG status = platform::RegQueryValueExA(hKey, name.c_str(), nullptr,
                                                  &type, nullptr, &size);
-  sName = platform::AnsiToWide(name);
+  if (const LONG failed = platform::AnsiToWide(name, sName)) return failed;
   // A value that can't even be sized reads as "nothing there": a missing
   // default value is how callers learn a key has none.
   if (status != platform::ERROR_SUCCESS &&
@@ -126,8 +133,8 @@ std::int32_t ReadValue(HKEY hKey, std::wstring& sName, Variant& vValue) {
         DWORD dataType = 0;
         const LONG result = platform::RegQueryValueExA(
             hKey, name.c_str(), nullptr, &dataType, data, capacity);
-        sName = platform::AnsiToWide(name);
-        return result;
+        const LONG failed = platform::AnsiToWide(name, sName);
+        return failed ? failed : result;
       },
       vValue);
 }
@@ -150,7 +157,7 @@ std::int32_t ReadValueAt(HKEY hKey, const std::int32_t& iIndex,
     size = 0;
     status = platform::RegEnumValueA(hKey, position, buffer.data(), &capacity,
                                      nullptr, &type, nullptr, &size);
-    sName = platform::AnsiToWide(buffer);
+    if (const LONG failed = platform::AnsiToWide(buffer, sName)) return failed;
   } while (status == platform::ERROR_MORE_DATA);
   if (status != platform::ERROR_SUCCESS) return status;
 
@@ -158,7 +165,7 @@ std::int32_t ReadValueAt(HKEY hKey, const std::int32_t& iIndex,
   // conversion back.
   const DWORD length = std::min<DWORD>(capacity, buffer.size());
   buffer.resize(length);
-  sName = platform::AnsiToWide(buffer);
+  if (const LONG failed = platform::AnsiToWide(buffer, sName)) return failed;
   buffer.push_back('\0');
   return Decode(
       type, size,
@@ -173,7 +180,8 @@ std::int32_t ReadValueAt(HKEY hKey, const std::int32_t& iIndex,
 }
 
 std::int32_t WriteValue(const Variant& vValue, HKEY hKey, std::wstring& sName) {
-  const std::string name = platform::WideToAnsi(sName);
+  std::string name;
+  if (const LONG failed = platform::WideToAnsi(sName, name)) return failed;
   LONG status;
   switch (vValue.Kind()) {
     case VT_I2:
@@ -186,7 +194,8 @@ std::int32_t WriteValue(const Variant& vValue, HKEY hKey, std::wstring& sName) {
     }
     case VT_BSTR: {
       const std::wstring& text = vValue.AsString();
-      const std::string data = platform::WideToAnsi(text);
+      std::string data;
+      if (const LONG failed = platform::WideToAnsi(text, data)) return failed;
       const DWORD size = CheckedSize(std::int64_t{1} + data.size());
       status = platform::RegSetValueExA(
           hKey, name.c_str(), 0,
@@ -208,8 +217,8 @@ std::int32_t WriteValue(const Variant& vValue, HKEY hKey, std::wstring& sName) {
     default:
       return platform::ERROR_INVALID_DATA;
   }
-  sName = platform::AnsiToWide(name);
-  return status;
+  const LONG failed = platform::AnsiToWide(name, sName);
+  return failed ? failed : status;
 }
 
 std::int32_t SwapLong(std::int32_t n) {
@@ -227,11 +236,12 @@ std::wstring CutAtNul(const std::wstring& sText) {
 }
 
 std::wstring ExpandEnvStrings(std::wstring& sText) {
-  const std::string source = platform::WideToAnsi(sText);
+  std::string source;
+  MErrors::ApiRaiseIf(platform::WideToAnsi(sText, source));
   char none[1] = {'\0'};
   DWORD needed = platform::ExpandEnvironmentStringsA(source.c_str(), none, 0);
   MErrors::RecordLastError();
-  sText = platform::AnsiToWide(source);
+  MErrors::ApiRaiseIf(platform::AnsiToWide(source, sText));
   std::string buffer;
   // The environment may grow between the sizing call and the expansion; a
   // result cut short would lose text, so the buffer follows what the call
@@ -241,9 +251,11 @@ std::wstring ExpandEnvStrings(std::wstring& sText) {
     needed = platform::ExpandEnvironmentStringsA(
         source.c_str(), buffer.data(), static_cast<DWORD>(buffer.size()));
     MErrors::RecordLastError();
-    sText = platform::AnsiToWide(source);
+    MErrors::ApiRaiseIf(platform::AnsiToWide(source, sText));
   }
-  return CutAtNul(platform::AnsiToWide(buffer));
+  std::wstring expanded;
+  MErrors::ApiRaiseIf(platform::AnsiToWide(buffer, expanded));
+  return CutAtNul(expanded);
 }
 
 std::int32_t detail::EnumKeyNameWith(EnumKeyFunction enumKey, HKEY hKey,
@@ -267,13 +279,12 @@ std::int32_t detail::EnumKeyNameWith(EnumKeyFunction enumKey, HKEY hKey,
   // deletion enumerates once per key, and converting 256 characters of
   // padding each time was most of its cost. A failed call leaves the name
   // as the buffer it wrote nothing into.
-  if (status == platform::ERROR_SUCCESS) {
-    sName = platform::AnsiToWide(
-        std::string_view(buffer.data(), std::min<DWORD>(length, bufferSize)));
-  } else {
-    sName = platform::AnsiToWide(buffer);
-  }
-  return status;
+  const std::string_view name =
+      status == platform::ERROR_SUCCESS
+          ? std::string_view(buffer.data(), std::min<DWORD>(length, bufferSize))
+          : std::string_view(buffer);
+  const LONG failed = platform::AnsiToWide(name, sName);
+  return failed ? failed : status;
 }
 
 std::int32_t EnumKeyName(HKEY hKey, const std::int32_t& iIndex,
@@ -282,7 +293,8 @@ std::int32_t EnumKeyName(HKEY hKey, const std::int32_t& iIndex,
 }
 
 std::int32_t RemoveKey(HKEY hKey, const std::wstring& sName) {
-  const std::string name = platform::WideToAnsi(sName);
+  std::string name;
+  if (const LONG failed = platform::WideToAnsi(sName, name)) return failed;
   if (!MUtility::IsWinNT()) {
     // The 95 family's delete takes the whole subtree, so the key must be
     // seen to be childless first; one that can't be looked into is left
@@ -303,7 +315,8 @@ std::int32_t RemoveKey(HKEY hKey, const std::wstring& sName) {
 }
 
 std::int32_t RemoveKeyTree(HKEY hKey, const std::wstring& sName) {
-  const std::string name = platform::WideToAnsi(sName);
+  std::string name;
+  if (const LONG failed = platform::WideToAnsi(sName, name)) return failed;
   // On the 95 family, and for a childless key, this is all there is to do.
   if (platform::RegDeleteKeyA(hKey, name.c_str()) == platform::ERROR_SUCCESS) {
     return platform::ERROR_SUCCESS;
@@ -321,10 +334,13 @@ std::int32_t RemoveKeyTree(HKEY hKey, const std::wstring& sName) {
     status = platform::RegEnumKeyExA(key, 0, child.data(), &length, nullptr,
                                      nullptr, &classLength, &written);
     // Converted up to the first NUL only, as CutAtNul would cut it anyway.
-    const std::wstring childName =
-        CutAtNul(platform::AnsiToWide(std::string_view(child.c_str())));
-    if (status == platform::ERROR_SUCCESS)
-      status = RemoveKeyTree(key, childName);
+    std::wstring childName;
+    if (status == platform::ERROR_SUCCESS) {
+      status = platform::AnsiToWide(std::string_view(child.c_str()), childName);
+    }
+    if (status == platform::ERROR_SUCCESS) {
+      status = RemoveKeyTree(key, CutAtNul(childName));
+    }
   }
   if (key != 0) platform::RegCloseKey(key);
   // The status is that of the last delete: why the key is still there, if

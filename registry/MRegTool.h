@@ -1,6 +1,7 @@
 // MRegTool: the value codec between registry data and Variant values, and the
 // key-tree routines (subkey name by position, deletion with or without the
-// subtree). Every routine returns the status of its registry calls and
+// subtree). Every routine returns the status of its registry calls, or of a
+// name or text that failed to convert to or from the code page (1113), and
 // raises nothing for them; only the codec's own errors (5, 6, 9) are raised.
 #pragma once
 
@@ -15,7 +16,8 @@ namespace corvane::MRegTool {
 using platform::HKEY;
 
 // Reads the value `sName` of `hKey` into `vValue`. A value that can't be
-// sized (missing, bad handle, denied) answers 0 with `vValue` untouched.
+// sized (missing, bad handle, denied) answers 0 with `vValue` untouched; a
+// name that can't be converted is not looked for and answers its status.
 // `sName` is set again from its ANSI form after each registry call.
 // A 32-bit type stored with a size other than 4 reads as its first four
 // bytes (a short one zero-filled above); the data query is offered room for
@@ -35,6 +37,7 @@ std::int32_t SwapLong(std::int32_t n);
 // The text up to its first NUL character.
 std::wstring CutAtNul(const std::wstring& sText);
 // The text with %NAME% references expanded; undefined ones stay as written.
+// Text that can't be converted to or from the code page raises its status.
 std::wstring ExpandEnvStrings(std::wstring& sText);
 
 // The name of the subkey at position `iIndex` of `hKey`, into `sName`.

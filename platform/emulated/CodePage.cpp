@@ -3,12 +3,16 @@
 // Windows puts there, and the five bytes it leaves undefined map to the C1
 // control of the same value, as MultiByteToWideChar does. A character
 // outside the code page becomes "?" (no best-fit guessing: a wrong letter is
-// worse than an obvious placeholder).
+// worse than an obvious placeholder). It is the only code page the emulation
+// has: asked for another, the conversions answer 87, as Windows does for a
+// code page that isn't installed.
 #include <array>
+#include <atomic>
 #include <string>
 #include <string_view>
 
 #include "platform/Platform.h"
+#include "platform/emulated/TestHooks.h"
 
 namespace corvane::platform {
 namespace {
@@ -32,7 +36,35 @@ char EncodeOne(char32_t c) {
 bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c < 0xDC00; }
 bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c < 0xE000; }
 
+constexpr DWORD kWindows1252 = 1252;
+
+bool IsKnown(DWORD codePage) {
+  return codePage == CP_ACP || codePage == kWindows1252;
+}
+
+// See SetUntranslatable; 0 is "none".
+std::atomic<wchar_t> untranslatable{0};
+
 }  // namespace
+
+LONG WideToAnsi(std::wstring_view text, std::string& out, DWORD codePage) {
+  out.clear();
+  if (!IsKnown(codePage)) return ERROR_INVALID_PARAMETER;
+  const wchar_t refused = untranslatable.load();
+  if (codePage == CP_ACP && refused != 0 &&
+      text.find(refused) != std::wstring_view::npos) {
+    return ERROR_NO_UNICODE_TRANSLATION;
+  }
+  out = WideToAnsi(text);
+  return ERROR_SUCCESS;
+}
+
+LONG AnsiToWide(std::string_view text, std::wstring& out, DWORD codePage) {
+  out.clear();
+  if (!IsKnown(codePage)) return ERROR_INVALID_PARAMETER;
+  out = AnsiToWide(text);
+  return ERROR_SUCCESS;
+}
 
 std::string WideToAnsi(std::wstring_view text) {
   std::string out;
@@ -63,4 +95,9 @@ std::wstring AnsiToWide(std::string_view text) {
   return out;
 }
 
+namespace emulated {
+
+void SetUntranslatable(wchar_t c) { untranslatable.store(c); }
+
+}  // namespace emulated
 }  // namespace corvane::platform

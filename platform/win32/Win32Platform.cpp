@@ -9,6 +9,7 @@
 #include <windows.h>
 // clang-format on
 
+#include <climits>
 #include <cstring>
 #include <vector>
 
@@ -184,27 +185,98 @@ DWORD GetLastError() { return ::GetLastError(); }
 
 void SetLastError(DWORD dwErrCode) { ::SetLastError(dwErrCode); }
 
+namespace {
+
 // No best-fit mapping: a character the code page lacks becomes "?", never a
-// look-alike that would name another key.
-std::string WideToAnsi(std::wstring_view text) {
-  if (text.empty()) return {};
+// look-alike that would name another key. Some code pages refuse that flag,
+// and every other, with ERROR_INVALID_FLAGS: GB18030 (54936, which Windows
+// 10 and later can run as the ANSI code page), UTF-7, Symbol and the
+// ISO-2022 and ISCII families. UTF-8 (the other ANSI code page they offer)
+// takes only WC_ERR_INVALID_CHARS: an unpaired surrogate then fails instead
+// of becoming U+FFFD, a character no caller asked for.
+::DWORD WideFlags(::UINT codePage) {
+  if (codePage == CP_ACP) codePage = ::GetACP();
+  if (codePage == CP_UTF8) return WC_ERR_INVALID_CHARS;
+  const bool takesNoFlags = codePage == 42 || codePage == 54936 ||
+                            codePage == 65000 ||
+                            (codePage >= 50220 && codePage <= 50229) ||
+                            (codePage >= 57002 && codePage <= 57011);
+  return takesNoFlags ? 0 : WC_NO_BEST_FIT_CHARS;
+}
+
+// Why a conversion failed. A code page that isn't installed keeps its own
+// status; whatever else the system says, the text did not translate.
+LONG ConversionFailure() {
+  const ::DWORD error = ::GetLastError();
+  return error == ERROR_INVALID_PARAMETER ? ERROR_INVALID_PARAMETER
+                                          : ERROR_NO_UNICODE_TRANSLATION;
+}
+
+bool FitsInt(std::size_t size) {
+  return size <= static_cast<std::size_t>(INT_MAX);
+}
+
+}  // namespace
+
+LONG WideToAnsi(std::wstring_view text, std::string& out, DWORD codePage) {
+  out.clear();
+  if (text.empty()) return ERROR_SUCCESS;
+  if (!FitsInt(text.size())) return ERROR_INVALID_PARAMETER;
+  const ::DWORD flags = WideFlags(codePage);
+  const int length = static_cast<int>(text.size());
+  const int needed = ::WideCharToMultiByte(codePage, flags, text.data(), length,
+                                           nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return ConversionFailure();
+  out.resize(static_cast<std::size_t>(needed));
+  if (::WideCharToMultiByte(codePage, flags, text.data(), length, out.data(),
+                            needed, nullptr, nullptr) != needed) {
+    out.clear();
+    return ConversionFailure();
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG AnsiToWide(std::string_view text, std::wstring& out, DWORD codePage) {
+  out.clear();
+  if (text.empty()) return ERROR_SUCCESS;
+  if (!FitsInt(text.size())) return ERROR_INVALID_PARAMETER;
   const int length = static_cast<int>(text.size());
   const int needed =
-      ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length,
-                            nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(needed), '\0');
-  ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, text.data(), length,
-                        out.data(), needed, nullptr, nullptr);
+      ::MultiByteToWideChar(codePage, 0, text.data(), length, nullptr, 0);
+  if (needed <= 0) return ConversionFailure();
+  out.resize(static_cast<std::size_t>(needed));
+  if (::MultiByteToWideChar(codePage, 0, text.data(), length, out.data(),
+                            needed) != needed) {
+    out.clear();
+    return ConversionFailure();
+  }
+  return ERROR_SUCCESS;
+}
+
+// For display only: what can't be converted is shown as "?" rather than
+// dropped, and ASCII reads the same in every ANSI code page.
+std::string WideToAnsi(std::wstring_view text) {
+  std::string out;
+  if (WideToAnsi(text, out) == ERROR_SUCCESS) return out;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const wchar_t c = text[i];
+    // A surrogate pair is one character, so one "?".
+    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() &&
+        text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+      ++i;
+    }
+    out += c < 0x80 ? static_cast<char>(c) : '?';
+  }
   return out;
 }
 
 std::wstring AnsiToWide(std::string_view text) {
-  if (text.empty()) return {};
-  const int length = static_cast<int>(text.size());
-  const int needed =
-      ::MultiByteToWideChar(CP_ACP, 0, text.data(), length, nullptr, 0);
-  std::wstring out(static_cast<std::size_t>(needed), L'\0');
-  ::MultiByteToWideChar(CP_ACP, 0, text.data(), length, out.data(), needed);
+  std::wstring out;
+  if (AnsiToWide(text, out) == ERROR_SUCCESS) return out;
+  for (const char c : text) {
+    out +=
+        static_cast<unsigned char>(c) < 0x80 ? static_cast<wchar_t>(c) : L'?';
+  }
   return out;
 }
 

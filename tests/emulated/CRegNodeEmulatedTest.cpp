@@ -25,7 +25,10 @@ using testing::RaisedBy;
 
 class CRegNodeEmulatedTest : public ::testing::Test {
  protected:
-  ~CRegNodeEmulatedTest() override { hooks::ClearDenials(); }
+  ~CRegNodeEmulatedTest() override {
+    hooks::ClearDenials();
+    hooks::SetUntranslatable(L'\0');
+  }
 
   std::wstring PathOf(const std::string& relative = "") const {
     return AnsiToWide(relative.empty() ? scratch_.Path()
@@ -130,15 +133,45 @@ TEST_F(CRegNodeEmulatedTest, AddNodeRaisesWhenTheParentRefusesChildren) {
 }
 
 TEST_F(CRegNodeEmulatedTest, AFailedCloseInADestructorIsDropped) {
-  auto node = CRegNode::New();
-  node->Create(PathOf());
-  auto item = node->Items();
+  auto stale = CRegNode::New();
+  stale->Create(PathOf());
+  auto item = stale->Items();
   // Throwing the registry away invalidates every open handle.
   hooks::ResetRegistry();
-  EXPECT_NO_THROW({
-    item.reset();
-    node.reset();
-  });
+  const auto fresh = CRegNode::New();
+  fresh->Create(L"SOFTWARE\\Classes", HKEY_LOCAL_MACHINE);
+  const std::size_t open = hooks::OpenHandleCount();
+  ASSERT_EQ(open, 1u);
+  item.reset();
+  stale.reset();  // the node's close fails here
+  // Nothing else was closed or disturbed.
+  EXPECT_EQ(hooks::OpenHandleCount(), open);
+  EXPECT_EQ(fresh->Nodes(L"AppID")->Name(), L"AppID");
+}
+
+TEST_F(CRegNodeEmulatedTest, ANameTheCodePageCantCarryRaisesAndReachesNoKey) {
+  // There to be found, should the name get through after all.
+  MakeKey("caf\xE9");
+  const auto node = CRegNode::New();
+  node->Create(PathOf());
+  node->AddItem(L"root's", L"");
+  hooks::SetUntranslatable(L'\u00E9');
+  const std::int32_t untranslated = Api(ERROR_NO_UNICODE_TRANSLATION);
+
+  // Nothing may fall through to the empty name: the default value, or the
+  // key the node stands on.
+  EXPECT_EQ(RaisedBy([&] { node->AddItem(1, L"caf\u00E9"); }), untranslated);
+  EXPECT_EQ(RaisedBy([&] { node->Items(L"caf\u00E9"); }), untranslated);
+  EXPECT_EQ(RaisedBy([&] { node->RemoveItem(L"caf\u00E9"); }), untranslated);
+  EXPECT_EQ(RaisedBy([&] { node->AddNode(L"caf\u00E9\\x"); }), untranslated);
+  EXPECT_EQ(RaisedBy([&] { node->Nodes(L"caf\u00E9"); }), untranslated);
+  EXPECT_EQ(node->Value(), Variant(L"root's"));
+  EXPECT_EQ(node->ItemCount(), 1);
+
+  // Re-targeting lets the old key go, as a failed open does.
+  EXPECT_EQ(RaisedBy([&] { node->SetKey(L"caf\u00E9"); }), untranslated);
+  EXPECT_EQ(node->Name(), L"caf\u00E9");
+  EXPECT_EQ(node->Key(), Variant(0));
 }
 
 }  // namespace
