@@ -69,12 +69,20 @@ void WriteLevel(std::int32_t& level) {
   Try([&] { AppNode().AddItem(Variant(level).SetByRef(), kLevelValue); });
 }
 
-// Opens the registration of `guid` and sets its level. A registration that
-// has no AppID leaves `guid` empty; opening "AppID\" would then land on the
+// Does `guid` name a key below AppID? Backslashes alone don't: the
+// registry takes doubled and trailing ones as nothing, so "AppID\" followed
+// by any number of them is the AppID key itself.
+bool NamesAKeyBelowAppId(const std::wstring& guid) {
+  return guid.find_first_not_of(L'\\') != std::wstring::npos;
+}
+
+// Opens the registration of `guid` and sets its level. A registration
+// without an AppID value leaves `guid` empty, and one whose value is only
+// backslashes names no key either; opening "AppID\" + guid would land on the
 // AppID key itself and write the level there, so the pair is passed over.
 // `level` is 1 afterwards either way, as every later write expects.
 void OpenAndWriteLevel(const std::wstring& guid, std::int32_t& level) {
-  if (guid.empty()) {
+  if (!NamesAKeyBelowAppId(guid)) {
     level = 1;
     return;
   }
@@ -130,7 +138,12 @@ bool CreateRegistryKey(platform::HKEY RootKey, const std::wstring& SubKey) {
   platform::SECURITY_ATTRIBUTES security{12, nullptr, 1};
   platform::HKEY key = 0;
   platform::DWORD disposition = 0;
-  const std::string subKey = platform::WideToAnsi(SubKey);
+  // A path the code page can't carry creates nothing: what's left of it
+  // could name another key.
+  std::string subKey;
+  if (platform::WideToAnsi(SubKey, subKey) != platform::ERROR_SUCCESS) {
+    return false;
+  }
   const platform::LONG status = platform::RegCreateKeyExA(
       RootKey, subKey.c_str(), 0, keyClass, platform::REG_OPTION_NON_VOLATILE,
       platform::KEY_WRITE, &security, &key, &disposition);

@@ -45,6 +45,8 @@ section() {
     "$work/state.txt"
 }
 has_key() { grep -qxF "[$1]" "$work/state.txt"; }
+# The keys below AppID in the state text, sorted.
+keys() { grep -F "[$appid\\" "$work/state.txt" | sort; }
 
 expect_line() {
   if section "$1" | grep -qxF "$2"; then ok; else bad "no $2 in [$1]"; fi
@@ -66,11 +68,14 @@ expect_stderr() {
 linux_load() {
   cp "$here/$1" "$work/hive.reg"
 }
+linux_capture() {
+  as_text "$work/hive.reg" >"$work/state.txt"
+}
 linux_run() {
   CORVANE_REGISTRY="$work/hive.reg" "$@" "$native/app/corvane" \
     >"$work/stdout" 2>"$work/stderr"
   rc=$?
-  as_text "$work/hive.reg" >"$work/state.txt"
+  linux_capture
 }
 
 wine_load() {
@@ -80,14 +85,17 @@ wine_load() {
   WINEPREFIX="$work/prefix" wine reg import "$here/$1" >/dev/null 2>&1 ||
     bad "wine reg import $1 failed"
 }
-wine_run() {
-  WINEPREFIX="$work/prefix" wine "$windows/app/corvane.exe" \
-    >"$work/stdout" 2>"$work/stderr"
-  rc=$?
+wine_capture() {
   rm -f "$work/export.reg"
   WINEPREFIX="$work/prefix" wine reg export "$appid" "$work/export.reg" /y \
     >/dev/null 2>&1
   as_text "$work/export.reg" >"$work/state.txt"
+}
+wine_run() {
+  WINEPREFIX="$work/prefix" wine "$windows/app/corvane.exe" \
+    >"$work/stdout" 2>"$work/stderr"
+  rc=$?
+  wine_capture
 }
 
 # --- the cases --------------------------------------------------------------
@@ -95,8 +103,13 @@ wine_run() {
 all_present() {
   label="everything present"
   ${backend}_load all_present.reg
+  ${backend}_capture
+  keys >"$work/keys.before"
   ${backend}_run
   expect_rc 0
+  if keys | cmp -s "$work/keys.before" -; then ok; else
+    bad "keys changed: $(keys | diff "$work/keys.before" - | head -5)"
+  fi
   for guid in "$sky6_guid" "$sky_guid" "$driver_guid"; do
     expect_line "$appid\\$guid" "$level_one"
   done
@@ -148,6 +161,15 @@ empty_guid() {
   expect_line "$appid\\$driver_guid" "$level_one"
 }
 
+backslash_guid() {
+  label="an AppID of backslashes only"
+  ${backend}_load backslash_guid.reg
+  ${backend}_run
+  expect_rc 0
+  expect_no_value "$appid" AuthenticationLevel
+  expect_line "$appid\\$driver_guid" "$level_one"
+}
+
 # Linux only: two repairs at once take turns on the hive's lock and leave
 # what one leaves.
 two_at_once() {
@@ -191,7 +213,7 @@ corrupt_hive() {
 
 backend=linux
 for check in all_present driver_missing other_level second_run empty_guid \
-    two_at_once not_administrator corrupt_hive; do
+    backslash_guid two_at_once not_administrator corrupt_hive; do
   $check
 done
 
@@ -200,7 +222,8 @@ if [ -n "$windows" ]; then
   mkdir -p "$work/template"
   WINEPREFIX="$work/template" wineboot -i >/dev/null 2>&1
   WINEPREFIX="$work/template" wineserver -w
-  for check in all_present driver_missing other_level second_run empty_guid; do
+  for check in all_present driver_missing other_level second_run empty_guid \
+      backslash_guid; do
     $check
   done
 fi

@@ -23,6 +23,7 @@ class MainAppTest : public ::testing::Test {
   ~MainAppTest() override {
     MainApp::ReleaseAppNode();
     hooks::ClearDenials();
+    hooks::SetUntranslatable(L'\0');
     hooks::ResetRegistry();
   }
 
@@ -98,6 +99,36 @@ TEST_F(MainAppTest, RegistrationThatCannotBeCreatedIsTheOneReportedFailure) {
   }
   // The planetarium's step ran before the failure.
   EXPECT_EQ(Level("AppID\\{A}"), 1);
+}
+
+TEST_F(MainAppTest, AnAppIdOfBackslashesOnlyIsPassedOver) {
+  // The registry takes AppID followed by backslashes alone as AppID itself.
+  String("AppID\\TheSky Version 6.EXE", "AppID", "\\");
+  String("AppID\\Sky.EXE", "AppID", "\\\\\\");
+  String("AppID\\Gemini Driver.exe", "AppID", kDriverGuid);
+  Key(std::string("AppID\\") + kDriverGuid);
+
+  EXPECT_NO_THROW(MainApp::Main());
+
+  EXPECT_EQ(Level("AppID"), -1);
+  EXPECT_EQ(Level(std::string("AppID\\") + kDriverGuid), 1);
+}
+
+TEST_F(MainAppTest, AnAppIdTheCodePageCantCarryWritesNowhere) {
+  String("AppID\\TheSky Version 6.EXE", "AppID", "{\xE9}");
+  Key("AppID\\{\xE9}");
+  String("AppID\\Gemini Driver.exe", "AppID", kDriverGuid);
+  Key(std::string("AppID\\") + kDriverGuid);
+  hooks::SetUntranslatable(L'\u00E9');
+
+  EXPECT_NO_THROW(MainApp::Main());
+  hooks::SetUntranslatable(L'\0');
+
+  // What is left of the path, converted or not, must not be written to.
+  EXPECT_EQ(Level(""), -1);
+  EXPECT_EQ(Level("AppID"), -1);
+  EXPECT_EQ(Level("AppID\\{\xE9}"), -1);
+  EXPECT_EQ(Level(std::string("AppID\\") + kDriverGuid), 1);
 }
 
 TEST_F(MainAppTest, CreateRegistryKeyAnswersInsteadOfRaising) {
