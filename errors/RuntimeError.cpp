@@ -16,6 +16,8 @@ std::wstring RuntimeErrorText(std::int32_t number) {
       return L"Subscript out of range";
     case kTypeMismatch:
       return L"Type mismatch";
+    case kObjectNotSet:
+      return L"Object variable or With block variable not set";
     case kInvalidUseOfNull:
       return L"Invalid use of Null";
     default:

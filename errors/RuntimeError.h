@@ -11,6 +11,7 @@ inline constexpr std::int32_t kInvalidProcedureCall = 5;
 inline constexpr std::int32_t kOverflow = 6;
 inline constexpr std::int32_t kSubscriptOutOfRange = 9;
 inline constexpr std::int32_t kTypeMismatch = 13;
+inline constexpr std::int32_t kObjectNotSet = 91;
 inline constexpr std::int32_t kInvalidUseOfNull = 94;
 
 // Source string of every error the model raises on its own behalf.
