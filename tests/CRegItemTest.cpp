@@ -40,12 +40,22 @@ class CRegItemTest : public ::testing::Test {
   std::shared_ptr<CRegNode> node_;
 };
 
-TEST_F(CRegItemTest, ByNameKeepsTheNameAsGiven) {
+TEST_F(CRegItemTest, ByNameReadsThroughTheNameGivenAndKeepsIt) {
   node_->AddItem(L"abc", L"Mixed");
   const auto item = CRegItem::New();
   item->Create(node_, L"MIXED");
   EXPECT_EQ(item->Name(), L"MIXED");
   EXPECT_EQ(item->Value(), Variant(L"abc"));
+
+  // A name outside the code page reaches the registry as the code page
+  // spells it ("?"), and the item still answers with the name it was given.
+  const DWORD mark = 7;
+  ASSERT_EQ(RegSetValueExA(scratch_.Handle(), "?", 0, REG_DWORD,
+                           reinterpret_cast<const BYTE*>(&mark), sizeof mark),
+            ERROR_SUCCESS);
+  item->Create(node_, L"\u4E2D");
+  EXPECT_EQ(item->Name(), L"\u4E2D");
+  EXPECT_EQ(item->Value(), Variant(7));
 }
 
 TEST_F(CRegItemTest, ByEitherIntegerWidthReadsTheStoredName) {
@@ -131,7 +141,8 @@ TEST_F(CRegItemTest, CreatingAgainRereads) {
   EXPECT_EQ(item->Name(), L"absent");
   EXPECT_EQ(item->Value(), Variant(1));
   // By position, the content is cleared before the read fails.
-  EXPECT_NE(RaisedBy([&] { item->Create(node_, 5); }), 0);
+  EXPECT_EQ(RaisedBy([&] { item->Create(node_, 5); }),
+            Api(ERROR_NO_MORE_ITEMS));
   EXPECT_TRUE(item->Value().IsEmpty());
 }
 

@@ -134,7 +134,7 @@ TEST_F(CRegNodeTest, CreateByPositionTakesTheSubkeyNameAtThatPosition) {
   EXPECT_EQ(node->Items(L"mark")->Value(), Variant(L"here"));
 }
 
-TEST_F(CRegNodeTest, AccessWriteKeepsOnlyKeyRights) {
+TEST_F(CRegNodeTest, AccessWriteKeepsOnlyKeyRightsButCreateKeepsAll) {
   const struct {
     REGSAM assigned, kept;
   } cases[] = {{0xFFFFFFFFu, 0xF003Fu},
@@ -146,6 +146,11 @@ TEST_F(CRegNodeTest, AccessWriteKeepsOnlyKeyRights) {
     node->SetAccess(c.assigned);
     EXPECT_EQ(node->Access(), c.kept) << std::hex << c.assigned;
   }
+  // Create stores its rights as given, whether or not the open succeeds.
+  for (const REGSAM rights : {0xFFFFFFFFu, MAXIMUM_ALLOWED | KEY_READ}) {
+    RaisedBy([&] { node->Create(PathOf(), HKEY_CURRENT_USER, rights); });
+    EXPECT_EQ(node->Access(), rights) << std::hex << rights;
+  }
 }
 
 TEST_F(CRegNodeTest, KeyWriteWithANameDescendsFromTheCurrentKey) {
@@ -153,7 +158,9 @@ TEST_F(CRegNodeTest, KeyWriteWithANameDescendsFromTheCurrentKey) {
   const auto node = NodeOn();
   node->SetKey(L"Child");
   EXPECT_EQ(node->Name(), L"Child");
-  node->SetKey(L"Grandchild");
+  // A RootKey of -1 is "not given": the name is still below the current key.
+  node->SetKey(0xFFFFFFFFu, L"Grandchild");
+  EXPECT_EQ(node->Name(), L"Grandchild");
   node->AddItem(L"deep", L"mark");
   EXPECT_EQ(NodeOn(L"Child\\Grandchild")->Items(L"mark")->Value(),
             Variant(L"deep"));

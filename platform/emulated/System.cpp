@@ -7,8 +7,11 @@
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "platform/Platform.h"
 #include "platform/emulated/Messages.h"
@@ -30,6 +33,18 @@ constexpr DWORD ERROR_RESOURCE_LANG_NOT_FOUND = 1815;
 
 thread_local DWORD lastError = 0;
 std::atomic<DWORD> version{kDefaultVersion};
+
+std::mutex expansionHookMutex;
+std::function<void()> afterNextExpansion;
+
+void RunExpansionHook() {
+  std::function<void()> action;
+  {
+    const std::lock_guard<std::mutex> lock(expansionHookMutex);
+    action = std::exchange(afterNextExpansion, nullptr);
+  }
+  if (action) action();
+}
 
 #ifndef _WIN32
 // Windows' getenv already ignores case; these serve the Linux lookup.
@@ -200,6 +215,7 @@ DWORD ExpandEnvironmentStringsA(const char* lpSrc, char* lpDst, DWORD nSize) {
   if (needed <= nSize) {
     std::memcpy(lpDst, out.c_str(), needed);
   }
+  RunExpansionHook();
   return needed;
 }
 
@@ -215,6 +231,11 @@ void RtlMoveMemory(void* Destination, const void* Source, std::size_t Length) {
 }
 
 namespace emulated {
+
+void AfterNextExpansion(std::function<void()> action) {
+  const std::lock_guard<std::mutex> lock(expansionHookMutex);
+  afterNextExpansion = std::move(action);
+}
 
 void SetVersion(DWORD value) { version.store(value); }
 void ResetVersion() { version.store(kDefaultVersion); }

@@ -1,9 +1,12 @@
-// Key-tree routines where only the emulated registry can take us: the 95
-// family's subtree-deleting RegDeleteKeyA, denied rights, and the open-handle
-// count that shows every key opened was closed again.
+// The codec and the key-tree routines where only the emulated registry can
+// take us: a value or the environment that changes between a size query and
+// the read, the 95 family's subtree-deleting RegDeleteKeyA, denied rights,
+// and the open-handle count that shows every key opened was closed again.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
+#include <vector>
 
 #include "platform/emulated/TestHooks.h"
 #include "registry/MRegTool.h"
@@ -106,6 +109,54 @@ TEST_F(MRegToolEmulated, RemoveKeyTreeStopsAtAChildItMayNotDelete) {
   EXPECT_TRUE(Exists("tree\\b\\inner"));
   EXPECT_TRUE(Exists("tree\\c"));
   EXPECT_EQ(emu::OpenHandleCount(), handles);
+}
+
+TEST_F(MRegToolEmulated, AValueThatShrinksBeforeTheReadIsWhatWasDelivered) {
+  const auto set = [&](const char* name, DWORD type,
+                       const std::vector<BYTE>& data) {
+    ASSERT_EQ(RegSetValueExA(scratch_.Handle(), name, 0, type, data.data(),
+                             static_cast<DWORD>(data.size())),
+              ERROR_SUCCESS);
+  };
+  const struct {
+    const char* name;
+    DWORD type;
+    std::vector<BYTE> before, after;
+    Variant read;
+  } cases[] = {
+      {"text", REG_SZ, {'l', 'o', 'n', 'g', 'e', 'r', 0}, {'a', 'b', 0}, L"ab"},
+      {"list",
+       REG_MULTI_SZ,
+       {'l', 'o', 'n', 'g', 0, 'x', 0, 0},
+       {'a', 0, 0},
+       std::wstring(L"a\0", 2)},
+      {"bytes",
+       REG_BINARY,
+       {1, 2, 3, 4, 5, 6, 7, 8},
+       {9, 8, 7},
+       Variant::ByteArray({9, 8, 7})},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    set(c.name, c.type, c.before);
+    emu::AfterNextSizeQuery([&] { set(c.name, c.type, c.after); });
+    std::wstring name = AnsiToWide(c.name);
+    Variant value;
+    EXPECT_EQ(MRegTool::ReadValue(scratch_.Handle(), name, value), 0);
+    EXPECT_EQ(value, c.read);
+  }
+}
+
+TEST_F(MRegToolEmulated, ExpansionKeepsUpWithAnEnvironmentThatGrows) {
+  ASSERT_EQ(setenv("CORVANE_GROWING", "short", 1), 0);
+  const std::string longer(300, 'L');
+  emu::AfterNextExpansion(
+      [&] { ASSERT_EQ(setenv("CORVANE_GROWING", longer.c_str(), 1), 0); });
+  std::wstring text = L"<%CORVANE_GROWING%>";
+  EXPECT_EQ(MRegTool::ExpandEnvStrings(text),
+            L"<" + std::wstring(longer.begin(), longer.end()) + L">");
+  EXPECT_EQ(text, L"<%CORVANE_GROWING%>");
+  unsetenv("CORVANE_GROWING");
 }
 
 TEST_F(MRegToolEmulated, NameVariableComesBackInItsAnsiForm) {
