@@ -1,6 +1,6 @@
-// The emulated registry's tree of keys and values, in memory: what the
-// registry functions answer from and what the hive file is read into and
-// written from.
+// A tree of keys and values in memory, as a .reg file describes one: what
+// the hive tools and the .reg format's tests read files into and write them
+// from. Its ChunkedVector also holds the lists of the registry's view.
 //
 // Names are case-preserving and compared case-insensitively, folded to
 // uppercase the way Windows compares registry names (ASCII, Latin-1 and the
@@ -10,8 +10,7 @@
 // or value by name and reaching one by position both cost O(log n), so a walk
 // over n keys by position costs O(n log n), never O(n^2).
 //
-// Not thread-safe by itself: the registry functions hold one mutex around
-// every use of the tree, LoadHive and SaveHive included.
+// Not thread-safe.
 //
 // Ownership: a KeyTree owns its roots, a node owns its children. Nodes are
 // held by std::shared_ptr so that an open registry handle keeps a deleted key
