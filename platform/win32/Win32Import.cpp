@@ -1,0 +1,254 @@
+// Importing a regedit .reg file into Windows' registry. The .reg reader
+// checks the whole file first (syntax, root names, values outside a key), so
+// that a file with a mistake anywhere changes nothing; then a second reading
+// applies it call by call through the wide registry functions, which take
+// names and data exactly as the file holds them, whatever the ANSI code page.
+// Windows has no transaction to offer here: a call the registry refuses ends
+// the import with what came before it applied.
+//
+// This header must come before <windows.h>: see its note on macros.
+#include "platform/Platform.h"
+#include "platform/emulated/RegFile.h"
+// clang-format off
+#include <windows.h>
+// clang-format on
+
+#include <cwctype>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace corvane::platform {
+namespace {
+
+using emulated::RegSink;
+
+// Inside this namespace the HKEY_* macros cast to our 32-bit HKEY; ToSystem
+// makes the system's handle of it, as the other forwarding functions do.
+struct RootName {
+  std::u16string_view name;
+  HKEY key;
+};
+
+const RootName kRootNames[] = {
+    {u"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
+    {u"HKLM", HKEY_LOCAL_MACHINE},
+    {u"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+    {u"HKCU", HKEY_CURRENT_USER},
+    {u"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+    {u"HKCR", HKEY_CLASSES_ROOT},
+    {u"HKEY_USERS", HKEY_USERS},
+    {u"HKU", HKEY_USERS},
+    {u"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
+    {u"HKCC", HKEY_CURRENT_CONFIG},
+    {u"HKEY_PERFORMANCE_DATA", HKEY_PERFORMANCE_DATA},
+    {u"HKEY_DYN_DATA", HKEY_DYN_DATA},
+};
+
+::HKEY ToSystem(HKEY key) {
+  return reinterpret_cast<::HKEY>(
+      static_cast<INT_PTR>(static_cast<std::int32_t>(key)));
+}
+
+bool SameAsciiNoCase(std::u16string_view a, std::u16string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
+  }
+  return true;
+}
+
+std::wstring Wide(std::u16string_view text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+std::string Utf8(std::u16string_view text) {
+  if (text.empty()) return {};
+  const std::wstring wide = Wide(text);
+  const int length = static_cast<int>(wide.size());
+  const int needed = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length,
+                                           nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(needed > 0 ? needed : 0), '\0');
+  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, out.data(), needed,
+                        nullptr, nullptr);
+  return out;
+}
+
+// The system's text for `status`, without its closing line break.
+std::string SystemMessage(LONG status) {
+  wchar_t buffer[512] = {};
+  const ::DWORD length = ::FormatMessageW(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      static_cast<::DWORD>(status), 0, buffer, 512, nullptr);
+  std::u16string text(buffer, buffer + length);
+  while (!text.empty() && (text.back() == u'\r' || text.back() == u'\n' ||
+                           text.back() == u' ')) {
+    text.pop_back();
+  }
+  if (text.empty()) return "error " + std::to_string(status);
+  return Utf8(text);
+}
+
+// A key line's path: its root and the rest, without empty components (the
+// registry would take a leading backslash in the rest as a bad path).
+struct KeyPath {
+  const RootName* root = nullptr;
+  std::wstring subKey;
+};
+
+KeyPath Split(std::u16string_view path) {
+  KeyPath result;
+  std::vector<std::u16string_view> parts;
+  for (std::size_t pos = 0; pos < path.size();) {
+    std::size_t end = path.find(u'\\', pos);
+    if (end == std::u16string_view::npos) end = path.size();
+    if (end > pos) parts.push_back(path.substr(pos, end - pos));
+    pos = end + 1;
+  }
+  if (parts.empty()) return result;
+  for (const auto& root : kRootNames) {
+    if (SameAsciiNoCase(parts.front(), root.name)) result.root = &root;
+  }
+  for (std::size_t i = 1; i < parts.size(); ++i) {
+    if (i > 1) result.subKey += L'\\';
+    result.subKey += Wide(parts[i]);
+  }
+  return result;
+}
+
+// The first reading: everything the second could refuse before it asks the
+// registry anything.
+class CheckSink : public RegSink {
+ public:
+  std::string OnKey(std::u16string_view path) override {
+    std::string problem = Check(path);
+    inKey_ = problem.empty();
+    return problem;
+  }
+  std::string OnDeleteKey(std::u16string_view path) override {
+    inKey_ = false;
+    if (std::string problem = Check(path); !problem.empty()) return problem;
+    if (Split(path).subKey.empty()) return "a root key can't be deleted";
+    return {};
+  }
+  std::string OnValue(std::u16string_view, std::uint32_t,
+                      std::span<const std::uint8_t>) override {
+    return inKey_ ? "" : "value outside a key";
+  }
+  std::string OnDeleteValue(std::u16string_view) override {
+    return inKey_ ? "" : "value outside a key";
+  }
+
+ private:
+  static std::string Check(std::u16string_view path) {
+    const KeyPath key = Split(path);
+    if (key.root == nullptr) {
+      const std::u16string_view first = path.substr(0, path.find(u'\\'));
+      return first.empty() ? "empty key name"
+                           : "unknown root key '" + Utf8(first) + "'";
+    }
+    return {};
+  }
+
+  bool inKey_ = false;
+};
+
+// The second reading: each line becomes its registry call. A refusal is
+// reported as "<key path>: <system message>" and ends the reading.
+class ApplySink : public RegSink {
+ public:
+  ApplySink() = default;
+  ApplySink(const ApplySink&) = delete;
+  ApplySink& operator=(const ApplySink&) = delete;
+  ~ApplySink() override { Release(); }
+
+  std::string OnKey(std::u16string_view path) override {
+    Release();
+    path_ = Utf8(path);
+    const KeyPath key = Split(path);
+    if (key.subKey.empty()) {
+      current_ = ToSystem(key.root->key);
+      return {};
+    }
+    ::HKEY opened = nullptr;
+    const LONG status = ::RegCreateKeyExW(
+        ToSystem(key.root->key), key.subKey.c_str(), 0, nullptr,
+        REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &opened, nullptr);
+    if (status != ERROR_SUCCESS) return Refused(status);
+    current_ = opened;
+    owned_ = true;
+    return {};
+  }
+
+  std::string OnDeleteKey(std::u16string_view path) override {
+    Release();
+    path_ = Utf8(path);
+    const KeyPath key = Split(path);
+    // The tree call empties the key (and, on some systems, removes it); the
+    // key call makes sure it is gone. A key that isn't there is what the line
+    // asks for already.
+    const ::HKEY root = ToSystem(key.root->key);
+    LONG status = ::RegDeleteTreeW(root, key.subKey.c_str());
+    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) {
+      status = ::RegDeleteKeyW(root, key.subKey.c_str());
+    }
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND
+               ? std::string()
+               : Refused(status);
+  }
+
+  std::string OnValue(std::u16string_view name, std::uint32_t type,
+                      std::span<const std::uint8_t> data) override {
+    const std::wstring valueName = Wide(name);
+    const LONG status = ::RegSetValueExW(current_, valueName.c_str(), 0, type,
+                                         data.empty() ? nullptr : data.data(),
+                                         static_cast<::DWORD>(data.size()));
+    return status == ERROR_SUCCESS ? std::string() : Refused(status);
+  }
+
+  std::string OnDeleteValue(std::u16string_view name) override {
+    const std::wstring valueName = Wide(name);
+    const LONG status = ::RegDeleteValueW(current_, valueName.c_str());
+    return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND
+               ? std::string()
+               : Refused(status);
+  }
+
+  // Why the import stopped, when the registry refused a call; the reader's
+  // own message (with file name and line) is for the file's mistakes.
+  const std::string& Refusal() const { return refusal_; }
+
+ private:
+  std::string Refused(LONG status) {
+    refusal_ = path_ + ": " + SystemMessage(status);
+    return refusal_;
+  }
+
+  void Release() {
+    if (owned_) ::RegCloseKey(current_);
+    current_ = nullptr;
+    owned_ = false;
+  }
+
+  ::HKEY current_ = nullptr;
+  bool owned_ = false;
+  std::string path_;
+  std::string refusal_;
+};
+
+}  // namespace
+
+std::string ImportRegFile(std::span<const std::uint8_t> bytes,
+                          std::string_view file_name) {
+  CheckSink check;
+  if (std::string problem = emulated::ReadRegFile(bytes, file_name, check);
+      !problem.empty()) {
+    return problem;
+  }
+  ApplySink apply;
+  const std::string problem = emulated::ReadRegFile(bytes, file_name, apply);
+  if (!apply.Refusal().empty()) return apply.Refusal();
+  return problem;
+}
+
+}  // namespace corvane::platform

@@ -1,0 +1,198 @@
+// ImportRegFile against whichever registry the build links: a file applied
+// line by line (keys, values of every kind, [-key] with its subtree,
+// "name"=-), names outside the ANSI code page kept apart, a file with a
+// mistake anywhere applying nothing, and a refused call named with its key.
+// Results are inspected through the ANSI functions, which see a name outside
+// the code page as "?".
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "support/ScratchKey.h"
+
+namespace corvane::platform {
+namespace {
+
+using testing::ScratchKey;
+
+// A Version 5.00 file in UTF-16LE with its byte-order mark, as regedit
+// writes one, so that it can carry any name.
+std::vector<std::uint8_t> RegFile(const std::u16string& body) {
+  const std::u16string text =
+      u"Windows Registry Editor Version 5.00\r\n\r\n" + body;
+  std::vector<std::uint8_t> bytes = {0xFF, 0xFE};
+  for (const char16_t c : text) {
+    bytes.push_back(static_cast<std::uint8_t>(c & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(c >> 8));
+  }
+  return bytes;
+}
+
+std::u16string U16(const std::string& ascii) {
+  return std::u16string(ascii.begin(), ascii.end());
+}
+
+std::string Import(const std::u16string& body) {
+  const std::vector<std::uint8_t> bytes = RegFile(body);
+  return ImportRegFile(bytes, "test.reg");
+}
+
+struct Counts {
+  DWORD subKeys = 0, values = 0;
+  bool operator==(const Counts&) const = default;
+};
+
+Counts CountsOf(HKEY parent, const std::string& path) {
+  Counts counts;
+  HKEY key = 0;
+  if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &key) != 0) {
+    return {~DWORD{0}, ~DWORD{0}};
+  }
+  RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &counts.subKeys, nullptr,
+                   nullptr, &counts.values, nullptr, nullptr, nullptr, nullptr);
+  RegCloseKey(key);
+  return counts;
+}
+
+std::vector<BYTE> Data(HKEY parent, const std::string& path, const char* name,
+                       DWORD expectedType) {
+  HKEY key = 0;
+  if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &key) != 0) return {};
+  DWORD type = 0, size = 0;
+  RegQueryValueExA(key, name, nullptr, &type, nullptr, &size);
+  std::vector<BYTE> data(size);
+  const LONG status =
+      RegQueryValueExA(key, name, nullptr, &type, data.data(), &size);
+  RegCloseKey(key);
+  EXPECT_EQ(type, expectedType) << name;
+  return status == ERROR_SUCCESS ? data : std::vector<BYTE>{};
+}
+
+class ImportRegFileTest : public ::testing::Test {
+ protected:
+  // The scratch key's path as a file names it.
+  std::u16string Root() const {
+    return u"HKEY_CURRENT_USER\\" + U16(scratch_.Path());
+  }
+  bool Exists(const std::string& relative) const {
+    return CountsOf(scratch_.Handle(), relative).subKeys != ~DWORD{0};
+  }
+
+  ScratchKey scratch_;
+};
+
+TEST_F(ImportRegFileTest, AppliesKeysValuesAndDeletions) {
+  RegCloseKey(scratch_.CreateKey("Tree\\Deep\\Deeper"));
+  const HKEY keep = scratch_.CreateKey("Keep");
+  const DWORD one = 1;
+  for (const char* name : {"drop", "stay"}) {
+    RegSetValueExA(keep, name, 0, REG_DWORD,
+                   reinterpret_cast<const BYTE*>(&one), sizeof one);
+  }
+  RegCloseKey(keep);
+
+  const std::u16string root = Root();
+  ASSERT_EQ(Import(u"[" + root +
+                   u"\\Values]\r\n"
+                   u"@=\"default\"\r\n"
+                   u"\"n\u4E2D\"=dword:00000008\r\n"
+                   u"\"n?\"=dword:00000007\r\n"
+                   u"\"bin\"=hex:01,02,ff\r\n"
+                   u"\"multi\"=hex(7):61,00,00,00,00,00\r\n"
+                   u"\r\n[" +
+                   root +
+                   u"\\caf\u00E9 \u4E2D]\r\n"
+                   u"[hkcu\\" +
+                   U16(scratch_.Path()) +
+                   u"\\caf\u00E9 ?]\r\n"
+                   u"[-" +
+                   root +
+                   u"\\Tree]\r\n"
+                   u"[-" +
+                   root +
+                   u"\\Never]\r\n"
+                   u"[" +
+                   root +
+                   u"\\Keep]\r\n"
+                   u"\"drop\"=-\r\n"
+                   u"\"absent\"=-\r\n"),
+            "");
+
+  EXPECT_EQ(CountsOf(scratch_.Handle(), ""), (Counts{4, 0}));
+  EXPECT_FALSE(Exists("Tree"));
+  EXPECT_FALSE(Exists("Never"));
+  EXPECT_EQ(CountsOf(scratch_.Handle(), "Keep"), (Counts{0, 1}));
+  EXPECT_EQ(Data(scratch_.Handle(), "Keep", "stay", REG_DWORD),
+            (std::vector<BYTE>{1, 0, 0, 0}));
+
+  // Two value names that differ only outside the code page stay two.
+  EXPECT_EQ(CountsOf(scratch_.Handle(), "Values"), (Counts{0, 5}));
+  EXPECT_EQ(Data(scratch_.Handle(), "Values", "n?", REG_DWORD),
+            (std::vector<BYTE>{7, 0, 0, 0}));
+  EXPECT_EQ(Data(scratch_.Handle(), "Values", "", REG_SZ),
+            (std::vector<BYTE>{'d', 'e', 'f', 'a', 'u', 'l', 't', 0}));
+  EXPECT_EQ(Data(scratch_.Handle(), "Values", "bin", REG_BINARY),
+            (std::vector<BYTE>{1, 2, 0xFF}));
+  EXPECT_EQ(Data(scratch_.Handle(), "Values", "multi", REG_MULTI_SZ),
+            (std::vector<BYTE>{'a', 0, 0}));
+
+  // So do two key names; deleting one by its own name leaves the other.
+  ASSERT_EQ(Import(u"[-" + root + u"\\caf\u00E9 \u4E2D]\r\n"), "");
+  EXPECT_EQ(CountsOf(scratch_.Handle(), ""), (Counts{3, 0}));
+  EXPECT_TRUE(Exists("caf\xE9 ?"));
+}
+
+TEST_F(ImportRegFileTest, AFileWithAMistakeAnywhereAppliesNothing) {
+  const std::u16string root = Root();
+  const std::u16string first = u"[" + root + u"\\First]\r\n\"v\"=dword:1\r\n";
+  const struct {
+    const char* mistake;
+    std::u16string lines;
+  } cases[] = {
+      {"unknown root", u"[HKEY_NOWHERE\\x]\r\n"},
+      {"unreadable value", u"\"w\"=dword:xyz\r\n"},
+      {"root deletion", u"[-HKEY_CURRENT_USER]\r\n"},
+      {"value below a deleted key", u"[-" + root + u"\\Gone]\r\n\"w\"=-\r\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.mistake);
+    const std::string result = Import(first + c.lines);
+    EXPECT_EQ(result.rfind("test.reg:", 0), 0u) << result;
+    EXPECT_FALSE(Exists("First"));
+  }
+  // Nor does a value before any key.
+  EXPECT_EQ(Import(u"\"v\"=dword:1\r\n" + first).rfind("test.reg:", 0), 0u);
+  EXPECT_FALSE(Exists("First"));
+}
+
+TEST_F(ImportRegFileTest, ARefusedCallNamesItsKeyAndTheSystemsReason) {
+  HKEY key = 0;
+  ASSERT_EQ(RegCreateKeyExA(scratch_.Handle(), "Volatile", 0, nullptr,
+                            REG_OPTION_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  char text[256] = {};
+  DWORD length = FormatMessageA(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      ERROR_CHILD_MUST_BE_VOLATILE, 0, text, sizeof text, nullptr);
+  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
+                        text[length - 1] == ' ')) {
+    --length;
+  }
+  const std::string reason(text, length);
+
+  const std::u16string path = Root() + u"\\Volatile\\Stable";
+  const std::string result = Import(u"[" + path + u"]\r\n\"v\"=dword:1\r\n");
+  // The file's name and line may come first.
+  EXPECT_TRUE(result.ends_with("HKEY_CURRENT_USER\\" + scratch_.Path() +
+                               "\\Volatile\\Stable: " + reason))
+      << result;
+  EXPECT_FALSE(Exists("Volatile\\Stable"));
+}
+
+}  // namespace
+}  // namespace corvane::platform
