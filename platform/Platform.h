@@ -157,9 +157,63 @@ LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey);
 LONG RegDeleteValueA(HKEY hKey, const char* lpValueName);
 LONG RegFlushKey(HKEY hKey);
 
+// The wide forms, for code that must not lose text (corvane-reg, and Windows
+// registry code built on Linux). Names and string data are in wchar_t units:
+// UTF-16 on Windows, UTF-32 on Linux, where the emulation stores them as
+// UTF-16 and sizes of string data count sizeof(wchar_t) bytes a character.
+LONG RegOpenKeyExW(HKEY hKey, const wchar_t* lpSubKey, DWORD ulOptions,
+                   REGSAM samDesired, HKEY* phkResult);
+LONG RegCreateKeyExW(HKEY hKey, const wchar_t* lpSubKey, DWORD Reserved,
+                     wchar_t* lpClass, DWORD dwOptions, REGSAM samDesired,
+                     const SECURITY_ATTRIBUTES* lpSecurityAttributes,
+                     HKEY* phkResult, DWORD* lpdwDisposition);
+LONG RegQueryValueExW(HKEY hKey, const wchar_t* lpValueName, DWORD* lpReserved,
+                      DWORD* lpType, BYTE* lpData, DWORD* lpcbData);
+LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, wchar_t* lpValueName,
+                   DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
+                   BYTE* lpData, DWORD* lpcbData);
+LONG RegSetValueExW(HKEY hKey, const wchar_t* lpValueName, DWORD Reserved,
+                    DWORD dwType, const BYTE* lpData, DWORD cbData);
+LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, wchar_t* lpName, DWORD* lpcchName,
+                   DWORD* lpReserved, wchar_t* lpClass, DWORD* lpcchClass,
+                   FILETIME* lpftLastWriteTime);
+LONG RegQueryInfoKeyW(HKEY hKey, wchar_t* lpClass, DWORD* lpcchClass,
+                      DWORD* lpReserved, DWORD* lpcSubKeys,
+                      DWORD* lpcbMaxSubKeyLen, DWORD* lpcbMaxClassLen,
+                      DWORD* lpcValues, DWORD* lpcbMaxValueNameLen,
+                      DWORD* lpcbMaxValueLen, DWORD* lpcbSecurityDescriptor,
+                      FILETIME* lpftLastWriteTime);
+LONG RegDeleteKeyW(HKEY hKey, const wchar_t* lpSubKey);
+LONG RegDeleteValueW(HKEY hKey, const wchar_t* lpValueName);
+
+// RegGetValue's flags: which types are wanted, and not expanding.
+inline constexpr DWORD RRF_RT_REG_NONE = 0x00000001;
+inline constexpr DWORD RRF_RT_REG_SZ = 0x00000002;
+inline constexpr DWORD RRF_RT_REG_EXPAND_SZ = 0x00000004;
+inline constexpr DWORD RRF_RT_REG_BINARY = 0x00000008;
+inline constexpr DWORD RRF_RT_REG_DWORD = 0x00000010;
+inline constexpr DWORD RRF_RT_REG_MULTI_SZ = 0x00000020;
+inline constexpr DWORD RRF_RT_REG_QWORD = 0x00000040;
+inline constexpr DWORD RRF_RT_DWORD = RRF_RT_REG_BINARY | RRF_RT_REG_DWORD;
+inline constexpr DWORD RRF_RT_QWORD = RRF_RT_REG_BINARY | RRF_RT_REG_QWORD;
+inline constexpr DWORD RRF_RT_ANY = 0x0000FFFF;
+inline constexpr DWORD RRF_NOEXPAND = 0x10000000;
+inline constexpr DWORD RRF_ZEROONFAILURE = 0x20000000;
+inline constexpr LONG ERROR_UNSUPPORTED_TYPE = 1630;
+
+LONG RegGetValueA(HKEY hkey, const char* lpSubKey, const char* lpValue,
+                  DWORD dwFlags, DWORD* pdwType, void* pvData, DWORD* pcbData);
+LONG RegGetValueW(HKEY hkey, const wchar_t* lpSubKey, const wchar_t* lpValue,
+                  DWORD dwFlags, DWORD* pdwType, void* pvData, DWORD* pcbData);
+LONG RegDeleteTreeA(HKEY hKey, const char* lpSubKey);
+LONG RegDeleteTreeW(HKEY hKey, const wchar_t* lpSubKey);
+
 // KERNEL32. Each sets the calling thread's last-error value as Windows does.
 DWORD FormatMessageA(DWORD dwFlags, const void* lpSource, DWORD dwMessageId,
                      DWORD dwLanguageId, char* lpBuffer, DWORD nSize,
+                     va_list* Arguments);
+DWORD FormatMessageW(DWORD dwFlags, const void* lpSource, DWORD dwMessageId,
+                     DWORD dwLanguageId, wchar_t* lpBuffer, DWORD nSize,
                      va_list* Arguments);
 DWORD GetVersion();
 DWORD ExpandEnvironmentStringsA(const char* lpSrc, char* lpDst, DWORD nSize);

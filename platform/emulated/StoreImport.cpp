@@ -179,7 +179,7 @@ class ApplySink : public RegSink {
 
   // The key in the file's own words and the system's reason, as a refused
   // call reports it on Windows.
-  std::string Refused(LONG status) const {
+  std::string Refused(LONG status) {
     char text[512] = {};
     DWORD length = FormatMessageA(
         FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
@@ -191,9 +191,16 @@ class ApplySink : public RegSink {
     }
     std::string reason(text, length);
     if (reason.empty()) reason = "error " + std::to_string(status);
-    return Utf8(last_) + ": " + reason;
+    refusal_ = Utf8(last_) + ": " + reason;
+    return refusal_;
   }
 
+ public:
+  // What the registry refused, reported without the file's line: the file
+  // was fine, the registry said no.
+  const std::string& Refusal() const { return refusal_; }
+
+ private:
   std::string TouchCurrent() {
     if (touched_) return {};
     touched_ = true;
@@ -302,6 +309,7 @@ class ApplySink : public RegSink {
   std::int64_t lastTouchedParent_ = 0;
   bool touched_ = false;
   std::unordered_set<std::string> freshNames_;
+  std::string refusal_;
 };
 
 }  // namespace
@@ -315,7 +323,9 @@ std::string CheckRegFile(std::span<const std::uint8_t> bytes,
 std::string ApplyRegFile(Store& store, std::span<const std::uint8_t> bytes,
                          std::string_view file_name) {
   ApplySink sink(store);
-  return ReadRegFile(bytes, file_name, sink);
+  std::string err = ReadRegFile(bytes, file_name, sink);
+  if (!err.empty() && !sink.Refusal().empty()) return sink.Refusal();
+  return err;
 }
 
 }  // namespace corvane::platform::emulated

@@ -159,6 +159,130 @@ LONG RegDeleteValueA(HKEY hKey, const char* lpValueName) {
 
 LONG RegFlushKey(HKEY hKey) { return ::RegFlushKey(ToSystem(hKey)); }
 
+// The wide forms: wchar_t is UTF-16 here, the system's own WCHAR.
+LONG RegOpenKeyExW(HKEY hKey, const wchar_t* lpSubKey, DWORD ulOptions,
+                   REGSAM samDesired, HKEY* phkResult) {
+  HkeyArg result(phkResult);
+  return ::RegOpenKeyExW(ToSystem(hKey), lpSubKey, ulOptions, samDesired,
+                         result.get());
+}
+
+LONG RegCreateKeyExW(HKEY hKey, const wchar_t* lpSubKey, DWORD Reserved,
+                     wchar_t* lpClass, DWORD dwOptions, REGSAM samDesired,
+                     const SECURITY_ATTRIBUTES* lpSecurityAttributes,
+                     HKEY* phkResult, DWORD* lpdwDisposition) {
+  ::SECURITY_ATTRIBUTES attributes{};
+  ::SECURITY_ATTRIBUTES* attributesArg = nullptr;
+  if (lpSecurityAttributes) {
+    attributes.nLength = sizeof attributes;
+    attributes.lpSecurityDescriptor =
+        lpSecurityAttributes->lpSecurityDescriptor;
+    attributes.bInheritHandle = lpSecurityAttributes->bInheritHandle;
+    attributesArg = &attributes;
+  }
+  HkeyArg result(phkResult);
+  DwordArg disposition(lpdwDisposition);
+  return ::RegCreateKeyExW(ToSystem(hKey), lpSubKey, Reserved, lpClass,
+                           dwOptions, samDesired, attributesArg, result.get(),
+                           disposition.get());
+}
+
+LONG RegQueryValueExW(HKEY hKey, const wchar_t* lpValueName, DWORD* lpReserved,
+                      DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
+  DwordArg reserved(lpReserved), type(lpType), size(lpcbData);
+  return ::RegQueryValueExW(ToSystem(hKey), lpValueName, reserved.get(),
+                            type.get(), lpData, size.get());
+}
+
+LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, wchar_t* lpValueName,
+                   DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
+                   BYTE* lpData, DWORD* lpcbData) {
+  DwordArg nameLength(lpcchValueName), reserved(lpReserved), type(lpType),
+      size(lpcbData);
+  return ::RegEnumValueW(ToSystem(hKey), dwIndex, lpValueName, nameLength.get(),
+                         reserved.get(), type.get(), lpData, size.get());
+}
+
+LONG RegSetValueExW(HKEY hKey, const wchar_t* lpValueName, DWORD Reserved,
+                    DWORD dwType, const BYTE* lpData, DWORD cbData) {
+  return ::RegSetValueExW(ToSystem(hKey), lpValueName, Reserved, dwType, lpData,
+                          cbData);
+}
+
+LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, wchar_t* lpName, DWORD* lpcchName,
+                   DWORD* lpReserved, wchar_t* lpClass, DWORD* lpcchClass,
+                   FILETIME* lpftLastWriteTime) {
+  DwordArg nameLength(lpcchName), reserved(lpReserved), classLength(lpcchClass);
+  ::FILETIME time{};
+  const LONG status = ::RegEnumKeyExW(
+      ToSystem(hKey), dwIndex, lpName, nameLength.get(), reserved.get(),
+      lpClass, classLength.get(), lpftLastWriteTime ? &time : nullptr);
+  if (lpftLastWriteTime && status == ERROR_SUCCESS) {
+    lpftLastWriteTime->dwLowDateTime = time.dwLowDateTime;
+    lpftLastWriteTime->dwHighDateTime = time.dwHighDateTime;
+  }
+  return status;
+}
+
+LONG RegQueryInfoKeyW(HKEY hKey, wchar_t* lpClass, DWORD* lpcchClass,
+                      DWORD* lpReserved, DWORD* lpcSubKeys,
+                      DWORD* lpcbMaxSubKeyLen, DWORD* lpcbMaxClassLen,
+                      DWORD* lpcValues, DWORD* lpcbMaxValueNameLen,
+                      DWORD* lpcbMaxValueLen, DWORD* lpcbSecurityDescriptor,
+                      FILETIME* lpftLastWriteTime) {
+  DwordArg classLength(lpcchClass), reserved(lpReserved), subKeys(lpcSubKeys),
+      maxSubKey(lpcbMaxSubKeyLen), maxClass(lpcbMaxClassLen), values(lpcValues),
+      maxValueName(lpcbMaxValueNameLen), maxValue(lpcbMaxValueLen),
+      security(lpcbSecurityDescriptor);
+  ::FILETIME time{};
+  const LONG status = ::RegQueryInfoKeyW(
+      ToSystem(hKey), lpClass, classLength.get(), reserved.get(), subKeys.get(),
+      maxSubKey.get(), maxClass.get(), values.get(), maxValueName.get(),
+      maxValue.get(), security.get(), lpftLastWriteTime ? &time : nullptr);
+  if (lpftLastWriteTime) {
+    lpftLastWriteTime->dwLowDateTime = time.dwLowDateTime;
+    lpftLastWriteTime->dwHighDateTime = time.dwHighDateTime;
+  }
+  return status;
+}
+
+LONG RegDeleteKeyW(HKEY hKey, const wchar_t* lpSubKey) {
+  return ::RegDeleteKeyW(ToSystem(hKey), lpSubKey);
+}
+
+LONG RegDeleteValueW(HKEY hKey, const wchar_t* lpValueName) {
+  return ::RegDeleteValueW(ToSystem(hKey), lpValueName);
+}
+
+LONG RegGetValueA(HKEY hkey, const char* lpSubKey, const char* lpValue,
+                  DWORD dwFlags, DWORD* pdwType, void* pvData, DWORD* pcbData) {
+  DwordArg type(pdwType), size(pcbData);
+  return ::RegGetValueA(ToSystem(hkey), lpSubKey, lpValue, dwFlags, type.get(),
+                        pvData, size.get());
+}
+
+LONG RegGetValueW(HKEY hkey, const wchar_t* lpSubKey, const wchar_t* lpValue,
+                  DWORD dwFlags, DWORD* pdwType, void* pvData, DWORD* pcbData) {
+  DwordArg type(pdwType), size(pcbData);
+  return ::RegGetValueW(ToSystem(hkey), lpSubKey, lpValue, dwFlags, type.get(),
+                        pvData, size.get());
+}
+
+LONG RegDeleteTreeA(HKEY hKey, const char* lpSubKey) {
+  return ::RegDeleteTreeA(ToSystem(hKey), lpSubKey);
+}
+
+LONG RegDeleteTreeW(HKEY hKey, const wchar_t* lpSubKey) {
+  return ::RegDeleteTreeW(ToSystem(hKey), lpSubKey);
+}
+
+DWORD FormatMessageW(DWORD dwFlags, const void* lpSource, DWORD dwMessageId,
+                     DWORD dwLanguageId, wchar_t* lpBuffer, DWORD nSize,
+                     va_list* Arguments) {
+  return ::FormatMessageW(dwFlags, lpSource, dwMessageId, dwLanguageId,
+                          lpBuffer, nSize, Arguments);
+}
+
 DWORD FormatMessageA(DWORD dwFlags, const void* lpSource, DWORD dwMessageId,
                      DWORD dwLanguageId, char* lpBuffer, DWORD nSize,
                      va_list* Arguments) {
