@@ -159,8 +159,15 @@ constexpr const char* kKeyColumns = "id, parent, name, class, boot, last_write";
 
 // Bounded waiting for another process's write lock: short sleeps, so that
 // writers taking turns lose little time, up to the store's wait limit.
+struct Waiting {
+  std::chrono::steady_clock::time_point since;
+  bool never = false;  // give up at once: a try, not a need
+};
+
 int WaitBusy(void* context, int attempt) {
-  auto* started = static_cast<std::chrono::steady_clock::time_point*>(context);
+  auto* waiting = static_cast<Waiting*>(context);
+  if (waiting->never) return 0;
+  auto* started = &waiting->since;
   const auto now = std::chrono::steady_clock::now();
   if (attempt == 0) *started = now;
   if (now - *started >= std::chrono::milliseconds(Store::WaitLimit())) {
@@ -211,7 +218,7 @@ struct Store::Statements {
       subtreeKeys, subtreeValues, insertKey, setClass, touch, insertValue,
       updateValue, deleteValue, deleteTreeValues, deleteTreeKeys, begin,
       beginWrite, commit, rollback;
-  std::chrono::steady_clock::time_point busySince;
+  Waiting busySince;
 };
 
 Store::Store() : bootId_(BootId()) {}
@@ -651,6 +658,22 @@ std::uint64_t Store::Counter() const {
   if (counter_ == nullptr) return kNoCounter;
   return std::atomic_ref<std::uint64_t>(*counter_).load(
       std::memory_order_acquire);
+}
+
+void Store::Settle(std::uint64_t odd) {
+  if (counter_ == nullptr || inRead_ || inWrite_ || st_ == nullptr) return;
+  st_->busySince.never = true;
+  const int rc = sqlite3_step(st_->beginWrite.Use());
+  st_->beginWrite.Done();
+  st_->busySince.never = false;
+  if (rc != SQLITE_DONE) return;
+  // Holding the write lock, no commit is under way: an odd counter is one a
+  // writer left when it died between its commit and the counter's update.
+  std::uint64_t expected = odd;
+  std::atomic_ref<std::uint64_t>(*counter_).compare_exchange_strong(
+      expected, odd + 1, std::memory_order_seq_cst);
+  sqlite3_step(st_->rollback.Use());
+  st_->rollback.Done();
 }
 
 LONG Store::BeginRead() {

@@ -87,6 +87,10 @@ class Store {
   // The shared change counter; 1 (odd: never trust) when there is none.
   std::uint64_t Counter() const;
 
+  // An odd counter seen again and again: if no write is under way, its
+  // writer died after committing; make it even so views can cache again.
+  void Settle(std::uint64_t odd);
+
   LONG BeginRead();
   void EndRead();
   bool InRead() const { return inRead_; }

@@ -58,6 +58,19 @@ LONG View::Begin(bool write) {
     validated_ = true;
   }
   callStart_ = store_.Counter();
+  if (Odd(callStart_) && !write) {
+    // Caching waits for the counter to be even again; when it stays odd a
+    // while, its writer is likely gone.
+    const auto now = std::chrono::steady_clock::now();
+    if (callStart_ != lastOdd_) {
+      lastOdd_ = callStart_;
+      oddSince_ = now;
+    } else if (now - oddSince_ > std::chrono::milliseconds(100)) {
+      store_.Settle(callStart_);
+      oddSince_ = now;
+      callStart_ = store_.Counter();
+    }
+  }
   if (callStart_ != cached_ || Odd(callStart_)) Clear();
   return ERROR_SUCCESS;
 }

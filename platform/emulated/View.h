@@ -14,6 +14,7 @@
 // Not thread-safe: the registry functions hold one mutex around every use.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -147,6 +148,9 @@ class View {
   std::uint64_t callStart_ = 1;
   bool validated_ = false;
   bool rerun_ = false;
+  // An odd counter seen at a call's start, and since when.
+  std::uint64_t lastOdd_ = 0;
+  std::chrono::steady_clock::time_point oddSince_;
 };
 
 std::uint64_t FileTimeNow();

@@ -1,12 +1,17 @@
 // The shared store on disk: where it lives, what a process that only reads
 // leaves behind (nothing), the one-time import of an old .reg hive, files it
 // must refuse untouched, volatile keys across a restart, and use after fork.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -15,6 +20,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 
 #include "platform/Platform.h"
 #include "platform/emulated/TestHooks.h"
@@ -267,6 +273,45 @@ TEST_F(StoreTest, ParentAndForkedChildBothKeepWorking) {
             ERROR_SUCCESS);
   RegCloseKey(key);
   EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Fork", "parent"), "after");
+}
+
+// A writer killed between its commit and the counter's update leaves the
+// counter odd: nobody may answer from a view older than that commit, and the
+// counter is settled once it has stayed odd a while.
+TEST_F(StoreTest, AWriterThatDiedAfterCommittingLeavesNoStaleView) {
+  const std::string store = folder_.File("died.db");
+  Use(store);
+  ASSERT_EQ(SetText("Software\\Died", "v", "one"), ERROR_SUCCESS);
+  ASSERT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Died", "v"), "one");
+
+  const int fd = open((store + "-changes").c_str(), O_RDWR);
+  ASSERT_GE(fd, 0);
+  void* map = mmap(nullptr, 8, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+  close(fd);
+  ASSERT_NE(map, MAP_FAILED);
+  std::atomic_ref<std::uint64_t> counter(*static_cast<std::uint64_t*>(map));
+  // The dead writer's mark, then a read before its commit lands: what that
+  // read saw must not be kept.
+  counter.store((counter.load() | 1) + 2);
+  ASSERT_EQ(SetText("Software\\Died", "w", "x"), ERROR_SUCCESS);
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Died", "v"), "one");
+  counter.store((counter.load() | 1) + 2);
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Died", "v"), "one");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(store.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db,
+                         "UPDATE vals SET data=X'740077006F000000' "
+                         "WHERE name='v'",
+                         nullptr, nullptr, nullptr),
+            SQLITE_OK);
+  sqlite3_close(db);
+
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Died", "v"), "two");
+  EXPECT_EQ(counter.load() & 1, 1u);
+  std::this_thread::sleep_for(std::chrono::milliseconds(150));
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Died", "v"), "two");
+  EXPECT_EQ(counter.load() & 1, 0u) << "settled";
+  munmap(map, 8);
 }
 
 TEST_F(StoreTest, AnImportIsCheckedWholeThenAppliedWhole) {
