@@ -8,6 +8,7 @@
 // emulated backend only.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -716,6 +717,219 @@ TEST_F(RegistryConformance, NullPointersGiveAStatus) {
             ERROR_INVALID_PARAMETER);
 #endif
   EXPECT_FALSE(KeyExists(Scratch(), "x"));
+}
+
+// HKEY_CLASSES_ROOT: HKEY_CURRENT_USER\Software\Classes merged over
+// HKEY_LOCAL_MACHINE\SOFTWARE\Classes. Wine shows the machine's classes
+// only; the emulation follows Windows, and each case says what Wine answers.
+class ClassesRootMerge : public ::testing::Test {
+ protected:
+  ClassesRootMerge() {
+    const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    name_ = std::string("Corvane Merge ") + info->name() + "-" +
+            std::to_string(
+                std::chrono::steady_clock::now().time_since_epoch().count() %
+                1000000007);
+  }
+  ~ClassesRootMerge() override {
+    testing::DeleteTreeForTest(HKEY_CURRENT_USER, User(""));
+    testing::DeleteTreeForTest(HKEY_LOCAL_MACHINE, Machine(""));
+  }
+
+  // The class's key at `path` in each half, and through the merged view.
+  std::string User(const std::string& path) const {
+    return "Software\\Classes\\" + Merged(path);
+  }
+  std::string Machine(const std::string& path) const {
+    return "SOFTWARE\\Classes\\" + Merged(path);
+  }
+  std::string Merged(const std::string& path) const {
+    return path.empty() ? name_ : name_ + "\\" + path;
+  }
+
+  static void Make(HKEY root, const std::string& path,
+                   const char* className = nullptr) {
+    HKEY key = 0;
+    std::string cls = className ? className : "";
+    ASSERT_EQ(
+        RegCreateKeyExA(root, path.c_str(), 0, className ? cls.data() : nullptr,
+                        0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+        ERROR_SUCCESS)
+        << path;
+    RegCloseKey(key);
+  }
+  static void Put(HKEY root, const std::string& path, const char* value,
+                  const char* text) {
+    Make(root, path);
+    HKEY key = 0;
+    ASSERT_EQ(RegOpenKeyExA(root, path.c_str(), 0, KEY_SET_VALUE, &key),
+              ERROR_SUCCESS);
+    EXPECT_EQ(SetString(key, value, text), ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+  // The string `value` holds below `parent`, or "-" for no key or value.
+  static std::string Get(HKEY parent, const std::string& path,
+                         const char* value) {
+    HKEY key = 0;
+    if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS) {
+      return "-";
+    }
+    char text[64] = {};
+    DWORD size = sizeof text - 1;
+    const LONG status = RegQueryValueExA(key, value, nullptr, nullptr,
+                                         reinterpret_cast<BYTE*>(text), &size);
+    RegCloseKey(key);
+    return status == ERROR_SUCCESS ? std::string(text) : "-";
+  }
+
+  std::string name_;
+};
+
+TEST_F(ClassesRootMerge, OpenFindsTheUsersCopyFirstAndKeepsToIt) {
+  Put(HKEY_LOCAL_MACHINE, Machine(""), "who", "machine");
+  Put(HKEY_CURRENT_USER, User(""), "who", "user");
+  Put(HKEY_LOCAL_MACHINE, Machine("MachineOnly"), "who", "machine");
+  Put(HKEY_CURRENT_USER, User("UserOnly"), "who", "user");
+
+  HKEY merged = 0;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, Merged("").c_str(), 0,
+                          KEY_ALL_ACCESS, &merged),
+            ERROR_SUCCESS);
+  ASSERT_EQ(SetString(merged, "written", "through the merged view"),
+            ERROR_SUCCESS);
+  // Paths below a merged handle are merged too: the machine's subkey is
+  // found below the user's copy, which lacks it.
+  EXPECT_EQ(Get(merged, "MachineOnly", "who"), "machine");
+  EXPECT_EQ(Get(HKEY_CLASSES_ROOT, Merged("MachineOnly"), "who"), "machine");
+#ifdef CORVANE_EMULATED
+  EXPECT_EQ(Get(merged, "", "who"), "user");
+  EXPECT_EQ(Get(HKEY_CURRENT_USER, User(""), "written"),
+            "through the merged view");
+  EXPECT_EQ(Get(HKEY_LOCAL_MACHINE, Machine(""), "written"), "-");
+  EXPECT_EQ(Get(merged, "UserOnly", "who"), "user");
+  EXPECT_EQ(Get(HKEY_CLASSES_ROOT, Merged("UserOnly"), "who"), "user");
+#else
+  EXPECT_EQ(Get(merged, "", "who"), "machine");
+  EXPECT_EQ(Get(HKEY_LOCAL_MACHINE, Machine(""), "written"),
+            "through the merged view");
+  EXPECT_EQ(Get(HKEY_CLASSES_ROOT, Merged("UserOnly"), "who"), "-");
+#endif
+
+  // A handle stays with the copy it opened: once the user's copy is gone,
+  // it answers for a deleted key instead of moving to the machine's.
+  ASSERT_EQ(testing::DeleteTreeForTest(HKEY_CURRENT_USER, User("")),
+            ERROR_SUCCESS);
+  char text[32];
+  DWORD size = sizeof text;
+  const LONG status = RegQueryValueExA(merged, "who", nullptr, nullptr,
+                                       reinterpret_cast<BYTE*>(text), &size);
+#ifdef CORVANE_EMULATED
+  EXPECT_EQ(status, ERROR_KEY_DELETED);
+#else
+  EXPECT_EQ(status, ERROR_SUCCESS);
+#endif
+  EXPECT_EQ(RegCloseKey(merged), ERROR_SUCCESS);
+  EXPECT_EQ(Get(HKEY_CLASSES_ROOT, Merged(""), "who"), "machine");
+}
+
+TEST_F(ClassesRootMerge, SubkeysAreTheUsersAndTheMachinesEachOnce) {
+  for (const char* name : {"Both", "M1", "zeta", "Both\\FromMachine"}) {
+    Make(HKEY_LOCAL_MACHINE, Machine(name));
+  }
+  Make(HKEY_CURRENT_USER, User("both\\FromUser"));
+  Make(HKEY_CURRENT_USER, User("UserOnlyLongest"), "user class");
+
+  HKEY merged = 0;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, Merged("").c_str(), 0, KEY_READ,
+                          &merged),
+            ERROR_SUCCESS);
+  DWORD subkeys = 0, maxSubkey = 0, maxClass = 0;
+  ASSERT_EQ(
+      RegQueryInfoKeyA(merged, nullptr, nullptr, nullptr, &subkeys, &maxSubkey,
+                       &maxClass, nullptr, nullptr, nullptr, nullptr, nullptr),
+      ERROR_SUCCESS);
+  HKEY both = 0;
+  ASSERT_EQ(RegOpenKeyExA(merged, "BOTH", 0, KEY_READ, &both), ERROR_SUCCESS);
+#ifdef CORVANE_EMULATED
+  // A name both hold is listed once, spelled as the user's copy has it.
+  EXPECT_EQ(SubkeyNames(merged), (std::vector<std::string>{
+                                     "both", "M1", "UserOnlyLongest", "zeta"}));
+  EXPECT_EQ(subkeys, 4u);
+  EXPECT_EQ(maxSubkey, 15u);
+  EXPECT_EQ(maxClass, 10u);
+  EXPECT_EQ(SubkeyNames(both),
+            (std::vector<std::string>{"FromMachine", "FromUser"}));
+#else
+  EXPECT_EQ(SubkeyNames(merged),
+            (std::vector<std::string>{"Both", "M1", "zeta"}));
+  EXPECT_EQ(subkeys, 3u);
+  EXPECT_EQ(maxSubkey, 4u);
+  EXPECT_EQ(SubkeyNames(both), std::vector<std::string>{"FromMachine"});
+#endif
+  RegCloseKey(both);
+
+  // The same handle sees keys made since, in either half.
+  Make(HKEY_LOCAL_MACHINE, Machine("Added"));
+  Make(HKEY_CURRENT_USER, User("UAdded"));
+#ifdef CORVANE_EMULATED
+  EXPECT_EQ(SubkeyNames(merged),
+            (std::vector<std::string>{"Added", "both", "M1", "UAdded",
+                                      "UserOnlyLongest", "zeta"}));
+#else
+  EXPECT_EQ(SubkeyNames(merged),
+            (std::vector<std::string>{"Added", "Both", "M1", "zeta"}));
+#endif
+  RegCloseKey(merged);
+}
+
+TEST_F(ClassesRootMerge, CreateGoesToTheMachineDeleteTakesTheUsersCopy) {
+  Make(HKEY_LOCAL_MACHINE, Machine(""));
+  Put(HKEY_CURRENT_USER, User("UserOnly"), "who", "user");
+  Put(HKEY_LOCAL_MACHINE, Machine("Both"), "who", "machine");
+  Put(HKEY_CURRENT_USER, User("Both"), "who", "user");
+
+  // An existing key is opened where the merged view finds it.
+  HKEY key = 0;
+  DWORD disposition = 0;
+  ASSERT_EQ(
+      RegCreateKeyExA(HKEY_CLASSES_ROOT, Merged("UserOnly").c_str(), 0, nullptr,
+                      0, KEY_ALL_ACCESS, nullptr, &key, &disposition),
+      ERROR_SUCCESS);
+#ifdef CORVANE_EMULATED
+  EXPECT_EQ(disposition, DWORD{REG_OPENED_EXISTING_KEY});
+  EXPECT_EQ(Get(key, "", "who"), "user");
+#else
+  EXPECT_EQ(disposition, DWORD{REG_CREATED_NEW_KEY});
+#endif
+  // A new key goes to the machine's classes, with the ancestors the machine
+  // lacks, even below a handle on the user's copy.
+  HKEY made = 0;
+  ASSERT_EQ(RegCreateKeyExA(key, "New\\Deeper", 0, nullptr, 0, KEY_ALL_ACCESS,
+                            nullptr, &made, &disposition),
+            ERROR_SUCCESS);
+  EXPECT_EQ(disposition, DWORD{REG_CREATED_NEW_KEY});
+  ASSERT_EQ(SetString(made, "who", "new"), ERROR_SUCCESS);
+  RegCloseKey(made);
+  RegCloseKey(key);
+  EXPECT_EQ(Get(HKEY_LOCAL_MACHINE, Machine("UserOnly\\New\\Deeper"), "who"),
+            "new");
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, User("UserOnly\\New").c_str()));
+
+  // A delete takes the user's copy and uncovers the machine's.
+  EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, Merged("Both").c_str()),
+            ERROR_SUCCESS);
+#ifdef CORVANE_EMULATED
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, User("Both").c_str()));
+  EXPECT_EQ(Get(HKEY_CLASSES_ROOT, Merged("Both"), "who"), "machine");
+  EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, Merged("Both").c_str()),
+            ERROR_SUCCESS);
+#else
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, User("Both").c_str()));
+  EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, Merged("Both").c_str()),
+            ERROR_FILE_NOT_FOUND);
+#endif
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Machine("Both").c_str()));
 }
 
 }  // namespace

@@ -53,13 +53,29 @@ constexpr std::size_t kMaxValueNameLength = 16383;
 constexpr HKEY kFirstHandle = 0x100;
 constexpr HKEY kLastHandle = 0x7FFFFFFC;
 
+// Keys that stand for predefined keys: they can be emptied, never deleted.
+constexpr std::int64_t kProtectedIds[] = {7, 8, 10, 11};
+// The two halves of HKEY_CLASSES_ROOT's merged view.
+constexpr std::int64_t kMachineClassesId = 8;  // HKLM\SOFTWARE\Classes
+constexpr std::int64_t kUserClassesId = 11;    // HKCU\Software\Classes
+
+// The subkeys a key shows through HKEY_CLASSES_ROOT, as they stood when the
+// store's change counter read `at` (odd: not worked out yet).
+struct MergedList {
+  std::uint64_t at = 1;
+  std::vector<std::int64_t> ids;
+  std::size_t maxName = 0, maxClass = 0;
+};
+
 struct OpenKey {
   std::int64_t id;
   REGSAM granted;
+  // Opened through HKEY_CLASSES_ROOT: paths below it and its subkeys are
+  // those of the merged view, while its values are those of the copy it
+  // opened (`id`).
+  bool merged = false;
+  MergedList list;
 };
-
-// Keys that stand for predefined keys: they can be emptied, never deleted.
-constexpr std::int64_t kProtectedIds[] = {7, 8, 10, 11};
 
 struct Registry {
   std::mutex mutex;
@@ -67,6 +83,9 @@ struct Registry {
   View view{store};
   bool readOnly = false;
   std::unordered_map<HKEY, OpenKey> handles;
+  // What HKEY_CLASSES_ROOT itself stands for: the machine's Classes key, as
+  // the predefined handle is opened on Windows, seen merged.
+  OpenKey classesRoot{kMachineClassesId, KEY_ALL_ACCESS, true, {}};
   HKEY nextHandle = kFirstHandle;
   std::unordered_map<std::int64_t, REGSAM> denials;
   std::size_t flushes = 0;
@@ -100,6 +119,7 @@ Registry& State() {
     r->view.onRebind = [r] {
       r->handles.clear();
       r->denials.clear();
+      r->classesRoot.list = {};
     };
     pthread_atfork(BeforeFork, AfterFork, AfterFork);
     return r;
@@ -221,52 +241,152 @@ LONG Grant(Registry& r, CachedKey* key, REGSAM sam, REGSAM& granted) {
   return ERROR_SUCCESS;
 }
 
-// The key HKEY_CLASSES_ROOT stands for: HKEY_LOCAL_MACHINE\SOFTWARE\Classes.
-LONG ClassesRoot(Registry& r, CachedKey*& key) {
-  if (const LONG status = r.view.Key(kMachineRootId, key)) return status;
-  for (std::u16string_view name : {u"SOFTWARE", u"Classes"}) {
-    if (const LONG status = r.view.Child(*key, name, key)) return status;
-    if (key == nullptr) return ERROR_FILE_NOT_FOUND;
-  }
-  return ERROR_SUCCESS;
-}
+// What a handle stands for: its key, the rights it carries, and its entry
+// (the classes root's for HKEY_CLASSES_ROOT, none for other predefined keys).
+struct Target {
+  CachedKey* key = nullptr;
+  REGSAM granted = 0;
+  OpenKey* open = nullptr;
 
-// The key a handle stands for and the rights it carries. A predefined key
-// carries whatever its key allows, as Windows opens them with
-// MAXIMUM_ALLOWED.
-LONG Resolve(Registry& r, HKEY hKey, CachedKey*& key, REGSAM& granted) {
+  bool Merged() const { return open != nullptr && open->merged; }
+};
+
+// A predefined key carries whatever its key allows, as Windows opens them
+// with MAXIMUM_ALLOWED.
+LONG Resolve(Registry& r, HKEY hKey, Target& target) {
   if (IsRoot(hKey)) {
-    const LONG status =
-        hKey == HKEY_CLASSES_ROOT
-            ? ClassesRoot(r, key)
-            : r.view.Key(kRootIds[hKey - HKEY_CURRENT_USER], key);
-    if (status != ERROR_SUCCESS) return status;
+    const bool classes = hKey == HKEY_CLASSES_ROOT;
+    const std::int64_t id =
+        classes ? kMachineClassesId : kRootIds[hKey - HKEY_CURRENT_USER];
+    if (const LONG status = r.view.Key(id, target.key)) return status;
+    target.open = classes ? &r.classesRoot : nullptr;
     REGSAM refused = 0;
-    if (const LONG failed = Refused(r, key, refused)) return failed;
-    granted = KEY_ALL_ACCESS & ~refused;
+    if (const LONG status = Refused(r, target.key, refused)) return status;
+    target.granted = KEY_ALL_ACCESS & ~refused;
     return ERROR_SUCCESS;
   }
   const auto it = r.handles.find(hKey);
   if (it == r.handles.end()) return ERROR_INVALID_HANDLE;
-  granted = it->second.granted;
-  return r.view.Key(it->second.id, key);
+  target.open = &it->second;
+  target.granted = it->second.granted;
+  return r.view.Key(it->second.id, target.key);
+}
+
+LONG Resolve(Registry& r, HKEY hKey, REGSAM needed, Target& target) {
+  if (const LONG status = Resolve(r, hKey, target)) return status;
+  return (target.granted & needed) == needed ? ERROR_SUCCESS
+                                             : ERROR_ACCESS_DENIED;
 }
 
 LONG Resolve(Registry& r, HKEY hKey, REGSAM needed, CachedKey*& key) {
-  REGSAM granted = 0;
-  if (const LONG status = Resolve(r, hKey, key, granted)) return status;
-  return (granted & needed) == needed ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
+  Target target;
+  const LONG status = Resolve(r, hKey, needed, target);
+  key = target.key;
+  return status;
 }
 
-HKEY NewHandle(Registry& r, const CachedKey* key, REGSAM granted) {
+HKEY NewHandle(Registry& r, const CachedKey* key, REGSAM granted, bool merged) {
   HKEY handle = r.nextHandle;
   // Past the last value the count starts again, skipping handles in use.
   while (r.handles.count(handle) != 0 || handle > kLastHandle) {
     handle = handle > kLastHandle ? kFirstHandle : handle + 4;
   }
   r.nextHandle = handle + 4;
-  r.handles.emplace(handle, OpenKey{key->id, granted});
+  r.handles.emplace(handle, OpenKey{key->id, granted, merged, {}});
   return handle;
+}
+
+// The path of a key of the merged view below whichever Classes key holds it.
+LONG ClassPath(Registry& r, CachedKey* key,
+               std::vector<std::u16string>& parts) {
+  std::vector<std::u16string> up;
+  while (key->id != kMachineClassesId && key->id != kUserClassesId) {
+    // Only keys found through the merged view are asked about.
+    if (key->parent == 0) return ERROR_BADKEY;
+    up.push_back(key->name);
+    if (const LONG status = r.view.Key(key->parent, key)) return status;
+  }
+  parts.assign(up.rbegin(), up.rend());
+  return ERROR_SUCCESS;
+}
+
+// The key `parts` names below the key `from`, or nullptr.
+LONG Descend(Registry& r, std::int64_t from,
+             const std::vector<std::u16string>& parts, CachedKey*& key) {
+  if (const LONG status = r.view.Key(from, key)) return status;
+  for (const auto& part : parts) {
+    if (const LONG status = r.view.Child(*key, part, key)) return status;
+    if (key == nullptr) break;
+  }
+  return ERROR_SUCCESS;
+}
+
+// The merged view's key at `parts` below the Classes keys: the user's copy
+// when there is one, else the machine's, else nullptr.
+LONG MergedKey(Registry& r, const std::vector<std::u16string>& parts,
+               CachedKey*& key) {
+  if (const LONG status = Descend(r, kUserClassesId, parts, key)) {
+    return status;
+  }
+  if (key != nullptr) return ERROR_SUCCESS;
+  return Descend(r, kMachineClassesId, parts, key);
+}
+
+// The subkeys of a merged key: the user's copy's and those of the machine's
+// copy the user lacks, one list in the registry's order, a name both hold
+// standing for the user's key. Worked out again only when the store changed
+// since `stamp`, the counter read before the call began: a list made from a
+// later state than its stamp is merely made again.
+LONG MergedChildren(Registry& r, CachedKey* key, OpenKey& open,
+                    std::uint64_t stamp, const MergedList*& list) {
+  list = &open.list;
+  if (open.list.at == stamp && (stamp & 1) == 0) return ERROR_SUCCESS;
+  std::vector<std::u16string> parts;
+  if (const LONG status = ClassPath(r, key, parts)) return status;
+  CachedKey* user = nullptr;
+  CachedKey* machine = nullptr;
+  if (const LONG status = Descend(r, kUserClassesId, parts, user)) {
+    return status;
+  }
+  if (const LONG status = Descend(r, kMachineClassesId, parts, machine)) {
+    return status;
+  }
+  for (CachedKey* copy : {user, machine}) {
+    if (copy == nullptr) continue;
+    if (const LONG status = r.view.LoadChildren(*copy)) return status;
+  }
+  const std::size_t users = user ? user->children.Size() : 0;
+  const std::size_t machines = machine ? machine->children.Size() : 0;
+  MergedList merged;
+  merged.ids.reserve(std::max(users, machines));
+  std::size_t u = 0, m = 0;
+  while (u < users || m < machines) {
+    if (u == users) {
+      merged.ids.push_back(machine->children.At(m++).id);
+      continue;
+    }
+    const CachedKey::Child& mine = user->children.At(u);
+    if (m < machines) {
+      const CachedKey::Child& theirs = machine->children.At(m);
+      if (theirs.fold < mine.fold) {
+        merged.ids.push_back(theirs.id);
+        ++m;
+        continue;
+      }
+      if (theirs.fold == mine.fold) ++m;
+    }
+    merged.ids.push_back(mine.id);
+    ++u;
+  }
+  for (const std::int64_t id : merged.ids) {
+    CachedKey* child = nullptr;
+    if (const LONG status = r.view.Key(id, child)) return status;
+    merged.maxName = std::max(merged.maxName, child->name.size());
+    merged.maxClass = std::max(merged.maxClass, child->className.size());
+  }
+  merged.at = stamp;
+  open.list = std::move(merged);
+  return ERROR_SUCCESS;
 }
 
 // A subkey path split at its backslashes; doubled and trailing ones are
@@ -288,18 +408,36 @@ LONG ParsePath(HKEY hKey, const std::u16string& path,
   return ERROR_SUCCESS;
 }
 
-// The existing key that `path` names below the key of `hKey`.
+// The existing key that `path` names below the key of `hKey`; `merged`
+// tells whether it was found through HKEY_CLASSES_ROOT. An empty path names
+// the handle's own key, whichever copy that is.
 LONG FindKey(Registry& r, HKEY hKey, const std::u16string& path,
-             CachedKey*& key) {
-  REGSAM unused = 0;
-  if (const LONG status = Resolve(r, hKey, key, unused)) return status;
+             CachedKey*& key, bool& merged) {
+  Target target;
+  if (const LONG status = Resolve(r, hKey, target)) return status;
+  key = target.key;
+  merged = target.Merged();
   std::vector<std::u16string> parts;
   if (const LONG status = ParsePath(hKey, path, parts)) return status;
+  if (parts.empty()) return ERROR_SUCCESS;
+  if (merged) {
+    std::vector<std::u16string> full;
+    if (const LONG status = ClassPath(r, key, full)) return status;
+    full.insert(full.end(), parts.begin(), parts.end());
+    if (const LONG status = MergedKey(r, full, key)) return status;
+    return key != nullptr ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  }
   for (const auto& part : parts) {
     if (const LONG status = r.view.Child(*key, part, key)) return status;
     if (key == nullptr) return ERROR_FILE_NOT_FOUND;
   }
   return ERROR_SUCCESS;
+}
+
+LONG FindKey(Registry& r, HKEY hKey, const std::u16string& path,
+             CachedKey*& key) {
+  bool merged = false;
+  return FindKey(r, hKey, path, key, merged);
 }
 
 // Copies string data out the way the "A" functions do: when there is room
@@ -377,10 +515,13 @@ LONG OpenKey(Registry& r, HKEY hKey, const char* lpSubKey, REGSAM samDesired,
   const std::u16string path = FromAnsi(lpSubKey);
   return Read(r, [&] {
     CachedKey* key = nullptr;
-    if (const LONG status = FindKey(r, hKey, path, key)) return status;
+    bool merged = false;
+    if (const LONG status = FindKey(r, hKey, path, key, merged)) {
+      return status;
+    }
     REGSAM granted = 0;
     if (const LONG status = Grant(r, key, samDesired, granted)) return status;
-    *phkResult = NewHandle(r, key, granted);
+    *phkResult = NewHandle(r, key, granted, merged);
     return ERROR_SUCCESS;
   });
 }
@@ -402,37 +543,73 @@ LONG Existing(Registry& r, CachedKey*& key,
   return ERROR_SUCCESS;
 }
 
+// Where a create lands. On return `key` is the key `parts` names when it
+// exists (`existing` == `walk.size()`), else its deepest existing ancestor
+// on `walk`, the path the missing rest is made along. Through
+// HKEY_CLASSES_ROOT an existing key is the merged view's, the user's copy
+// before the machine's, and a missing one is made below the machine's
+// Classes key with the ancestors the machine lacks.
+LONG Locate(Registry& r, HKEY hKey, const std::vector<std::u16string>& parts,
+            CachedKey*& key, std::vector<std::u16string>& walk,
+            std::size_t& existing, bool& merged) {
+  Target target;
+  if (const LONG status = Resolve(r, hKey, target)) return status;
+  key = target.key;
+  merged = target.Merged();
+  walk.clear();
+  if (merged && !parts.empty()) {
+    if (const LONG status = ClassPath(r, key, walk)) return status;
+    walk.insert(walk.end(), parts.begin(), parts.end());
+    CachedKey* found = nullptr;
+    if (const LONG status = MergedKey(r, walk, found)) return status;
+    if (found != nullptr) {
+      key = found;
+      existing = walk.size();
+      return ERROR_SUCCESS;
+    }
+    if (const LONG status = r.view.Key(kMachineClassesId, key)) return status;
+  } else {
+    walk = parts;
+  }
+  return Existing(r, key, walk, existing);
+}
+
 LONG CreateKey(Registry& r, HKEY hKey, const std::u16string& path,
                const std::u16string* className, bool isVolatile,
                REGSAM samDesired, HKEY* phkResult, bool& created) {
   std::vector<std::u16string> parts;
   if (const LONG status = ParsePath(hKey, path, parts)) return status;
+  std::vector<std::u16string> walk;
   // An existing key is opened without taking the store's write lock.
   bool missing = false;
   const LONG opened = Read(r, [&] {
     CachedKey* key = nullptr;
-    REGSAM unused = 0;
-    if (const LONG status = Resolve(r, hKey, key, unused)) return status;
     std::size_t existing = 0;
-    if (const LONG status = Existing(r, key, parts, existing)) return status;
-    if (existing < parts.size()) {
+    bool merged = false;
+    if (const LONG status =
+            Locate(r, hKey, parts, key, walk, existing, merged)) {
+      return status;
+    }
+    if (existing < walk.size()) {
       missing = true;
       return ERROR_SUCCESS;
     }
     REGSAM granted = 0;
     if (const LONG status = Grant(r, key, samDesired, granted)) return status;
-    *phkResult = NewHandle(r, key, granted);
+    *phkResult = NewHandle(r, key, granted, merged);
     return ERROR_SUCCESS;
   });
   created = false;
   if (opened != ERROR_SUCCESS || !missing) return opened;
   return Write(r, [&] {
     CachedKey* key = nullptr;
-    REGSAM unused = 0;
-    if (const LONG status = Resolve(r, hKey, key, unused)) return status;
     std::size_t existing = 0;
-    if (const LONG status = Existing(r, key, parts, existing)) return status;
-    created = existing < parts.size();
+    bool merged = false;
+    if (const LONG status =
+            Locate(r, hKey, parts, key, walk, existing, merged)) {
+      return status;
+    }
+    created = existing < walk.size();
     if (created) {
       REGSAM refused = 0;
       if (const LONG status = Refused(r, key, refused)) return status;
@@ -440,17 +617,17 @@ LONG CreateKey(Registry& r, HKEY hKey, const std::u16string& path,
       // A volatile key vanishes with the boot, so a lasting key below it
       // could not be kept.
       if (key->isVolatile && !isVolatile) return ERROR_CHILD_MUST_BE_VOLATILE;
-      for (std::size_t i = existing; i < parts.size(); ++i) {
-        const bool last = i + 1 == parts.size();
+      for (std::size_t i = existing; i < walk.size(); ++i) {
+        const bool last = i + 1 == walk.size();
         if (const LONG status = r.view.CreateChild(
-                *key, parts[i], last ? className : nullptr, isVolatile, key)) {
+                *key, walk[i], last ? className : nullptr, isVolatile, key)) {
           return status;
         }
       }
     }
     REGSAM granted = 0;
     if (const LONG status = Grant(r, key, samDesired, granted)) return status;
-    *phkResult = NewHandle(r, key, granted);
+    *phkResult = NewHandle(r, key, granted, merged);
     return ERROR_SUCCESS;
   });
 }
@@ -673,18 +850,30 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName,
     return ERROR_INVALID_PARAMETER;
   }
   RegistryLock r;
+  const std::uint64_t stamp = r->store.Counter();
   return emulated::Read(*r, [&] {
-    CachedKey* key = nullptr;
+    emulated::Target target;
     if (const LONG status =
-            emulated::Resolve(*r, hKey, KEY_ENUMERATE_SUB_KEYS, key)) {
+            emulated::Resolve(*r, hKey, KEY_ENUMERATE_SUB_KEYS, target)) {
       return status;
     }
-    if (const LONG status = r->view.LoadChildren(*key)) return status;
-    if (dwIndex >= key->children.Size()) return ERROR_NO_MORE_ITEMS;
+    CachedKey* key = target.key;
+    std::int64_t id = 0;
+    if (target.Merged()) {
+      const emulated::MergedList* merged = nullptr;
+      if (const LONG status =
+              emulated::MergedChildren(*r, key, *target.open, stamp, merged)) {
+        return status;
+      }
+      if (dwIndex >= merged->ids.size()) return ERROR_NO_MORE_ITEMS;
+      id = merged->ids[dwIndex];
+    } else {
+      if (const LONG status = r->view.LoadChildren(*key)) return status;
+      if (dwIndex >= key->children.Size()) return ERROR_NO_MORE_ITEMS;
+      id = key->children.At(dwIndex).id;
+    }
     CachedKey* child = nullptr;
-    if (const LONG status = r->view.Key(key->children.At(dwIndex).id, child)) {
-      return status;
-    }
+    if (const LONG status = r->view.Key(id, child)) return status;
     const std::string name = emulated::ToAnsi(child->name);
     const std::string className = emulated::ToAnsi(child->className);
     emulated::SetTime(lpftLastWriteTime, child->lastWrite);
@@ -717,12 +906,28 @@ LONG RegQueryInfoKeyA(HKEY hKey, char* lpClass, DWORD* lpcchClass,
     return ERROR_INVALID_PARAMETER;
   }
   RegistryLock r;
+  const std::uint64_t stamp = r->store.Counter();
   return emulated::Read(*r, [&] {
-    CachedKey* key = nullptr;
-    if (const LONG status = emulated::Resolve(*r, hKey, KEY_QUERY_VALUE, key)) {
+    emulated::Target target;
+    if (const LONG status =
+            emulated::Resolve(*r, hKey, KEY_QUERY_VALUE, target)) {
       return status;
     }
+    CachedKey* key = target.key;
     if (const LONG status = r->view.LoadMaxima(*key)) return status;
+    std::size_t subkeys = key->children.Size();
+    std::size_t maxSubkey = key->maxChildName;
+    std::size_t maxClass = key->maxChildClass;
+    if (target.Merged()) {
+      const emulated::MergedList* merged = nullptr;
+      if (const LONG status =
+              emulated::MergedChildren(*r, key, *target.open, stamp, merged)) {
+        return status;
+      }
+      subkeys = merged->ids.size();
+      maxSubkey = merged->maxName;
+      maxClass = merged->maxClass;
+    }
     LONG status = ERROR_SUCCESS;
     if (lpcchClass != nullptr) {
       const std::string className = emulated::ToAnsi(key->className);
@@ -737,10 +942,9 @@ LONG RegQueryInfoKeyA(HKEY hKey, char* lpClass, DWORD* lpcchClass,
       *lpcchClass = emulated::Size(className.size());
     }
     using emulated::Size;
-    if (lpcSubKeys != nullptr) *lpcSubKeys = Size(key->children.Size());
-    if (lpcbMaxSubKeyLen != nullptr)
-      *lpcbMaxSubKeyLen = Size(key->maxChildName);
-    if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = Size(key->maxChildClass);
+    if (lpcSubKeys != nullptr) *lpcSubKeys = Size(subkeys);
+    if (lpcbMaxSubKeyLen != nullptr) *lpcbMaxSubKeyLen = Size(maxSubkey);
+    if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = Size(maxClass);
     if (lpcValues != nullptr) *lpcValues = Size(key->values.Size());
     if (lpcbMaxValueNameLen != nullptr) {
       *lpcbMaxValueNameLen = Size(key->maxValueName);
@@ -790,9 +994,8 @@ LONG RegFlushKey(HKEY hKey) {
   return emulated::Write(
       *r,
       [&] {
-        CachedKey* key = nullptr;
-        REGSAM unused = 0;
-        if (const LONG status = emulated::Resolve(*r, hKey, key, unused)) {
+        emulated::Target target;
+        if (const LONG status = emulated::Resolve(*r, hKey, target)) {
           return status;
         }
         return r->view.MarkFlush();

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End-to-end checks of the repair program on fixture hives: the Linux program
 # on the emulated registry, and corvane.exe under Wine on Wine's registry
-# (reg import, run, reg export). The same expectations hold for both.
+# (reg import, run, reg export). The same expectations hold for both, except
+# where Wine's registry is known to differ from Windows' (per_user).
 #   tests/e2e/repair_e2e.sh NATIVE_BUILD_DIR [WINDOWS_BUILD_DIR]
 # Wine runs in a copy of a throwaway prefix made here; WINEDEBUG and
 # WINEDLLOVERRIDES should be set by the caller so that Wine never prompts.
@@ -14,6 +15,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
 appid='HKEY_LOCAL_MACHINE\SOFTWARE\Classes\AppID'
+user_appid='HKEY_CURRENT_USER\Software\Classes\AppID'
 sky6_guid='{11111111-2222-3333-4444-555555555555}'
 sky_guid='{66666666-7777-8888-9999-AAAAAAAAAAAA}'
 driver_guid='{4A017BC9-347F-4745-A1A8-993E83E8A331}'
@@ -66,20 +68,20 @@ expect_stderr() {
 # --- the two backends: load FIXTURE, run the program, capture the state ----
 
 # The fixture is an old-layout hive: the first call imports it into the
-# store beside it (hive.reg.db), which corvane-reg then exports.
+# store beside it (hive.reg.db), which corvane-reg then exports. The state is
+# the machine's AppID tree followed by the user's, when there is one.
 linux_load() {
   rm -f "$work"/hive.reg*
   cp "$here/$1" "$work/hive.reg"
 }
 linux_capture() {
-  rm -f "$work/export.reg"
-  CORVANE_REGISTRY="$work/hive.reg" "$native/cli/corvane-reg" export \
-    "$appid" "$work/export.reg" /y >/dev/null 2>&1
-  if [ -e "$work/export.reg" ]; then
-    as_text "$work/export.reg" >"$work/state.txt"
-  else
-    : >"$work/state.txt"
-  fi
+  : >"$work/state.txt"
+  for key in "$appid" "$user_appid"; do
+    rm -f "$work/export.reg"
+    CORVANE_REGISTRY="$work/hive.reg" "$native/cli/corvane-reg" export \
+      "$key" "$work/export.reg" /y >/dev/null 2>&1
+    [ -e "$work/export.reg" ] && as_text "$work/export.reg" >>"$work/state.txt"
+  done
 }
 linux_run() {
   CORVANE_REGISTRY="$work/hive.reg" "$@" "$native/app/corvane" \
@@ -96,10 +98,13 @@ wine_load() {
     bad "wine reg import $1 failed"
 }
 wine_capture() {
-  rm -f "$work/export.reg"
-  WINEPREFIX="$work/prefix" wine reg export "$appid" "$work/export.reg" /y \
-    >/dev/null 2>&1
-  as_text "$work/export.reg" >"$work/state.txt"
+  : >"$work/state.txt"
+  for key in "$appid" "$user_appid"; do
+    rm -f "$work/export.reg"
+    WINEPREFIX="$work/prefix" wine reg export "$key" "$work/export.reg" /y \
+      >/dev/null 2>&1
+    [ -e "$work/export.reg" ] && as_text "$work/export.reg" >>"$work/state.txt"
+  done
 }
 wine_run() {
   WINEPREFIX="$work/prefix" wine "$windows/app/corvane.exe" \
@@ -180,6 +185,32 @@ backslash_guid() {
   expect_line "$appid\\$driver_guid" "$level_one"
 }
 
+# Registrations made for this user. Windows' HKEY_CLASSES_ROOT merges the
+# user's classes over the machine's, and so does the emulation: the repair
+# finds the user-only registration and writes the user's copy of a key both
+# hold. Wine has no merged view: its HKEY_CLASSES_ROOT is the machine's
+# classes alone, so there the user's keys stay untouched and the machine's
+# copy is written.
+per_user() {
+  label="registrations for this user"
+  ${backend}_load per_user.reg
+  ${backend}_run
+  expect_rc 0
+  expect_key "$user_appid\\$sky_guid"
+  expect_line "$appid\\$driver_guid" "$level_one"
+  expect_no_value "$appid" AuthenticationLevel
+  if [ "$backend" = wine ]; then
+    expect_line "$appid\\$sky6_guid" "$level_one"
+    expect_no_value "$user_appid\\$sky6_guid" AuthenticationLevel
+    expect_no_value "$user_appid\\$sky_guid" AuthenticationLevel
+  else
+    expect_line "$user_appid\\$sky6_guid" "$level_one"
+    expect_line "$user_appid\\$sky_guid" "$level_one"
+    expect_no_value "$appid\\$sky6_guid" AuthenticationLevel
+    expect_no_key "$appid\\$sky_guid"
+  fi
+}
+
 # Linux only: two repairs at once on one store leave what one leaves.
 two_at_once() {
   label="two repairs started together"
@@ -224,7 +255,7 @@ corrupt_hive() {
 
 backend=linux
 for check in all_present driver_missing other_level second_run empty_guid \
-    backslash_guid two_at_once not_administrator corrupt_hive; do
+    backslash_guid per_user two_at_once not_administrator corrupt_hive; do
   $check
 done
 
@@ -234,7 +265,7 @@ if [ -n "$windows" ]; then
   WINEPREFIX="$work/template" wineboot -i >/dev/null 2>&1
   WINEPREFIX="$work/template" wineserver -w
   for check in all_present driver_missing other_level second_run empty_guid \
-      backslash_guid; do
+      backslash_guid per_user; do
     $check
   done
 fi

@@ -1,7 +1,11 @@
 // The repair's paths that need a registry which refuses things: a driver
 // registration that won't open for full access, and an AppID key that won't
-// take a new registration. The plain paths run end to end in tests/e2e/.
+// take a new registration; and registrations made for one user, which Wine's
+// registry would not merge into HKEY_CLASSES_ROOT as Windows does. The plain
+// paths run end to end in tests/e2e/.
 #include <gtest/gtest.h>
+
+#include <cstring>
 
 #include "app/MainApp.h"
 #include "errors/RaisedError.h"
@@ -48,9 +52,12 @@ class MainAppTest : public ::testing::Test {
   }
   // The level stored under AppID\<guid>, or -1 when there is none.
   static long Level(const std::string& path) {
+    return LevelAt(HKEY_CLASSES_ROOT, path);
+  }
+  static long LevelAt(HKEY root, const std::string& path) {
     HKEY key = 0;
-    if (RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_QUERY_VALUE,
-                      &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) !=
+        ERROR_SUCCESS) {
       return -1;
     }
     DWORD type = 0, value = 0, size = sizeof value;
@@ -129,6 +136,44 @@ TEST_F(MainAppTest, AnAppIdTheCodePageCantCarryWritesNowhere) {
   EXPECT_EQ(Level("AppID"), -1);
   EXPECT_EQ(Level("AppID\\{\xE9}"), -1);
   EXPECT_EQ(Level(std::string("AppID\\") + kDriverGuid), 1);
+}
+
+// HKEY_CLASSES_ROOT merges the user's classes over the machine's: a
+// registration made for one user is found, and where both hold a key the
+// user's copy is the one the repair opens and writes.
+TEST_F(MainAppTest, PerUserRegistrationsAreRepairedInTheUsersCopy) {
+  const std::string user = "Software\\Classes\\";
+  auto userKey = [&](const std::string& path, const char* name,
+                     const char* text) {
+    HKEY key = 0;
+    ASSERT_EQ(
+        RegCreateKeyExA(HKEY_CURRENT_USER, (user + path).c_str(), 0, nullptr, 0,
+                        KEY_ALL_ACCESS, nullptr, &key, nullptr),
+        ERROR_SUCCESS);
+    if (name != nullptr) {
+      RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                     static_cast<DWORD>(std::strlen(text) + 1));
+    }
+    RegCloseKey(key);
+  };
+  // The planetarium's registration and its AppID key in both halves; the
+  // older one's registration for this user only.
+  String("AppID\\TheSky Version 6.EXE", "AppID", "{A}");
+  Key("AppID\\{A}");
+  userKey("AppID\\{A}", nullptr, nullptr);
+  userKey("AppID\\Sky.EXE", "AppID", "{B}");
+  userKey("AppID\\{B}", nullptr, nullptr);
+  String("AppID\\Gemini Driver.exe", "AppID", kDriverGuid);
+  Key(std::string("AppID\\") + kDriverGuid);
+
+  EXPECT_NO_THROW(MainApp::Main());
+
+  EXPECT_EQ(LevelAt(HKEY_CURRENT_USER, user + "AppID\\{A}"), 1);
+  EXPECT_EQ(LevelAt(HKEY_LOCAL_MACHINE, std::string(kClasses) + "\\{A}"), -1);
+  EXPECT_EQ(LevelAt(HKEY_CURRENT_USER, user + "AppID\\{B}"), 1);
+  EXPECT_EQ(Level(std::string("AppID\\") + kDriverGuid), 1);
+  // Nothing of the user's was copied to the machine.
+  EXPECT_EQ(LevelAt(HKEY_LOCAL_MACHINE, std::string(kClasses) + "\\{B}"), -1);
 }
 
 TEST_F(MainAppTest, CreateRegistryKeyAnswersInsteadOfRaising) {
