@@ -85,14 +85,19 @@ std::string GetString(HKEY key, const std::string& name) {
 }
 
 #ifdef CORVANE_EMULATED
+// The connection that holds the store's write lock: open, and reachable, until
+// exit, so the lock goes with the process.
+sqlite3* g_lock_holder = nullptr;
+
 // Takes the write lock of the store the emulation keeps in SQLite, the way
-// one of its writers does, and keeps it until the process ends.
+// one of its writers does.
+
 void HoldWriteLock() {
   const char* named = std::getenv("CORVANE_REGISTRY");
   if (named == nullptr) Fail("CORVANE_REGISTRY is not set");
   std::string path = named;
   if (path.ends_with(".reg")) path += ".db";
-  sqlite3* db = nullptr;
+  sqlite3*& db = g_lock_holder;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) !=
       SQLITE_OK) {
     Fail(path + ": " + sqlite3_errmsg(db));
@@ -102,7 +107,6 @@ void HoldWriteLock() {
       SQLITE_OK) {
     Fail(path + ": " + sqlite3_errmsg(db));
   }
-  // The connection stays open: the lock goes with the process.
 }
 #endif
 
