@@ -450,11 +450,16 @@ TEST_F(RegistryConformance, EnumValueInCreationOrderWithShortBuffers) {
   EXPECT_EQ(enumerate(2, sizeof name, true, sizeof data), ERROR_NO_MORE_ITEMS);
 
   // Name too short (room for "Alph" and no NUL): 234, the capacity left as
-  // it was, the data size and type reported.
+  // it was, the data size and type reported, and the data, which fits,
+  // written all the same.
   EXPECT_EQ(enumerate(0, 5, true, sizeof data), ERROR_MORE_DATA);
   EXPECT_EQ(nameLength, 5u);
   EXPECT_EQ(size, 7u);
   EXPECT_EQ(type, DWORD{REG_SZ});
+  EXPECT_STREQ(reinterpret_cast<char*>(data), "foobar");
+  ASSERT_EQ(enumerate(1, 4, true, sizeof data), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 4u);
+  EXPECT_EQ(std::memcmp(data, "\2\0\0\0", 4), 0) << "Beta's DWORD";
   // Without a data buffer, the size query the model makes.
   EXPECT_EQ(enumerate(0, 5, false, 0), ERROR_MORE_DATA);
   EXPECT_EQ(nameLength, 5u);

@@ -801,17 +801,17 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName,
     const DWORD size =
         emulated::Size(isString ? ansi.size() : value.data.size());
     const std::string name = emulated::ToAnsi(value.name);
-    // Nothing is written unless both the name and the data fit; the sizes
-    // that were asked for are reported all the same.
+    // Data that fits is written even when the name doesn't; the name only
+    // when the data fits too. The sizes asked for are reported either way.
     const bool nameFits = name.size() < *lpcchValueName;
     const bool dataFits = lpData == nullptr || size <= *lpcbData;
     if (nameFits && dataFits) {
       std::memcpy(lpValueName, name.data(), name.size());
       lpValueName[name.size()] = '\0';
       *lpcchValueName = emulated::Size(name.size());
-      if (lpData != nullptr) {
-        emulated::CopyData(lpData, *lpcbData, ansi, value.data, isString);
-      }
+    }
+    if (lpData != nullptr && dataFits) {
+      emulated::CopyData(lpData, *lpcbData, ansi, value.data, isString);
     }
     if (lpType != nullptr) *lpType = value.type;
     if (lpcbData != nullptr) *lpcbData = size;
