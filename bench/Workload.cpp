@@ -2,10 +2,12 @@
 // Workload.h.
 #include "bench/Workload.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <span>
 #include <string_view>
+#include <thread>
 
 #include "platform/emulated/RegFile.h"
 #include "registry/CRegNode.h"
@@ -81,6 +83,47 @@ std::int64_t BuildTree(HKEY parent, const std::string& name, std::int64_t keys,
   return made;
 }
 
+std::string TreeFileBytes(const std::string& path, std::int64_t keys,
+                          int fanout) {
+  platform::emulated::RegWriter writer;
+  if (keys <= 0) return writer.Finish();
+  // Depth first with an explicit stack of (key index, path length), so that
+  // a million-key tree needs no deep recursion.
+  std::u16string keyPath = u"HKEY_CURRENT_USER\\" + Wide(path);
+  writer.Key(keyPath);
+  struct Level {
+    std::int64_t index;
+    std::size_t length;
+    int next;  // the next child to visit, 1..fanout
+  };
+  std::vector<Level> stack{{0, keyPath.size(), 1}};
+  while (!stack.empty()) {
+    Level& top = stack.back();
+    const std::int64_t child = top.index * fanout + top.next;
+    if (top.next > fanout || child >= keys) {
+      stack.pop_back();
+      continue;
+    }
+    ++top.next;
+    keyPath.resize(top.length);
+    keyPath += u"\\";
+    keyPath += Wide(Numbered("k", child));
+    writer.Key(keyPath);
+    stack.push_back({child, keyPath.size(), 1});
+  }
+  return writer.Finish();
+}
+
+bool ImportTree(const std::string& name, std::int64_t keys) {
+  const std::string bytes =
+      TreeFileBytes(std::string(kScratchPath) + "\\" + name, keys);
+  const std::string error = platform::ImportRegFile(
+      {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()},
+      "tree.reg");
+  if (!error.empty()) std::fprintf(stderr, "%s\n", error.c_str());
+  return error.empty();
+}
+
 void AddValues(HKEY key, int count) {
   for (int i = 0; i < count; ++i) {
     const std::string name = Numbered("v", i);
@@ -90,6 +133,94 @@ void AddValues(HKEY key, int count) {
         reinterpret_cast<const platform::BYTE*>(data.c_str()),
         static_cast<DWORD>(data.size() + 1));
   }
+}
+
+std::int64_t WriteValues(HKEY key, const std::string& prefix,
+                         std::int64_t count) {
+  std::int64_t written = 0;
+  for (std::int64_t i = 0; i < count; ++i) {
+    const std::string name = Numbered(prefix, i);
+    const std::uint32_t data = static_cast<std::uint32_t>(i);
+    if (platform::RegSetValueExA(key, name.c_str(), 0, platform::REG_DWORD,
+                                 reinterpret_cast<const platform::BYTE*>(&data),
+                                 sizeof data) == platform::ERROR_SUCCESS) {
+      ++written;
+    }
+  }
+  return written;
+}
+
+std::int64_t CountValues(HKEY key) {
+  DWORD values = 0;
+  if (platform::RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr,
+                                 nullptr, nullptr, &values, nullptr, nullptr,
+                                 nullptr, nullptr) != platform::ERROR_SUCCESS) {
+    return -1;
+  }
+  return values;
+}
+
+std::int64_t SteadyNanos() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+namespace {
+
+LONG SetStamp(HKEY key, const char* name, std::int64_t stamp) {
+  return platform::RegSetValueExA(
+      key, name, 0, platform::REG_QWORD,
+      reinterpret_cast<const platform::BYTE*>(&stamp), sizeof stamp);
+}
+
+// The stamp in `name`, or -1 when there is none.
+std::int64_t GetStamp(HKEY key, const char* name) {
+  std::int64_t stamp = 0;
+  DWORD size = sizeof stamp;
+  DWORD type = 0;
+  const LONG status = platform::RegQueryValueExA(
+      key, name, nullptr, &type, reinterpret_cast<platform::BYTE*>(&stamp),
+      &size);
+  return status == platform::ERROR_SUCCESS && size == sizeof stamp ? stamp : -1;
+}
+
+}  // namespace
+
+bool Beat(HKEY key, int count, int gapMicros, double waitSeconds) {
+  const std::int64_t giveUp =
+      SteadyNanos() + static_cast<std::int64_t>(waitSeconds * 1e9);
+  while (GetStamp(key, kListeningValue) < 0) {
+    if (SteadyNanos() > giveUp) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  // Taken, so that the next run waits for a listener of its own.
+  platform::RegDeleteValueA(key, kListeningValue);
+  for (int i = 0; i < count; ++i) {
+    std::this_thread::sleep_for(std::chrono::microseconds(gapMicros));
+    SetStamp(key, kBeatValue, SteadyNanos());
+  }
+  return SetStamp(key, kBeatValue, 0) == platform::ERROR_SUCCESS;
+}
+
+std::vector<double> Listen(HKEY key, double timeoutSeconds) {
+  std::vector<double> latencies;
+  // What is there before the beater starts is an earlier run's.
+  std::int64_t last = GetStamp(key, kBeatValue);
+  SetStamp(key, kListeningValue, 1);
+  const std::int64_t giveUp =
+      SteadyNanos() + static_cast<std::int64_t>(timeoutSeconds * 1e9);
+  for (;;) {
+    const std::int64_t stamp = GetStamp(key, kBeatValue);
+    const std::int64_t now = SteadyNanos();
+    if (stamp != last) {
+      last = stamp;
+      if (stamp == 0) break;
+      if (stamp > 0) latencies.push_back(static_cast<double>(now - stamp));
+    }
+    if (now > giveUp) break;
+  }
+  return latencies;
 }
 
 std::int64_t WalkTree(const std::string& path) {

@@ -36,8 +36,41 @@ void RemoveScratch();
 std::int64_t BuildTree(HKEY parent, const std::string& name, std::int64_t keys,
                        int fanout = 10);
 
+// The same tree as BuildTree, as a regedit file whose keys come depth first
+// (each after its parent), for platform::ImportRegFile: one transaction on
+// the emulated registry instead of one commit per key.
+std::string TreeFileBytes(const std::string& path, std::int64_t keys,
+                          int fanout = 10);
+// Imports TreeFileBytes for HKEY_CURRENT_USER\<kScratchPath>\<name>; false,
+// with the reason on stderr, when the registry refused it.
+bool ImportTree(const std::string& name, std::int64_t keys);
+
 // Gives `key` `count` REG_SZ values named "v0", "v1", ...
 void AddValues(HKEY key, int count);
+
+// Writes `count` REG_DWORD values named prefix0, prefix1, ... into `key`,
+// one RegSetValueExA each; returns how many the registry accepted.
+std::int64_t WriteValues(HKEY key, const std::string& prefix,
+                         std::int64_t count);
+// The number of values `key` holds, or -1.
+std::int64_t CountValues(HKEY key);
+
+// Change propagation between two processes. The beater sets the REG_QWORD
+// value "Beat" of `key` to the steady clock's nanoseconds just before each
+// RegSetValueExA, `count` times, `gapMicros` apart, then to 0 (the end); the
+// listener polls it with RegQueryValueExA and, for each new stamp, records
+// how long after the stamp it saw it. Both clocks are the machine's
+// monotonic clock, so stamps compare across processes.
+inline constexpr const char* kBeatValue = "Beat";
+inline constexpr const char* kListeningValue = "Listening";
+// Waits (up to `waitSeconds`) for a listener to say it is polling, then
+// beats; false when no listener came.
+bool Beat(HKEY key, int count, int gapMicros, double waitSeconds);
+// Says it is listening, then polls until the end beat or `timeoutSeconds`;
+// the latencies seen, in nanoseconds, in the order seen.
+std::vector<double> Listen(HKEY key, double timeoutSeconds);
+// Nanoseconds on the monotonic clock.
+std::int64_t SteadyNanos();
 
 // A visitor that accepts nothing and counts what it was shown.
 class CountingVisitor : public IUseRegItems {
