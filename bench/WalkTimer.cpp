@@ -1,11 +1,26 @@
-// A self-timing harness for the walks and RemoveKeyTree, for the Windows
-// build, where Google Benchmark isn't available: the same work as the
-// suite's WalkAllNodes, WalkItems and RemoveKeyTree cases, timed with
-// std::chrono, one line per case: "<case> <ns per run> <runs>". The fastest
-// run is reported, as the steadiest estimate on a busy machine.
+// A self-timing harness that builds for both registries (there is no Google
+// Benchmark for mingw): the suite's walks and RemoveKeyTree timed with
+// std::chrono, and the single steps of the multi-process cases, which
+// compare_wine.sh starts as separate processes, natively and under Wine
+// alike. Output is one line per result, "<case> <ns> <runs>" for the
+// in-process cases; the fastest run is kept, as the steadiest estimate on a
+// busy machine.
 //
 //   corvane_walktimer [--walk N,N,...] [--items N] [--remove N,N,...]
 //                     [--min-time SECONDS]
+//   corvane_walktimer --build N     makes tree N below the scratch key, kept
+//   corvane_walktimer --cold N      walks tree N once as this process's first
+//                                   registry work: "ColdWalk/N <ns> 1"
+//   corvane_walktimer --drop        removes the scratch key
+//   corvane_walktimer --writer ID N START_MS
+//                     waits for the wall clock to reach START_MS (ms since
+//                     the Unix epoch), writes N values "wID_i" under the
+//                     scratch key's Writers subkey: "<start ms> <end ms>
+//                     <written>"
+//   corvane_walktimer --count       the values under Writers: "<count>"
+//   corvane_walktimer --listen SECONDS   polls the beat: one latency in ns
+//                                        per line, then "end"
+//   corvane_walktimer --beat N GAP_US    beats N times once a listener is up
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -13,6 +28,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "bench/Workload.h"
@@ -24,6 +40,9 @@ namespace {
 using namespace corvane;
 using namespace corvane::bench;
 using Clock = std::chrono::steady_clock;
+
+constexpr const char* kWriters = "Writers";
+constexpr const char* kBeats = "Beats";
 
 std::vector<std::int64_t> ParseList(const char* text) {
   std::vector<std::int64_t> out;
@@ -38,6 +57,12 @@ std::vector<std::int64_t> ParseList(const char* text) {
 
 double Nanoseconds(Clock::duration d) {
   return std::chrono::duration<double, std::nano>(d).count();
+}
+
+std::int64_t WallMillis() {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(
+             std::chrono::system_clock::now().time_since_epoch())
+      .count();
 }
 
 // Runs `once` until `minTime` has passed (at least once, at most 50 times)
@@ -56,9 +81,91 @@ void Report(const std::string& name, double minTime, Once once) {
   std::fflush(stdout);
 }
 
-}  // namespace
+// One transaction where the registry offers it; call by call otherwise (an
+// import the registry refuses falls back to the calls).
+bool MakeTree(HKEY scratch, const std::string& name, std::int64_t keys) {
+  if (ImportTree(name, keys)) return true;
+  return BuildTree(scratch, name, keys) == keys;
+}
 
-int main(int argc, char** argv) {
+HKEY OpenBelowScratch(const char* name) {
+  const std::string path = std::string(kScratchPath) + "\\" + name;
+  HKEY key = 0;
+  platform::RegCreateKeyExA(platform::HKEY_CURRENT_USER, path.c_str(), 0,
+                            nullptr, 0, platform::KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr);
+  return key;
+}
+
+int Cold(std::int64_t keys) {
+  const std::string path =
+      std::string(kScratchPath) + "\\" + Numbered("Tree", keys);
+  const auto t0 = Clock::now();
+  const std::int64_t visited = WalkTree(path);
+  const double ns = Nanoseconds(Clock::now() - t0);
+  if (visited != keys) {
+    std::fprintf(stderr, "cold walk visited %lld of %lld keys\n",
+                 static_cast<long long>(visited), static_cast<long long>(keys));
+    return 1;
+  }
+  std::printf("ColdWalk/%lld %.0f 1\n", static_cast<long long>(keys), ns);
+  return 0;
+}
+
+int Build(std::int64_t keys) {
+  const HKEY scratch = OpenScratch();
+  const std::string name = Numbered("Tree", keys);
+  MRegTool::RemoveKeyTree(scratch, std::wstring(name.begin(), name.end()));
+  const bool made = MakeTree(scratch, name, keys);
+  platform::RegCloseKey(scratch);
+  if (!made) std::fprintf(stderr, "building %s failed\n", name.c_str());
+  return made ? 0 : 1;
+}
+
+int Writer(const char* id, std::int64_t count, std::int64_t startMs) {
+  const HKEY key = OpenBelowScratch(kWriters);
+  if (key == 0) return 1;
+  const std::int64_t wait = startMs - WallMillis();
+  if (wait > 0) std::this_thread::sleep_for(std::chrono::milliseconds(wait));
+  const std::int64_t began = WallMillis();
+  const std::int64_t written =
+      WriteValues(key, std::string("w") + id + "_", count);
+  const std::int64_t ended = WallMillis();
+  platform::RegCloseKey(key);
+  std::printf("%lld %lld %lld\n", static_cast<long long>(began),
+              static_cast<long long>(ended), static_cast<long long>(written));
+  return written == count ? 0 : 1;
+}
+
+int Count() {
+  const HKEY key = OpenBelowScratch(kWriters);
+  const std::int64_t count = CountValues(key);
+  platform::RegCloseKey(key);
+  std::printf("%lld\n", static_cast<long long>(count));
+  return count >= 0 ? 0 : 1;
+}
+
+int Listener(double seconds) {
+  const HKEY key = OpenBelowScratch(kBeats);
+  if (key == 0) return 1;
+  const std::vector<double> latencies = Listen(key, seconds);
+  platform::RegCloseKey(key);
+  for (const double ns : latencies) std::printf("%.0f\n", ns);
+  std::printf("end\n");
+  return latencies.empty() ? 1 : 0;
+}
+
+int Beater(int count, int gapMicros) {
+  const HKEY key = OpenBelowScratch(kBeats);
+  if (key == 0) return 1;
+  const bool done = Beat(key, count, gapMicros, 60);
+  platform::RegCloseKey(key);
+  if (!done) std::fprintf(stderr, "no listener came\n");
+  return done ? 0 : 1;
+}
+
+// The in-process cases: each tree is made, walked and removed in turn.
+int Cases(int argc, char** argv) {
   std::vector<std::int64_t> walks = {10000, 100000};
   std::vector<std::int64_t> removes = {100000};
   std::int64_t items = 10000;
@@ -88,7 +195,7 @@ int main(int argc, char** argv) {
 
   for (const std::int64_t keys : walks) {
     const std::string name = Numbered("Tree", keys);
-    if (BuildTree(scratch, name, keys) != keys) {
+    if (!MakeTree(scratch, name, keys)) {
       std::fprintf(stderr, "building %s failed\n", name.c_str());
       status = 1;
       break;
@@ -119,7 +226,7 @@ int main(int argc, char** argv) {
 
   for (const std::int64_t keys : removes) {
     Report(Numbered("RemoveKeyTree/", keys), minTime, [&] {
-      BuildTree(scratch, "Doomed", keys);
+      if (!MakeTree(scratch, "Doomed", keys)) status = 1;
       const auto t0 = Clock::now();
       if (MRegTool::RemoveKeyTree(scratch, L"Doomed") != 0) status = 1;
       return Nanoseconds(Clock::now() - t0);
@@ -130,4 +237,25 @@ int main(int argc, char** argv) {
   RemoveScratch();
   if (status != 0) std::fprintf(stderr, "a case did not visit what it built\n");
   return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const auto is = [&](const char* option, int operands) {
+    return argc == 2 + operands && std::strcmp(argv[1], option) == 0;
+  };
+  if (is("--build", 1)) return Build(std::atoll(argv[2]));
+  if (is("--cold", 1)) return Cold(std::atoll(argv[2]));
+  if (is("--drop", 0)) {
+    RemoveScratch();
+    return 0;
+  }
+  if (is("--writer", 3)) {
+    return Writer(argv[2], std::atoll(argv[3]), std::atoll(argv[4]));
+  }
+  if (is("--count", 0)) return Count();
+  if (is("--listen", 1)) return Listener(std::atof(argv[2]));
+  if (is("--beat", 2)) return Beater(std::atoi(argv[2]), std::atoi(argv[3]));
+  return Cases(argc, argv);
 }
