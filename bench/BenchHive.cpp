@@ -1,13 +1,18 @@
-// Makes the benchmark hive as a .reg file, and measures what a loaded hive
-// costs in resident memory against the size of its UTF-16 text.
+// The native side of the multi-process benchmarks, each timing itself:
+// making the benchmark hive, importing it into a store, and several
+// processes writing to one store at once. The store is the one
+// CORVANE_REGISTRY names.
 //
-//   corvane_benchhive make FILE [KEYS]   writes a KEYS-key hive (default 100000)
-//   corvane_benchhive rss FILE           loads FILE into a key tree and prints
-//                                       "<file bytes> <resident bytes> <ratio>
-//                                       <MB/s>": the tree's resident memory
-//                                       against the file, and the speed of
-//                                       this one cold load
-#include <malloc.h>
+//   corvane_benchhive make FILE [KEYS]  writes a KEYS-key hive (default
+//                                       100000) as a .reg file
+//   corvane_benchhive import FILE       applies FILE with ImportRegFile:
+//                                       "<file bytes> <seconds> <MB/s>"
+//   corvane_benchhive writers P N       P processes each write N values
+//                                       under one key at once, then the key's
+//                                       values are counted: "<expected>
+//                                       <counted> <seconds> <values/s>"
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdint>
@@ -16,61 +21,118 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
-#include <memory>
-#include <span>
 #include <string>
+#include <vector>
 
 #include "bench/Workload.h"
-#include "platform/emulated/Hive.h"
-#include "platform/emulated/KeyTree.h"
+#include "platform/Platform.h"
+#include "registry/MRegTool.h"
 
 namespace {
 
-// Resident set size in bytes, from /proc/self/statm.
-long long Resident() {
-  std::ifstream statm("/proc/self/statm");
-  long long pages = 0, resident = 0;
-  statm >> pages >> resident;
-  return resident * 4096;
-}
+using namespace corvane;
+using namespace corvane::bench;
+using Clock = std::chrono::steady_clock;
+
+constexpr const char* kWritersPath = "Software\\Corvane Bench\\Writers";
 
 int Make(const char* file, std::int64_t keys) {
-  const std::string bytes =
-      corvane::bench::HiveFileBytes(corvane::bench::HiveEntries(keys));
+  const std::string bytes = HiveFileBytes(HiveEntries(keys));
   std::ofstream out(file, std::ios::binary);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return out ? 0 : 1;
 }
 
-int Rss(const char* file) {
-  namespace emulated = corvane::platform::emulated;
+int Import(const char* file) {
   std::ifstream in(file, std::ios::binary);
-  std::string bytes((std::istreambuf_iterator<char>(in)),
-                    std::istreambuf_iterator<char>());
+  const std::string bytes((std::istreambuf_iterator<char>(in)),
+                          std::istreambuf_iterator<char>());
   if (!in && !in.eof()) return 1;
-  const std::size_t fileSize = bytes.size();
-  malloc_trim(0);
-  const long long before = Resident();
-  auto tree = std::make_unique<emulated::KeyTree>();
-  const auto start = std::chrono::steady_clock::now();
-  const std::string error = emulated::ReadHive(
-      {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, file,
-      *tree);
-  const std::chrono::duration<double> took =
-      std::chrono::steady_clock::now() - start;
+  const auto start = Clock::now();
+  const std::string error = platform::ImportRegFile(
+      {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()},
+      file);
+  const std::chrono::duration<double> took = Clock::now() - start;
   if (!error.empty()) {
     std::fprintf(stderr, "%s\n", error.c_str());
     return 1;
   }
-  // Only the tree counts: the file's bytes are gone once a hive is loaded.
-  std::string().swap(bytes);
-  malloc_trim(0);
-  const long long resident =
-      Resident() - before + static_cast<long long>(fileSize);
-  std::printf("%zu %lld %.2f %.0f\n", fileSize, resident,
-              static_cast<double>(resident) / static_cast<double>(fileSize),
-              static_cast<double>(fileSize) / took.count() / 1e6);
+  std::printf("%zu %.3f %.0f\n", bytes.size(), took.count(),
+              static_cast<double>(bytes.size()) / took.count() / 1e6);
   return 0;
+}
+
+HKEY OpenWriters() {
+  HKEY key = 0;
+  platform::RegCreateKeyExA(platform::HKEY_CURRENT_USER, kWritersPath, 0,
+                            nullptr, 0, platform::KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr);
+  return key;
+}
+
+// One writer: opens the key (the store's setup is not what is timed),
+// reports ready, waits for the start, writes.
+[[noreturn]] void WriterChild(int id, std::int64_t count, int ready, int go) {
+  const HKEY key = OpenWriters();
+  char byte = key != 0 ? 1 : 0;
+  if (write(ready, &byte, 1) != 1 || read(go, &byte, 1) < 0) _exit(2);
+  const std::int64_t written = WriteValues(key, Numbered("w", id) + "_", count);
+  platform::RegCloseKey(key);
+  _exit(written == count ? 0 : 1);
+}
+
+int Writers(int processes, std::int64_t count) {
+  // Cleared by a process of its own, so that this one forks before it has
+  // touched the registry.
+  if (const pid_t pid = fork(); pid == 0) {
+    const std::string path = kWritersPath;
+    MRegTool::RemoveKeyTree(platform::HKEY_CURRENT_USER,
+                            std::wstring(path.begin(), path.end()));
+    _exit(0);
+  } else if (pid < 0 || waitpid(pid, nullptr, 0) != pid) {
+    return 1;
+  }
+  int ready[2], go[2];
+  if (pipe(ready) != 0 || pipe(go) != 0) return 1;
+  std::vector<pid_t> children;
+  for (int i = 0; i < processes; ++i) {
+    const pid_t pid = fork();
+    if (pid < 0) return 1;
+    if (pid == 0) {
+      close(ready[0]);
+      close(go[1]);
+      WriterChild(i, count, ready[1], go[0]);
+    }
+    children.push_back(pid);
+  }
+  close(ready[1]);
+  close(go[0]);
+  bool allReady = true;
+  for (int i = 0; i < processes; ++i) {
+    char byte = 0;
+    if (read(ready[0], &byte, 1) != 1 || byte != 1) allReady = false;
+  }
+  // Closing the pipe wakes every writer at once.
+  const auto start = Clock::now();
+  close(go[1]);
+  bool allWrote = true;
+  for (const pid_t pid : children) {
+    int status = 0;
+    if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+      allWrote = false;
+    }
+  }
+  const std::chrono::duration<double> took = Clock::now() - start;
+  const HKEY key = OpenWriters();
+  const std::int64_t counted = CountValues(key);
+  platform::RegCloseKey(key);
+  const std::int64_t expected = processes * count;
+  std::printf("%lld %lld %.3f %.0f\n", static_cast<long long>(expected),
+              static_cast<long long>(counted), took.count(),
+              static_cast<double>(expected) / took.count());
+  if (!allReady || !allWrote) std::fprintf(stderr, "a writer failed\n");
+  return allReady && allWrote && counted == expected ? 0 : 1;
 }
 
 }  // namespace
@@ -79,7 +141,12 @@ int main(int argc, char** argv) {
   if (argc >= 3 && std::strcmp(argv[1], "make") == 0) {
     return Make(argv[2], argc >= 4 ? std::atoll(argv[3]) : 100000);
   }
-  if (argc == 3 && std::strcmp(argv[1], "rss") == 0) return Rss(argv[2]);
-  std::fprintf(stderr, "usage: corvane_benchhive make FILE [KEYS] | rss FILE\n");
+  if (argc == 3 && std::strcmp(argv[1], "import") == 0) return Import(argv[2]);
+  if (argc == 4 && std::strcmp(argv[1], "writers") == 0) {
+    return Writers(std::atoi(argv[2]), std::atoll(argv[3]));
+  }
+  std::fprintf(stderr,
+               "usage: corvane_benchhive make FILE [KEYS] | import FILE |"
+               " writers PROCESSES VALUES\n");
   return 2;
 }
