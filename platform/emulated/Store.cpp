@@ -61,16 +61,6 @@ CREATE UNIQUE INDEX vals_by_name ON vals(key, fold);
 CREATE TABLE meta(name TEXT PRIMARY KEY, value) WITHOUT ROWID;
 )sql";
 
-std::uint64_t Now() {
-  using namespace std::chrono;
-  // FILETIME counts 100 ns ticks from 1601; the Unix epoch is 11644473600 s
-  // later.
-  const auto since1970 =
-      duration_cast<nanoseconds>(system_clock::now().time_since_epoch());
-  return static_cast<std::uint64_t>(since1970.count() / 100) +
-         116444736000000000ull;
-}
-
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
   return value != nullptr ? value : "";
@@ -183,6 +173,15 @@ int WaitBusy(void* context, int attempt) {
 }
 
 }  // namespace
+
+std::uint64_t FileTimeNow() {
+  using namespace std::chrono;
+  // The Unix epoch is 11644473600 s after FILETIME's.
+  const auto since1970 =
+      duration_cast<nanoseconds>(system_clock::now().time_since_epoch());
+  return static_cast<std::uint64_t>(since1970.count() / 100) +
+         116444736000000000ull;
+}
 
 std::string FoldKey(std::u16string_view name) {
   std::string key(name.size() * 2, '\0');
@@ -516,7 +515,7 @@ LONG Store::Seed() {
                          -1, &s, nullptr) != SQLITE_OK) {
     return ERROR_BADDB;
   }
-  const std::uint64_t now = Now();
+  const std::uint64_t now = FileTimeNow();
   int rc = SQLITE_DONE;
   for (const Seeded& key : kSeed) {
     sqlite3_reset(s);

@@ -60,6 +60,9 @@ struct ValueRow {
 inline constexpr std::int64_t kRootIds[] = {1, 2, 3, 4, 5, 6};  // HKCU..HKDD
 inline constexpr std::int64_t kMachineRootId = 2;
 
+// Now, in FILETIME ticks (100 ns since 1601), as last write times count.
+std::uint64_t FileTimeNow();
+
 // The key a name is compared and ordered by: the folded name as big-endian
 // UTF-16, so that byte order is the registry's case-insensitive order.
 std::string FoldKey(std::u16string_view name);

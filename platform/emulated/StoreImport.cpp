@@ -91,21 +91,12 @@ class CheckSink : public RegSink {
   bool inKey_ = false;
 };
 
-std::uint64_t Now() {
-  using namespace std::chrono;
-  return static_cast<std::uint64_t>(
-             duration_cast<nanoseconds>(system_clock::now().time_since_epoch())
-                 .count() /
-             100) +
-         116444736000000000ull;
-}
-
 // The second pass. Consecutive keys of a .reg file mostly share a prefix (a
 // key, then its children), so the ids of the last path are kept and only the
 // differing tail is looked up.
 class ApplySink : public RegSink {
  public:
-  explicit ApplySink(Store& store) : store_(store), now_(Now()) {}
+  explicit ApplySink(Store& store) : store_(store), now_(FileTimeNow()) {}
 
   std::string OnKey(std::u16string_view path) override {
     current_ = 0;

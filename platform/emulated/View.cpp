@@ -21,15 +21,6 @@ bool Odd(std::uint64_t counter) { return (counter & 1) != 0; }
 
 }  // namespace
 
-std::uint64_t FileTimeNow() {
-  using namespace std::chrono;
-  return static_cast<std::uint64_t>(
-             duration_cast<nanoseconds>(system_clock::now().time_since_epoch())
-                 .count() /
-             100) +
-         116444736000000000ull;
-}
-
 void View::Clear() {
   keys_.clear();
   cached_ = kNothing;

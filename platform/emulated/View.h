@@ -153,6 +153,4 @@ class View {
   std::chrono::steady_clock::time_point oddSince_;
 };
 
-std::uint64_t FileTimeNow();
-
 }  // namespace corvane::platform::emulated
