@@ -1,7 +1,6 @@
 // A .reg file into the shared store: checked whole first (syntax, root
 // names, values that belong to no key), then replayed inside one write
 // transaction, so that an import is all there or not there at all.
-#include <chrono>
 #include <string>
 #include <unordered_set>
 #include <vector>
