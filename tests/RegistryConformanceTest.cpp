@@ -678,6 +678,22 @@ TEST_F(RegistryConformance, BadHandlesGiveAStatus) {
   EXPECT_EQ(RegCloseKey(closed), ERROR_INVALID_HANDLE);
   EXPECT_EQ(RegCloseKey(0), ERROR_INVALID_HANDLE);
 
+  // Turned away before the result is touched: an open through a bad handle
+  // leaves it as the caller had it (a missing key sets it to the null
+  // handle; see PathFormsAndLimits).
+  HKEY result = 0xBEEF;
+  EXPECT_EQ(RegOpenKeyExA(0, "Doomed", 0, KEY_READ, &result),
+            ERROR_INVALID_HANDLE);
+  EXPECT_EQ(result, HKEY{0xBEEF});
+  EXPECT_EQ(RegOpenKeyExA(closed, "Doomed", 0, KEY_READ, &result),
+            ERROR_INVALID_HANDLE);
+#ifdef CORVANE_EMULATED
+  EXPECT_EQ(result, HKEY{0xBEEF});
+#else
+  // Wine sets it to the null handle before it finds a closed handle out.
+  EXPECT_EQ(result, HKEY{0});
+#endif
+
   // A key deleted through another handle: 1018 through this one, which
   // still closes.
   HKEY doomed = Open("Doomed", KEY_ALL_ACCESS);

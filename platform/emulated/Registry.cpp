@@ -720,14 +720,20 @@ LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD /*ulOptions*/,
                    REGSAM samDesired, HKEY* phkResult) {
   if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
   RegistryLock r;
-  *phkResult = 0;
+  LONG status;
   if (emulated::IsRoot(hKey) && (lpSubKey == nullptr || *lpSubKey == '\0')) {
     // Still a call on the registry: an unusable store says so.
-    const LONG status = emulated::Read(*r, [] { return ERROR_SUCCESS; });
+    status = emulated::Read(*r, [] { return ERROR_SUCCESS; });
     if (status == ERROR_SUCCESS) *phkResult = hKey;
-    return status;
+  } else {
+    status = emulated::OpenKey(*r, hKey, lpSubKey, samDesired, phkResult);
   }
-  return emulated::OpenKey(*r, hKey, lpSubKey, samDesired, phkResult);
+  // Windows turns a bad handle away before it touches the result; any later
+  // failure leaves the null handle there.
+  if (status != ERROR_SUCCESS && status != ERROR_INVALID_HANDLE) {
+    *phkResult = 0;
+  }
+  return status;
 }
 
 LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved,
