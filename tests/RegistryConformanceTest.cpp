@@ -545,6 +545,44 @@ TEST_F(RegistryConformance, QueryInfoKeyCountsAndLengths) {
       ERROR_INVALID_PARAMETER);
 }
 
+TEST_F(RegistryConformance, QueryInfoKeyCutsAShortClassBuffer) {
+  HKEY key = 0;
+  char subkeyClass[] = "subkey class";
+  ASSERT_EQ(RegCreateKeyExA(Scratch(), "Classy", 0, subkeyClass, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  struct Case {
+    DWORD room;
+    LONG status;
+    DWORD length;
+    std::string written;  // then the rest of the buffer untouched
+  } cases[] = {
+      {13, ERROR_SUCCESS, 12, std::string("subkey class", 13)},
+      {12, ERROR_MORE_DATA, 11, std::string("subkey clas", 12)},
+      {1, ERROR_MORE_DATA, 0, std::string(1, '\0')},
+#ifdef CORVANE_EMULATED
+      {0, ERROR_SUCCESS, 0, ""},
+#else
+      // Wine reports the class's whole length.
+      {0, ERROR_SUCCESS, 12, ""},
+#endif
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.room);
+    char buffer[16];
+    std::memset(buffer, 0x55, sizeof buffer);
+    DWORD length = c.room;
+    EXPECT_EQ(
+        RegQueryInfoKeyA(key, buffer, &length, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+        c.status);
+    EXPECT_EQ(length, c.length);
+    EXPECT_EQ(std::string(buffer, c.written.size()), c.written);
+    EXPECT_EQ(buffer[c.written.size()], 0x55);
+  }
+  RegCloseKey(key);
+}
+
 TEST_F(RegistryConformance, DeleteKeyAndValue) {
   RegCloseKey(scratch_.CreateKey("Parent\\Child"));
   RegCloseKey(scratch_.CreateKey("Leaf"));

@@ -937,15 +937,24 @@ LONG RegQueryInfoKeyA(HKEY hKey, char* lpClass, DWORD* lpcchClass,
     LONG status = ERROR_SUCCESS;
     if (lpcchClass != nullptr) {
       const std::string className = emulated::ToAnsi(key->className);
+      std::size_t length = className.size();
       if (lpClass != nullptr) {
-        if (className.size() + 1 > *lpcchClass) {
-          status = ERROR_MORE_DATA;
+        // A buffer without room for a single character asks for nothing.
+        // One too small gets what fits, cut off by a NUL, and the length of
+        // that.
+        const std::size_t room = *lpcchClass;
+        if (room == 0) {
+          length = 0;
         } else {
-          std::memcpy(lpClass, className.data(), className.size());
-          lpClass[className.size()] = '\0';
+          if (length + 1 > room) {
+            length = room - 1;
+            status = ERROR_MORE_DATA;
+          }
+          std::memcpy(lpClass, className.data(), length);
+          lpClass[length] = '\0';
         }
       }
-      *lpcchClass = emulated::Size(className.size());
+      *lpcchClass = emulated::Size(length);
     }
     using emulated::Size;
     if (lpcSubKeys != nullptr) *lpcSubKeys = Size(subkeys);
