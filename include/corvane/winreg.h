@@ -1,0 +1,367 @@
+/* The Windows registry API as ordinary Windows code sees it, answered on
+ * Linux by Corvane's emulated registry: the types, constants and functions
+ * of <windows.h> that registry code uses, in C and C++ alike. Link the
+ * corvane::winreg target; put corvane/shim on the include path (the target
+ * does) for code that says #include <windows.h>.
+ *
+ * Widths are Windows': LONG and LSTATUS are 32 bits, DWORD is 32 bits
+ * unsigned, HKEY is a pointer-sized handle whose predefined values are
+ * sign-extended 32-bit numbers, exactly as <windows.h> has them. WCHAR is the
+ * compiler's wchar_t, so L"..." literals work unchanged; on Linux that is
+ * 4 bytes, and sizes of wide string data count sizeof(WCHAR) bytes a
+ * character while the registry stores the text as UTF-16.
+ *
+ * This header stands alone: it never includes Corvane's own platform header,
+ * so Windows' names stay out of the object model and the model's out of here.
+ */
+#ifndef CORVANE_WINREG_H
+#define CORVANE_WINREG_H
+
+#include <stdarg.h>
+#include <stddef.h>
+#include <stdint.h>
+#include <wchar.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Base types ---------------------------------------------------------*/
+
+#define VOID void
+#define WINAPI
+#define APIENTRY
+#define CALLBACK
+
+typedef char CHAR;
+typedef wchar_t WCHAR;
+typedef uint8_t BYTE;
+typedef uint16_t WORD;
+typedef uint32_t DWORD;
+typedef int32_t LONG;
+typedef uint32_t ULONG;
+typedef int32_t INT;
+typedef uint32_t UINT;
+typedef int32_t BOOL;
+typedef BYTE BOOLEAN;
+typedef int64_t LONGLONG;
+typedef uint64_t ULONGLONG;
+typedef uint64_t DWORDLONG;
+typedef uint64_t DWORD64;
+typedef intptr_t INT_PTR;
+typedef uintptr_t UINT_PTR;
+typedef intptr_t LONG_PTR;
+typedef uintptr_t ULONG_PTR;
+typedef uintptr_t DWORD_PTR;
+typedef size_t SIZE_T;
+typedef LONG LSTATUS;
+typedef DWORD ACCESS_MASK;
+typedef ACCESS_MASK REGSAM;
+
+typedef void* PVOID;
+typedef void* LPVOID;
+typedef const void* LPCVOID;
+typedef void* HANDLE;
+typedef BYTE* PBYTE;
+typedef BYTE* LPBYTE;
+typedef DWORD* PDWORD;
+typedef DWORD* LPDWORD;
+typedef LONG* PLONG;
+typedef LONG* LPLONG;
+typedef BOOL* PBOOL;
+typedef BOOL* LPBOOL;
+
+typedef CHAR* PSTR;
+typedef CHAR* LPSTR;
+typedef const CHAR* PCSTR;
+typedef const CHAR* LPCSTR;
+typedef WCHAR* PWSTR;
+typedef WCHAR* LPWSTR;
+typedef const WCHAR* PCWSTR;
+typedef const WCHAR* LPCWSTR;
+
+#ifdef UNICODE
+typedef WCHAR TCHAR;
+#define __TEXT(quote) L##quote
+#else
+typedef CHAR TCHAR;
+#define __TEXT(quote) quote
+#endif
+#define TEXT(quote) __TEXT(quote)
+typedef TCHAR* PTSTR;
+typedef TCHAR* LPTSTR;
+typedef const TCHAR* PCTSTR;
+typedef const TCHAR* LPCTSTR;
+
+#ifndef FALSE
+#define FALSE 0
+#endif
+#ifndef TRUE
+#define TRUE 1
+#endif
+#define MAX_PATH 260
+#define ARRAYSIZE(a) (sizeof(a) / sizeof((a)[0]))
+
+typedef struct _FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
+
+/* Accepted for its shape only: the emulated registry keeps no security
+ * descriptors, so lpSecurityDescriptor is ignored. */
+typedef struct _SECURITY_ATTRIBUTES {
+  DWORD nLength;
+  LPVOID lpSecurityDescriptor;
+  BOOL bInheritHandle;
+} SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
+
+/* ---- Keys ---------------------------------------------------------------*/
+
+struct HKEY__ {
+  int unused;
+};
+typedef struct HKEY__* HKEY;
+typedef HKEY* PHKEY;
+
+#define HKEY_CLASSES_ROOT ((HKEY)(ULONG_PTR)((LONG)0x80000000))
+#define HKEY_CURRENT_USER ((HKEY)(ULONG_PTR)((LONG)0x80000001))
+#define HKEY_LOCAL_MACHINE ((HKEY)(ULONG_PTR)((LONG)0x80000002))
+#define HKEY_USERS ((HKEY)(ULONG_PTR)((LONG)0x80000003))
+#define HKEY_PERFORMANCE_DATA ((HKEY)(ULONG_PTR)((LONG)0x80000004))
+#define HKEY_CURRENT_CONFIG ((HKEY)(ULONG_PTR)((LONG)0x80000005))
+#define HKEY_DYN_DATA ((HKEY)(ULONG_PTR)((LONG)0x80000006))
+
+/* Access rights. */
+#define DELETE 0x00010000
+#define READ_CONTROL 0x00020000
+#define WRITE_DAC 0x00040000
+#define WRITE_OWNER 0x00080000
+#define SYNCHRONIZE 0x00100000
+#define STANDARD_RIGHTS_READ READ_CONTROL
+#define STANDARD_RIGHTS_WRITE READ_CONTROL
+#define STANDARD_RIGHTS_EXECUTE READ_CONTROL
+#define STANDARD_RIGHTS_REQUIRED 0x000F0000
+#define STANDARD_RIGHTS_ALL 0x001F0000
+#define MAXIMUM_ALLOWED 0x02000000
+#define KEY_QUERY_VALUE 0x0001
+#define KEY_SET_VALUE 0x0002
+#define KEY_CREATE_SUB_KEY 0x0004
+#define KEY_ENUMERATE_SUB_KEYS 0x0008
+#define KEY_NOTIFY 0x0010
+#define KEY_CREATE_LINK 0x0020
+#define KEY_WOW64_64KEY 0x0100
+#define KEY_WOW64_32KEY 0x0200
+#define KEY_READ 0x20019
+#define KEY_WRITE 0x20006
+#define KEY_EXECUTE 0x20019
+#define KEY_ALL_ACCESS 0xF003F
+
+/* RegCreateKeyEx options and dispositions. */
+#define REG_OPTION_NON_VOLATILE 0x00000000
+#define REG_OPTION_VOLATILE 0x00000001
+#define REG_CREATED_NEW_KEY 0x00000001
+#define REG_OPENED_EXISTING_KEY 0x00000002
+
+/* Value types. */
+#define REG_NONE 0
+#define REG_SZ 1
+#define REG_EXPAND_SZ 2
+#define REG_BINARY 3
+#define REG_DWORD 4
+#define REG_DWORD_LITTLE_ENDIAN 4
+#define REG_DWORD_BIG_ENDIAN 5
+#define REG_LINK 6
+#define REG_MULTI_SZ 7
+#define REG_RESOURCE_LIST 8
+#define REG_FULL_RESOURCE_DESCRIPTOR 9
+#define REG_RESOURCE_REQUIREMENTS_LIST 10
+#define REG_QWORD 11
+#define REG_QWORD_LITTLE_ENDIAN 11
+
+/* RegGetValue: the types wanted, and how. */
+#define RRF_RT_REG_NONE 0x00000001
+#define RRF_RT_REG_SZ 0x00000002
+#define RRF_RT_REG_EXPAND_SZ 0x00000004
+#define RRF_RT_REG_BINARY 0x00000008
+#define RRF_RT_REG_DWORD 0x00000010
+#define RRF_RT_REG_MULTI_SZ 0x00000020
+#define RRF_RT_REG_QWORD 0x00000040
+#define RRF_RT_DWORD (RRF_RT_REG_BINARY | RRF_RT_REG_DWORD)
+#define RRF_RT_QWORD (RRF_RT_REG_BINARY | RRF_RT_REG_QWORD)
+#define RRF_RT_ANY 0x0000FFFF
+#define RRF_NOEXPAND 0x10000000
+#define RRF_ZEROONFAILURE 0x20000000
+
+/* ---- Statuses -----------------------------------------------------------*/
+
+#define ERROR_SUCCESS 0
+#define NO_ERROR 0
+#define ERROR_INVALID_FUNCTION 1
+#define ERROR_FILE_NOT_FOUND 2
+#define ERROR_PATH_NOT_FOUND 3
+#define ERROR_ACCESS_DENIED 5
+#define ERROR_INVALID_HANDLE 6
+#define ERROR_NOT_ENOUGH_MEMORY 8
+#define ERROR_INVALID_DATA 13
+#define ERROR_OUTOFMEMORY 14
+#define ERROR_INVALID_PARAMETER 87
+#define ERROR_CALL_NOT_IMPLEMENTED 120
+#define ERROR_INSUFFICIENT_BUFFER 122
+#define ERROR_BAD_PATHNAME 161
+#define ERROR_FILENAME_EXCED_RANGE 206
+#define ERROR_MORE_DATA 234
+#define ERROR_NO_MORE_ITEMS 259
+#define ERROR_MR_MID_NOT_FOUND 317
+#define ERROR_BADDB 1009
+#define ERROR_BADKEY 1010
+#define ERROR_CANTOPEN 1011
+#define ERROR_CANTREAD 1012
+#define ERROR_CANTWRITE 1013
+#define ERROR_REGISTRY_RECOVERED 1014
+#define ERROR_REGISTRY_CORRUPT 1015
+#define ERROR_REGISTRY_IO_FAILED 1016
+#define ERROR_NOT_REGISTRY_FILE 1017
+#define ERROR_KEY_DELETED 1018
+#define ERROR_NO_LOG_SPACE 1019
+#define ERROR_KEY_HAS_CHILDREN 1020
+#define ERROR_CHILD_MUST_BE_VOLATILE 1021
+#define ERROR_NO_UNICODE_TRANSLATION 1113
+#define ERROR_RESOURCE_LANG_NOT_FOUND 1815
+#define ERROR_UNSUPPORTED_TYPE 1630
+
+/* FormatMessage: only system texts into the caller's buffer are answered;
+ * FORMAT_MESSAGE_ALLOCATE_BUFFER and FROM_STRING fail with 87. */
+#define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
+#define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
+#define FORMAT_MESSAGE_FROM_STRING 0x00000400
+#define FORMAT_MESSAGE_FROM_HMODULE 0x00000800
+#define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+#define LANG_NEUTRAL 0x00
+#define LANG_ENGLISH 0x09
+#define SUBLANG_NEUTRAL 0x00
+#define SUBLANG_DEFAULT 0x01
+#define SUBLANG_ENGLISH_US 0x01
+#define MAKELANGID(primary, sub) \
+  ((DWORD)((((WORD)(sub)) << 10) | (WORD)(primary)))
+
+/* ---- Functions ----------------------------------------------------------*/
+
+LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
+                             REGSAM samDesired, PHKEY phkResult);
+LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions,
+                             REGSAM samDesired, PHKEY phkResult);
+LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
+                               LPSTR lpClass, DWORD dwOptions,
+                               REGSAM samDesired,
+                               const SECURITY_ATTRIBUTES* lpSecurityAttributes,
+                               PHKEY phkResult, LPDWORD lpdwDisposition);
+LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved,
+                               LPWSTR lpClass, DWORD dwOptions,
+                               REGSAM samDesired,
+                               const SECURITY_ATTRIBUTES* lpSecurityAttributes,
+                               PHKEY phkResult, LPDWORD lpdwDisposition);
+LSTATUS WINAPI RegCloseKey(HKEY hKey);
+LSTATUS WINAPI RegFlushKey(HKEY hKey);
+LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
+                                LPDWORD lpReserved, LPDWORD lpType,
+                                LPBYTE lpData, LPDWORD lpcbData);
+LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName,
+                                LPDWORD lpReserved, LPDWORD lpType,
+                                LPBYTE lpData, LPDWORD lpcbData);
+LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
+                              DWORD dwType, const BYTE* lpData, DWORD cbData);
+LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved,
+                              DWORD dwType, const BYTE* lpData, DWORD cbData);
+LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
+                             LPDWORD lpcchValueName, LPDWORD lpReserved,
+                             LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName,
+                             LPDWORD lpcchValueName, LPDWORD lpReserved,
+                             LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName,
+                             LPDWORD lpcchName, LPDWORD lpReserved,
+                             LPSTR lpClass, LPDWORD lpcchClass,
+                             PFILETIME lpftLastWriteTime);
+LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName,
+                             LPDWORD lpcchName, LPDWORD lpReserved,
+                             LPWSTR lpClass, LPDWORD lpcchClass,
+                             PFILETIME lpftLastWriteTime);
+LSTATUS WINAPI RegQueryInfoKeyA(
+    HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+    LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+    LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+    LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime);
+LSTATUS WINAPI RegQueryInfoKeyW(
+    HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
+    LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
+    LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+    LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime);
+LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
+LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
+LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
+LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
+LSTATUS WINAPI RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey);
+LSTATUS WINAPI RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey);
+LSTATUS WINAPI RegGetValueA(HKEY hkey, LPCSTR lpSubKey, LPCSTR lpValue,
+                            DWORD dwFlags, LPDWORD pdwType, PVOID pvData,
+                            LPDWORD pcbData);
+LSTATUS WINAPI RegGetValueW(HKEY hkey, LPCWSTR lpSubKey, LPCWSTR lpValue,
+                            DWORD dwFlags, LPDWORD pdwType, PVOID pvData,
+                            LPDWORD pcbData);
+
+DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
+                            DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize,
+                            va_list* Arguments);
+DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
+                            DWORD dwLanguageId, LPWSTR lpBuffer, DWORD nSize,
+                            va_list* Arguments);
+DWORD WINAPI GetLastError(void);
+void WINAPI SetLastError(DWORD dwErrCode);
+
+#ifdef UNICODE
+#define RegOpenKeyEx RegOpenKeyExW
+#define RegCreateKeyEx RegCreateKeyExW
+#define RegQueryValueEx RegQueryValueExW
+#define RegSetValueEx RegSetValueExW
+#define RegEnumValue RegEnumValueW
+#define RegEnumKeyEx RegEnumKeyExW
+#define RegQueryInfoKey RegQueryInfoKeyW
+#define RegDeleteKey RegDeleteKeyW
+#define RegDeleteValue RegDeleteValueW
+#define RegDeleteTree RegDeleteTreeW
+#define RegGetValue RegGetValueW
+#define FormatMessage FormatMessageW
+#else
+#define RegOpenKeyEx RegOpenKeyExA
+#define RegCreateKeyEx RegCreateKeyExA
+#define RegQueryValueEx RegQueryValueExA
+#define RegSetValueEx RegSetValueExA
+#define RegEnumValue RegEnumValueA
+#define RegEnumKeyEx RegEnumKeyExA
+#define RegQueryInfoKey RegQueryInfoKeyA
+#define RegDeleteKey RegDeleteKeyA
+#define RegDeleteValue RegDeleteValueA
+#define RegDeleteTree RegDeleteTreeA
+#define RegGetValue RegGetValueA
+#define FormatMessage FormatMessageA
+#endif
+
+/* ---- Corvane's own, not Windows' ----------------------------------------*/
+
+/* Applies a regedit .reg file (REGEDIT4 or Version 5.00) to the registry,
+ * for seeding a test in one call. The whole file is checked before anything
+ * changes. Returns ERROR_SUCCESS; ERROR_FILE_NOT_FOUND or
+ * ERROR_ACCESS_DENIED when the file can't be read; ERROR_BADDB when the
+ * store can't be used; ERROR_INVALID_DATA when the file can't be parsed or
+ * the registry refused a key or value in it. */
+LSTATUS CorvaneImportRegFile(const char* path);
+/* Why the calling thread's last CorvaneImportRegFile failed ("<file>:<line>:
+ * <what is wrong>", or the key refused and the reason); "" after a success.
+ * Valid until that thread's next import. */
+const char* CorvaneImportRegFileError(void);
+
+#ifdef __cplusplus
+} /* extern "C" */
+#endif
+
+#endif /* CORVANE_WINREG_H */
