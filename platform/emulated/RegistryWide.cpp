@@ -1,54 +1,598 @@
-// The wide registry functions of the emulated backend: not answered yet, so
-// that code written against them links while they are built.
+// The wide registry functions of the emulated backend, written once over the
+// caller's unit. With char16_t they are Windows' own (RegistryWide.h), what
+// the ANSI functions convert over; with wchar_t they are the public W
+// functions of Platform.h. On Linux wchar_t holds UTF-32: a character above
+// U+FFFF is one unit to the caller and a surrogate pair in the store, and a
+// lone surrogate is the same one unit in both, so every text comes back as
+// it went in. A unit beyond U+10FFFF, which UTF-16 can't hold, is stored as
+// U+FFFD.
+//
+// Sizes are in the caller's units: a name's length counts its units, string
+// data (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) takes sizeof(unit) bytes a unit,
+// and a 234 reports what the caller's units need. String data given in
+// wchar_t is read in whole units; bytes left over after the last are not
+// stored. Data of the other types is bytes, the same for every caller.
+#include "platform/emulated/RegistryWide.h"
+
+#include <algorithm>
+#include <cstring>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
 #include "platform/Platform.h"
+#include "platform/emulated/RegistryKeys.h"
+#include "platform/emulated/RegistryState.h"
 
 namespace corvane::platform {
+namespace emulated {
+namespace {
 
-LONG RegOpenKeyExW(HKEY, const wchar_t*, DWORD, REGSAM, HKEY* phkResult) {
-  if (phkResult != nullptr) *phkResult = 0;
-  return ERROR_CALL_NOT_IMPLEMENTED;
+constexpr LONG kErrorNoAccess = 998;
+
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
 }
-LONG RegCreateKeyExW(HKEY, const wchar_t*, DWORD, wchar_t*, DWORD, REGSAM,
-                     const SECURITY_ATTRIBUTES*, HKEY* phkResult, DWORD*) {
-  if (phkResult != nullptr) *phkResult = 0;
-  return ERROR_CALL_NOT_IMPLEMENTED;
+
+DWORD Size(std::size_t n) { return static_cast<DWORD>(n); }
+
+// The caller's unit is the store's own.
+template <class Ch>
+constexpr bool kStoredForm = sizeof(Ch) == sizeof(char16_t);
+
+bool IsHigh(char16_t c) { return c >= 0xD800 && c < 0xDC00; }
+bool IsLow(char16_t c) { return c >= 0xDC00 && c < 0xE000; }
+
+template <class Ch>
+void AppendStored(Ch unit, std::u16string& out) {
+  if constexpr (kStoredForm<Ch>) {
+    out.push_back(static_cast<char16_t>(unit));
+  } else {
+    const auto c = static_cast<char32_t>(unit);
+    if (c <= 0xFFFF) {
+      out.push_back(static_cast<char16_t>(c));
+    } else if (c <= 0x10FFFF) {
+      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
+      out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
+    } else {
+      out.push_back(u'\uFFFD');
+    }
+  }
 }
-LONG RegQueryValueExW(HKEY, const wchar_t*, DWORD*, DWORD*, BYTE*, DWORD*) {
-  return ERROR_CALL_NOT_IMPLEMENTED;
+
+// A name or class as the store keeps it; nullptr is the empty name.
+template <class Ch>
+std::u16string NameIn(const Ch* text) {
+  std::u16string out;
+  if (text == nullptr) return out;
+  for (; *text != 0; ++text) AppendStored(*text, out);
+  return out;
 }
-LONG RegEnumValueW(HKEY, DWORD, wchar_t*, DWORD*, DWORD*, DWORD*, BYTE*,
-                   DWORD*) {
-  return ERROR_CALL_NOT_IMPLEMENTED;
+
+// Stored text in the caller's units.
+template <class Ch>
+std::basic_string<Ch> FromStored(std::u16string_view text) {
+  if constexpr (kStoredForm<Ch>) {
+    return std::basic_string<Ch>(text.begin(), text.end());
+  } else {
+    std::basic_string<Ch> out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+      if (IsHigh(text[i]) && i + 1 < text.size() && IsLow(text[i + 1])) {
+        out.push_back(static_cast<Ch>(0x10000 + ((text[i] - 0xD800) << 10) +
+                                      (text[i + 1] - 0xDC00)));
+        ++i;
+      } else {
+        out.push_back(static_cast<Ch>(text[i]));
+      }
+    }
+    return out;
+  }
 }
-LONG RegSetValueExW(HKEY, const wchar_t*, DWORD, DWORD, const BYTE*, DWORD) {
-  return ERROR_CALL_NOT_IMPLEMENTED;
+
+// How many of the caller's units a stored text takes.
+template <class Ch>
+std::size_t UnitCount(std::u16string_view text) {
+  std::size_t units = text.size();
+  if constexpr (!kStoredForm<Ch>) {
+    for (std::size_t i = 0; i + 1 < text.size(); ++i) {
+      if (IsHigh(text[i]) && IsLow(text[i + 1])) --units, ++i;
+    }
+  }
+  return units;
 }
-LONG RegEnumKeyExW(HKEY, DWORD, wchar_t*, DWORD*, DWORD*, wchar_t*, DWORD*,
-                   FILETIME*) {
-  return ERROR_CALL_NOT_IMPLEMENTED;
+
+// The whole UTF-16 units of stored string data.
+std::u16string StoredUnits(std::span<const BYTE> data) {
+  std::u16string units(data.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    units[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+  }
+  return units;
 }
-LONG RegQueryInfoKeyW(HKEY, wchar_t*, DWORD*, DWORD*, DWORD*, DWORD*, DWORD*,
-                      DWORD*, DWORD*, DWORD*, DWORD*, FILETIME*) {
-  return ERROR_CALL_NOT_IMPLEMENTED;
+
+// Value data as the store keeps it. UTF-16 callers hand over the stored
+// form itself, an odd last byte included, as Windows keeps it.
+template <class Ch>
+std::vector<BYTE> DataIn(DWORD type, const BYTE* data, DWORD size) {
+  if (data == nullptr) return {};
+  if (kStoredForm<Ch> || !IsStringType(type)) {
+    return std::vector<BYTE>(data, data + size);
+  }
+  std::u16string stored;
+  stored.reserve(size / sizeof(Ch));
+  for (std::size_t i = 0; i + sizeof(Ch) <= size; i += sizeof(Ch)) {
+    Ch unit;
+    std::memcpy(&unit, data + i, sizeof unit);
+    AppendStored(unit, stored);
+  }
+  std::vector<BYTE> bytes(stored.size() * 2);
+  for (std::size_t i = 0; i < stored.size(); ++i) {
+    bytes[2 * i] = static_cast<BYTE>(stored[i] & 0xFF);
+    bytes[2 * i + 1] = static_cast<BYTE>(stored[i] >> 8);
+  }
+  return bytes;
 }
-LONG RegDeleteKeyW(HKEY, const wchar_t*) { return ERROR_CALL_NOT_IMPLEMENTED; }
-LONG RegDeleteValueW(HKEY, const wchar_t*) {
-  return ERROR_CALL_NOT_IMPLEMENTED;
+
+// Value data in the caller's units; `scratch` holds it when it had to be
+// converted.
+template <class Ch>
+std::span<const BYTE> DataOut(const CachedValue& value,
+                              std::vector<BYTE>& scratch) {
+  if (kStoredForm<Ch> || !IsStringType(value.type)) return value.data;
+  const std::basic_string<Ch> units = FromStored<Ch>(StoredUnits(value.data));
+  scratch.resize(units.size() * sizeof(Ch));
+  std::memcpy(scratch.data(), units.data(), scratch.size());
+  return scratch;
 }
-LONG RegGetValueA(HKEY, const char*, const char*, DWORD, DWORD*, void*,
-                  DWORD*) {
-  return ERROR_CALL_NOT_IMPLEMENTED;
+
+template <class Ch>
+std::size_t DataOutSize(const CachedValue& value) {
+  if (kStoredForm<Ch> || !IsStringType(value.type)) return value.data.size();
+  return UnitCount<Ch>(StoredUnits(value.data)) * sizeof(Ch);
 }
-LONG RegGetValueW(HKEY, const wchar_t*, const wchar_t*, DWORD, DWORD*, void*,
-                  DWORD*) {
-  return ERROR_CALL_NOT_IMPLEMENTED;
+
+// Copies data out as the W functions do: string data that doesn't end in a
+// NUL gets one after it when there is room, outside the size reported.
+template <class Ch>
+void CopyOut(BYTE* out, DWORD capacity, std::span<const BYTE> data,
+             bool isString) {
+  std::copy(data.begin(), data.end(), out);
+  if (!isString || data.size() < sizeof(Ch) || data.size() % sizeof(Ch) != 0 ||
+      data.size() + sizeof(Ch) > capacity) {
+    return;
+  }
+  Ch last;
+  std::memcpy(&last, data.data() + data.size() - sizeof(Ch), sizeof last);
+  if (last != 0) std::memset(out + data.size(), 0, sizeof(Ch));
 }
-LONG RegDeleteTreeA(HKEY, const char*) { return ERROR_CALL_NOT_IMPLEMENTED; }
-LONG RegDeleteTreeW(HKEY, const wchar_t*) { return ERROR_CALL_NOT_IMPLEMENTED; }
-DWORD FormatMessageW(DWORD, const void*, DWORD, DWORD, wchar_t*, DWORD,
-                     va_list*) {
-  SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-  return 0;
+
+// Writes a name and its NUL.
+template <class Ch>
+void PutName(const std::basic_string<Ch>& name, Ch* out) {
+  std::copy(name.begin(), name.end(), out);
+  out[name.size()] = 0;
+}
+
+template <class Ch>
+LONG OpenKeyEx(HKEY hKey, const Ch* lpSubKey, REGSAM samDesired,
+               HKEY* phkResult) {
+  if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
+  const std::u16string path = NameIn(lpSubKey);
+  RegistryLock r;
+  return OpenKeyAt(*r, hKey, path, samDesired, phkResult);
+}
+
+template <class Ch>
+LONG CreateKeyEx(HKEY hKey, const Ch* lpSubKey, DWORD Reserved, Ch* lpClass,
+                 DWORD dwOptions, REGSAM samDesired, HKEY* phkResult,
+                 DWORD* lpdwDisposition) {
+  if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
+  *phkResult = 0;
+  if (Reserved != 0) return ERROR_INVALID_PARAMETER;
+  const std::u16string path = NameIn(lpSubKey);
+  const std::u16string className = NameIn(lpClass);
+  RegistryLock r;
+  // Unlike RegOpenKeyEx, an empty subkey on a predefined key gives a new
+  // handle to its key, as any other key would.
+  bool created = false;
+  const LONG status = CreateKey(
+      *r, hKey, path, lpClass != nullptr ? &className : nullptr,
+      (dwOptions & REG_OPTION_VOLATILE) != 0, samDesired, phkResult, created);
+  if (status == ERROR_SUCCESS && lpdwDisposition != nullptr) {
+    *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  }
+  return status;
+}
+
+template <class Ch>
+LONG QueryValueEx(HKEY hKey, const Ch* lpValueName, DWORD* lpReserved,
+                  DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
+  if ((lpData != nullptr && lpcbData == nullptr) || lpReserved != nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  const std::u16string name = NameIn(lpValueName);
+  const DWORD capacity = lpcbData != nullptr ? *lpcbData : 0;
+  RegistryLock r;
+  return Read(*r, [&] {
+    CachedKey* key = nullptr;
+    if (const LONG status = Resolve(*r, hKey, KEY_QUERY_VALUE, key)) {
+      return status;
+    }
+    if (const LONG status = r->view.LoadValues(*key)) return status;
+    if (lpData == nullptr && lpcbData != nullptr) *lpcbData = 0;
+    const CachedValue* value = r->view.FindValue(*key, name);
+    if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+
+    std::vector<BYTE> scratch;
+    const std::span<const BYTE> data = DataOut<Ch>(*value, scratch);
+    LONG status = ERROR_SUCCESS;
+    if (lpData != nullptr) {
+      if (data.size() > capacity) {
+        status = ERROR_MORE_DATA;
+      } else {
+        CopyOut<Ch>(lpData, capacity, data, IsStringType(value->type));
+      }
+    }
+    if (lpType != nullptr) *lpType = value->type;
+    if (lpcbData != nullptr) *lpcbData = Size(data.size());
+    return status;
+  });
+}
+
+template <class Ch>
+LONG EnumValue(HKEY hKey, DWORD dwIndex, Ch* lpValueName, DWORD* lpcchValueName,
+               DWORD* lpReserved, DWORD* lpType, BYTE* lpData,
+               DWORD* lpcbData) {
+  if ((lpData != nullptr && lpcbData == nullptr) || lpReserved != nullptr ||
+      lpValueName == nullptr || lpcchValueName == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  RegistryLock r;
+  return Read(*r, [&] {
+    CachedKey* key = nullptr;
+    if (const LONG status = Resolve(*r, hKey, KEY_QUERY_VALUE, key)) {
+      return status;
+    }
+    if (const LONG status = r->view.LoadValues(*key)) return status;
+    if (dwIndex >= key->values.Size()) return ERROR_NO_MORE_ITEMS;
+    const CachedValue& value = key->values.At(dwIndex);
+
+    std::vector<BYTE> scratch;
+    const std::span<const BYTE> data = DataOut<Ch>(value, scratch);
+    const std::basic_string<Ch> name = FromStored<Ch>(value.name);
+    // Data that fits is written even when the name doesn't; the name only
+    // when the data fits too. The sizes asked for are reported either way.
+    const bool nameFits = name.size() < *lpcchValueName;
+    const bool dataFits = lpData == nullptr || data.size() <= *lpcbData;
+    if (nameFits && dataFits) {
+      PutName(name, lpValueName);
+      *lpcchValueName = Size(name.size());
+    }
+    if (lpData != nullptr && dataFits) {
+      CopyOut<Ch>(lpData, *lpcbData, data, IsStringType(value.type));
+    }
+    if (lpType != nullptr) *lpType = value.type;
+    if (lpcbData != nullptr) *lpcbData = Size(data.size());
+    return nameFits && dataFits ? ERROR_SUCCESS : ERROR_MORE_DATA;
+  });
+}
+
+template <class Ch>
+LONG SetValueEx(HKEY hKey, const Ch* lpValueName, DWORD Reserved, DWORD dwType,
+                const BYTE* lpData, DWORD cbData) {
+  if (Reserved != 0) return ERROR_INVALID_PARAMETER;
+  if (lpData == nullptr && cbData != 0) return kErrorNoAccess;
+  const std::u16string name = NameIn(lpValueName);
+  if (name.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
+  // Only the cbData bytes given are read: a string without its terminator
+  // is kept without one.
+  std::vector<BYTE> data = DataIn<Ch>(dwType, lpData, cbData);
+  RegistryLock r;
+  return Write(*r, [&] {
+    CachedKey* key = nullptr;
+    if (const LONG status = Resolve(*r, hKey, KEY_SET_VALUE, key)) {
+      return status;
+    }
+    return r->view.SetValue(*key, name, dwType, std::move(data));
+  });
+}
+
+template <class Ch>
+LONG EnumKeyEx(HKEY hKey, DWORD dwIndex, Ch* lpName, DWORD* lpcchName,
+               DWORD* lpReserved, Ch* lpClass, DWORD* lpcchClass,
+               FILETIME* lpftLastWriteTime) {
+  if (lpReserved != nullptr || lpName == nullptr || lpcchName == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  RegistryLock r;
+  const std::uint64_t stamp = r->store.Counter();
+  return Read(*r, [&] {
+    Target target;
+    if (const LONG status = Resolve(*r, hKey, KEY_ENUMERATE_SUB_KEYS, target)) {
+      return status;
+    }
+    Subkeys subkeys;
+    if (const LONG status = ListSubkeys(*r, target, stamp, subkeys)) {
+      return status;
+    }
+    if (dwIndex >= subkeys.Size()) return ERROR_NO_MORE_ITEMS;
+    CachedKey* child = nullptr;
+    if (const LONG status = r->view.Key(subkeys.Id(dwIndex), child)) {
+      return status;
+    }
+    const std::basic_string<Ch> name = FromStored<Ch>(child->name);
+    const std::basic_string<Ch> className = FromStored<Ch>(child->className);
+    SetTime(lpftLastWriteTime, child->lastWrite);
+    if (name.size() >= *lpcchName ||
+        (lpClass != nullptr && lpcchClass != nullptr &&
+         className.size() >= *lpcchClass)) {
+      return ERROR_MORE_DATA;
+    }
+    PutName(name, lpName);
+    *lpcchName = Size(name.size());
+    if (lpcchClass != nullptr) {
+      if (lpClass != nullptr) PutName(className, lpClass);
+      *lpcchClass = Size(className.size());
+    }
+    return ERROR_SUCCESS;
+  });
+}
+
+// The longest subkey name, subkey class, value name and value data a
+// handle shows, in the caller's units.
+struct Maxima {
+  std::size_t subkeyName = 0, subkeyClass = 0, valueName = 0, valueData = 0;
+};
+
+template <class Ch>
+LONG FindMaxima(Registry& r, CachedKey& key, const Subkeys& subkeys,
+                Maxima& m) {
+  if (const LONG status = r.view.LoadMaxima(key)) return status;
+  if constexpr (kStoredForm<Ch>) {
+    m = {key.maxChildName, key.maxChildClass, key.maxValueName,
+         key.maxValueData};
+    if (subkeys.merged != nullptr) {
+      m.subkeyName = subkeys.merged->maxName;
+      m.subkeyClass = subkeys.merged->maxClass;
+    }
+  } else {
+    // The view keeps these in UTF-16 units; in UTF-32 a surrogate pair is
+    // one unit and string data takes twice the bytes, so count again.
+    m = {};
+    for (std::size_t i = 0; i < subkeys.Size(); ++i) {
+      CachedKey* child = nullptr;
+      if (const LONG status = r.view.Key(subkeys.Id(i), child)) return status;
+      m.subkeyName = std::max(m.subkeyName, UnitCount<Ch>(child->name));
+      m.subkeyClass = std::max(m.subkeyClass, UnitCount<Ch>(child->className));
+    }
+    key.values.ForEach([&m](const CachedValue& v) {
+      m.valueName = std::max(m.valueName, UnitCount<Ch>(v.name));
+      m.valueData = std::max(m.valueData, DataOutSize<Ch>(v));
+    });
+  }
+  return ERROR_SUCCESS;
+}
+
+template <class Ch>
+LONG QueryInfoKey(HKEY hKey, Ch* lpClass, DWORD* lpcchClass, DWORD* lpReserved,
+                  DWORD* lpcSubKeys, DWORD* lpcbMaxSubKeyLen,
+                  DWORD* lpcbMaxClassLen, DWORD* lpcValues,
+                  DWORD* lpcbMaxValueNameLen, DWORD* lpcbMaxValueLen,
+                  DWORD* lpcbSecurityDescriptor, FILETIME* lpftLastWriteTime) {
+  if ((lpClass != nullptr && lpcchClass == nullptr) || lpReserved != nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  RegistryLock r;
+  const std::uint64_t stamp = r->store.Counter();
+  return Read(*r, [&] {
+    Target target;
+    if (const LONG status = Resolve(*r, hKey, KEY_QUERY_VALUE, target)) {
+      return status;
+    }
+    CachedKey* key = target.key;
+    Subkeys subkeys;
+    if (const LONG status = ListSubkeys(*r, target, stamp, subkeys)) {
+      return status;
+    }
+    Maxima maxima;
+    if (const LONG status = FindMaxima<Ch>(*r, *key, subkeys, maxima)) {
+      return status;
+    }
+    LONG status = ERROR_SUCCESS;
+    if (lpcchClass != nullptr) {
+      const std::basic_string<Ch> className = FromStored<Ch>(key->className);
+      if (lpClass != nullptr) {
+        if (className.size() + 1 > *lpcchClass) {
+          status = ERROR_MORE_DATA;
+        } else {
+          PutName(className, lpClass);
+        }
+      }
+      *lpcchClass = Size(className.size());
+    }
+    if (lpcSubKeys != nullptr) *lpcSubKeys = Size(subkeys.Size());
+    if (lpcbMaxSubKeyLen != nullptr) {
+      *lpcbMaxSubKeyLen = Size(maxima.subkeyName);
+    }
+    if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = Size(maxima.subkeyClass);
+    if (lpcValues != nullptr) *lpcValues = Size(key->values.Size());
+    if (lpcbMaxValueNameLen != nullptr) {
+      *lpcbMaxValueNameLen = Size(maxima.valueName);
+    }
+    if (lpcbMaxValueLen != nullptr) *lpcbMaxValueLen = Size(maxima.valueData);
+    // The emulation keeps no security descriptors.
+    if (lpcbSecurityDescriptor != nullptr) *lpcbSecurityDescriptor = 0;
+    SetTime(lpftLastWriteTime, key->lastWrite);
+    return status;
+  });
+}
+
+template <class Ch>
+LONG DeleteSubkey(HKEY hKey, const Ch* lpSubKey) {
+  if (lpSubKey == nullptr) return ERROR_INVALID_PARAMETER;
+  // Bit 31 marks the 95 family, whose delete takes the subtree with it.
+  const bool wholeSubtree = (GetVersion() & 0x80000000u) != 0;
+  const std::u16string path = NameIn(lpSubKey);
+  RegistryLock r;
+  return DeleteKey(*r, hKey, path, wholeSubtree);
+}
+
+template <class Ch>
+LONG DeleteValue(HKEY hKey, const Ch* lpValueName) {
+  const std::u16string name = NameIn(lpValueName);
+  RegistryLock r;
+  return Write(*r, [&] {
+    CachedKey* key = nullptr;
+    if (const LONG status = Resolve(*r, hKey, KEY_SET_VALUE, key)) {
+      return status;
+    }
+    bool found = false;
+    if (const LONG status = r->view.DeleteValue(*key, name, found)) {
+      return status;
+    }
+    return found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  });
+}
+
+// An empty subkey names no subkey, as NULL does: the key itself stays.
+template <class Ch>
+LONG DeleteSubtree(HKEY hKey, const Ch* lpSubKey) {
+  const std::u16string path = NameIn(lpSubKey);
+  RegistryLock r;
+  return DeleteTree(*r, hKey, path.empty() ? nullptr : &path);
+}
+
+}  // namespace
+
+namespace utf16 {
+
+LONG RegOpenKeyEx(HKEY hKey, const char16_t* lpSubKey, DWORD /*ulOptions*/,
+                  REGSAM samDesired, HKEY* phkResult) {
+  return OpenKeyEx(hKey, lpSubKey, samDesired, phkResult);
+}
+
+LONG RegCreateKeyEx(HKEY hKey, const char16_t* lpSubKey, DWORD Reserved,
+                    char16_t* lpClass, DWORD dwOptions, REGSAM samDesired,
+                    const SECURITY_ATTRIBUTES* /*lpSecurityAttributes*/,
+                    HKEY* phkResult, DWORD* lpdwDisposition) {
+  return CreateKeyEx(hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired,
+                     phkResult, lpdwDisposition);
+}
+
+LONG RegQueryValueEx(HKEY hKey, const char16_t* lpValueName, DWORD* lpReserved,
+                     DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
+  return QueryValueEx(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
+}
+
+LONG RegEnumValue(HKEY hKey, DWORD dwIndex, char16_t* lpValueName,
+                  DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
+                  BYTE* lpData, DWORD* lpcbData) {
+  return EnumValue(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved,
+                   lpType, lpData, lpcbData);
+}
+
+LONG RegSetValueEx(HKEY hKey, const char16_t* lpValueName, DWORD Reserved,
+                   DWORD dwType, const BYTE* lpData, DWORD cbData) {
+  return SetValueEx(hKey, lpValueName, Reserved, dwType, lpData, cbData);
+}
+
+LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, char16_t* lpName, DWORD* lpcchName,
+                  DWORD* lpReserved, char16_t* lpClass, DWORD* lpcchClass,
+                  FILETIME* lpftLastWriteTime) {
+  return EnumKeyEx(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass,
+                   lpcchClass, lpftLastWriteTime);
+}
+
+LONG RegQueryInfoKey(HKEY hKey, char16_t* lpClass, DWORD* lpcchClass,
+                     DWORD* lpReserved, DWORD* lpcSubKeys,
+                     DWORD* lpcbMaxSubKeyLen, DWORD* lpcbMaxClassLen,
+                     DWORD* lpcValues, DWORD* lpcbMaxValueNameLen,
+                     DWORD* lpcbMaxValueLen, DWORD* lpcbSecurityDescriptor,
+                     FILETIME* lpftLastWriteTime) {
+  return QueryInfoKey(hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys,
+                      lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcValues,
+                      lpcbMaxValueNameLen, lpcbMaxValueLen,
+                      lpcbSecurityDescriptor, lpftLastWriteTime);
+}
+
+LONG RegDeleteKey(HKEY hKey, const char16_t* lpSubKey) {
+  return DeleteSubkey(hKey, lpSubKey);
+}
+
+LONG RegDeleteValue(HKEY hKey, const char16_t* lpValueName) {
+  return DeleteValue(hKey, lpValueName);
+}
+
+LONG RegDeleteTree(HKEY hKey, const char16_t* lpSubKey) {
+  return DeleteSubtree(hKey, lpSubKey);
+}
+
+}  // namespace utf16
+}  // namespace emulated
+
+using namespace emulated;
+
+LONG RegOpenKeyExW(HKEY hKey, const wchar_t* lpSubKey, DWORD /*ulOptions*/,
+                   REGSAM samDesired, HKEY* phkResult) {
+  return OpenKeyEx(hKey, lpSubKey, samDesired, phkResult);
+}
+
+LONG RegCreateKeyExW(HKEY hKey, const wchar_t* lpSubKey, DWORD Reserved,
+                     wchar_t* lpClass, DWORD dwOptions, REGSAM samDesired,
+                     const SECURITY_ATTRIBUTES* /*lpSecurityAttributes*/,
+                     HKEY* phkResult, DWORD* lpdwDisposition) {
+  return CreateKeyEx(hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired,
+                     phkResult, lpdwDisposition);
+}
+
+LONG RegQueryValueExW(HKEY hKey, const wchar_t* lpValueName, DWORD* lpReserved,
+                      DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
+  return QueryValueEx(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
+}
+
+LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, wchar_t* lpValueName,
+                   DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
+                   BYTE* lpData, DWORD* lpcbData) {
+  return EnumValue(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved,
+                   lpType, lpData, lpcbData);
+}
+
+LONG RegSetValueExW(HKEY hKey, const wchar_t* lpValueName, DWORD Reserved,
+                    DWORD dwType, const BYTE* lpData, DWORD cbData) {
+  return SetValueEx(hKey, lpValueName, Reserved, dwType, lpData, cbData);
+}
+
+LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, wchar_t* lpName, DWORD* lpcchName,
+                   DWORD* lpReserved, wchar_t* lpClass, DWORD* lpcchClass,
+                   FILETIME* lpftLastWriteTime) {
+  return EnumKeyEx(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass,
+                   lpcchClass, lpftLastWriteTime);
+}
+
+LONG RegQueryInfoKeyW(HKEY hKey, wchar_t* lpClass, DWORD* lpcchClass,
+                      DWORD* lpReserved, DWORD* lpcSubKeys,
+                      DWORD* lpcbMaxSubKeyLen, DWORD* lpcbMaxClassLen,
+                      DWORD* lpcValues, DWORD* lpcbMaxValueNameLen,
+                      DWORD* lpcbMaxValueLen, DWORD* lpcbSecurityDescriptor,
+                      FILETIME* lpftLastWriteTime) {
+  return QueryInfoKey(hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys,
+                      lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcValues,
+                      lpcbMaxValueNameLen, lpcbMaxValueLen,
+                      lpcbSecurityDescriptor, lpftLastWriteTime);
+}
+
+LONG RegDeleteKeyW(HKEY hKey, const wchar_t* lpSubKey) {
+  return DeleteSubkey(hKey, lpSubKey);
+}
+
+LONG RegDeleteValueW(HKEY hKey, const wchar_t* lpValueName) {
+  return DeleteValue(hKey, lpValueName);
+}
+
+LONG RegDeleteTreeW(HKEY hKey, const wchar_t* lpSubKey) {
+  return DeleteSubtree(hKey, lpSubKey);
 }
 
 }  // namespace corvane::platform

@@ -1,0 +1,93 @@
+// HKEY_CLASSES_ROOT's merged view (ClassesView.h).
+#include "platform/emulated/ClassesView.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace corvane::platform::emulated {
+
+LONG ClassPath(Registry& r, CachedKey* key,
+               std::vector<std::u16string>& parts) {
+  std::vector<std::u16string> up;
+  while (key->id != kMachineClassesId && key->id != kUserClassesId) {
+    // Only keys found through the merged view are asked about.
+    if (key->parent == 0) return ERROR_BADKEY;
+    up.push_back(key->name);
+    if (const LONG status = r.view.Key(key->parent, key)) return status;
+  }
+  parts.assign(up.rbegin(), up.rend());
+  return ERROR_SUCCESS;
+}
+
+LONG Descend(Registry& r, std::int64_t from,
+             const std::vector<std::u16string>& parts, CachedKey*& key) {
+  if (const LONG status = r.view.Key(from, key)) return status;
+  for (const auto& part : parts) {
+    if (const LONG status = r.view.Child(*key, part, key)) return status;
+    if (key == nullptr) break;
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG MergedKey(Registry& r, const std::vector<std::u16string>& parts,
+               CachedKey*& key) {
+  if (const LONG status = Descend(r, kUserClassesId, parts, key)) {
+    return status;
+  }
+  if (key != nullptr) return ERROR_SUCCESS;
+  return Descend(r, kMachineClassesId, parts, key);
+}
+
+LONG MergedChildren(Registry& r, CachedKey* key, OpenKey& open,
+                    std::uint64_t stamp, const MergedList*& list) {
+  list = &open.list;
+  if (open.list.at == stamp && (stamp & 1) == 0) return ERROR_SUCCESS;
+  std::vector<std::u16string> parts;
+  if (const LONG status = ClassPath(r, key, parts)) return status;
+  CachedKey* user = nullptr;
+  CachedKey* machine = nullptr;
+  if (const LONG status = Descend(r, kUserClassesId, parts, user)) {
+    return status;
+  }
+  if (const LONG status = Descend(r, kMachineClassesId, parts, machine)) {
+    return status;
+  }
+  for (CachedKey* copy : {user, machine}) {
+    if (copy == nullptr) continue;
+    if (const LONG status = r.view.LoadChildren(*copy)) return status;
+  }
+  const std::size_t users = user ? user->children.Size() : 0;
+  const std::size_t machines = machine ? machine->children.Size() : 0;
+  MergedList merged;
+  merged.ids.reserve(std::max(users, machines));
+  std::size_t u = 0, m = 0;
+  while (u < users || m < machines) {
+    if (u == users) {
+      merged.ids.push_back(machine->children.At(m++).id);
+      continue;
+    }
+    const CachedKey::Child& mine = user->children.At(u);
+    if (m < machines) {
+      const CachedKey::Child& theirs = machine->children.At(m);
+      if (theirs.fold < mine.fold) {
+        merged.ids.push_back(theirs.id);
+        ++m;
+        continue;
+      }
+      if (theirs.fold == mine.fold) ++m;
+    }
+    merged.ids.push_back(mine.id);
+    ++u;
+  }
+  for (const std::int64_t id : merged.ids) {
+    CachedKey* child = nullptr;
+    if (const LONG status = r.view.Key(id, child)) return status;
+    merged.maxName = std::max(merged.maxName, child->name.size());
+    merged.maxClass = std::max(merged.maxClass, child->className.size());
+  }
+  merged.at = stamp;
+  open.list = std::move(merged);
+  return ERROR_SUCCESS;
+}
+
+}  // namespace corvane::platform::emulated

@@ -1,0 +1,21 @@
+// Who may do what to a key: the rights a handle is granted when it is
+// opened, and the rights a key refuses to anyone (the tests' ACL entries,
+// and every write right below HKEY_LOCAL_MACHINE for a process without
+// elevation). Calls through a handle then check the handle's rights only.
+#pragma once
+
+#include "platform/Platform.h"
+#include "platform/emulated/RegistryState.h"
+#include "platform/emulated/View.h"
+
+namespace corvane::platform::emulated {
+
+// The rights `key` refuses to anyone.
+LONG Refused(Registry& r, CachedKey* key, REGSAM& refused);
+
+// What a handle to `key` opened with `sam` carries: the generic rights
+// expanded, MAXIMUM_ALLOWED as all the key allows; ERROR_ACCESS_DENIED when
+// the key refuses one of the rights asked for.
+LONG Grant(Registry& r, CachedKey* key, REGSAM sam, REGSAM& granted);
+
+}  // namespace corvane::platform::emulated

@@ -1,0 +1,340 @@
+// The ANSI registry functions of the emulated backend: conversions over the
+// wide ones (RegistryWide.h), as Windows' own are. Names and string data
+// (REG_SZ, REG_EXPAND_SZ, REG_MULTI_SZ) cross in the emulated ANSI code
+// page, Windows-1252, one byte for each UTF-16 unit, as Windows converts for
+// a single-byte code page: a character the code page lacks is "?", and so is
+// each half of a surrogate pair. Name lengths and data sizes are those of
+// the ANSI text; the largest lengths and sizes RegQueryInfoKeyA reports are
+// the wide ones, as on Windows, and so bound the ANSI ones.
+//
+// Buffers hand the wide functions the caller's room in units: a unit is one
+// byte here, so a name fits the wide buffer exactly when its ANSI form fits
+// the caller's.
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <functional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/emulated/RegistryState.h"
+#include "platform/emulated/RegistryWide.h"
+
+namespace corvane::platform {
+namespace emulated {
+namespace {
+
+// More class text than any caller keeps; a larger room is taken as this.
+constexpr DWORD kMaxClassRoom = 1u << 16;
+
+bool IsStringType(DWORD type) {
+  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+DWORD Size(std::size_t n) { return static_cast<DWORD>(n); }
+
+std::u16string FromAnsi(std::string_view text) {
+  const std::wstring wide = AnsiToWide(text);
+  return std::u16string(wide.begin(), wide.end());
+}
+
+// An ANSI name in UTF-16, keeping NULL apart from "".
+class WideText {
+ public:
+  explicit WideText(const char* text)
+      : null_(text == nullptr), text_(null_ ? u"" : FromAnsi(text)) {}
+  char16_t* get() { return null_ ? nullptr : text_.data(); }
+
+ private:
+  bool null_;
+  std::u16string text_;
+};
+
+std::string ToAnsi(std::u16string_view text) {
+  std::wstring wide;
+  wide.reserve(text.size());
+  for (char16_t c : text) {
+    wide.push_back(c >= 0xD800 && c <= 0xDFFF ? L'?' : static_cast<wchar_t>(c));
+  }
+  return WideToAnsi(wide);
+}
+
+// UTF-16LE string data in the code page; a last odd byte is no unit.
+std::string DataToAnsi(std::span<const BYTE> data) {
+  std::u16string units(data.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    units[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+  }
+  return ToAnsi(units);
+}
+
+std::vector<BYTE> DataFromAnsi(const BYTE* data, DWORD size) {
+  const std::u16string units =
+      FromAnsi(std::string_view(reinterpret_cast<const char*>(data), size));
+  std::vector<BYTE> bytes(units.size() * 2);
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    bytes[2 * i] = static_cast<BYTE>(units[i] & 0xFF);
+    bytes[2 * i + 1] = static_cast<BYTE>(units[i] >> 8);
+  }
+  return bytes;
+}
+
+// Room for what a wide call hands back: inline for the small names and
+// values most are, on the heap for the rest.
+template <class T, std::size_t N>
+class Room {
+ public:
+  T* data() { return heap_.empty() ? inline_.data() : heap_.data(); }
+  DWORD size() const { return Size(heap_.empty() ? N : heap_.size()); }
+  void Grow(DWORD size) { heap_.resize(std::max<std::size_t>(size, N)); }
+
+ private:
+  std::array<T, N> inline_;
+  std::vector<T> heap_;
+};
+
+// A value's data as the caller sees it: string data in the code page, the
+// rest as stored.
+class AnsiData {
+ public:
+  AnsiData(DWORD type, std::span<const BYTE> raw)
+      : isString_(IsStringType(type)),
+        text_(isString_ ? DataToAnsi(raw) : std::string()),
+        raw_(raw) {}
+  DWORD Size() const {
+    return emulated::Size(isString_ ? text_.size() : raw_.size());
+  }
+
+  // Copies the data out the way the "A" functions do: when there is room
+  // and string data has no terminator of its own, one is added after it.
+  void CopyTo(BYTE* out, DWORD capacity) const {
+    if (!isString_) {
+      std::copy(raw_.begin(), raw_.end(), out);
+      return;
+    }
+    std::copy(text_.begin(), text_.end(), out);
+    if (!text_.empty() && text_.size() < capacity && text_.back() != '\0') {
+      out[text_.size()] = 0;
+    }
+  }
+
+ private:
+  bool isString_;
+  std::string text_;
+  std::span<const BYTE> raw_;
+};
+
+// Writes an ANSI name and its NUL.
+DWORD PutName(std::u16string_view name, char* out) {
+  const std::string ansi = ToAnsi(name);
+  std::memcpy(out, ansi.data(), ansi.size());
+  out[ansi.size()] = '\0';
+  return Size(ansi.size());
+}
+
+}  // namespace
+}  // namespace emulated
+
+using namespace emulated;
+
+LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions,
+                   REGSAM samDesired, HKEY* phkResult) {
+  WideText path(lpSubKey);
+  return utf16::RegOpenKeyEx(hKey, path.get(), ulOptions, samDesired,
+                             phkResult);
+}
+
+LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved,
+                     char* lpClass, DWORD dwOptions, REGSAM samDesired,
+                     const SECURITY_ATTRIBUTES* lpSecurityAttributes,
+                     HKEY* phkResult, DWORD* lpdwDisposition) {
+  WideText path(lpSubKey);
+  WideText className(lpClass);
+  return utf16::RegCreateKeyEx(hKey, path.get(), Reserved, className.get(),
+                               dwOptions, samDesired, lpSecurityAttributes,
+                               phkResult, lpdwDisposition);
+}
+
+LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
+                      DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
+  if ((lpData != nullptr && lpcbData == nullptr) || lpReserved != nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  WideText name(lpValueName);
+  // String data must be read for its ANSI size to be known.
+  const bool read = lpcbData != nullptr;
+  Room<BYTE, 256> data;
+  DWORD type = REG_NONE, size = 0;
+  LONG status;
+  for (;;) {
+    size = data.size();
+    status = utf16::RegQueryValueEx(hKey, name.get(), nullptr, &type,
+                                    read ? data.data() : nullptr,
+                                    read ? &size : nullptr);
+    if (status != ERROR_MORE_DATA) break;
+    data.Grow(size);
+  }
+  if (status == ERROR_SUCCESS) {
+    const AnsiData ansi(type, {data.data(), read ? size : 0});
+    if (lpData != nullptr) {
+      if (ansi.Size() > *lpcbData) {
+        status = ERROR_MORE_DATA;
+      } else {
+        ansi.CopyTo(lpData, *lpcbData);
+      }
+    }
+    if (lpType != nullptr) *lpType = type;
+    if (lpcbData != nullptr) *lpcbData = ansi.Size();
+  } else if (status == ERROR_FILE_NOT_FOUND && lpData == nullptr &&
+             lpcbData != nullptr) {
+    *lpcbData = 0;
+  }
+  if (lpData == nullptr) {
+    if (const std::function<void()> action = TakeSizeQueryHook()) action();
+  }
+  return status;
+}
+
+LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName,
+                   DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
+                   BYTE* lpData, DWORD* lpcbData) {
+  if ((lpData != nullptr && lpcbData == nullptr) || lpReserved != nullptr ||
+      lpValueName == nullptr || lpcchValueName == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  Room<char16_t, 256> name;
+  const DWORD nameRoom =
+      std::min<DWORD>(*lpcchValueName, Size(kMaxValueNameLength + 1));
+  if (nameRoom > name.size()) name.Grow(nameRoom);
+  const bool read = lpcbData != nullptr;
+  Room<BYTE, 256> data;
+  DWORD nameLength = 0, type = REG_NONE, size = 0;
+  LONG status;
+  // The wide call answers 234 for a name too long for the caller and for
+  // data too long for this buffer; only the second is worth a retry.
+  for (;;) {
+    nameLength = nameRoom;
+    size = data.size();
+    status = utf16::RegEnumValue(hKey, dwIndex, name.data(), &nameLength,
+                                 nullptr, &type, read ? data.data() : nullptr,
+                                 read ? &size : nullptr);
+    if (status != ERROR_MORE_DATA || !read || size <= data.size()) break;
+    data.Grow(size);
+  }
+  if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) return status;
+  const bool nameFits = status == ERROR_SUCCESS;
+  const AnsiData ansi(type, {data.data(), read ? size : 0});
+  // Data that fits is written even when the name doesn't; the name only
+  // when the data fits too. The sizes asked for are reported either way.
+  const bool dataFits = lpData == nullptr || ansi.Size() <= *lpcbData;
+  if (nameFits && dataFits) {
+    *lpcchValueName = PutName({name.data(), nameLength}, lpValueName);
+  }
+  if (lpData != nullptr && dataFits) ansi.CopyTo(lpData, *lpcbData);
+  if (lpType != nullptr) *lpType = type;
+  if (lpcbData != nullptr) *lpcbData = ansi.Size();
+  return nameFits && dataFits ? ERROR_SUCCESS : ERROR_MORE_DATA;
+}
+
+LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved,
+                    DWORD dwType, const BYTE* lpData, DWORD cbData) {
+  WideText name(lpValueName);
+  if (!IsStringType(dwType) || lpData == nullptr) {
+    return utf16::RegSetValueEx(hKey, name.get(), Reserved, dwType, lpData,
+                                cbData);
+  }
+  const std::vector<BYTE> data = DataFromAnsi(lpData, cbData);
+  return utf16::RegSetValueEx(hKey, name.get(), Reserved, dwType, data.data(),
+                              Size(data.size()));
+}
+
+LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName,
+                   DWORD* lpReserved, char* lpClass, DWORD* lpcchClass,
+                   FILETIME* lpftLastWriteTime) {
+  if (lpReserved != nullptr || lpName == nullptr || lpcchName == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  // Key names are at most 255 units: this room holds every one.
+  std::array<char16_t, kMaxKeyNameLength + 1> name;
+  DWORD nameLength = std::min<DWORD>(*lpcchName, Size(name.size()));
+  const bool wantsClass = lpClass != nullptr && lpcchClass != nullptr;
+  DWORD classLength =
+      lpcchClass != nullptr ? std::min(*lpcchClass, kMaxClassRoom) : 0;
+  std::u16string className(wantsClass ? classLength : 0, u'\0');
+  const LONG status = utf16::RegEnumKeyEx(
+      hKey, dwIndex, name.data(), &nameLength, nullptr,
+      wantsClass ? className.data() : nullptr,
+      lpcchClass != nullptr ? &classLength : nullptr, lpftLastWriteTime);
+  if (status != ERROR_SUCCESS) return status;
+  *lpcchName = PutName({name.data(), nameLength}, lpName);
+  if (lpcchClass != nullptr) {
+    if (lpClass != nullptr) PutName({className.data(), classLength}, lpClass);
+    *lpcchClass = classLength;
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG RegQueryInfoKeyA(HKEY hKey, char* lpClass, DWORD* lpcchClass,
+                      DWORD* lpReserved, DWORD* lpcSubKeys,
+                      DWORD* lpcbMaxSubKeyLen, DWORD* lpcbMaxClassLen,
+                      DWORD* lpcValues, DWORD* lpcbMaxValueNameLen,
+                      DWORD* lpcbMaxValueLen, DWORD* lpcbSecurityDescriptor,
+                      FILETIME* lpftLastWriteTime) {
+  if ((lpClass != nullptr && lpcchClass == nullptr) || lpReserved != nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  // The whole class is read, whatever the caller's room, and cut to it here.
+  std::u16string className(lpcchClass != nullptr ? 64 : 0, u'\0');
+  DWORD classLength = 0;
+  LONG status;
+  for (;;) {
+    classLength = Size(className.size());
+    status = utf16::RegQueryInfoKey(
+        hKey, lpcchClass != nullptr ? className.data() : nullptr,
+        lpcchClass != nullptr ? &classLength : nullptr, nullptr, lpcSubKeys,
+        lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcValues, lpcbMaxValueNameLen,
+        lpcbMaxValueLen, lpcbSecurityDescriptor, lpftLastWriteTime);
+    if (status != ERROR_MORE_DATA) break;
+    className.resize(classLength + 1);
+  }
+  if (status != ERROR_SUCCESS || lpcchClass == nullptr) return status;
+  const std::string ansi = ToAnsi({className.data(), classLength});
+  std::size_t length = ansi.size();
+  if (lpClass != nullptr) {
+    // A buffer without room for a single character asks for nothing. One
+    // too small gets what fits, cut off by a NUL, and the length of that.
+    const std::size_t room = *lpcchClass;
+    if (room == 0) {
+      length = 0;
+    } else {
+      if (length + 1 > room) {
+        length = room - 1;
+        status = ERROR_MORE_DATA;
+      }
+      std::memcpy(lpClass, ansi.data(), length);
+      lpClass[length] = '\0';
+    }
+  }
+  *lpcchClass = Size(length);
+  return status;
+}
+
+LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey) {
+  WideText path(lpSubKey);
+  return utf16::RegDeleteKey(hKey, path.get());
+}
+
+LONG RegDeleteValueA(HKEY hKey, const char* lpValueName) {
+  WideText name(lpValueName);
+  return utf16::RegDeleteValue(hKey, name.get());
+}
+
+LONG RegDeleteTreeA(HKEY hKey, const char* lpSubKey) {
+  WideText path(lpSubKey);
+  return utf16::RegDeleteTree(hKey, path.get());
+}
+
+}  // namespace corvane::platform

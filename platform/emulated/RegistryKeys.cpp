@@ -1,0 +1,377 @@
+// Keys by handle and by path (RegistryKeys.h), and the test hook that denies
+// rights on a key named by its path.
+#include "platform/emulated/RegistryKeys.h"
+
+#include <algorithm>
+#include <iterator>
+#include <string_view>
+
+#include "platform/emulated/ClassesView.h"
+#include "platform/emulated/RegistryAccess.h"
+#include "platform/emulated/TestHooks.h"
+
+namespace corvane::platform::emulated {
+namespace {
+
+// A subkey path split at its backslashes; doubled and trailing ones are
+// empty parts and drop out.
+LONG ParsePath(HKEY hKey, const std::u16string& path,
+               std::vector<std::u16string>& parts) {
+  std::u16string_view rest = path;
+  if (!rest.empty() && rest.front() == u'\\') {
+    // HKEY_CLASSES_ROOT alone takes a leading backslash, for old callers.
+    if (hKey != HKEY_CLASSES_ROOT) return ERROR_BAD_PATHNAME;
+    rest.remove_prefix(1);
+  }
+  while (!rest.empty()) {
+    const std::size_t end = std::min(rest.find(u'\\'), rest.size());
+    if (end > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
+    if (end > 0) parts.emplace_back(rest.substr(0, end));
+    rest.remove_prefix(std::min(end + 1, rest.size()));
+  }
+  return ERROR_SUCCESS;
+}
+
+// The part of `parts` that exists below `key`: on return `key` is the
+// deepest existing key and `existing` how many parts it took.
+LONG Existing(Registry& r, CachedKey*& key,
+              const std::vector<std::u16string>& parts, std::size_t& existing) {
+  existing = 0;
+  while (existing < parts.size()) {
+    CachedKey* child = nullptr;
+    if (const LONG status = r.view.Child(*key, parts[existing], child)) {
+      return status;
+    }
+    if (child == nullptr) break;
+    key = child;
+    ++existing;
+  }
+  return ERROR_SUCCESS;
+}
+
+// Where a create lands. On return `key` is the key `parts` names when it
+// exists (`existing` == `walk.size()`), else its deepest existing ancestor
+// on `walk`, the path the missing rest is made along. Through
+// HKEY_CLASSES_ROOT an existing key is the merged view's, the user's copy
+// before the machine's, and a missing one is made below the machine's
+// Classes key with the ancestors the machine lacks.
+LONG Locate(Registry& r, HKEY hKey, const std::vector<std::u16string>& parts,
+            CachedKey*& key, std::vector<std::u16string>& walk,
+            std::size_t& existing, bool& merged) {
+  Target target;
+  if (const LONG status = Resolve(r, hKey, target)) return status;
+  key = target.key;
+  merged = target.Merged();
+  walk.clear();
+  if (merged && !parts.empty()) {
+    if (const LONG status = ClassPath(r, key, walk)) return status;
+    walk.insert(walk.end(), parts.begin(), parts.end());
+    CachedKey* found = nullptr;
+    if (const LONG status = MergedKey(r, walk, found)) return status;
+    if (found != nullptr) {
+      key = found;
+      existing = walk.size();
+      return ERROR_SUCCESS;
+    }
+    if (const LONG status = r.view.Key(kMachineClassesId, key)) return status;
+  } else {
+    walk = parts;
+  }
+  return Existing(r, key, walk, existing);
+}
+
+// A root key, and the keys that stand for predefined ones, can only be
+// emptied.
+bool IsProtected(const CachedKey* key) {
+  return key->parent == 0 ||
+         std::find(std::begin(kProtectedIds), std::end(kProtectedIds),
+                   key->id) != std::end(kProtectedIds);
+}
+
+// Whether the keys below `key`, and `key` itself, let themselves be deleted:
+// a delete of a subtree is all or nothing.
+LONG SubtreeDeletable(Registry& r, CachedKey* key) {
+  std::vector<CachedKey*> pending{key};
+  while (!pending.empty()) {
+    CachedKey* below = pending.back();
+    pending.pop_back();
+    REGSAM refused = 0;
+    if (const LONG status = Refused(r, below, refused)) return status;
+    if (refused & DELETE) return ERROR_ACCESS_DENIED;
+    if (const LONG status = r.view.LoadChildren(*below)) return status;
+    for (std::size_t i = 0; i < below->children.Size(); ++i) {
+      CachedKey* child = nullptr;
+      if (const LONG status = r.view.Key(below->children.At(i).id, child)) {
+        return status;
+      }
+      pending.push_back(child);
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+// Empties the key of a handle: its subkeys with their trees, then its
+// values. Deleting a tree may empty the view's cache, so keys are looked up
+// again by id after each.
+LONG EmptyKey(Registry& r, HKEY hKey) {
+  // What Microsoft documents RegDeleteTree as needing on the handle.
+  Target target;
+  if (const LONG status = Resolve(
+          r, hKey, DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, target)) {
+    return status;
+  }
+  const std::int64_t id = target.key->id;
+  if (const LONG status = r.view.LoadChildren(*target.key)) return status;
+  std::vector<std::int64_t> children;
+  for (std::size_t i = 0; i < target.key->children.Size(); ++i) {
+    children.push_back(target.key->children.At(i).id);
+  }
+  for (const std::int64_t childId : children) {
+    CachedKey* child = nullptr;
+    if (const LONG status = r.view.Key(childId, child)) return status;
+    if (IsProtected(child)) return ERROR_ACCESS_DENIED;
+    if (const LONG status = SubtreeDeletable(r, child)) return status;
+  }
+  for (const std::int64_t childId : children) {
+    CachedKey* child = nullptr;
+    if (const LONG status = r.view.Key(childId, child)) return status;
+    if (const LONG status = r.view.DeleteTree(*child)) return status;
+  }
+  CachedKey* key = nullptr;
+  if (const LONG status = r.view.Key(id, key)) return status;
+  if (const LONG status = r.view.LoadValues(*key)) return status;
+  std::vector<std::u16string> names;
+  key->values.ForEach(
+      [&names](const CachedValue& v) { names.push_back(v.name); });
+  for (const std::u16string& name : names) {
+    bool found = false;
+    if (const LONG status = r.view.DeleteValue(*key, name, found)) {
+      return status;
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+LONG Resolve(Registry& r, HKEY hKey, Target& target) {
+  if (IsRoot(hKey)) {
+    const bool classes = hKey == HKEY_CLASSES_ROOT;
+    const std::int64_t id =
+        classes ? kMachineClassesId : kRootIds[hKey - HKEY_CURRENT_USER];
+    if (const LONG status = r.view.Key(id, target.key)) return status;
+    target.open = classes ? &r.classesRoot : nullptr;
+    REGSAM refused = 0;
+    if (const LONG status = Refused(r, target.key, refused)) return status;
+    target.granted = KEY_ALL_ACCESS & ~refused;
+    return ERROR_SUCCESS;
+  }
+  const auto it = r.handles.find(hKey);
+  if (it == r.handles.end()) return ERROR_INVALID_HANDLE;
+  target.open = &it->second;
+  target.granted = it->second.granted;
+  return r.view.Key(it->second.id, target.key);
+}
+
+LONG Resolve(Registry& r, HKEY hKey, REGSAM needed, Target& target) {
+  if (const LONG status = Resolve(r, hKey, target)) return status;
+  return (target.granted & needed) == needed ? ERROR_SUCCESS
+                                             : ERROR_ACCESS_DENIED;
+}
+
+LONG Resolve(Registry& r, HKEY hKey, REGSAM needed, CachedKey*& key) {
+  Target target;
+  const LONG status = Resolve(r, hKey, needed, target);
+  key = target.key;
+  return status;
+}
+
+HKEY NewHandle(Registry& r, const CachedKey* key, REGSAM granted, bool merged) {
+  HKEY handle = r.nextHandle;
+  // Past the last value the count starts again, skipping handles in use.
+  while (r.handles.count(handle) != 0 || handle > kLastHandle) {
+    handle = handle > kLastHandle ? kFirstHandle : handle + 4;
+  }
+  r.nextHandle = handle + 4;
+  r.handles.emplace(handle, OpenKey{key->id, granted, merged, {}});
+  return handle;
+}
+
+LONG ListSubkeys(Registry& r, Target& target, std::uint64_t stamp,
+                 Subkeys& subkeys) {
+  if (target.Merged()) {
+    subkeys.own = nullptr;
+    return MergedChildren(r, target.key, *target.open, stamp, subkeys.merged);
+  }
+  if (const LONG status = r.view.LoadChildren(*target.key)) return status;
+  subkeys.own = &target.key->children;
+  subkeys.merged = nullptr;
+  return ERROR_SUCCESS;
+}
+
+LONG FindKey(Registry& r, HKEY hKey, const std::u16string& path,
+             CachedKey*& key, bool& merged) {
+  Target target;
+  if (const LONG status = Resolve(r, hKey, target)) return status;
+  key = target.key;
+  merged = target.Merged();
+  std::vector<std::u16string> parts;
+  if (const LONG status = ParsePath(hKey, path, parts)) return status;
+  if (parts.empty()) return ERROR_SUCCESS;
+  if (merged) {
+    std::vector<std::u16string> full;
+    if (const LONG status = ClassPath(r, key, full)) return status;
+    full.insert(full.end(), parts.begin(), parts.end());
+    if (const LONG status = MergedKey(r, full, key)) return status;
+    return key != nullptr ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  }
+  for (const auto& part : parts) {
+    if (const LONG status = r.view.Child(*key, part, key)) return status;
+    if (key == nullptr) return ERROR_FILE_NOT_FOUND;
+  }
+  return ERROR_SUCCESS;
+}
+LONG FindKey(Registry& r, HKEY hKey, const std::u16string& path,
+             CachedKey*& key) {
+  bool merged = false;
+  return FindKey(r, hKey, path, key, merged);
+}
+
+LONG OpenKeyAt(Registry& r, HKEY hKey, const std::u16string& path,
+               REGSAM samDesired, HKEY* phkResult) {
+  LONG status;
+  if (IsRoot(hKey) && path.empty()) {
+    // Still a call on the registry: an unusable store says so.
+    status = Read(r, [] { return ERROR_SUCCESS; });
+    if (status == ERROR_SUCCESS) *phkResult = hKey;
+  } else {
+    status = Read(r, [&] {
+      CachedKey* key = nullptr;
+      bool merged = false;
+      if (const LONG failed = FindKey(r, hKey, path, key, merged)) {
+        return failed;
+      }
+      REGSAM granted = 0;
+      if (const LONG failed = Grant(r, key, samDesired, granted)) {
+        return failed;
+      }
+      *phkResult = NewHandle(r, key, granted, merged);
+      return ERROR_SUCCESS;
+    });
+  }
+  // Windows turns a bad handle away before it touches the result; any later
+  // failure leaves the null handle there.
+  if (status != ERROR_SUCCESS && status != ERROR_INVALID_HANDLE) {
+    *phkResult = 0;
+  }
+  return status;
+}
+
+LONG CreateKey(Registry& r, HKEY hKey, const std::u16string& path,
+               const std::u16string* className, bool isVolatile,
+               REGSAM samDesired, HKEY* phkResult, bool& created) {
+  std::vector<std::u16string> parts;
+  if (const LONG status = ParsePath(hKey, path, parts)) return status;
+  std::vector<std::u16string> walk;
+  // An existing key is opened without taking the store's write lock.
+  bool missing = false;
+  const LONG opened = Read(r, [&] {
+    CachedKey* key = nullptr;
+    std::size_t existing = 0;
+    bool merged = false;
+    if (const LONG status =
+            Locate(r, hKey, parts, key, walk, existing, merged)) {
+      return status;
+    }
+    if (existing < walk.size()) {
+      missing = true;
+      return ERROR_SUCCESS;
+    }
+    REGSAM granted = 0;
+    if (const LONG status = Grant(r, key, samDesired, granted)) return status;
+    *phkResult = NewHandle(r, key, granted, merged);
+    return ERROR_SUCCESS;
+  });
+  created = false;
+  if (opened != ERROR_SUCCESS || !missing) return opened;
+  return Write(r, [&] {
+    CachedKey* key = nullptr;
+    std::size_t existing = 0;
+    bool merged = false;
+    if (const LONG status =
+            Locate(r, hKey, parts, key, walk, existing, merged)) {
+      return status;
+    }
+    created = existing < walk.size();
+    if (created) {
+      REGSAM refused = 0;
+      if (const LONG status = Refused(r, key, refused)) return status;
+      if (refused & KEY_CREATE_SUB_KEY) return ERROR_ACCESS_DENIED;
+      // A volatile key vanishes with the boot, so a lasting key below it
+      // could not be kept.
+      if (key->isVolatile && !isVolatile) return ERROR_CHILD_MUST_BE_VOLATILE;
+      for (std::size_t i = existing; i < walk.size(); ++i) {
+        const bool last = i + 1 == walk.size();
+        if (const LONG status = r.view.CreateChild(
+                *key, walk[i], last ? className : nullptr, isVolatile, key)) {
+          return status;
+        }
+      }
+    }
+    REGSAM granted = 0;
+    if (const LONG status = Grant(r, key, samDesired, granted)) return status;
+    *phkResult = NewHandle(r, key, granted, merged);
+    return ERROR_SUCCESS;
+  });
+}
+
+LONG DeleteKey(Registry& r, HKEY hKey, const std::u16string& path,
+               bool wholeSubtree) {
+  return Write(r, [&] {
+    CachedKey* key = nullptr;
+    if (const LONG status = FindKey(r, hKey, path, key)) return status;
+    if (IsProtected(key)) return ERROR_ACCESS_DENIED;
+    REGSAM refused = 0;
+    if (const LONG status = Refused(r, key, refused)) return status;
+    if (refused & DELETE) return ERROR_ACCESS_DENIED;
+    bool any = false;
+    if (const LONG status = r.view.HasChildren(*key, any)) return status;
+    if (any) {
+      if (!wholeSubtree) return ERROR_ACCESS_DENIED;
+      if (const LONG status = SubtreeDeletable(r, key)) return status;
+    }
+    return r.view.DeleteTree(*key);
+  });
+}
+
+LONG DeleteTree(Registry& r, HKEY hKey, const std::u16string* path) {
+  return Write(r, [&] {
+    if (path == nullptr) return EmptyKey(r, hKey);
+    CachedKey* key = nullptr;
+    if (const LONG status = FindKey(r, hKey, *path, key)) return status;
+    if (IsProtected(key)) return ERROR_ACCESS_DENIED;
+    if (const LONG status = SubtreeDeletable(r, key)) return status;
+    return r.view.DeleteTree(*key);
+  });
+}
+
+void SetTime(FILETIME* out, std::uint64_t time) {
+  if (out == nullptr) return;
+  out->dwLowDateTime = static_cast<DWORD>(time);
+  out->dwHighDateTime = static_cast<DWORD>(time >> 32);
+}
+
+void DenyAccess(HKEY root, const char* path, REGSAM rights) {
+  RegistryLock r;
+  std::wstring wide;
+  AnsiToWide(path != nullptr ? path : "", wide);
+  const std::u16string name(wide.begin(), wide.end());
+  Read(*r, [&] {
+    CachedKey* key = nullptr;
+    if (const LONG status = FindKey(*r, root, name, key)) return status;
+    r->denials[key->id] |= rights;
+    return ERROR_SUCCESS;
+  });
+}
+
+}  // namespace corvane::platform::emulated

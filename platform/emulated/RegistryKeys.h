@@ -1,0 +1,88 @@
+// Keys by handle and by path: what a handle stands for, new handles, subkey
+// paths below a handle (through HKEY_CLASSES_ROOT's merged view where the
+// handle came from it), and the calls that open, create and delete keys.
+// Names here are UTF-16, as the store keeps them; the wide and ANSI
+// functions convert to and from their callers' text.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/emulated/RegistryState.h"
+#include "platform/emulated/View.h"
+
+namespace corvane::platform::emulated {
+
+inline bool IsRoot(HKEY hKey) {
+  return hKey >= HKEY_CLASSES_ROOT && hKey <= HKEY_DYN_DATA;
+}
+
+// What a handle stands for: its key, the rights it carries, and its entry
+// (the classes root's for HKEY_CLASSES_ROOT, none for other predefined keys).
+struct Target {
+  CachedKey* key = nullptr;
+  REGSAM granted = 0;
+  OpenKey* open = nullptr;
+
+  bool Merged() const { return open != nullptr && open->merged; }
+};
+
+// A predefined key carries whatever its key allows, as Windows opens them
+// with MAXIMUM_ALLOWED.
+LONG Resolve(Registry& r, HKEY hKey, Target& target);
+// The same, ERROR_ACCESS_DENIED unless the handle carries `needed`.
+LONG Resolve(Registry& r, HKEY hKey, REGSAM needed, Target& target);
+LONG Resolve(Registry& r, HKEY hKey, REGSAM needed, CachedKey*& key);
+
+HKEY NewHandle(Registry& r, const CachedKey* key, REGSAM granted, bool merged);
+
+// The subkeys a handle shows, by id in the registry's order: its key's, or
+// through HKEY_CLASSES_ROOT the merged list (made again when the store
+// changed since `stamp`, the counter read before the call began). `ids`
+// points into the view or the handle's entry, valid for this call.
+struct Subkeys {
+  const detail::ChunkedVector<CachedKey::Child>* own = nullptr;
+  const MergedList* merged = nullptr;
+
+  std::size_t Size() const { return merged ? merged->ids.size() : own->Size(); }
+  std::int64_t Id(std::size_t i) const {
+    return merged ? merged->ids[i] : own->At(i).id;
+  }
+};
+LONG ListSubkeys(Registry& r, Target& target, std::uint64_t stamp,
+                 Subkeys& subkeys);
+
+// The existing key that `path` names below the key of `hKey`; `merged`
+// tells whether it was found through HKEY_CLASSES_ROOT. An empty path names
+// the handle's own key, whichever copy that is.
+LONG FindKey(Registry& r, HKEY hKey, const std::u16string& path,
+             CachedKey*& key, bool& merged);
+LONG FindKey(Registry& r, HKEY hKey, const std::u16string& path,
+             CachedKey*& key);
+
+// RegOpenKeyEx below a handle, the predefined keys' empty path included.
+LONG OpenKeyAt(Registry& r, HKEY hKey, const std::u16string& path,
+               REGSAM samDesired, HKEY* phkResult);
+
+// RegCreateKeyEx: opens the key `path` names, creating every missing level;
+// `created` tells which it did. `className` (may be null) is given to the
+// last level when it is made.
+LONG CreateKey(Registry& r, HKEY hKey, const std::u16string& path,
+               const std::u16string* className, bool isVolatile,
+               REGSAM samDesired, HKEY* phkResult, bool& created);
+
+// Deletes the key `path` names; a key with subkeys only with
+// `wholeSubtree`, all or nothing.
+LONG DeleteKey(Registry& r, HKEY hKey, const std::u16string& path,
+               bool wholeSubtree);
+
+// RegDeleteTree: with a path, that key and its whole subtree; without one
+// (nullptr), the subkeys and values of the handle's key, which stays. All
+// or nothing.
+LONG DeleteTree(Registry& r, HKEY hKey, const std::u16string* path);
+
+void SetTime(FILETIME* out, std::uint64_t time);
+
+}  // namespace corvane::platform::emulated

@@ -1,0 +1,103 @@
+// The emulated registry's state in this process: the store, this process's
+// view of it, the handle table and what the test hooks set, behind one mutex.
+//
+// Every registry function holds the lock (RegistryLock) for its whole call,
+// so the functions may be called from any thread, and runs as one Read or
+// one Write of the view: atomic, and seen by every process once it returns.
+// A function that calls another registry function releases the lock first.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/Platform.h"
+#include "platform/emulated/Store.h"
+#include "platform/emulated/View.h"
+
+namespace corvane::platform::emulated {
+
+// Handle values: multiples of 4 as Windows hands them out, never reused
+// within a process, so a closed handle stays invalid.
+inline constexpr HKEY kFirstHandle = 0x100;
+inline constexpr HKEY kLastHandle = 0x7FFFFFFC;
+
+inline constexpr std::size_t kMaxKeyNameLength = 255;
+inline constexpr std::size_t kMaxValueNameLength = 16383;
+
+// Keys that stand for predefined keys: they can be emptied, never deleted.
+inline constexpr std::int64_t kProtectedIds[] = {7, 8, 10, 11};
+// The two halves of HKEY_CLASSES_ROOT's merged view.
+inline constexpr std::int64_t kMachineClassesId = 8;  // HKLM\SOFTWARE\Classes
+inline constexpr std::int64_t kUserClassesId = 11;    // HKCU\Software\Classes
+
+// The subkeys a key shows through HKEY_CLASSES_ROOT, as they stood when the
+// store's change counter read `at` (odd: not worked out yet).
+struct MergedList {
+  std::uint64_t at = 1;
+  std::vector<std::int64_t> ids;
+  std::size_t maxName = 0, maxClass = 0;
+};
+
+struct OpenKey {
+  std::int64_t id;
+  REGSAM granted;
+  // Opened through HKEY_CLASSES_ROOT: paths below it and its subkeys are
+  // those of the merged view, while its values are those of the copy it
+  // opened (`id`).
+  bool merged = false;
+  MergedList list;
+};
+
+struct Registry {
+  std::mutex mutex;
+  Store store;
+  View view{store};
+  bool readOnly = false;
+  std::unordered_map<HKEY, OpenKey> handles;
+  // What HKEY_CLASSES_ROOT itself stands for: the machine's Classes key, as
+  // the predefined handle is opened on Windows, seen merged.
+  OpenKey classesRoot{kMachineClassesId, KEY_ALL_ACCESS, true, {}};
+  HKEY nextHandle = kFirstHandle;
+  std::unordered_map<std::int64_t, REGSAM> denials;
+  std::size_t flushes = 0;
+  LONG failNextFlush = ERROR_SUCCESS;
+  std::function<void()> afterSizeQuery;
+};
+
+// Never destroyed: calls from other static destructors must still find it.
+Registry& State();
+
+// Whether this process runs as one without elevation
+// (CORVANE_REGISTRY_READONLY=1).
+bool ReadOnlyRequested();
+
+// The registry, locked for one call.
+class RegistryLock {
+ public:
+  RegistryLock() : r_(State()), lock_(r_.mutex) {}
+  Registry& operator*() { return r_; }
+  Registry* operator->() { return &r_; }
+
+ private:
+  Registry& r_;
+  std::lock_guard<std::mutex> lock_;
+};
+
+template <class Body>
+LONG Read(Registry& r, Body&& body) {
+  return r.view.Read(body);
+}
+
+template <class Body>
+LONG Write(Registry& r, Body&& body, bool durable = false) {
+  return r.view.Write(body, durable);
+}
+
+// The hook AfterNextSizeQuery set, taken so that it runs once.
+std::function<void()> TakeSizeQueryHook();
+
+}  // namespace corvane::platform::emulated
