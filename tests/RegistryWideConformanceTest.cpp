@@ -377,6 +377,68 @@ TEST_F(RegistryWideConformance, QueryAddsATerminatorWhenThereIsRoom) {
   EXPECT_EQ(buffer[2], L'x');
 }
 
+// The ANSI functions read through the wide ones; names, data and classes
+// longer than the small buffers they start with must come through whole.
+TEST_F(RegistryWideConformance, AnsiFunctionsReadLongNamesDataAndClasses) {
+  const std::string name(300, 'n');
+  const std::string text(1000, 't');
+  const std::vector<BYTE> binary(700, 0xAB);
+  ASSERT_EQ(RegSetValueExA(Scratch(), name.c_str(), 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(text.c_str()),
+                           static_cast<DWORD>(text.size() + 1)),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(Scratch(), "nz-binary", 0, REG_BINARY, binary.data(),
+                           static_cast<DWORD>(binary.size())),
+            ERROR_SUCCESS);
+
+  std::vector<char> nameBuffer(400);
+  std::vector<BYTE> data(1200);
+  DWORD nameLength = static_cast<DWORD>(nameBuffer.size());
+  DWORD size = static_cast<DWORD>(data.size());
+  ASSERT_EQ(RegEnumValueA(Scratch(), 0, nameBuffer.data(), &nameLength, nullptr,
+                          nullptr, data.data(), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::string(nameBuffer.data(), nameLength), name);
+  EXPECT_EQ(size, text.size() + 1);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(data.data())), text);
+  nameLength = 300;
+  EXPECT_EQ(RegEnumValueA(Scratch(), 0, nameBuffer.data(), &nameLength, nullptr,
+                          nullptr, nullptr, &size),
+            ERROR_MORE_DATA);
+  EXPECT_EQ(size, text.size() + 1);
+
+  size = 0;
+  ASSERT_EQ(RegQueryValueExA(Scratch(), name.c_str(), nullptr, nullptr, nullptr,
+                             &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(size, text.size() + 1);
+  size = static_cast<DWORD>(data.size());
+  ASSERT_EQ(RegQueryValueExA(Scratch(), "NZ-BINARY", nullptr, nullptr,
+                             data.data(), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::vector<BYTE>(data.begin(), data.begin() + size), binary);
+
+  std::string className(100, 'c');
+  HKEY key = 0;
+  ASSERT_EQ(RegCreateKeyExA(Scratch(), "Classy", 0, className.data(), 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  char classBuffer[128];
+  DWORD classLength = sizeof classBuffer;
+  ASSERT_EQ(RegQueryInfoKeyA(key, classBuffer, &classLength, nullptr, nullptr,
+                             nullptr, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::string(classBuffer, classLength), className);
+  RegCloseKey(key);
+  classLength = sizeof classBuffer;
+  nameLength = static_cast<DWORD>(nameBuffer.size());
+  ASSERT_EQ(RegEnumKeyExA(Scratch(), 0, nameBuffer.data(), &nameLength, nullptr,
+                          classBuffer, &classLength, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(std::string(classBuffer, classLength), className);
+}
+
 TEST_F(RegistryWideConformance, GetValueFiltersByType) {
   const BYTE four[] = {1, 2, 3, 4};
   ASSERT_EQ(SetDword(Scratch(), L"dword", 0x12345678), ERROR_SUCCESS);
