@@ -19,6 +19,10 @@ using platform::KEY_ALL_ACCESS;
 constexpr const wchar_t* kSky6Key = L"AppID\\TheSky Version 6.EXE";
 constexpr const wchar_t* kSkyKey = L"AppID\\Sky.EXE";
 constexpr const wchar_t* kDriverKey = L"AppID\\Gemini Driver.exe";
+// The probe in GeminiDriverHasAppID only opens, so its spelling never reaches
+// the registry, whose names are case-insensitive: it finds the key kDriverKey
+// names. kDriverKey is what the fix creates, and a created key keeps the case
+// it was given, so that path is spelled as the AppID key is everywhere else.
 constexpr const wchar_t* kDriverProbeKey = L"appID\\Gemini Driver.exe";
 constexpr const wchar_t* kAppIdValue = L"AppID";
 constexpr const wchar_t* kAppIdPrefix = L"AppID\\";

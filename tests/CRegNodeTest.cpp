@@ -17,7 +17,6 @@ namespace {
 
 using namespace platform;
 
-// The raised number of `f`, or 0 when it raises nothing.
 using testing::Api;
 using testing::RaisedBy;
 
