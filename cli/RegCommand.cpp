@@ -6,8 +6,6 @@
 
 #include "cli/RegCommon.h"
 #include "cli/TextCodec.h"
-#include "errors/MErrors.h"
-#include "errors/RaisedError.h"
 
 namespace corvane::cli {
 
@@ -93,8 +91,6 @@ int RunRegCommand(const std::vector<std::wstring>& args, RegConsole& console) {
       return command.run(rest, console);
     } catch (const CommandFailure& failure) {
       console.Err(L"ERROR: " + failure.message + L"\n");
-    } catch (const RaisedError& error) {
-      console.Err(L"ERROR: " + ErrorText(error) + L"\n");
     } catch (const std::exception& error) {
       // Out of memory, mostly: nothing the user can fix, but no crash.
       console.Err(L"ERROR: " + Utf8ToWide(error.what()) + L"\n");

@@ -1,6 +1,7 @@
 // corvane-reg: reg's command language (query, add, delete, export, import)
-// over the registry object model. RunRegCommand is the whole tool; the entry
-// point only converts the arguments and the output for its console.
+// over the wide registry functions, so that no name or text is ever changed.
+// RunRegCommand is the whole tool; the entry point only hands it the
+// arguments and a console (Console.h).
 #pragma once
 
 #include <string>
@@ -9,8 +10,8 @@
 
 namespace corvane::cli {
 
-// Where a command writes and whom it asks. Lines end in "\n"; the entry point
-// makes them whatever its console wants.
+// Where a command writes and whom it asks. Lines end in "\n"; the console
+// makes them whatever its system wants.
 class RegConsole {
  public:
   virtual ~RegConsole() = default;

@@ -1,14 +1,8 @@
-// Arguments, failures and value access shared by the corvane-reg commands.
+// Arguments, failures, the tree walk and value listing shared by the
+// corvane-reg commands.
 #include "cli/RegCommon.h"
 
-#include <algorithm>
-#include <cstring>
-
 #include "cli/TextCodec.h"
-#include "errors/MErrors.h"
-#include "errors/RaisedError.h"
-#include "registry/CRegItem.h"
-#include "variant/Variant.h"
 
 namespace corvane::cli {
 
@@ -21,17 +15,27 @@ void FailSyntax(std::wstring_view command) {
        L" /?\" for usage.");
 }
 
-std::wstring ErrorText(const RaisedError& error) {
-  if (error.Number() == MErrors::ApiToCom(ERROR_FILE_NOT_FOUND)) {
-    return kNotFound;
-  }
-  std::wstring text = error.Description();
+std::wstring StatusText(LONG status) {
+  if (status == ERROR_FILE_NOT_FOUND) return kNotFound;
+  wchar_t buffer[512] = {};
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+      static_cast<DWORD>(status), 0, buffer, 512, nullptr);
+  std::wstring text(buffer, std::min<DWORD>(length, 512));
   while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r' ||
                            text.back() == L' ')) {
     text.pop_back();
   }
-  if (text.empty()) text = L"Error " + std::to_wstring(error.Number()) + L".";
+  if (text.empty()) text = L"Error " + std::to_wstring(status) + L".";
   return text;
+}
+
+void Check(LONG status) {
+  if (status != ERROR_SUCCESS) Fail(StatusText(status));
+}
+
+void Check(LONG status, const std::wstring& where) {
+  if (status != ERROR_SUCCESS) Fail(StatusText(status) + L" (" + where + L")");
 }
 
 CommandArgs ParseCommandArgs(const std::vector<std::wstring>& args,
@@ -68,42 +72,38 @@ KeyPath KeyArgument(const std::wstring& text, std::wstring_view command) {
   return *path;
 }
 
-HKEY HandleOf(const CRegNode& node) {
-  return static_cast<HKEY>(node.Key().ToLong());
+WideKey OpenKey(const KeyPath& path, REGSAM access) {
+  WideKey key;
+  Check(WideKey::Open(path.root, path.subKey, access, key));
+  return key;
 }
 
-std::shared_ptr<CRegNode> OpenKey(const KeyPath& path, REGSAM access) {
-  auto node = CRegNode::New();
-  node->Create(Variant(path.subKey), path.root, access);
-  return node;
+namespace {
+
+void WalkBelow(const WideKey& key, const std::wstring& path, int level,
+               const KeyVisitor& visit) {
+  visit(key, path, level);
+  std::vector<std::wstring> names;
+  Check(key.SubKeyNames(names), path);
+  for (const std::wstring& name : names) {
+    const std::wstring childPath = path + L"\\" + name;
+    WideKey child;
+    Check(WideKey::Open(key.Handle(), name, KEY_READ, child), childPath);
+    WalkBelow(child, childPath, level + 1, visit);
+  }
 }
 
-std::vector<NamedValue> ReadValues(const std::shared_ptr<CRegNode>& node,
+}  // namespace
+
+void WalkTree(const WideKey& top, const std::wstring& topPath,
+              const KeyVisitor& visit) {
+  WalkBelow(top, topPath, 0, visit);
+}
+
+std::vector<NamedValue> ReadValues(const WideKey& key,
                                    const std::wstring& where) {
   std::vector<NamedValue> values;
-  const HKEY hKey = HandleOf(*node);
-  const std::int32_t count = node->ItemCount();
-  for (std::int32_t position = 0; position < count; ++position) {
-    NamedValue value;
-    try {
-      value.name = node->Items(Variant(position))->Name();
-    } catch (const RaisedError& error) {
-      // The model's own refusals (a string value without a single byte) are
-      // positive numbers; a failed registry call is passed on as it came.
-      if (error.Number() < 0) throw;
-      MErrors::ApiRaiseIf(
-          RawValueNameAt(hKey, static_cast<DWORD>(position), value.name));
-    }
-    const LONG status = ReadRawValue(hKey, value.name, value.value);
-    if (status == ERROR_FILE_NOT_FOUND) {
-      // The name came back through the code page with a "?" for what it
-      // couldn't represent, and so names nothing.
-      Fail(L"The value \"" + value.name + L"\" of " + where +
-           L" has a name the system's code page can't represent.");
-    }
-    MErrors::ApiRaiseIf(status);
-    values.push_back(std::move(value));
-  }
+  Check(key.Values(values), where);
   return values;
 }
 
@@ -111,42 +111,6 @@ std::wstring ValueLine(const NamedValue& value) {
   return L"    " + (value.name.empty() ? L"(Default)" : value.name) + L"    " +
          TypeName(value.value.type) + L"    " +
          FormatData(value.value.type, value.value.data);
-}
-
-void StoreValue(const std::shared_ptr<CRegNode>& node, const std::wstring& name,
-                const RawValue& value) {
-  const Bytes& data = value.data;
-  switch (value.type) {
-    case REG_DWORD:
-      if (data.size() == 4) {
-        std::int32_t field;
-        std::memcpy(&field, data.data(), sizeof field);
-        node->AddItem(Variant(field), name);
-        return;
-      }
-      break;
-    case REG_BINARY:
-      if (!data.empty()) {
-        node->AddItem(Variant::ByteArray(data), name);
-        return;
-      }
-      break;
-    case REG_SZ: {
-      // The codec stores text up to one NUL, and makes a text with "%" in it
-      // REG_EXPAND_SZ: only a plain string comes out the same.
-      const auto nul = std::find(data.begin(), data.end(), 0);
-      if (!data.empty() && nul == data.end() - 1 &&
-          std::find(data.begin(), data.end(), '%') == data.end()) {
-        node->AddItem(Variant(AnsiToWide(std::string(data.begin(), nul))),
-                      name);
-        return;
-      }
-      break;
-    }
-    default:
-      break;
-  }
-  MErrors::ApiRaiseIf(WriteRawValue(HandleOf(*node), name, value));
 }
 
 }  // namespace corvane::cli

@@ -1,44 +1,34 @@
 // What the corvane-reg commands share: their arguments, their failures, and
-// opening keys and reading or storing values through the object model.
+// opening, walking and reading keys through the wide registry functions.
 #pragma once
 
+#include <functional>
 #include <map>
-#include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
-#include "cli/RawValue.h"
 #include "cli/RegCommand.h"
 #include "cli/RegPath.h"
-#include "errors/RaisedError.h"
+#include "cli/WideKey.h"
 #include "platform/Platform.h"
-#include "registry/CRegNode.h"
 
 namespace corvane::cli {
 
 // A failure the user is told about as "ERROR: <message>" (the message may
-// span lines). Raised errors of the model are turned into one by
-// RunRegCommand.
+// span lines); RunRegCommand reports it.
 struct CommandFailure {
   std::wstring message;
 };
 [[noreturn]] void Fail(std::wstring message);
 // reg's answer to a command line it can't make sense of.
 [[noreturn]] void FailSyntax(std::wstring_view command);
-// The message for an error the model raised: reg's wording for a missing key
-// or value, otherwise the system's text without its line break.
-std::wstring ErrorText(const RaisedError& error);
-// Runs `visit` for the key at `path` during a walk; an error it raises is
-// reported with that path, since a walk's failure alone doesn't say where.
-template <typename Visit>
-void AtKey(const std::wstring& path, Visit visit) {
-  try {
-    visit();
-  } catch (const RaisedError& error) {
-    Fail(ErrorText(error) + L" (" + path + L")");
-  }
-}
+// The message for a registry status: reg's wording for a missing key or
+// value, otherwise the system's text without its line break.
+std::wstring StatusText(platform::LONG status);
+// Fails with the status's message unless it is success. `where` (a key's
+// path) is added to the message: a walk's failure alone doesn't say where.
+void Check(platform::LONG status);
+void Check(platform::LONG status, const std::wstring& where);
 
 // A command's arguments after the command word. Only the options the command
 // knows are options (so a Linux path "/tmp/x.reg" is a plain argument);
@@ -62,25 +52,24 @@ CommandArgs ParseCommandArgs(const std::vector<std::wstring>& args,
 // The key argument; a root it doesn't know is reported as reg reports it.
 KeyPath KeyArgument(const std::wstring& text, std::wstring_view command);
 
-platform::HKEY HandleOf(const CRegNode& node);
-// A node on `path` (the root itself when the path is empty). Raises the
-// registry's status when the key can't be opened.
-std::shared_ptr<CRegNode> OpenKey(const KeyPath& path, platform::REGSAM access);
+// The key on `path` (the root itself when the path is empty); fails when it
+// can't be opened.
+WideKey OpenKey(const KeyPath& path, platform::REGSAM access);
 
-struct NamedValue {
-  std::wstring name;
-  RawValue value;
-};
-// The values of `node`'s key in the registry's order. `where` names the key
-// in the failure for a value that the code page can't name.
-std::vector<NamedValue> ReadValues(const std::shared_ptr<CRegNode>& node,
+// Calls `visit` for `top` (level 0, shown as `topPath`), then for every key
+// below it, depth first with subkeys in the registry's order, each with its
+// full path. A key that can't be opened or listed ends the walk with a
+// failure that names it.
+using KeyVisitor = std::function<void(const WideKey& key,
+                                      const std::wstring& path, int level)>;
+void WalkTree(const WideKey& top, const std::wstring& topPath,
+              const KeyVisitor& visit);
+
+// The values of `key` in the registry's order; a failure names `where`.
+std::vector<NamedValue> ReadValues(const WideKey& key,
                                    const std::wstring& where);
 // "    name    TYPE    data", with "(Default)" for the default value.
 std::wstring ValueLine(const NamedValue& value);
-// Stores `value` as `name`, through the model when its codec writes exactly
-// these type and bytes, directly otherwise.
-void StoreValue(const std::shared_ptr<CRegNode>& node, const std::wstring& name,
-                const RawValue& value);
 
 int Query(const std::vector<std::wstring>& args, RegConsole& console);
 int Add(const std::vector<std::wstring>& args, RegConsole& console);

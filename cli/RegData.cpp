@@ -1,4 +1,4 @@
-// Type names, display, /d parsing and .reg conversion of registry data.
+// Type names, display and /d parsing of registry data.
 #include "cli/RegData.h"
 
 #include <array>
@@ -44,15 +44,24 @@ std::wstring HexBytes(std::span<const std::uint8_t> data) {
   return out;
 }
 
-std::wstring AnsiText(std::span<const std::uint8_t> data) {
-  return AnsiToWide(std::string_view(reinterpret_cast<const char*>(data.data()),
-                                     data.size()));
+// Stored text: UTF-16LE, an odd last byte being half a character with
+// nothing to show.
+std::wstring StoredText(std::span<const std::uint8_t> data) {
+  std::u16string units(data.size() / 2, u'\0');
+  for (std::size_t i = 0; i < units.size(); ++i) {
+    units[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
+  }
+  return Utf16ToWide(units);
 }
 
-Bytes AnsiBytes(std::wstring_view text) {
-  const std::string ansi = WideToAnsi(text);
-  return Bytes(ansi.begin(), ansi.end());
+void AppendStored(Bytes& bytes, std::wstring_view text) {
+  for (char16_t unit : WideToUtf16(text)) {
+    bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
+    bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
+  }
 }
+
+void AppendNul(Bytes& bytes) { bytes.insert(bytes.end(), {0, 0}); }
 
 // Little-endian, as far as the bytes go: a short value is zero-extended, a
 // long one read from its start.
@@ -121,11 +130,11 @@ std::wstring FormatData(DWORD type, std::span<const std::uint8_t> data) {
   switch (type) {
     case REG_SZ:
     case REG_EXPAND_SZ: {
-      std::wstring text = AnsiText(data);
+      std::wstring text = StoredText(data);
       return text.substr(0, text.find(L'\0'));
     }
     case REG_MULTI_SZ: {
-      std::wstring text = AnsiText(data);
+      std::wstring text = StoredText(data);
       while (!text.empty() && text.back() == L'\0') text.pop_back();
       std::wstring out;
       for (wchar_t c : text) {
@@ -157,21 +166,13 @@ std::optional<Bytes> ParseData(DWORD type, std::wstring_view text,
                                std::wstring_view separator,
                                std::wstring& error) {
   switch (type) {
+    // reg stores the text of a REG_NONE as it stores a string's.
     case REG_SZ:
-    case REG_EXPAND_SZ: {
-      Bytes bytes = AnsiBytes(text);
-      bytes.push_back(0);
-      return bytes;
-    }
+    case REG_EXPAND_SZ:
     case REG_NONE: {
-      // reg stores the text of a REG_NONE as it is, UTF-16 with its NUL.
       Bytes bytes;
-      for (char16_t unit : WideToUtf16(text)) {
-        bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-        bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
-      }
-      bytes.push_back(0);
-      bytes.push_back(0);
+      AppendStored(bytes, text);
+      AppendNul(bytes);
       return bytes;
     }
     case REG_MULTI_SZ: {
@@ -188,13 +189,12 @@ std::optional<Bytes> ParseData(DWORD type, std::wstring_view text,
               L"'/d'.";
           return std::nullopt;
         }
-        const Bytes ansi = AnsiBytes(part);
-        bytes.insert(bytes.end(), ansi.begin(), ansi.end());
-        bytes.push_back(0);
+        AppendStored(bytes, part);
+        AppendNul(bytes);
         if (end == std::wstring_view::npos) break;
         start = end + separator.size();
       }
-      bytes.push_back(0);
+      AppendNul(bytes);
       return bytes;
     }
     case REG_DWORD:
@@ -244,26 +244,6 @@ std::optional<Bytes> ParseData(DWORD type, std::wstring_view text,
       return bytes;
     }
   }
-}
-
-Bytes ToFileForm(DWORD type, std::span<const std::uint8_t> data) {
-  if (!IsStringType(type)) return Bytes(data.begin(), data.end());
-  Bytes out;
-  for (char16_t unit : WideToUtf16(AnsiText(data))) {
-    out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
-    out.push_back(static_cast<std::uint8_t>(unit >> 8));
-  }
-  return out;
-}
-
-Bytes FromFileForm(DWORD type, std::span<const std::uint8_t> data) {
-  if (!IsStringType(type)) return Bytes(data.begin(), data.end());
-  // An odd last byte is half a character: it has no text to carry.
-  std::u16string units(data.size() / 2, u'\0');
-  for (std::size_t i = 0; i < units.size(); ++i) {
-    units[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
-  }
-  return AnsiBytes(Utf16ToWide(units));
 }
 
 }  // namespace corvane::cli

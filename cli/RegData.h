@@ -1,7 +1,6 @@
-// Registry data as corvane-reg shows, reads and files it: type names, the
-// one-line display of a value, the parsing of /d, and the conversion between
-// the bytes the registry's ANSI functions exchange (strings in the code page)
-// and the bytes of a .reg file (strings in UTF-16LE).
+// Registry data as corvane-reg shows and reads it: type names, the one-line
+// display of a value and the parsing of /d. Data is always in the form the
+// registry stores and a .reg file carries: strings in UTF-16LE.
 #pragma once
 
 #include <cstdint>
@@ -26,16 +25,14 @@ std::optional<platform::DWORD> AddableType(std::wstring_view name);
 std::wstring FormatData(platform::DWORD type,
                         std::span<const std::uint8_t> data);
 
-// The data of `add /d text` for `type`, in the ANSI functions' form. For
+// The data of `add /d text` for `type`. For
 // REG_MULTI_SZ `separator` splits the strings (reg's default is the two
 // characters \0). On failure, nothing and `error` says what is wrong.
 std::optional<Bytes> ParseData(platform::DWORD type, std::wstring_view text,
                                std::wstring_view separator,
                                std::wstring& error);
 
-// String types carry text, the rest raw bytes.
+// The types whose data the wide functions exchange in wchar_t units.
 bool IsStringType(platform::DWORD type);
-Bytes ToFileForm(platform::DWORD type, std::span<const std::uint8_t> data);
-Bytes FromFileForm(platform::DWORD type, std::span<const std::uint8_t> data);
 
 }  // namespace corvane::cli

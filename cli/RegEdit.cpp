@@ -3,30 +3,10 @@
 #include <string>
 
 #include "cli/RegCommon.h"
-#include "errors/MErrors.h"
-#include "errors/RaisedError.h"
-#include "variant/Variant.h"
 
 namespace corvane::cli {
 
 using namespace platform;
-
-namespace {
-
-// A raised "not found" from the model, as reg words it.
-template <typename Action>
-void OrNotFound(Action action) {
-  try {
-    action();
-  } catch (const RaisedError& error) {
-    if (error.Number() == MErrors::ApiToCom(ERROR_FILE_NOT_FOUND)) {
-      Fail(kNotFound);
-    }
-    throw;
-  }
-}
-
-}  // namespace
 
 int Add(const std::vector<std::wstring>& args, RegConsole& console) {
   const CommandArgs parsed = ParseCommandArgs(args,
@@ -59,17 +39,17 @@ int Add(const std::vector<std::wstring>& args, RegConsole& console) {
                 parsed.Has(L"S") ? parsed.Value(L"S") : L"\\0", error);
   if (!data) Fail(error);
 
-  auto node = OpenKey(KeyPath{path.root, path.rootName, L""}, KEY_ALL_ACCESS);
-  if (!path.subKey.empty()) node = node->AddNode(path.subKey);
+  WideKey key;
+  Check(WideKey::Create(path.root, path.subKey, KEY_QUERY_VALUE | KEY_SET_VALUE,
+                        key));
   RawValue existing;
-  if (!parsed.Has(L"F") &&
-      ReadRawValue(HandleOf(*node), name, existing) == ERROR_SUCCESS &&
+  if (!parsed.Has(L"F") && key.Read(name, existing) == ERROR_SUCCESS &&
       !console.Confirm(L"Value " + (name.empty() ? L"(Default)" : name) +
                        L" exists, overwrite (Yes/No)? ")) {
     console.Out(kCancelled);
     return 0;
   }
-  StoreValue(node, name, RawValue{type, *data});
+  Check(key.Write(name, RawValue{type, *data}));
   console.Out(kSuccess);
   return 0;
 }
@@ -88,23 +68,20 @@ int Delete(const std::vector<std::wstring>& args, RegConsole& console) {
     if (path.subKey.empty()) {
       Fail(L"Invalid key name: a root key can't be deleted.");
     }
-    OrNotFound([&] { OpenKey(path, KEY_READ); });
-    const auto root =
-        OpenKey(KeyPath{path.root, path.rootName, L""}, KEY_ALL_ACCESS);
+    OpenKey(path, KEY_READ);
     if (!forced && !console.Confirm(L"Permanently delete the registry key " +
                                     shown + L" (Yes/No)? ")) {
       console.Out(kCancelled);
       return 0;
     }
-    bool removed = false;
-    OrNotFound([&] { removed = root->RemoveNode(Variant(path.subKey)); });
-    if (!removed) MErrors::ApiRaise(ERROR_ACCESS_DENIED);
+    // Through HKEY_CLASSES_ROOT this takes the copy the merged view shows,
+    // as reg does; a second call would take the machine's copy as well.
+    Check(RegDeleteTreeW(path.root, path.subKey.c_str()));
     console.Out(kSuccess);
     return 0;
   }
 
-  std::shared_ptr<CRegNode> node;
-  OrNotFound([&] { node = OpenKey(path, KEY_ALL_ACCESS); });
+  const WideKey key = OpenKey(path, KEY_QUERY_VALUE | KEY_SET_VALUE);
   if (parsed.Has(L"VA")) {
     if (!forced &&
         !console.Confirm(L"Delete all values under the registry key " + shown +
@@ -112,8 +89,8 @@ int Delete(const std::vector<std::wstring>& args, RegConsole& console) {
       console.Out(kCancelled);
       return 0;
     }
-    for (const NamedValue& value : ReadValues(node, shown)) {
-      node->RemoveItem(Variant(value.name));
+    for (const NamedValue& value : ReadValues(key, shown)) {
+      Check(key.DeleteValue(value.name));
     }
   } else {
     const std::wstring name = parsed.Has(L"V") ? parsed.Value(L"V") : L"";
@@ -123,7 +100,7 @@ int Delete(const std::vector<std::wstring>& args, RegConsole& console) {
       console.Out(kCancelled);
       return 0;
     }
-    OrNotFound([&] { node->RemoveItem(Variant(name)); });
+    Check(key.DeleteValue(name));
   }
   console.Out(kSuccess);
   return 0;

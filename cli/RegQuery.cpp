@@ -4,10 +4,6 @@
 
 #include "cli/RegCommon.h"
 #include "cli/TextCodec.h"
-#include "errors/MErrors.h"
-#include "registry/CRegItem.h"
-#include "registry/IUseRegItems.h"
-#include "registry/MRegTool.h"
 
 namespace corvane::cli {
 
@@ -15,114 +11,39 @@ using namespace platform;
 
 namespace {
 
-// The full path of each key a walk visits: the walk gives a node its own name
-// and its level, and the path is its parent's plus that name.
-class PathTracker {
- public:
-  explicit PathTracker(std::wstring top) : top_(std::move(top)) {}
-
-  const std::wstring& Enter(const CRegNode& node, std::int32_t level) {
-    paths_.resize(static_cast<std::size_t>(level));
-    paths_.push_back(level == 0 ? top_ : paths_.back() + L"\\" + node.Name());
-    return paths_.back();
+void PrintKey(RegConsole& console, const std::wstring& path,
+              const std::vector<NamedValue>& values) {
+  console.Out(path + L"\n");
+  for (const NamedValue& value : values) {
+    console.Out(ValueLine(value) + L"\n");
   }
-
- private:
-  std::wstring top_;
-  std::vector<std::wstring> paths_;
-};
-
-// /s: every key of the tree with its values. The top key shows only when it
-// has values; every key below shows, followed by a blank line.
-class TreeLister : public IUseRegItems {
- public:
-  TreeLister(std::wstring top, RegConsole& console)
-      : paths_(std::move(top)), console_(console) {}
-
-  bool UseNode(const std::shared_ptr<CRegNode>& node,
-               std::int32_t iLevel) override {
-    const std::wstring& path = paths_.Enter(*node, iLevel);
-    std::vector<NamedValue> values;
-    AtKey(path, [&] { values = ReadValues(node, path); });
-    if (iLevel == 0 && values.empty()) return false;
-    console_.Out(path + L"\n");
-    for (const NamedValue& value : values) {
-      console_.Out(ValueLine(value) + L"\n");
-    }
-    console_.Out(L"\n");
-    return false;
-  }
-
- private:
-  PathTracker paths_;
-  RegConsole& console_;
-};
-
-// /v NAME /s: the keys of the tree that hold the value NAME.
-class ValueFinder : public IUseRegItems {
- public:
-  ValueFinder(std::wstring top, std::wstring name, RegConsole& console)
-      : paths_(std::move(top)), name_(std::move(name)), console_(console) {}
-
-  bool UseNode(const std::shared_ptr<CRegNode>& node,
-               std::int32_t iLevel) override {
-    const std::wstring& path = paths_.Enter(*node, iLevel);
-    NamedValue value{name_, {}};
-    LONG status = ERROR_SUCCESS;
-    AtKey(path, [&] {
-      status = ReadRawValue(HandleOf(*node), name_, value.value);
-      if (status != ERROR_FILE_NOT_FOUND) MErrors::ApiRaiseIf(status);
-    });
-    if (status != ERROR_SUCCESS) return false;
-    console_.Out(path + L"\n" + ValueLine(value) + L"\n\n");
-    ++matches_;
-    return false;
-  }
-
-  int Matches() const { return matches_; }
-
- private:
-  PathTracker paths_;
-  std::wstring name_;
-  RegConsole& console_;
-  int matches_ = 0;
-};
+  console.Out(L"\n");
+}
 
 // /f TEXT: keys below the top whose name holds TEXT, and values whose name or
 // data holds it, in any case. Without /s it looks at the top key's values and
 // the names of its subkeys only.
-class TextFinder : public IUseRegItems {
+class TextFinder {
  public:
-  TextFinder(std::wstring top, const std::wstring& text, bool recursive,
-             RegConsole& console)
-      : paths_(std::move(top)),
-        text_(AsciiUpper(text)),
-        recursive_(recursive),
-        console_(console) {}
+  TextFinder(const std::wstring& text, RegConsole& console)
+      : text_(AsciiUpper(text)), console_(console) {}
 
-  bool UseNode(const std::shared_ptr<CRegNode>& node,
-               std::int32_t iLevel) override {
-    const std::wstring& path = paths_.Enter(*node, iLevel);
-    const bool keyMatches = iLevel > 0 && Holds(node->Name());
+  // `key` is null for a key seen by name only.
+  void Look(const WideKey* key, const std::wstring& path,
+            const std::wstring& name, int level) {
+    const bool keyMatches = level > 0 && Holds(name);
     std::vector<NamedValue> found;
-    if (iLevel == 0 || recursive_) {
-      AtKey(path, [&] {
-        for (NamedValue& value : ReadValues(node, path)) {
-          if (Holds(value.name) ||
-              Holds(FormatData(value.value.type, value.value.data))) {
-            found.push_back(std::move(value));
-          }
+    if (key != nullptr) {
+      for (NamedValue& value : ReadValues(*key, path)) {
+        if (Holds(value.name) ||
+            Holds(FormatData(value.value.type, value.value.data))) {
+          found.push_back(std::move(value));
         }
-      });
+      }
     }
-    if (!keyMatches && found.empty()) return false;
-    console_.Out(path + L"\n");
-    for (const NamedValue& value : found) {
-      console_.Out(ValueLine(value) + L"\n");
-    }
-    console_.Out(L"\n");
+    if (!keyMatches && found.empty()) return;
+    PrintKey(console_, path, found);
     matches_ += static_cast<int>(found.size()) + (keyMatches ? 1 : 0);
-    return false;
   }
 
   int Matches() const { return matches_; }
@@ -132,12 +53,15 @@ class TextFinder : public IUseRegItems {
     return AsciiUpper(text).find(text_) != std::wstring::npos;
   }
 
-  PathTracker paths_;
   std::wstring text_;
-  bool recursive_;
   RegConsole& console_;
   int matches_ = 0;
 };
+
+// The last component of a walked path: the key's own name.
+std::wstring LastName(const std::wstring& path) {
+  return path.substr(path.rfind(L'\\') + 1);
+}
 
 }  // namespace
 
@@ -154,17 +78,24 @@ int Query(const std::vector<std::wstring>& args, RegConsole& console) {
   }
   const KeyPath path = KeyArgument(parsed.positional[0], L"query");
   const std::wstring top = path.Display();
-  const auto node = OpenKey(path, KEY_READ);
+  const WideKey key = OpenKey(path, KEY_READ);
   const bool recursive = parsed.Has(L"S");
 
   console.Out(L"\n");
   if (search) {
-    TextFinder finder(top, parsed.Value(L"F"), recursive, console);
+    TextFinder finder(parsed.Value(L"F"), console);
     if (recursive) {
-      node->WalkAllNodes(finder, node, 0);
+      WalkTree(key, top,
+               [&](const WideKey& at, const std::wstring& where, int level) {
+                 finder.Look(&at, where, LastName(where), level);
+               });
     } else {
-      finder.UseNode(node, 0);
-      node->WalkNodes(finder, 0);
+      finder.Look(&key, top, L"", 0);
+      std::vector<std::wstring> names;
+      Check(key.SubKeyNames(names), top);
+      for (const std::wstring& name : names) {
+        finder.Look(nullptr, top + L"\\" + name, name, 1);
+      }
     }
     console.Out(L"End of search: " + std::to_wstring(finder.Matches()) +
                 L" match(es) found.\n");
@@ -174,45 +105,50 @@ int Query(const std::vector<std::wstring>& args, RegConsole& console) {
   if (named || byDefault) {
     const std::wstring name = named ? parsed.Value(L"V") : L"";
     if (recursive) {
-      ValueFinder finder(top, name, console);
-      node->WalkAllNodes(finder, node, 0);
+      int matches = 0;
+      WalkTree(key, top,
+               [&](const WideKey& at, const std::wstring& where, int) {
+                 NamedValue value{name, {}};
+                 const LONG status = at.Read(name, value.value);
+                 if (status == ERROR_FILE_NOT_FOUND) return;
+                 Check(status, where);
+                 PrintKey(console, where, {value});
+                 ++matches;
+               });
       console.Out(L"Search complete. Number of matches found: " +
-                  std::to_wstring(finder.Matches()) + L"\n");
+                  std::to_wstring(matches) + L"\n");
       return 0;
     }
     NamedValue value{name, {}};
-    const LONG status = ReadRawValue(HandleOf(*node), name, value.value);
+    const LONG status = key.Read(name, value.value);
     if (status == ERROR_FILE_NOT_FOUND && byDefault) {
       // reg shows an unset default value instead of failing, without the
       // blank line that ends a listing.
       console.Out(top + L"\n    (Default)    REG_SZ    (value not set)\n");
       return 0;
     }
-    if (status == ERROR_FILE_NOT_FOUND) Fail(kNotFound);
-    MErrors::ApiRaiseIf(status);
-    console.Out(top + L"\n" + ValueLine(value) + L"\n\n");
+    Check(status);
+    PrintKey(console, top, {value});
     return 0;
   }
 
   if (recursive) {
-    TreeLister lister(top, console);
-    node->WalkAllNodes(lister, node, 0);
+    // The top key shows only when it has values; every key below shows.
+    WalkTree(key, top,
+             [&](const WideKey& at, const std::wstring& where, int level) {
+               const auto values = ReadValues(at, where);
+               if (level > 0 || !values.empty()) {
+                 PrintKey(console, where, values);
+               }
+             });
     return 0;
   }
-  const auto values = ReadValues(node, top);
-  if (!values.empty()) {
-    console.Out(top + L"\n");
-    for (const NamedValue& value : values) {
-      console.Out(ValueLine(value) + L"\n");
-    }
-    console.Out(L"\n");
-  }
+  const auto values = ReadValues(key, top);
+  if (!values.empty()) PrintKey(console, top, values);
   // Names only: a subkey that refuses to be opened is still listed.
-  const HKEY hKey = HandleOf(*node);
-  const std::int32_t count = node->NodeCount();
-  for (std::int32_t position = 0; position < count; ++position) {
-    std::wstring name;
-    MErrors::ApiRaiseIf(MRegTool::EnumKeyName(hKey, position, name));
+  std::vector<std::wstring> names;
+  Check(key.SubKeyNames(names), top);
+  for (const std::wstring& name : names) {
     console.Out(top + L"\\" + name + L"\n");
   }
   return 0;

@@ -1,6 +1,8 @@
 // corvane-reg's commands run in-process on the emulated registry: the exact
 // text of query in its forms, what add stores for each type and what it
-// refuses, the deletions, and export/import round trips.
+// refuses, the deletions, export/import round trips, and text outside every
+// code page (Cyrillic, CJK, surrogate pairs, unpaired surrogates) kept
+// exactly.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -9,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/Console.h"
 #include "cli/RegCommand.h"
 #include "cli/TextCodec.h"
 #include "platform/Platform.h"
@@ -416,6 +419,85 @@ TEST_F(CorvaneRegFileTest, ImportAppliesDeletionsAndIsAllOrNothing) {
   EXPECT_EQ(Reg({L"import", File("missing.reg")}).status, 1);
 }
 
+// A .reg file's bytes: UTF-16LE with a byte-order mark, as regedit writes.
+std::string Utf16File(std::u16string_view text) {
+  std::string bytes = "\xFF\xFE";
+  for (char16_t unit : text) {
+    bytes.push_back(static_cast<char>(unit & 0xFF));
+    bytes.push_back(static_cast<char>(unit >> 8));
+  }
+  return bytes;
+}
+
+TEST_F(CorvaneRegFileTest, TextOutsideTheCodePageSurvivesEveryCommand) {
+  const std::wstring sub = L"Ключ 中文\\😀 глубже";
+  Add(Key(sub), {L"/ve", L"/t", L"REG_EXPAND_SZ", L"/d", L"%ПУТЬ%\\文件"});
+  Add(Key(sub), {L"/v", L"名字 🎉", L"/d", L"Данные 中文 🚀"});
+  Add(Key(sub),
+      {L"/v", L"Список", L"/t", L"REG_MULTI_SZ", L"/d", L"один\\0二\\0𝄞"});
+  const std::wstring values =
+      L"    (Default)    REG_EXPAND_SZ    %ПУТЬ%\\文件\n"
+      L"    名字 🎉    REG_SZ    Данные 中文 🚀\n"
+      L"    Список    REG_MULTI_SZ    один\\0二\\0𝄞\n";
+  const std::wstring tree = L"\n" + Shown(L"Ключ 中文") + L"\n\n" + Shown(sub) +
+                            L"\n" + values + L"\n";
+  EXPECT_EQ(Reg({L"query", Key(), L"/s"}).out, tree);
+  EXPECT_EQ(
+      Reg({L"query", Key(sub), L"/v", L"名字 🎉"}).out,
+      L"\n" + Shown(sub) + L"\n    名字 🎉    REG_SZ    Данные 中文 🚀\n\n");
+  EXPECT_EQ(cli::RedirectedBytes(L"Данные 中文 🚀"),
+            "\xD0\x94\xD0\xB0\xD0\xBD\xD0\xBD\xD1\x8B\xD0\xB5 "
+            "\xE4\xB8\xAD\xE6\x96\x87 \xF0\x9F\x9A\x80");
+
+  ASSERT_EQ(Reg({L"export", Key(), File("text.reg")}).status, 0);
+  const std::string bytes = Read("text.reg");
+  // The file holds the characters themselves, a surrogate pair for U+1F680.
+  EXPECT_NE(bytes.find(Utf16File(u"\"Данные 中文 \xD83D\xDE80\"").substr(2)),
+            std::string::npos);
+  ASSERT_EQ(Reg({L"delete", Key(L"Ключ 中文"), L"/f"}).status, 0);
+  EXPECT_EQ(Reg({L"query", Key(sub)}).status, 1);
+  ASSERT_EQ(Reg({L"import", File("text.reg")}).status, 0);
+  EXPECT_EQ(Reg({L"query", Key(), L"/s"}).out, tree);
+  ASSERT_EQ(Reg({L"export", Key(), File("again.reg"), L"/y"}).status, 0);
+  EXPECT_EQ(Read("again.reg"), bytes);
+
+  EXPECT_EQ(Reg({L"delete", Key(sub), L"/v", L"名字 🎉", L"/f"}).status, 0);
+  EXPECT_EQ(Reg({L"query", Key(sub), L"/v", L"名字 🎉"}).status, 1);
+}
+
+TEST_F(CorvaneRegFileTest, UnpairedSurrogatesComeBackAsTheyWent) {
+  // Laid out as the writer lays a file out, so that an export of what was
+  // imported is the same file byte for byte. A lone low surrogate in a key
+  // name, a lone high one in a value name and its string, both in a list.
+  const std::u16string top =
+      u"HKEY_CURRENT_USER\\" +
+      std::u16string(scratch_.Path().begin(), scratch_.Path().end());
+  const std::string file = Utf16File(
+      u"Windows Registry Editor Version 5.00\r\n"
+      u"\r\n[" +
+      top +
+      u"]\r\n"
+      u"\r\n[" +
+      top +
+      u"\\k\xDC01y]\r\n"
+      u"\"a\xD800"
+      u"b\"=\"x\xD800y\"\r\n"
+      u"\"c\"=hex(7):70,00,ff,db,00,00,71,00,00,dc,00,00,00,00\r\n"
+      u"\r\n");
+  Write("lone.reg", file);
+  ASSERT_EQ(Reg({L"import", File("lone.reg")}).status, 0);
+  ASSERT_EQ(Reg({L"export", Key(), File("out.reg")}).status, 0);
+  EXPECT_EQ(Read("out.reg"), file);
+
+  // What query prints on Linux: U+FFFD for each lone surrogate.
+  const std::string shown = cli::WideToUtf8(Shown());
+  EXPECT_EQ(cli::RedirectedBytes(Reg({L"query", Key(), L"/s"}).out),
+            "\n" + shown + "\\k\xEF\xBF\xBDy\n" +
+                "    a\xEF\xBF\xBD"
+                "b    REG_SZ    x\xEF\xBF\xBDy\n" +
+                "    c    REG_MULTI_SZ    p\xEF\xBF\xBD\\0q\xEF\xBF\xBD\n\n");
+}
+
 TEST(CorvaneRegSyntaxTest, RefusesMalformedCommandLines) {
   const std::vector<std::vector<std::wstring>> cases = {
       {},
@@ -446,6 +528,8 @@ TEST(CorvaneRegSyntaxTest, RefusesMalformedCommandLines) {
 }
 
 TEST(CorvaneRegTextTest, ConvertsMalformedAndAstralText) {
+  EXPECT_EQ(cli::RedirectedBytes(L"\U0001F600 \xD83D"),
+            "\xF0\x9F\x98\x80 \xEF\xBF\xBD");
   EXPECT_EQ(cli::Utf8ToWide("a\xC3\xA9"), L"a\u00E9");
   EXPECT_EQ(cli::Utf8ToWide("\xF0\x9F\x98\x80"), L"\U0001F600");
   // A stray continuation byte, an overlong form and a cut sequence.
