@@ -2,11 +2,13 @@
 // environment names, and the bytes of an old hive to import.
 #include "platform/emulated/HiveFile.h"
 
+#include <fcntl.h>
+
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <system_error>
+
+#include "platform/emulated/SystemCalls.h"
 
 namespace corvane::platform::emulated {
 namespace {
@@ -38,8 +40,9 @@ std::string ReadHiveFile(const std::string& path, std::string& bytes,
                          bool& missing) {
   missing = false;
   bytes.clear();
-  std::FILE* f = std::fopen(path.c_str(), "rb");
-  if (f == nullptr) {
+  const SystemCalls& sys = System();
+  const int fd = sys.open(path.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  if (fd < 0) {
     if (errno == ENOENT) {
       missing = true;
       return {};
@@ -48,16 +51,28 @@ std::string ReadHiveFile(const std::string& path, std::string& bytes,
   }
   // One allocation for the usual case; the loop still copes with a file
   // that grows while it is read.
-  std::error_code ec;
-  const auto size = std::filesystem::file_size(path, ec);
-  if (!ec) bytes.reserve(std::size_t(size));
-  char buf[1 << 16];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
-  const bool failed = std::ferror(f) != 0;
-  const int e = errno;
-  std::fclose(f);
-  if (failed) return Reason(path, e ? e : EIO);
+  struct stat st;
+  if (sys.fstat(fd, &st) == 0 && st.st_size > 0) {
+    bytes.reserve(static_cast<std::size_t>(st.st_size));
+  }
+  char buffer[1 << 16];
+  int error = 0;
+  for (;;) {
+    const ssize_t n = sys.read(fd, buffer, sizeof buffer);
+    if (n > 0) {
+      bytes.append(buffer, static_cast<std::size_t>(n));
+    } else if (n == 0) {
+      break;
+    } else if (errno != EINTR) {
+      error = errno;
+      break;
+    }
+  }
+  sys.close(fd);
+  if (error != 0) {
+    bytes.clear();
+    return Reason(path, error);
+  }
   return {};
 }
 

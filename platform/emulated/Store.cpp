@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -22,6 +21,7 @@
 
 #include "platform/emulated/HiveFile.h"
 #include "platform/emulated/KeyTree.h"
+#include "platform/emulated/SystemCalls.h"
 
 namespace corvane::platform::emulated {
 namespace {
@@ -75,7 +75,7 @@ std::string BootId() {
 
 bool Exists(const std::string& path) {
   struct stat st;
-  return ::stat(path.c_str(), &st) == 0;
+  return System().stat(path.c_str(), &st) == 0;
 }
 
 // A statement prepared once per connection, reset after each use.
@@ -331,15 +331,17 @@ LONG Store::OpenFile(bool create) {
   memory_ = false;
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
   if (create) {
-    std::error_code ec;
-    std::filesystem::create_directories(
-        std::filesystem::path(dbPath_).parent_path(), ec);
-    if (ec) return Fail(SQLITE_CANTOPEN, ec.message());
+    const std::string folder =
+        std::filesystem::path(dbPath_).parent_path().string();
+    if (const int error = CreateFolders(folder)) {
+      return Fail(SQLITE_CANTOPEN, std::generic_category().message(error));
+    }
     flags |= SQLITE_OPEN_CREATE;
   }
   int rc = sqlite3_open_v2(dbPath_.c_str(), &db_, flags, nullptr);
   if (rc != SQLITE_OK) {
-    if (!create && Exists(dbPath_) && access(dbPath_.c_str(), R_OK) != 0) {
+    if (!create && Exists(dbPath_) &&
+        System().access(dbPath_.c_str(), R_OK) != 0) {
       return Fail(rc, std::generic_category().message(EACCES));
     }
     return Fail(rc, {});
@@ -618,9 +620,10 @@ LONG Store::MigrateHive(const std::string& hive) {
 
 LONG Store::MapCounter(bool create) {
   if (counter_ != nullptr) return ERROR_SUCCESS;
+  const SystemCalls& sys = System();
   const std::string path = dbPath_ + "-changes";
   const int fd =
-      ::open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
+      sys.open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
   if (fd < 0) {
     // A reader without the counter file caches nothing; a writer needs it.
     return create ? Fail(SQLITE_CANTOPEN,
@@ -628,17 +631,17 @@ LONG Store::MapCounter(bool create) {
                   : ERROR_SUCCESS;
   }
   struct stat st;
-  if (::fstat(fd, &st) == 0 &&
+  if (sys.fstat(fd, &st) == 0 &&
       st.st_size < static_cast<off_t>(sizeof(std::uint64_t))) {
-    if (!create || ::ftruncate(fd, sizeof(std::uint64_t)) != 0) {
-      ::close(fd);
+    if (!create || sys.ftruncate(fd, sizeof(std::uint64_t)) != 0) {
+      sys.close(fd);
       return create ? Fail(SQLITE_IOERR, path + ": can't be sized")
                     : ERROR_SUCCESS;
     }
   }
-  void* map = ::mmap(nullptr, sizeof(std::uint64_t), PROT_READ | PROT_WRITE,
-                     MAP_SHARED, fd, 0);
-  ::close(fd);
+  void* map = sys.mmap(nullptr, sizeof(std::uint64_t), PROT_READ | PROT_WRITE,
+                       MAP_SHARED, fd, 0);
+  sys.close(fd);
   if (map == MAP_FAILED) {
     return create ? Fail(SQLITE_IOERR, path + ": can't be mapped")
                   : ERROR_SUCCESS;
@@ -648,7 +651,7 @@ LONG Store::MapCounter(bool create) {
 }
 
 void Store::UnmapCounter() {
-  if (counter_ != nullptr) ::munmap(counter_, sizeof(std::uint64_t));
+  if (counter_ != nullptr) System().munmap(counter_, sizeof(std::uint64_t));
   counter_ = nullptr;
 }
 
