@@ -7,9 +7,9 @@ set -euo pipefail
 
 native=(cmake make g++ libgtest-dev libbenchmark-dev libsqlite3-dev sqlite3)
 # clang and its runtime build the fuzz target; jq and time serve the Wine
-# benchmark comparison.
+# benchmark comparison; clang-format is the check for drift in test.sh.
 full=("${native[@]}" googletest g++-mingw-w64-x86-64 wine64 wine clang
-      libclang-rt-14-dev jq time)
+      libclang-rt-14-dev jq time clang-format)
 
 case "${1:-all}" in
   native) wanted=("${native[@]}") ;;
