@@ -109,10 +109,10 @@ std::uint64_t NowAsFileTime() {
 
 }  // namespace
 
-// Rarely needed parts of a key. The indexes are kept only while the key holds
-// more than kSmall children (childNames, childClasses) or values (the rest),
-// and are empty otherwise.
-struct KeyNode::Extra {
+// What few keys need: a class, denied rights, and indexes. The indexes are kept
+// only while the key holds more than kSmall children (childNames, childClasses)
+// or values (the rest), and are empty otherwise.
+struct KeyNode::ClassRightsAndIndexes {
   std::u16string className;
   REGSAM denied = 0;
   LengthHistogram childNames, childClasses;
@@ -148,34 +148,39 @@ KeyNode::~KeyNode() {
   }
 }
 
-KeyNode::Extra& KeyNode::Extras() {
-  if (extra_ == nullptr) extra_ = std::make_unique<Extra>();
-  return *extra_;
+KeyNode::ClassRightsAndIndexes& KeyNode::MakeClassRightsAndIndexes() {
+  if (classRightsAndIndexes_ == nullptr) {
+    classRightsAndIndexes_ = std::make_unique<ClassRightsAndIndexes>();
+  }
+  return *classRightsAndIndexes_;
 }
 
 const std::u16string& KeyNode::ClassName() const {
   static const std::u16string kNone;
-  return extra_ == nullptr ? kNone : extra_->className;
+  return classRightsAndIndexes_ == nullptr ? kNone
+                                           : classRightsAndIndexes_->className;
 }
 
 void KeyNode::SetClassName(std::u16string className) {
   if (parent_ != nullptr && parent_->ChildCount() > kSmall) {
-    LengthHistogram& classes = parent_->extra_->childClasses;
+    LengthHistogram& classes = parent_->classRightsAndIndexes_->childClasses;
     classes.Remove(ClassName().size());
     classes.Add(className.size());
   }
-  if (!className.empty() || extra_ != nullptr) {
-    Extras().className = std::move(className);
+  if (!className.empty() || classRightsAndIndexes_ != nullptr) {
+    MakeClassRightsAndIndexes().className = std::move(className);
   }
   Touch();
 }
 
 REGSAM KeyNode::DeniedRights() const {
-  return extra_ == nullptr ? 0 : extra_->denied;
+  return classRightsAndIndexes_ == nullptr ? 0 : classRightsAndIndexes_->denied;
 }
 
 void KeyNode::SetDeniedRights(REGSAM rights) {
-  if (rights != 0 || extra_ != nullptr) Extras().denied = rights;
+  if (rights != 0 || classRightsAndIndexes_ != nullptr) {
+    MakeClassRightsAndIndexes().denied = rights;
+  }
 }
 
 void KeyNode::Touch() {
@@ -226,18 +231,18 @@ KeyNode* KeyNode::CreateChild(std::u16string_view name, bool isVolatile,
   if (children_.Size() == kSmall + 1) {
     IndexChildren();
   } else if (children_.Size() > kSmall) {
-    extra_->childNames.Add(name.size());
-    extra_->childClasses.Add(0);
+    classRightsAndIndexes_->childNames.Add(name.size());
+    classRightsAndIndexes_->childClasses.Add(0);
   }
   Touch();
   return raw;
 }
 
 void KeyNode::IndexChildren() {
-  Extra& extra = Extras();
-  children_.ForEach([&extra](const std::shared_ptr<KeyNode>& child) {
-    extra.childNames.Add(child->name_.size());
-    extra.childClasses.Add(child->ClassName().size());
+  ClassRightsAndIndexes& indexes = MakeClassRightsAndIndexes();
+  children_.ForEach([&indexes](const std::shared_ptr<KeyNode>& child) {
+    indexes.childNames.Add(child->name_.size());
+    indexes.childClasses.Add(child->ClassName().size());
   });
 }
 
@@ -247,11 +252,11 @@ bool KeyNode::RemoveChild(std::u16string_view name) {
   if (!found) return false;
   std::shared_ptr<KeyNode> child = children_.Erase(position);
   if (children_.Size() == kSmall) {
-    extra_->childNames.Clear();
-    extra_->childClasses.Clear();
+    classRightsAndIndexes_->childNames.Clear();
+    classRightsAndIndexes_->childClasses.Clear();
   } else if (children_.Size() > kSmall) {
-    extra_->childNames.Remove(child->name_.size());
-    extra_->childClasses.Remove(child->ClassName().size());
+    classRightsAndIndexes_->childNames.Remove(child->name_.size());
+    classRightsAndIndexes_->childClasses.Remove(child->ClassName().size());
   }
   child->MarkDeletedSubtree();
   Touch();
@@ -300,8 +305,8 @@ detail::StoredValue* KeyNode::FindStored(std::u16string_view name,
     }
     return nullptr;
   }
-  const auto it = extra_->valueSerials.find(FoldName(name));
-  if (it == extra_->valueSerials.end()) return nullptr;
+  const auto it = classRightsAndIndexes_->valueSerials.find(FoldName(name));
+  if (it == classRightsAndIndexes_->valueSerials.end()) return nullptr;
   const std::uint32_t serial = it->second;
   const std::size_t at = values_.LowerBound(
       [serial](const detail::StoredValue& v) { return v.serial < serial; });
@@ -314,26 +319,26 @@ const KeyValue* KeyNode::FindValue(std::u16string_view name) const {
 }
 
 void KeyNode::IndexValues() {
-  Extra& extra = Extras();
-  extra.valueSerials.clear();
-  extra.valueNames.Clear();
-  extra.valueSizes.Clear();
+  ClassRightsAndIndexes& indexes = MakeClassRightsAndIndexes();
+  indexes.valueSerials.clear();
+  indexes.valueNames.Clear();
+  indexes.valueSizes.Clear();
   std::uint32_t serial = 0;
   values_.ForEach([&](detail::StoredValue& value) {
     value.serial = serial;
-    extra.valueSerials.emplace(FoldName(value.name), serial++);
-    extra.valueNames.Add(value.name.size());
-    extra.valueSizes.Add(value.data.size());
+    indexes.valueSerials.emplace(FoldName(value.name), serial++);
+    indexes.valueNames.Add(value.name.size());
+    indexes.valueSizes.Add(value.data.size());
   });
-  extra.nextSerial = serial;
+  indexes.nextSerial = serial;
 }
 
 void KeyNode::SetValue(std::u16string_view name, DWORD type,
                        std::vector<BYTE> data) {
   if (detail::StoredValue* value = FindStored(name)) {
     if (values_.Size() > kSmall) {
-      extra_->valueSizes.Remove(value->data.size());
-      extra_->valueSizes.Add(data.size());
+      classRightsAndIndexes_->valueSizes.Remove(value->data.size());
+      classRightsAndIndexes_->valueSizes.Add(data.size());
     }
     value->type = type;
     value->data = std::move(data);
@@ -348,18 +353,18 @@ void KeyNode::SetValue(std::u16string_view name, DWORD type,
   values_.Insert(values_.Size(), std::move(value));
   const std::size_t count = values_.Size();
   if (count == kSmall + 1 ||
-      (count > kSmall &&
-       extra_->nextSerial == std::numeric_limits<std::uint32_t>::max())) {
+      (count > kSmall && classRightsAndIndexes_->nextSerial ==
+                             std::numeric_limits<std::uint32_t>::max())) {
     // Serials are given out afresh (0, 1, …) when the index is made and
     // when they run out.
     IndexValues();
   } else if (count > kSmall) {
-    Extra& extra = *extra_;
-    const std::uint32_t serial = extra.nextSerial++;
+    ClassRightsAndIndexes& indexes = *classRightsAndIndexes_;
+    const std::uint32_t serial = indexes.nextSerial++;
     values_.At(count - 1).serial = serial;
-    extra.valueSerials.emplace(FoldName(name), serial);
-    extra.valueNames.Add(name.size());
-    extra.valueSizes.Add(dataSize);
+    indexes.valueSerials.emplace(FoldName(name), serial);
+    indexes.valueNames.Add(name.size());
+    indexes.valueSizes.Add(dataSize);
   }
   Touch();
 }
@@ -369,15 +374,15 @@ bool KeyNode::DeleteValue(std::u16string_view name) {
   if (FindStored(name, &position) == nullptr) return false;
   const detail::StoredValue removed = values_.Erase(position);
   if (values_.Size() == kSmall) {
-    Extra& extra = *extra_;
+    ClassRightsAndIndexes& indexes = *classRightsAndIndexes_;
     std::unordered_map<std::u16string, std::uint32_t>().swap(
-        extra.valueSerials);
-    extra.valueNames.Clear();
-    extra.valueSizes.Clear();
+        indexes.valueSerials);
+    indexes.valueNames.Clear();
+    indexes.valueSizes.Clear();
   } else if (values_.Size() > kSmall) {
-    extra_->valueSerials.erase(FoldName(removed.name));
-    extra_->valueNames.Remove(removed.name.size());
-    extra_->valueSizes.Remove(removed.data.size());
+    classRightsAndIndexes_->valueSerials.erase(FoldName(removed.name));
+    classRightsAndIndexes_->valueNames.Remove(removed.name.size());
+    classRightsAndIndexes_->valueSizes.Remove(removed.data.size());
   }
   Touch();
   return true;
@@ -406,25 +411,27 @@ std::size_t Longest(const Sequence& items, Length length) {
 }  // namespace
 
 std::size_t KeyNode::MaxChildNameLength() const {
-  if (children_.Size() > kSmall) return extra_->childNames.Max();
+  if (children_.Size() > kSmall)
+    return classRightsAndIndexes_->childNames.Max();
   return Longest(children_, [](const std::shared_ptr<KeyNode>& child) {
     return child->name_.size();
   });
 }
 std::size_t KeyNode::MaxChildClassLength() const {
-  if (children_.Size() > kSmall) return extra_->childClasses.Max();
+  if (children_.Size() > kSmall)
+    return classRightsAndIndexes_->childClasses.Max();
   return Longest(children_, [](const std::shared_ptr<KeyNode>& child) {
     return child->ClassName().size();
   });
 }
 std::size_t KeyNode::MaxValueNameLength() const {
-  if (values_.Size() > kSmall) return extra_->valueNames.Max();
+  if (values_.Size() > kSmall) return classRightsAndIndexes_->valueNames.Max();
   return Longest(values_, [](const detail::StoredValue& value) {
     return value.name.size();
   });
 }
 std::size_t KeyNode::MaxValueDataSize() const {
-  if (values_.Size() > kSmall) return extra_->valueSizes.Max();
+  if (values_.Size() > kSmall) return classRightsAndIndexes_->valueSizes.Max();
   return Longest(values_, [](const detail::StoredValue& value) {
     return value.data.size();
   });

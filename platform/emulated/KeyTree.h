@@ -308,7 +308,7 @@ class KeyNode : public std::enable_shared_from_this<KeyNode> {
  private:
   friend class KeyTree;
   class LengthHistogram;
-  struct Extra;
+  struct ClassRightsAndIndexes;
 
   // Up to this many children or values a key keeps no index beside them:
   // a scan of so few is as quick as any lookup and costs no memory.
@@ -316,7 +316,7 @@ class KeyNode : public std::enable_shared_from_this<KeyNode> {
 
   void Touch();
   void MarkDeletedSubtree();
-  Extra& Extras();
+  ClassRightsAndIndexes& MakeClassRightsAndIndexes();
   // Where a child of that name is or would go, and whether it is there.
   std::size_t ChildPosition(std::u16string_view name, bool& found) const;
   detail::StoredValue* FindStored(std::u16string_view name,
@@ -334,7 +334,7 @@ class KeyNode : public std::enable_shared_from_this<KeyNode> {
   std::uint64_t lastWrite_ = 0;
   // What few keys need: a class, denied rights, and the indexes of a key with
   // more than kSmall children or values. Made on first use.
-  std::unique_ptr<Extra> extra_;
+  std::unique_ptr<ClassRightsAndIndexes> classRightsAndIndexes_;
   bool volatile_;
   bool deleted_ = false;
 };
