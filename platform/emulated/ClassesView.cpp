@@ -6,55 +6,56 @@
 
 namespace corvane::platform::emulated {
 
-LONG ClassPath(Registry& r, CachedKey* key,
+LONG ClassPath(Registry& registry, CachedKey* key,
                std::vector<std::u16string>& parts) {
   std::vector<std::u16string> up;
   while (key->id != kMachineClassesId && key->id != kUserClassesId) {
     // Only keys found through the merged view are asked about.
     if (key->parent == 0) return ERROR_BADKEY;
     up.push_back(key->name);
-    if (const LONG status = r.view.Key(key->parent, key)) return status;
+    if (const LONG status = registry.view.Key(key->parent, key)) return status;
   }
   parts.assign(up.rbegin(), up.rend());
   return ERROR_SUCCESS;
 }
 
-LONG Descend(Registry& r, std::int64_t from,
+LONG Descend(Registry& registry, std::int64_t from,
              const std::vector<std::u16string>& parts, CachedKey*& key) {
-  if (const LONG status = r.view.Key(from, key)) return status;
+  if (const LONG status = registry.view.Key(from, key)) return status;
   for (const auto& part : parts) {
-    if (const LONG status = r.view.Child(*key, part, key)) return status;
+    if (const LONG status = registry.view.Child(*key, part, key)) return status;
     if (key == nullptr) break;
   }
   return ERROR_SUCCESS;
 }
 
-LONG MergedKey(Registry& r, const std::vector<std::u16string>& parts,
+LONG MergedKey(Registry& registry, const std::vector<std::u16string>& parts,
                CachedKey*& key) {
-  if (const LONG status = Descend(r, kUserClassesId, parts, key)) {
+  if (const LONG status = Descend(registry, kUserClassesId, parts, key)) {
     return status;
   }
   if (key != nullptr) return ERROR_SUCCESS;
-  return Descend(r, kMachineClassesId, parts, key);
+  return Descend(registry, kMachineClassesId, parts, key);
 }
 
-LONG MergedChildren(Registry& r, CachedKey* key, OpenKey& open,
+LONG MergedChildren(Registry& registry, CachedKey* key, OpenKey& open,
                     std::uint64_t stamp, const MergedList*& list) {
   list = &open.list;
   if (open.list.at == stamp && (stamp & 1) == 0) return ERROR_SUCCESS;
   std::vector<std::u16string> parts;
-  if (const LONG status = ClassPath(r, key, parts)) return status;
+  if (const LONG status = ClassPath(registry, key, parts)) return status;
   CachedKey* user = nullptr;
   CachedKey* machine = nullptr;
-  if (const LONG status = Descend(r, kUserClassesId, parts, user)) {
+  if (const LONG status = Descend(registry, kUserClassesId, parts, user)) {
     return status;
   }
-  if (const LONG status = Descend(r, kMachineClassesId, parts, machine)) {
+  if (const LONG status =
+          Descend(registry, kMachineClassesId, parts, machine)) {
     return status;
   }
   for (CachedKey* copy : {user, machine}) {
     if (copy == nullptr) continue;
-    if (const LONG status = r.view.LoadChildren(*copy)) return status;
+    if (const LONG status = registry.view.LoadChildren(*copy)) return status;
   }
   const std::size_t users = user ? user->children.Size() : 0;
   const std::size_t machines = machine ? machine->children.Size() : 0;
@@ -81,7 +82,7 @@ LONG MergedChildren(Registry& r, CachedKey* key, OpenKey& open,
   }
   for (const std::int64_t id : merged.ids) {
     CachedKey* child = nullptr;
-    if (const LONG status = r.view.Key(id, child)) return status;
+    if (const LONG status = registry.view.Key(id, child)) return status;
     merged.maxName = std::max(merged.maxName, child->name.size());
     merged.maxClass = std::max(merged.maxClass, child->className.size());
   }

@@ -16,15 +16,16 @@
 namespace corvane::platform::emulated {
 
 // The path of a key of the merged view below whichever Classes key holds it.
-LONG ClassPath(Registry& r, CachedKey* key, std::vector<std::u16string>& parts);
+LONG ClassPath(Registry& registry, CachedKey* key,
+               std::vector<std::u16string>& parts);
 
 // The key `parts` names below the key `from`, or nullptr.
-LONG Descend(Registry& r, std::int64_t from,
+LONG Descend(Registry& registry, std::int64_t from,
              const std::vector<std::u16string>& parts, CachedKey*& key);
 
 // The merged view's key at `parts` below the Classes keys: the user's copy
 // when there is one, else the machine's, else nullptr.
-LONG MergedKey(Registry& r, const std::vector<std::u16string>& parts,
+LONG MergedKey(Registry& registry, const std::vector<std::u16string>& parts,
                CachedKey*& key);
 
 // The subkeys of a merged key: the user's copy's and those of the machine's
@@ -32,7 +33,7 @@ LONG MergedKey(Registry& r, const std::vector<std::u16string>& parts,
 // standing for the user's key. Worked out again only when the store changed
 // since `stamp`, the counter read before the call began: a list made from a
 // later state than its stamp is merely made again.
-LONG MergedChildren(Registry& r, CachedKey* key, OpenKey& open,
+LONG MergedChildren(Registry& registry, CachedKey* key, OpenKey& open,
                     std::uint64_t stamp, const MergedList*& list);
 
 }  // namespace corvane::platform::emulated

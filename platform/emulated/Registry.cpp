@@ -19,37 +19,40 @@ namespace corvane::platform {
 using emulated::RegistryLock;
 
 LONG RegCloseKey(HKEY hKey) {
-  RegistryLock r;
-  if (const LONG status = emulated::Read(*r, [] { return ERROR_SUCCESS; })) {
+  RegistryLock registry;
+  if (const LONG status =
+          emulated::Read(*registry, [] { return ERROR_SUCCESS; })) {
     return status;
   }
   if (emulated::IsRoot(hKey)) return ERROR_SUCCESS;
-  return r->handles.erase(hKey) != 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+  return registry->handles.erase(hKey) != 0 ? ERROR_SUCCESS
+                                            : ERROR_INVALID_HANDLE;
 }
 
 LONG RegFlushKey(HKEY hKey) {
-  RegistryLock r;
-  ++r->flushes;
-  if (const LONG status = std::exchange(r->failNextFlush, ERROR_SUCCESS)) {
+  RegistryLock registry;
+  ++registry->flushes;
+  if (const LONG status =
+          std::exchange(registry->failNextFlush, ERROR_SUCCESS)) {
     return status;
   }
   // One synced commit makes every earlier one durable too.
   return emulated::Write(
-      *r,
+      *registry,
       [&] {
         emulated::Target target;
-        if (const LONG status = emulated::Resolve(*r, hKey, target)) {
+        if (const LONG status = emulated::Resolve(*registry, hKey, target)) {
           return status;
         }
-        return r->view.MarkFlush();
+        return registry->view.MarkFlush();
       },
       true);
 }
 
 std::string RegistryLoadError() {
-  RegistryLock r;
-  emulated::Read(*r, [] { return ERROR_SUCCESS; });
-  return r->store.Problem();
+  RegistryLock registry;
+  emulated::Read(*registry, [] { return ERROR_SUCCESS; });
+  return registry->store.Problem();
 }
 
 std::string ImportRegFile(std::span<const std::uint8_t> bytes,
@@ -58,21 +61,21 @@ std::string ImportRegFile(std::span<const std::uint8_t> bytes,
       !err.empty()) {
     return err;
   }
-  RegistryLock r;
+  RegistryLock registry;
   std::string err;
-  const LONG status = emulated::Write(*r, [&] {
-    err = emulated::ApplyRegFile(r->store, bytes, file_name);
+  const LONG status = emulated::Write(*registry, [&] {
+    err = emulated::ApplyRegFile(registry->store, bytes, file_name);
     return err.empty() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
   });
   // Keys the import made or removed may sit anywhere in the cache.
-  r->view.Clear();
+  registry->view.Clear();
   if (!err.empty()) return err;
   if (status != ERROR_SUCCESS) {
-    return r->store.Problem().empty()
+    return registry->store.Problem().empty()
                ? std::string(file_name) +
                      ": the registry could not be written (error " +
                      std::to_string(status) + ")"
-               : r->store.Problem();
+               : registry->store.Problem();
   }
   return {};
 }

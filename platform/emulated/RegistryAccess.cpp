@@ -12,9 +12,9 @@ constexpr REGSAM kWriteRights = KEY_SET_VALUE | KEY_CREATE_SUB_KEY |
                                 KEY_CREATE_LINK | DELETE | WRITE_DAC |
                                 WRITE_OWNER;
 
-LONG UnderMachine(Registry& r, CachedKey* key, bool& under) {
+LONG UnderMachine(Registry& registry, CachedKey* key, bool& under) {
   while (key->parent != 0) {
-    if (const LONG status = r.view.Key(key->parent, key)) return status;
+    if (const LONG status = registry.view.Key(key->parent, key)) return status;
   }
   under = key->id == kMachineRootId;
   return ERROR_SUCCESS;
@@ -33,21 +33,21 @@ REGSAM ExpandGeneric(REGSAM sam) {
 
 }  // namespace
 
-LONG Refused(Registry& r, CachedKey* key, REGSAM& refused) {
-  const auto it = r.denials.find(key->id);
-  refused = it != r.denials.end() ? it->second : 0;
-  if (r.readOnly) {
+LONG Refused(Registry& registry, CachedKey* key, REGSAM& refused) {
+  const auto it = registry.denials.find(key->id);
+  refused = it != registry.denials.end() ? it->second : 0;
+  if (registry.readOnly) {
     bool under = false;
-    if (const LONG status = UnderMachine(r, key, under)) return status;
+    if (const LONG status = UnderMachine(registry, key, under)) return status;
     if (under) refused |= kWriteRights;
   }
   return ERROR_SUCCESS;
 }
 
-LONG Grant(Registry& r, CachedKey* key, REGSAM sam, REGSAM& granted) {
+LONG Grant(Registry& registry, CachedKey* key, REGSAM sam, REGSAM& granted) {
   const REGSAM wanted = ExpandGeneric(sam);
   REGSAM refused = 0;
-  if (const LONG status = Refused(r, key, refused)) return status;
+  if (const LONG status = Refused(registry, key, refused)) return status;
   if (wanted & refused) return ERROR_ACCESS_DENIED;
   granted = wanted;
   if (sam & MAXIMUM_ALLOWED) granted |= KEY_ALL_ACCESS & ~refused;

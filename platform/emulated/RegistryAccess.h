@@ -11,11 +11,11 @@
 namespace corvane::platform::emulated {
 
 // The rights `key` refuses to anyone.
-LONG Refused(Registry& r, CachedKey* key, REGSAM& refused);
+LONG Refused(Registry& registry, CachedKey* key, REGSAM& refused);
 
 // What a handle to `key` opened with `sam` carries: the generic rights
 // expanded, MAXIMUM_ALLOWED as all the key allows; ERROR_ACCESS_DENIED when
 // the key refuses one of the rights asked for.
-LONG Grant(Registry& r, CachedKey* key, REGSAM sam, REGSAM& granted);
+LONG Grant(Registry& registry, CachedKey* key, REGSAM sam, REGSAM& granted);
 
 }  // namespace corvane::platform::emulated

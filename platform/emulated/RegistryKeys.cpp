@@ -34,12 +34,12 @@ LONG ParsePath(HKEY hKey, const std::u16string& path,
 
 // The part of `parts` that exists below `key`: on return `key` is the
 // deepest existing key and `existing` how many parts it took.
-LONG Existing(Registry& r, CachedKey*& key,
+LONG Existing(Registry& registry, CachedKey*& key,
               const std::vector<std::u16string>& parts, std::size_t& existing) {
   existing = 0;
   while (existing < parts.size()) {
     CachedKey* child = nullptr;
-    if (const LONG status = r.view.Child(*key, parts[existing], child)) {
+    if (const LONG status = registry.view.Child(*key, parts[existing], child)) {
       return status;
     }
     if (child == nullptr) break;
@@ -55,29 +55,31 @@ LONG Existing(Registry& r, CachedKey*& key,
 // HKEY_CLASSES_ROOT an existing key is the merged view's, the user's copy
 // before the machine's, and a missing one is made below the machine's
 // Classes key with the ancestors the machine lacks.
-LONG Locate(Registry& r, HKEY hKey, const std::vector<std::u16string>& parts,
-            CachedKey*& key, std::vector<std::u16string>& walk,
-            std::size_t& existing, bool& merged) {
+LONG Locate(Registry& registry, HKEY hKey,
+            const std::vector<std::u16string>& parts, CachedKey*& key,
+            std::vector<std::u16string>& walk, std::size_t& existing,
+            bool& merged) {
   Target target;
-  if (const LONG status = Resolve(r, hKey, target)) return status;
+  if (const LONG status = Resolve(registry, hKey, target)) return status;
   key = target.key;
   merged = target.Merged();
   walk.clear();
   if (merged && !parts.empty()) {
-    if (const LONG status = ClassPath(r, key, walk)) return status;
+    if (const LONG status = ClassPath(registry, key, walk)) return status;
     walk.insert(walk.end(), parts.begin(), parts.end());
     CachedKey* found = nullptr;
-    if (const LONG status = MergedKey(r, walk, found)) return status;
+    if (const LONG status = MergedKey(registry, walk, found)) return status;
     if (found != nullptr) {
       key = found;
       existing = walk.size();
       return ERROR_SUCCESS;
     }
-    if (const LONG status = r.view.Key(kMachineClassesId, key)) return status;
+    if (const LONG status = registry.view.Key(kMachineClassesId, key))
+      return status;
   } else {
     walk = parts;
   }
-  return Existing(r, key, walk, existing);
+  return Existing(registry, key, walk, existing);
 }
 
 // A root key, and the keys that stand for predefined ones, can only be
@@ -90,18 +92,19 @@ bool IsProtected(const CachedKey* key) {
 
 // Whether the keys below `key`, and `key` itself, let themselves be deleted:
 // a delete of a subtree is all or nothing.
-LONG SubtreeDeletable(Registry& r, CachedKey* key) {
+LONG SubtreeDeletable(Registry& registry, CachedKey* key) {
   std::vector<CachedKey*> pending{key};
   while (!pending.empty()) {
     CachedKey* below = pending.back();
     pending.pop_back();
     REGSAM refused = 0;
-    if (const LONG status = Refused(r, below, refused)) return status;
+    if (const LONG status = Refused(registry, below, refused)) return status;
     if (refused & DELETE) return ERROR_ACCESS_DENIED;
-    if (const LONG status = r.view.LoadChildren(*below)) return status;
+    if (const LONG status = registry.view.LoadChildren(*below)) return status;
     for (std::size_t i = 0; i < below->children.Size(); ++i) {
       CachedKey* child = nullptr;
-      if (const LONG status = r.view.Key(below->children.At(i).id, child)) {
+      if (const LONG status =
+              registry.view.Key(below->children.At(i).id, child)) {
         return status;
       }
       pending.push_back(child);
@@ -113,39 +116,41 @@ LONG SubtreeDeletable(Registry& r, CachedKey* key) {
 // Empties the key of a handle: its subkeys with their trees, then its
 // values. Deleting a tree may empty the view's cache, so keys are looked up
 // again by id after each.
-LONG EmptyKey(Registry& r, HKEY hKey) {
+LONG EmptyKey(Registry& registry, HKEY hKey) {
   // What Microsoft documents RegDeleteTree as needing on the handle.
   Target target;
-  if (const LONG status = Resolve(
-          r, hKey, DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, target)) {
+  if (const LONG status =
+          Resolve(registry, hKey,
+                  DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE, target)) {
     return status;
   }
   const std::int64_t id = target.key->id;
-  if (const LONG status = r.view.LoadChildren(*target.key)) return status;
+  if (const LONG status = registry.view.LoadChildren(*target.key))
+    return status;
   std::vector<std::int64_t> children;
   for (std::size_t i = 0; i < target.key->children.Size(); ++i) {
     children.push_back(target.key->children.At(i).id);
   }
   for (const std::int64_t childId : children) {
     CachedKey* child = nullptr;
-    if (const LONG status = r.view.Key(childId, child)) return status;
+    if (const LONG status = registry.view.Key(childId, child)) return status;
     if (IsProtected(child)) return ERROR_ACCESS_DENIED;
-    if (const LONG status = SubtreeDeletable(r, child)) return status;
+    if (const LONG status = SubtreeDeletable(registry, child)) return status;
   }
   for (const std::int64_t childId : children) {
     CachedKey* child = nullptr;
-    if (const LONG status = r.view.Key(childId, child)) return status;
-    if (const LONG status = r.view.DeleteTree(*child)) return status;
+    if (const LONG status = registry.view.Key(childId, child)) return status;
+    if (const LONG status = registry.view.DeleteTree(*child)) return status;
   }
   CachedKey* key = nullptr;
-  if (const LONG status = r.view.Key(id, key)) return status;
-  if (const LONG status = r.view.LoadValues(*key)) return status;
+  if (const LONG status = registry.view.Key(id, key)) return status;
+  if (const LONG status = registry.view.LoadValues(*key)) return status;
   std::vector<std::u16string> names;
   key->values.ForEach(
       [&names](const CachedValue& v) { names.push_back(v.name); });
   for (const std::u16string& name : names) {
     bool found = false;
-    if (const LONG status = r.view.DeleteValue(*key, name, found)) {
+    if (const LONG status = registry.view.DeleteValue(*key, name, found)) {
       return status;
     }
   }
@@ -154,65 +159,69 @@ LONG EmptyKey(Registry& r, HKEY hKey) {
 
 }  // namespace
 
-LONG Resolve(Registry& r, HKEY hKey, Target& target) {
+LONG Resolve(Registry& registry, HKEY hKey, Target& target) {
   if (IsRoot(hKey)) {
     const bool classes = hKey == HKEY_CLASSES_ROOT;
     const std::int64_t id =
         classes ? kMachineClassesId : kRootIds[hKey - HKEY_CURRENT_USER];
-    if (const LONG status = r.view.Key(id, target.key)) return status;
-    target.open = classes ? &r.classesRoot : nullptr;
+    if (const LONG status = registry.view.Key(id, target.key)) return status;
+    target.open = classes ? &registry.classesRoot : nullptr;
     REGSAM refused = 0;
-    if (const LONG status = Refused(r, target.key, refused)) return status;
+    if (const LONG status = Refused(registry, target.key, refused))
+      return status;
     target.granted = KEY_ALL_ACCESS & ~refused;
     return ERROR_SUCCESS;
   }
-  const auto it = r.handles.find(hKey);
-  if (it == r.handles.end()) return ERROR_INVALID_HANDLE;
+  const auto it = registry.handles.find(hKey);
+  if (it == registry.handles.end()) return ERROR_INVALID_HANDLE;
   target.open = &it->second;
   target.granted = it->second.granted;
-  return r.view.Key(it->second.id, target.key);
+  return registry.view.Key(it->second.id, target.key);
 }
 
-LONG Resolve(Registry& r, HKEY hKey, REGSAM needed, Target& target) {
-  if (const LONG status = Resolve(r, hKey, target)) return status;
+LONG Resolve(Registry& registry, HKEY hKey, REGSAM needed, Target& target) {
+  if (const LONG status = Resolve(registry, hKey, target)) return status;
   return (target.granted & needed) == needed ? ERROR_SUCCESS
                                              : ERROR_ACCESS_DENIED;
 }
 
-LONG Resolve(Registry& r, HKEY hKey, REGSAM needed, CachedKey*& key) {
+LONG Resolve(Registry& registry, HKEY hKey, REGSAM needed, CachedKey*& key) {
   Target target;
-  const LONG status = Resolve(r, hKey, needed, target);
+  const LONG status = Resolve(registry, hKey, needed, target);
   key = target.key;
   return status;
 }
 
-HKEY NewHandle(Registry& r, const CachedKey* key, REGSAM granted, bool merged) {
-  HKEY handle = r.nextHandle;
+HKEY NewHandle(Registry& registry, const CachedKey* key, REGSAM granted,
+               bool merged) {
+  HKEY handle = registry.nextHandle;
   // Past the last value the count starts again, skipping handles in use.
-  while (r.handles.count(handle) != 0 || handle > kLastHandle) {
+  while (registry.handles.count(handle) != 0 || handle > kLastHandle) {
     handle = handle > kLastHandle ? kFirstHandle : handle + 4;
   }
-  r.nextHandle = handle + 4;
-  r.handles.emplace(handle, OpenKey{key->id, granted, merged, {}});
+  registry.nextHandle = handle + 4;
+  registry.handles.emplace(handle, OpenKey{key->id, granted, merged, {}});
   return handle;
 }
 
-LONG ListSubkeys(Registry& r, Target& target, std::uint64_t stamp,
+LONG ListSubkeys(Registry& registry, Target& target, std::uint64_t stamp,
                  Subkeys& subkeys) {
   if (target.Merged()) {
     subkeys.own = nullptr;
-    return MergedChildren(r, target.key, *target.open, stamp, subkeys.merged);
+    return MergedChildren(registry, target.key, *target.open, stamp,
+                          subkeys.merged);
   }
-  if (const LONG status = r.view.LoadChildren(*target.key)) return status;
+  if (const LONG status = registry.view.LoadChildren(*target.key))
+    return status;
   subkeys.own = &target.key->children;
   subkeys.merged = nullptr;
   return ERROR_SUCCESS;
 }
 
-LONG FindKey(Registry& r, HKEY hKey, const std::u16string& path,
+LONG FindKey(Registry& registry, HKEY hKey, const std::u16string& path,
              CachedKey*& key, bool& merged) {
   Target target;
-  if (const LONG status = Resolve(r, hKey, target)) return status;
+  if (const LONG status = Resolve(registry, hKey, target)) return status;
   key = target.key;
   merged = target.Merged();
   std::vector<std::u16string> parts;
@@ -220,42 +229,42 @@ LONG FindKey(Registry& r, HKEY hKey, const std::u16string& path,
   if (parts.empty()) return ERROR_SUCCESS;
   if (merged) {
     std::vector<std::u16string> full;
-    if (const LONG status = ClassPath(r, key, full)) return status;
+    if (const LONG status = ClassPath(registry, key, full)) return status;
     full.insert(full.end(), parts.begin(), parts.end());
-    if (const LONG status = MergedKey(r, full, key)) return status;
+    if (const LONG status = MergedKey(registry, full, key)) return status;
     return key != nullptr ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
   }
   for (const auto& part : parts) {
-    if (const LONG status = r.view.Child(*key, part, key)) return status;
+    if (const LONG status = registry.view.Child(*key, part, key)) return status;
     if (key == nullptr) return ERROR_FILE_NOT_FOUND;
   }
   return ERROR_SUCCESS;
 }
-LONG FindKey(Registry& r, HKEY hKey, const std::u16string& path,
+LONG FindKey(Registry& registry, HKEY hKey, const std::u16string& path,
              CachedKey*& key) {
   bool merged = false;
-  return FindKey(r, hKey, path, key, merged);
+  return FindKey(registry, hKey, path, key, merged);
 }
 
-LONG OpenKeyAt(Registry& r, HKEY hKey, const std::u16string& path,
+LONG OpenKeyAt(Registry& registry, HKEY hKey, const std::u16string& path,
                REGSAM samDesired, HKEY* phkResult) {
   LONG status;
   if (IsRoot(hKey) && path.empty()) {
     // Still a call on the registry: an unusable store says so.
-    status = Read(r, [] { return ERROR_SUCCESS; });
+    status = Read(registry, [] { return ERROR_SUCCESS; });
     if (status == ERROR_SUCCESS) *phkResult = hKey;
   } else {
-    status = Read(r, [&] {
+    status = Read(registry, [&] {
       CachedKey* key = nullptr;
       bool merged = false;
-      if (const LONG failed = FindKey(r, hKey, path, key, merged)) {
+      if (const LONG failed = FindKey(registry, hKey, path, key, merged)) {
         return failed;
       }
       REGSAM granted = 0;
-      if (const LONG failed = Grant(r, key, samDesired, granted)) {
+      if (const LONG failed = Grant(registry, key, samDesired, granted)) {
         return failed;
       }
-      *phkResult = NewHandle(r, key, granted, merged);
+      *phkResult = NewHandle(registry, key, granted, merged);
       return ERROR_SUCCESS;
     });
   }
@@ -267,7 +276,7 @@ LONG OpenKeyAt(Registry& r, HKEY hKey, const std::u16string& path,
   return status;
 }
 
-LONG CreateKey(Registry& r, HKEY hKey, const std::u16string& path,
+LONG CreateKey(Registry& registry, HKEY hKey, const std::u16string& path,
                const std::u16string* className, bool isVolatile,
                REGSAM samDesired, HKEY* phkResult, bool& created) {
   std::vector<std::u16string> parts;
@@ -275,12 +284,12 @@ LONG CreateKey(Registry& r, HKEY hKey, const std::u16string& path,
   std::vector<std::u16string> walk;
   // An existing key is opened without taking the store's write lock.
   bool missing = false;
-  const LONG opened = Read(r, [&] {
+  const LONG opened = Read(registry, [&] {
     CachedKey* key = nullptr;
     std::size_t existing = 0;
     bool merged = false;
     if (const LONG status =
-            Locate(r, hKey, parts, key, walk, existing, merged)) {
+            Locate(registry, hKey, parts, key, walk, existing, merged)) {
       return status;
     }
     if (existing < walk.size()) {
@@ -288,70 +297,72 @@ LONG CreateKey(Registry& r, HKEY hKey, const std::u16string& path,
       return ERROR_SUCCESS;
     }
     REGSAM granted = 0;
-    if (const LONG status = Grant(r, key, samDesired, granted)) return status;
-    *phkResult = NewHandle(r, key, granted, merged);
+    if (const LONG status = Grant(registry, key, samDesired, granted))
+      return status;
+    *phkResult = NewHandle(registry, key, granted, merged);
     return ERROR_SUCCESS;
   });
   created = false;
   if (opened != ERROR_SUCCESS || !missing) return opened;
-  return Write(r, [&] {
+  return Write(registry, [&] {
     CachedKey* key = nullptr;
     std::size_t existing = 0;
     bool merged = false;
     if (const LONG status =
-            Locate(r, hKey, parts, key, walk, existing, merged)) {
+            Locate(registry, hKey, parts, key, walk, existing, merged)) {
       return status;
     }
     created = existing < walk.size();
     if (created) {
       REGSAM refused = 0;
-      if (const LONG status = Refused(r, key, refused)) return status;
+      if (const LONG status = Refused(registry, key, refused)) return status;
       if (refused & KEY_CREATE_SUB_KEY) return ERROR_ACCESS_DENIED;
       // A volatile key vanishes with the boot, so a lasting key below it
       // could not be kept.
       if (key->isVolatile && !isVolatile) return ERROR_CHILD_MUST_BE_VOLATILE;
       for (std::size_t i = existing; i < walk.size(); ++i) {
         const bool last = i + 1 == walk.size();
-        if (const LONG status = r.view.CreateChild(
+        if (const LONG status = registry.view.CreateChild(
                 *key, walk[i], last ? className : nullptr, isVolatile, key)) {
           return status;
         }
       }
     }
     REGSAM granted = 0;
-    if (const LONG status = Grant(r, key, samDesired, granted)) return status;
-    *phkResult = NewHandle(r, key, granted, merged);
+    if (const LONG status = Grant(registry, key, samDesired, granted))
+      return status;
+    *phkResult = NewHandle(registry, key, granted, merged);
     return ERROR_SUCCESS;
   });
 }
 
-LONG DeleteKey(Registry& r, HKEY hKey, const std::u16string& path,
+LONG DeleteKey(Registry& registry, HKEY hKey, const std::u16string& path,
                bool wholeSubtree) {
-  return Write(r, [&] {
+  return Write(registry, [&] {
     CachedKey* key = nullptr;
-    if (const LONG status = FindKey(r, hKey, path, key)) return status;
+    if (const LONG status = FindKey(registry, hKey, path, key)) return status;
     if (IsProtected(key)) return ERROR_ACCESS_DENIED;
     REGSAM refused = 0;
-    if (const LONG status = Refused(r, key, refused)) return status;
+    if (const LONG status = Refused(registry, key, refused)) return status;
     if (refused & DELETE) return ERROR_ACCESS_DENIED;
     bool any = false;
-    if (const LONG status = r.view.HasChildren(*key, any)) return status;
+    if (const LONG status = registry.view.HasChildren(*key, any)) return status;
     if (any) {
       if (!wholeSubtree) return ERROR_ACCESS_DENIED;
-      if (const LONG status = SubtreeDeletable(r, key)) return status;
+      if (const LONG status = SubtreeDeletable(registry, key)) return status;
     }
-    return r.view.DeleteTree(*key);
+    return registry.view.DeleteTree(*key);
   });
 }
 
-LONG DeleteTree(Registry& r, HKEY hKey, const std::u16string* path) {
-  return Write(r, [&] {
-    if (path == nullptr) return EmptyKey(r, hKey);
+LONG DeleteTree(Registry& registry, HKEY hKey, const std::u16string* path) {
+  return Write(registry, [&] {
+    if (path == nullptr) return EmptyKey(registry, hKey);
     CachedKey* key = nullptr;
-    if (const LONG status = FindKey(r, hKey, *path, key)) return status;
+    if (const LONG status = FindKey(registry, hKey, *path, key)) return status;
     if (IsProtected(key)) return ERROR_ACCESS_DENIED;
-    if (const LONG status = SubtreeDeletable(r, key)) return status;
-    return r.view.DeleteTree(*key);
+    if (const LONG status = SubtreeDeletable(registry, key)) return status;
+    return registry.view.DeleteTree(*key);
   });
 }
 
@@ -362,14 +373,14 @@ void SetTime(FILETIME* out, std::uint64_t time) {
 }
 
 void DenyAccess(HKEY root, const char* path, REGSAM rights) {
-  RegistryLock r;
+  RegistryLock registry;
   std::wstring wide;
   AnsiToWide(path != nullptr ? path : "", wide);
   const std::u16string name(wide.begin(), wide.end());
-  Read(*r, [&] {
+  Read(*registry, [&] {
     CachedKey* key = nullptr;
-    if (const LONG status = FindKey(*r, root, name, key)) return status;
-    r->denials[key->id] |= rights;
+    if (const LONG status = FindKey(*registry, root, name, key)) return status;
+    registry->denials[key->id] |= rights;
     return ERROR_SUCCESS;
   });
 }

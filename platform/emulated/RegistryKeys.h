@@ -31,12 +31,13 @@ struct Target {
 
 // A predefined key carries whatever its key allows, as Windows opens them
 // with MAXIMUM_ALLOWED.
-LONG Resolve(Registry& r, HKEY hKey, Target& target);
+LONG Resolve(Registry& registry, HKEY hKey, Target& target);
 // The same, ERROR_ACCESS_DENIED unless the handle carries `needed`.
-LONG Resolve(Registry& r, HKEY hKey, REGSAM needed, Target& target);
-LONG Resolve(Registry& r, HKEY hKey, REGSAM needed, CachedKey*& key);
+LONG Resolve(Registry& registry, HKEY hKey, REGSAM needed, Target& target);
+LONG Resolve(Registry& registry, HKEY hKey, REGSAM needed, CachedKey*& key);
 
-HKEY NewHandle(Registry& r, const CachedKey* key, REGSAM granted, bool merged);
+HKEY NewHandle(Registry& registry, const CachedKey* key, REGSAM granted,
+               bool merged);
 
 // The subkeys a handle shows, by id in the registry's order: its key's, or
 // through HKEY_CLASSES_ROOT the merged list (made again when the store
@@ -51,37 +52,37 @@ struct Subkeys {
     return merged ? merged->ids[i] : own->At(i).id;
   }
 };
-LONG ListSubkeys(Registry& r, Target& target, std::uint64_t stamp,
+LONG ListSubkeys(Registry& registry, Target& target, std::uint64_t stamp,
                  Subkeys& subkeys);
 
 // The existing key that `path` names below the key of `hKey`; `merged`
 // tells whether it was found through HKEY_CLASSES_ROOT. An empty path names
 // the handle's own key, whichever copy that is.
-LONG FindKey(Registry& r, HKEY hKey, const std::u16string& path,
+LONG FindKey(Registry& registry, HKEY hKey, const std::u16string& path,
              CachedKey*& key, bool& merged);
-LONG FindKey(Registry& r, HKEY hKey, const std::u16string& path,
+LONG FindKey(Registry& registry, HKEY hKey, const std::u16string& path,
              CachedKey*& key);
 
 // RegOpenKeyEx below a handle, the predefined keys' empty path included.
-LONG OpenKeyAt(Registry& r, HKEY hKey, const std::u16string& path,
+LONG OpenKeyAt(Registry& registry, HKEY hKey, const std::u16string& path,
                REGSAM samDesired, HKEY* phkResult);
 
 // RegCreateKeyEx: opens the key `path` names, creating every missing level;
 // `created` tells which it did. `className` (may be null) is given to the
 // last level when it is made.
-LONG CreateKey(Registry& r, HKEY hKey, const std::u16string& path,
+LONG CreateKey(Registry& registry, HKEY hKey, const std::u16string& path,
                const std::u16string* className, bool isVolatile,
                REGSAM samDesired, HKEY* phkResult, bool& created);
 
 // Deletes the key `path` names; a key with subkeys only with
 // `wholeSubtree`, all or nothing.
-LONG DeleteKey(Registry& r, HKEY hKey, const std::u16string& path,
+LONG DeleteKey(Registry& registry, HKEY hKey, const std::u16string& path,
                bool wholeSubtree);
 
 // RegDeleteTree: with a path, that key and its whole subtree; without one
 // (nullptr), the subkeys and values of the handle's key, which stays. All
 // or nothing.
-LONG DeleteTree(Registry& r, HKEY hKey, const std::u16string* path);
+LONG DeleteTree(Registry& registry, HKEY hKey, const std::u16string* path);
 
 void SetTime(FILETIME* out, std::uint64_t time);
 

@@ -19,9 +19,9 @@ namespace {
 // the child exists; the lock is held across fork so that no call is half
 // done in the child.
 void BeforeFork() {
-  Registry& r = State();
-  r.mutex.lock();
-  r.store.Disconnect();
+  Registry& registry = State();
+  registry.mutex.lock();
+  registry.store.Disconnect();
 }
 void AfterFork() { State().mutex.unlock(); }
 
@@ -34,62 +34,62 @@ bool ReadOnlyRequested() {
 
 Registry& State() {
   static Registry* registry = [] {
-    auto* r = new Registry;
-    r->readOnly = ReadOnlyRequested();
-    r->view.onRebind = [r] {
-      r->handles.clear();
-      r->denials.clear();
-      r->classesRoot.list = {};
+    auto* registry = new Registry;
+    registry->readOnly = ReadOnlyRequested();
+    registry->view.onRebind = [registry] {
+      registry->handles.clear();
+      registry->denials.clear();
+      registry->classesRoot.list = {};
     };
     pthread_atfork(BeforeFork, AfterFork, AfterFork);
-    return r;
+    return registry;
   }();
   return *registry;
 }
 
 std::function<void()> TakeSizeQueryHook() {
-  RegistryLock r;
-  return std::exchange(r->afterSizeQuery, nullptr);
+  RegistryLock registry;
+  return std::exchange(registry->afterSizeQuery, nullptr);
 }
 
 void ResetRegistry() {
-  RegistryLock r;
-  r->handles.clear();
-  r->denials.clear();
-  r->readOnly = ReadOnlyRequested();
-  r->view.Write([&] { return r->view.Reset(); });
+  RegistryLock registry;
+  registry->handles.clear();
+  registry->denials.clear();
+  registry->readOnly = ReadOnlyRequested();
+  registry->view.Write([&] { return registry->view.Reset(); });
 }
 
 void ClearDenials() {
-  RegistryLock r;
-  r->denials.clear();
+  RegistryLock registry;
+  registry->denials.clear();
 }
 
 std::size_t FlushCount() {
-  RegistryLock r;
-  return r->flushes;
+  RegistryLock registry;
+  return registry->flushes;
 }
 
 void FailNextFlush(LONG status) {
-  RegistryLock r;
-  r->failNextFlush = status;
+  RegistryLock registry;
+  registry->failNextFlush = status;
 }
 
 void AfterNextSizeQuery(std::function<void()> action) {
-  RegistryLock r;
-  r->afterSizeQuery = std::move(action);
+  RegistryLock registry;
+  registry->afterSizeQuery = std::move(action);
 }
 
 std::size_t OpenHandleCount() {
-  RegistryLock r;
-  return r->handles.size();
+  RegistryLock registry;
+  return registry->handles.size();
 }
 
 std::string StorePath() {
-  RegistryLock r;
+  RegistryLock registry;
   bool reopened = false;
-  r->store.Bind(reopened);
-  return r->store.Path();
+  registry->store.Bind(reopened);
+  return registry->store.Path();
 }
 
 }  // namespace corvane::platform::emulated

@@ -78,23 +78,23 @@ bool ReadOnlyRequested();
 // The registry, locked for one call.
 class RegistryLock {
  public:
-  RegistryLock() : r_(State()), lock_(r_.mutex) {}
-  Registry& operator*() { return r_; }
-  Registry* operator->() { return &r_; }
+  RegistryLock() : registry_(State()), lock_(registry_.mutex) {}
+  Registry& operator*() { return registry_; }
+  Registry* operator->() { return &registry_; }
 
  private:
-  Registry& r_;
+  Registry& registry_;
   std::lock_guard<std::mutex> lock_;
 };
 
 template <class Body>
-LONG Read(Registry& r, Body&& body) {
-  return r.view.Read(body);
+LONG Read(Registry& registry, Body&& body) {
+  return registry.view.Read(body);
 }
 
 template <class Body>
-LONG Write(Registry& r, Body&& body, bool durable = false) {
-  return r.view.Write(body, durable);
+LONG Write(Registry& registry, Body&& body, bool durable = false) {
+  return registry.view.Write(body, durable);
 }
 
 // The hook AfterNextSizeQuery set, taken so that it runs once.

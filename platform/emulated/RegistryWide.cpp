@@ -180,8 +180,8 @@ LONG OpenKeyEx(HKEY hKey, const Ch* lpSubKey, REGSAM samDesired,
                HKEY* phkResult) {
   if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
   const std::u16string path = NameIn(lpSubKey);
-  RegistryLock r;
-  return OpenKeyAt(*r, hKey, path, samDesired, phkResult);
+  RegistryLock registry;
+  return OpenKeyAt(*registry, hKey, path, samDesired, phkResult);
 }
 
 template <class Ch>
@@ -193,12 +193,12 @@ LONG CreateKeyEx(HKEY hKey, const Ch* lpSubKey, DWORD Reserved, Ch* lpClass,
   if (Reserved != 0) return ERROR_INVALID_PARAMETER;
   const std::u16string path = NameIn(lpSubKey);
   const std::u16string className = NameIn(lpClass);
-  RegistryLock r;
+  RegistryLock registry;
   // Unlike RegOpenKeyEx, an empty subkey on a predefined key gives a new
   // handle to its key, as any other key would.
   bool created = false;
   const LONG status = CreateKey(
-      *r, hKey, path, lpClass != nullptr ? &className : nullptr,
+      *registry, hKey, path, lpClass != nullptr ? &className : nullptr,
       (dwOptions & REG_OPTION_VOLATILE) != 0, samDesired, phkResult, created);
   if (status == ERROR_SUCCESS && lpdwDisposition != nullptr) {
     *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
@@ -214,15 +214,15 @@ LONG QueryValueEx(HKEY hKey, const Ch* lpValueName, DWORD* lpReserved,
   }
   const std::u16string name = NameIn(lpValueName);
   const DWORD capacity = lpcbData != nullptr ? *lpcbData : 0;
-  RegistryLock r;
-  return Read(*r, [&] {
+  RegistryLock registry;
+  return Read(*registry, [&] {
     CachedKey* key = nullptr;
-    if (const LONG status = Resolve(*r, hKey, KEY_QUERY_VALUE, key)) {
+    if (const LONG status = Resolve(*registry, hKey, KEY_QUERY_VALUE, key)) {
       return status;
     }
-    if (const LONG status = r->view.LoadValues(*key)) return status;
+    if (const LONG status = registry->view.LoadValues(*key)) return status;
     if (lpData == nullptr && lpcbData != nullptr) *lpcbData = 0;
-    const CachedValue* value = r->view.FindValue(*key, name);
+    const CachedValue* value = registry->view.FindValue(*key, name);
     if (value == nullptr) return ERROR_FILE_NOT_FOUND;
 
     std::vector<BYTE> scratch;
@@ -249,13 +249,13 @@ LONG EnumValue(HKEY hKey, DWORD dwIndex, Ch* lpValueName, DWORD* lpcchValueName,
       lpValueName == nullptr || lpcchValueName == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
-  RegistryLock r;
-  return Read(*r, [&] {
+  RegistryLock registry;
+  return Read(*registry, [&] {
     CachedKey* key = nullptr;
-    if (const LONG status = Resolve(*r, hKey, KEY_QUERY_VALUE, key)) {
+    if (const LONG status = Resolve(*registry, hKey, KEY_QUERY_VALUE, key)) {
       return status;
     }
-    if (const LONG status = r->view.LoadValues(*key)) return status;
+    if (const LONG status = registry->view.LoadValues(*key)) return status;
     if (dwIndex >= key->values.Size()) return ERROR_NO_MORE_ITEMS;
     const CachedValue& value = key->values.At(dwIndex);
 
@@ -289,13 +289,13 @@ LONG SetValueEx(HKEY hKey, const Ch* lpValueName, DWORD Reserved, DWORD dwType,
   // Only the cbData bytes given are read: a string without its terminator
   // is kept without one.
   std::vector<BYTE> data = DataIn<Ch>(dwType, lpData, cbData);
-  RegistryLock r;
-  return Write(*r, [&] {
+  RegistryLock registry;
+  return Write(*registry, [&] {
     CachedKey* key = nullptr;
-    if (const LONG status = Resolve(*r, hKey, KEY_SET_VALUE, key)) {
+    if (const LONG status = Resolve(*registry, hKey, KEY_SET_VALUE, key)) {
       return status;
     }
-    return r->view.SetValue(*key, name, dwType, std::move(data));
+    return registry->view.SetValue(*key, name, dwType, std::move(data));
   });
 }
 
@@ -306,20 +306,21 @@ LONG EnumKeyEx(HKEY hKey, DWORD dwIndex, Ch* lpName, DWORD* lpcchName,
   if (lpReserved != nullptr || lpName == nullptr || lpcchName == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
-  RegistryLock r;
-  const std::uint64_t stamp = r->store.Counter();
-  return Read(*r, [&] {
+  RegistryLock registry;
+  const std::uint64_t stamp = registry->store.Counter();
+  return Read(*registry, [&] {
     Target target;
-    if (const LONG status = Resolve(*r, hKey, KEY_ENUMERATE_SUB_KEYS, target)) {
+    if (const LONG status =
+            Resolve(*registry, hKey, KEY_ENUMERATE_SUB_KEYS, target)) {
       return status;
     }
     Subkeys subkeys;
-    if (const LONG status = ListSubkeys(*r, target, stamp, subkeys)) {
+    if (const LONG status = ListSubkeys(*registry, target, stamp, subkeys)) {
       return status;
     }
     if (dwIndex >= subkeys.Size()) return ERROR_NO_MORE_ITEMS;
     CachedKey* child = nullptr;
-    if (const LONG status = r->view.Key(subkeys.Id(dwIndex), child)) {
+    if (const LONG status = registry->view.Key(subkeys.Id(dwIndex), child)) {
       return status;
     }
     const std::basic_string<Ch> name = FromStored<Ch>(child->name);
@@ -347,9 +348,9 @@ struct Maxima {
 };
 
 template <class Ch>
-LONG FindMaxima(Registry& r, CachedKey& key, const Subkeys& subkeys,
+LONG FindMaxima(Registry& registry, CachedKey& key, const Subkeys& subkeys,
                 Maxima& m) {
-  if (const LONG status = r.view.LoadMaxima(key)) return status;
+  if (const LONG status = registry.view.LoadMaxima(key)) return status;
   if constexpr (kStoredForm<Ch>) {
     m = {key.maxChildName, key.maxChildClass, key.maxValueName,
          key.maxValueData};
@@ -363,7 +364,8 @@ LONG FindMaxima(Registry& r, CachedKey& key, const Subkeys& subkeys,
     m = {};
     for (std::size_t i = 0; i < subkeys.Size(); ++i) {
       CachedKey* child = nullptr;
-      if (const LONG status = r.view.Key(subkeys.Id(i), child)) return status;
+      if (const LONG status = registry.view.Key(subkeys.Id(i), child))
+        return status;
       m.subkeyName = std::max(m.subkeyName, UnitCount<Ch>(child->name));
       m.subkeyClass = std::max(m.subkeyClass, UnitCount<Ch>(child->className));
     }
@@ -384,20 +386,20 @@ LONG QueryInfoKey(HKEY hKey, Ch* lpClass, DWORD* lpcchClass, DWORD* lpReserved,
   if ((lpClass != nullptr && lpcchClass == nullptr) || lpReserved != nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
-  RegistryLock r;
-  const std::uint64_t stamp = r->store.Counter();
-  return Read(*r, [&] {
+  RegistryLock registry;
+  const std::uint64_t stamp = registry->store.Counter();
+  return Read(*registry, [&] {
     Target target;
-    if (const LONG status = Resolve(*r, hKey, KEY_QUERY_VALUE, target)) {
+    if (const LONG status = Resolve(*registry, hKey, KEY_QUERY_VALUE, target)) {
       return status;
     }
     CachedKey* key = target.key;
     Subkeys subkeys;
-    if (const LONG status = ListSubkeys(*r, target, stamp, subkeys)) {
+    if (const LONG status = ListSubkeys(*registry, target, stamp, subkeys)) {
       return status;
     }
     Maxima maxima;
-    if (const LONG status = FindMaxima<Ch>(*r, *key, subkeys, maxima)) {
+    if (const LONG status = FindMaxima<Ch>(*registry, *key, subkeys, maxima)) {
       return status;
     }
     LONG status = ERROR_SUCCESS;
@@ -435,21 +437,21 @@ LONG DeleteSubkey(HKEY hKey, const Ch* lpSubKey) {
   // Bit 31 marks the 95 family, whose delete takes the subtree with it.
   const bool wholeSubtree = (GetVersion() & 0x80000000u) != 0;
   const std::u16string path = NameIn(lpSubKey);
-  RegistryLock r;
-  return DeleteKey(*r, hKey, path, wholeSubtree);
+  RegistryLock registry;
+  return DeleteKey(*registry, hKey, path, wholeSubtree);
 }
 
 template <class Ch>
 LONG DeleteValue(HKEY hKey, const Ch* lpValueName) {
   const std::u16string name = NameIn(lpValueName);
-  RegistryLock r;
-  return Write(*r, [&] {
+  RegistryLock registry;
+  return Write(*registry, [&] {
     CachedKey* key = nullptr;
-    if (const LONG status = Resolve(*r, hKey, KEY_SET_VALUE, key)) {
+    if (const LONG status = Resolve(*registry, hKey, KEY_SET_VALUE, key)) {
       return status;
     }
     bool found = false;
-    if (const LONG status = r->view.DeleteValue(*key, name, found)) {
+    if (const LONG status = registry->view.DeleteValue(*key, name, found)) {
       return status;
     }
     return found ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
@@ -460,8 +462,8 @@ LONG DeleteValue(HKEY hKey, const Ch* lpValueName) {
 template <class Ch>
 LONG DeleteSubtree(HKEY hKey, const Ch* lpSubKey) {
   const std::u16string path = NameIn(lpSubKey);
-  RegistryLock r;
-  return DeleteTree(*r, hKey, path.empty() ? nullptr : &path);
+  RegistryLock registry;
+  return DeleteTree(*registry, hKey, path.empty() ? nullptr : &path);
 }
 
 }  // namespace
