@@ -13,11 +13,19 @@ namespace {
 
 // How many keys one listing of subkeys brings in: a walk's next few
 // thousand calls, for the price of two queries.
-constexpr std::size_t kPrefetch = 1 << 16;
+constexpr std::size_t kPrefetch = 1 << 18;
 
 constexpr std::uint64_t kNothing = 1;  // odd: the cache holds no state
 
 bool Odd(std::uint64_t counter) { return (counter & 1) != 0; }
+
+// A value loaded from the store, after those of the key already cached.
+void AppendValue(CachedKey& key, ValueRow&& row) {
+  key.valueOrds.emplace(FoldKey(row.name), row.ord);
+  key.values.Insert(
+      key.values.Size(),
+      CachedValue{std::move(row.name), row.type, std::move(row.data), row.ord});
+}
 
 }  // namespace
 
@@ -74,10 +82,12 @@ void View::End() {
 
 LONG View::Finish(LONG status, bool durable) {
   if (status != ERROR_SUCCESS) {
-    store_.Rollback();
     // What this call already applied to the cache was rolled back in the
-    // store: start again from the store.
-    Clear();
+    // store: start again from the store. A call refused before it changed
+    // anything leaves the cache as current as it was.
+    const bool changed = store_.Written();
+    store_.Rollback();
+    if (changed) Clear();
     return status;
   }
   std::uint64_t counter = kNothing;
@@ -187,13 +197,24 @@ LONG View::LoadChildren(CachedKey& key) {
   }
   if (const LONG status = Loaded()) return status;
   if (rows.empty() || rows.front().id != top) return ERROR_KEY_DELETED;
+  PutSubtreeKeys(rows, complete);
+  PutSubtreeValues(rows, values);
+  return ERROR_SUCCESS;
+}
 
-  // Children of each key, in the registry's order.
+// A key whose children all came is given its whole list, in the registry's
+// order; one whose children were cut off by the prefetch limit only learns
+// the ones that came, as lookups.
+void View::PutSubtreeKeys(const std::vector<KeyRow>& rows,
+                          const std::vector<bool>& complete) {
   std::unordered_map<std::int64_t, std::vector<CachedKey::Child>> byParent;
   for (std::size_t i = 1; i < rows.size(); ++i) {
     Put(rows[i]);
     byParent[rows[i].parent].push_back({FoldKey(rows[i].name), rows[i].id});
   }
+  const auto byFold = [](const CachedKey::Child& a, const CachedKey::Child& b) {
+    return a.fold < b.fold;
+  };
   for (std::size_t i = 0; i < rows.size(); ++i) {
     CachedKey& k = Put(rows[i]);
     auto it = byParent.find(k.id);
@@ -209,15 +230,16 @@ LONG View::LoadChildren(CachedKey& key) {
     k.maximaKnown = false;
     if (it == byParent.end()) continue;
     auto& list = it->second;
-    if (!std::is_sorted(
-            list.begin(), list.end(),
-            [](const auto& a, const auto& b) { return a.fold < b.fold; })) {
-      std::sort(list.begin(), list.end(),
-                [](const auto& a, const auto& b) { return a.fold < b.fold; });
+    if (!std::is_sorted(list.begin(), list.end(), byFold)) {
+      std::sort(list.begin(), list.end(), byFold);
     }
     for (auto& c : list) k.children.Insert(k.children.Size(), std::move(c));
   }
-  // Values of every key listed; a key without any has none.
+}
+
+// Values of every key listed; a key without any has none.
+void View::PutSubtreeValues(const std::vector<KeyRow>& rows,
+                            std::vector<ValueRow>& values) {
   std::unordered_map<std::int64_t, std::vector<ValueRow*>> valuesOf;
   for (ValueRow& v : values) valuesOf[v.key].push_back(&v);
   for (const KeyRow& row : rows) {
@@ -231,13 +253,8 @@ LONG View::LoadChildren(CachedKey& key) {
     std::sort(
         list.begin(), list.end(),
         [](const ValueRow* a, const ValueRow* b) { return a->ord < b->ord; });
-    for (ValueRow* v : list) {
-      k.valueOrds.emplace(FoldKey(v->name), v->ord);
-      k.values.Insert(k.values.Size(), CachedValue{std::move(v->name), v->type,
-                                                   std::move(v->data), v->ord});
-    }
+    for (ValueRow* v : list) AppendValue(k, std::move(*v));
   }
-  return ERROR_SUCCESS;
 }
 
 LONG View::LoadValues(CachedKey& key) {
@@ -251,11 +268,7 @@ LONG View::LoadValues(CachedKey& key) {
   if (const LONG status = Loaded()) return status;
   key.valuesLoaded = true;
   key.maximaKnown = false;
-  for (ValueRow& v : rows) {
-    key.valueOrds.emplace(FoldKey(v.name), v.ord);
-    key.values.Insert(key.values.Size(), CachedValue{std::move(v.name), v.type,
-                                                     std::move(v.data), v.ord});
-  }
+  for (ValueRow& v : rows) AppendValue(key, std::move(v));
   return ERROR_SUCCESS;
 }
 
@@ -358,15 +371,34 @@ LONG View::SetClass(CachedKey& key, std::u16string_view className) {
 
 LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
                     std::vector<BYTE> data) {
-  if (const LONG status = LoadValues(key)) return status;
   const std::string fold = FoldKey(name);
-  const auto it = key.valueOrds.find(fold);
-  const bool insert = it == key.valueOrds.end();
-  const std::int64_t ord =
-      insert ? (key.values.Size() ? key.values.Back().ord + 1 : 1) : it->second;
+  bool insert = true;
+  std::int64_t ord = 0;
+  if (key.valuesLoaded) {
+    const auto it = key.valueOrds.find(fold);
+    insert = it == key.valueOrds.end();
+    ord = insert ? (key.values.Size() ? key.values.Back().ord + 1 : 1)
+                 : it->second;
+  } else {
+    // Writers taking turns each find the others' values gone from their
+    // cache: ask for this one name, not for every value of the key.
+    bool found = false;
+    if (const LONG status = store_.FindValue(key.id, name, ord, found)) {
+      return status;
+    }
+    insert = !found;
+    if (insert) {
+      if (const LONG status = store_.NextOrd(key.id, ord)) return status;
+    }
+  }
   if (const LONG status = store_.PutValue(key.id, ord, insert, name, type,
                                           {data.data(), data.size()})) {
     return status;
+  }
+  if (!key.valuesLoaded) {
+    key.maximaKnown = false;
+    Touch(key, FileTimeNow());
+    return ERROR_SUCCESS;
   }
   if (insert) {
     key.valueOrds.emplace(fold, ord);
@@ -420,7 +452,7 @@ void View::Unlink(CachedKey& key) {
 LONG View::DeleteTree(CachedKey& key) {
   bool any = true;
   if (const LONG status = HasChildren(key, any)) return status;
-  if (const LONG status = store_.DeleteTree(key.id)) return status;
+  if (const LONG status = store_.DeleteTree(key.id, !any)) return status;
   Unlink(key);
   if (any) {
     // Keys below may sit in the cache under any parent: rather than chase

@@ -138,6 +138,11 @@ class View {
   LONG Loaded();
   LONG Load(const KeyRow& row, CachedKey*& key);
   CachedKey& Put(const KeyRow& row);
+  // The keys and values of one LoadSubtree, into the cache.
+  void PutSubtreeKeys(const std::vector<KeyRow>& rows,
+                      const std::vector<bool>& complete);
+  void PutSubtreeValues(const std::vector<KeyRow>& rows,
+                        std::vector<ValueRow>& values);
   void Unlink(CachedKey& key);
   void Touch(CachedKey& key, std::uint64_t time);
 
