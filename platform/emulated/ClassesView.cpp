@@ -38,6 +38,40 @@ LONG MergedKey(Registry& registry, const std::vector<std::u16string>& parts,
   return Descend(registry, kMachineClassesId, parts, key);
 }
 
+namespace {
+
+// The children of both copies in the registry's order, each name once: the
+// user's child where both have one. Either copy may be missing (nullptr).
+std::vector<std::int64_t> MergeChildren(const CachedKey* user,
+                                        const CachedKey* machine) {
+  const std::size_t users = user ? user->children.Size() : 0;
+  const std::size_t machines = machine ? machine->children.Size() : 0;
+  std::vector<std::int64_t> ids;
+  ids.reserve(std::max(users, machines));
+  std::size_t u = 0, m = 0;
+  while (u < users || m < machines) {
+    if (u == users) {
+      ids.push_back(machine->children.At(m++).id);
+      continue;
+    }
+    const CachedKey::Child& mine = user->children.At(u);
+    if (m < machines) {
+      const CachedKey::Child& theirs = machine->children.At(m);
+      if (theirs.fold < mine.fold) {
+        ids.push_back(theirs.id);
+        ++m;
+        continue;
+      }
+      if (theirs.fold == mine.fold) ++m;
+    }
+    ids.push_back(mine.id);
+    ++u;
+  }
+  return ids;
+}
+
+}  // namespace
+
 LONG MergedChildren(Registry& registry, CachedKey* key, OpenKey& open,
                     std::uint64_t stamp, const MergedList*& list) {
   list = &open.list;
@@ -57,29 +91,8 @@ LONG MergedChildren(Registry& registry, CachedKey* key, OpenKey& open,
     if (copy == nullptr) continue;
     if (const LONG status = registry.view.LoadChildren(*copy)) return status;
   }
-  const std::size_t users = user ? user->children.Size() : 0;
-  const std::size_t machines = machine ? machine->children.Size() : 0;
   MergedList merged;
-  merged.ids.reserve(std::max(users, machines));
-  std::size_t u = 0, m = 0;
-  while (u < users || m < machines) {
-    if (u == users) {
-      merged.ids.push_back(machine->children.At(m++).id);
-      continue;
-    }
-    const CachedKey::Child& mine = user->children.At(u);
-    if (m < machines) {
-      const CachedKey::Child& theirs = machine->children.At(m);
-      if (theirs.fold < mine.fold) {
-        merged.ids.push_back(theirs.id);
-        ++m;
-        continue;
-      }
-      if (theirs.fold == mine.fold) ++m;
-    }
-    merged.ids.push_back(mine.id);
-    ++u;
-  }
+  merged.ids = MergeChildren(user, machine);
   for (const std::int64_t id : merged.ids) {
     CachedKey* child = nullptr;
     if (const LONG status = registry.view.Key(id, child)) return status;

@@ -74,8 +74,9 @@ LONG Locate(Registry& registry, HKEY hKey,
       existing = walk.size();
       return ERROR_SUCCESS;
     }
-    if (const LONG status = registry.view.Key(kMachineClassesId, key))
+    if (const LONG status = registry.view.Key(kMachineClassesId, key)) {
       return status;
+    }
   } else {
     walk = parts;
   }
@@ -125,8 +126,9 @@ LONG EmptyKey(Registry& registry, HKEY hKey) {
     return status;
   }
   const std::int64_t id = target.key->id;
-  if (const LONG status = registry.view.LoadChildren(*target.key))
+  if (const LONG status = registry.view.LoadChildren(*target.key)) {
     return status;
+  }
   std::vector<std::int64_t> children;
   for (std::size_t i = 0; i < target.key->children.Size(); ++i) {
     children.push_back(target.key->children.At(i).id);
@@ -167,8 +169,9 @@ LONG Resolve(Registry& registry, HKEY hKey, Target& target) {
     if (const LONG status = registry.view.Key(id, target.key)) return status;
     target.open = classes ? &registry.classesRoot : nullptr;
     REGSAM refused = 0;
-    if (const LONG status = Refused(registry, target.key, refused))
+    if (const LONG status = Refused(registry, target.key, refused)) {
       return status;
+    }
     target.granted = KEY_ALL_ACCESS & ~refused;
     return ERROR_SUCCESS;
   }
@@ -211,8 +214,9 @@ LONG ListSubkeys(Registry& registry, Target& target, std::uint64_t stamp,
     return MergedChildren(registry, target.key, *target.open, stamp,
                           subkeys.merged);
   }
-  if (const LONG status = registry.view.LoadChildren(*target.key))
+  if (const LONG status = registry.view.LoadChildren(*target.key)) {
     return status;
+  }
   subkeys.own = &target.key->children;
   subkeys.merged = nullptr;
   return ERROR_SUCCESS;
@@ -276,6 +280,43 @@ LONG OpenKeyAt(Registry& registry, HKEY hKey, const std::u16string& path,
   return status;
 }
 
+namespace {
+
+// A handle to `key` with the rights asked for, when the key allows them.
+LONG OpenHandle(Registry& registry, CachedKey* key, REGSAM samDesired,
+                bool merged, HKEY* phkResult) {
+  REGSAM granted = 0;
+  if (const LONG status = Grant(registry, key, samDesired, granted)) {
+    return status;
+  }
+  *phkResult = NewHandle(registry, key, granted, merged);
+  return ERROR_SUCCESS;
+}
+
+// Creates walk[existing..] below `key`, the last with `className`; `key` is
+// the last one made.
+LONG CreateMissing(Registry& registry, CachedKey*& key,
+                   const std::vector<std::u16string>& walk,
+                   std::size_t existing, const std::u16string* className,
+                   bool isVolatile) {
+  REGSAM refused = 0;
+  if (const LONG status = Refused(registry, key, refused)) return status;
+  if (refused & KEY_CREATE_SUB_KEY) return ERROR_ACCESS_DENIED;
+  // A volatile key vanishes with the boot, so a lasting key below it could
+  // not be kept.
+  if (key->isVolatile && !isVolatile) return ERROR_CHILD_MUST_BE_VOLATILE;
+  for (std::size_t i = existing; i < walk.size(); ++i) {
+    const bool last = i + 1 == walk.size();
+    if (const LONG status = registry.view.CreateChild(
+            *key, walk[i], last ? className : nullptr, isVolatile, key)) {
+      return status;
+    }
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
 LONG CreateKey(Registry& registry, HKEY hKey, const std::u16string& path,
                const std::u16string* className, bool isVolatile,
                REGSAM samDesired, HKEY* phkResult, bool& created) {
@@ -292,15 +333,9 @@ LONG CreateKey(Registry& registry, HKEY hKey, const std::u16string& path,
             Locate(registry, hKey, parts, key, walk, existing, merged)) {
       return status;
     }
-    if (existing < walk.size()) {
-      missing = true;
-      return ERROR_SUCCESS;
-    }
-    REGSAM granted = 0;
-    if (const LONG status = Grant(registry, key, samDesired, granted))
-      return status;
-    *phkResult = NewHandle(registry, key, granted, merged);
-    return ERROR_SUCCESS;
+    missing = existing < walk.size();
+    if (missing) return ERROR_SUCCESS;
+    return OpenHandle(registry, key, samDesired, merged, phkResult);
   });
   created = false;
   if (opened != ERROR_SUCCESS || !missing) return opened;
@@ -314,25 +349,12 @@ LONG CreateKey(Registry& registry, HKEY hKey, const std::u16string& path,
     }
     created = existing < walk.size();
     if (created) {
-      REGSAM refused = 0;
-      if (const LONG status = Refused(registry, key, refused)) return status;
-      if (refused & KEY_CREATE_SUB_KEY) return ERROR_ACCESS_DENIED;
-      // A volatile key vanishes with the boot, so a lasting key below it
-      // could not be kept.
-      if (key->isVolatile && !isVolatile) return ERROR_CHILD_MUST_BE_VOLATILE;
-      for (std::size_t i = existing; i < walk.size(); ++i) {
-        const bool last = i + 1 == walk.size();
-        if (const LONG status = registry.view.CreateChild(
-                *key, walk[i], last ? className : nullptr, isVolatile, key)) {
-          return status;
-        }
+      if (const LONG status = CreateMissing(registry, key, walk, existing,
+                                            className, isVolatile)) {
+        return status;
       }
     }
-    REGSAM granted = 0;
-    if (const LONG status = Grant(registry, key, samDesired, granted))
-      return status;
-    *phkResult = NewHandle(registry, key, granted, merged);
-    return ERROR_SUCCESS;
+    return OpenHandle(registry, key, samDesired, merged, phkResult);
   });
 }
 

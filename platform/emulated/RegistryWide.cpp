@@ -364,8 +364,9 @@ LONG FindMaxima(Registry& registry, CachedKey& key, const Subkeys& subkeys,
     m = {};
     for (std::size_t i = 0; i < subkeys.Size(); ++i) {
       CachedKey* child = nullptr;
-      if (const LONG status = registry.view.Key(subkeys.Id(i), child))
+      if (const LONG status = registry.view.Key(subkeys.Id(i), child)) {
         return status;
+      }
       m.subkeyName = std::max(m.subkeyName, UnitCount<Ch>(child->name));
       m.subkeyClass = std::max(m.subkeyClass, UnitCount<Ch>(child->className));
     }
@@ -375,6 +376,24 @@ LONG FindMaxima(Registry& registry, CachedKey& key, const Subkeys& subkeys,
     });
   }
   return ERROR_SUCCESS;
+}
+
+// The key's class into the caller's buffer, in the caller's characters;
+// its length goes to lpcchClass whether or not it fit.
+template <class Ch>
+LONG PutClass(const std::u16string& stored, Ch* lpClass, DWORD* lpcchClass) {
+  if (lpcchClass == nullptr) return ERROR_SUCCESS;
+  const std::basic_string<Ch> className = FromStored<Ch>(stored);
+  LONG status = ERROR_SUCCESS;
+  if (lpClass != nullptr) {
+    if (className.size() + 1 > *lpcchClass) {
+      status = ERROR_MORE_DATA;
+    } else {
+      PutName(className, lpClass);
+    }
+  }
+  *lpcchClass = Size(className.size());
+  return status;
 }
 
 template <class Ch>
@@ -402,18 +421,7 @@ LONG QueryInfoKey(HKEY hKey, Ch* lpClass, DWORD* lpcchClass, DWORD* lpReserved,
     if (const LONG status = FindMaxima<Ch>(*registry, *key, subkeys, maxima)) {
       return status;
     }
-    LONG status = ERROR_SUCCESS;
-    if (lpcchClass != nullptr) {
-      const std::basic_string<Ch> className = FromStored<Ch>(key->className);
-      if (lpClass != nullptr) {
-        if (className.size() + 1 > *lpcchClass) {
-          status = ERROR_MORE_DATA;
-        } else {
-          PutName(className, lpClass);
-        }
-      }
-      *lpcchClass = Size(className.size());
-    }
+    const LONG status = PutClass(key->className, lpClass, lpcchClass);
     if (lpcSubKeys != nullptr) *lpcSubKeys = Size(subkeys.Size());
     if (lpcbMaxSubKeyLen != nullptr) {
       *lpcbMaxSubKeyLen = Size(maxima.subkeyName);
