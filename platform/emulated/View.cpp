@@ -13,7 +13,7 @@ namespace {
 
 // How many keys one listing of subkeys brings in: a walk's next few
 // thousand calls, for the price of two queries.
-constexpr std::size_t kPrefetch = 1 << 18;
+constexpr std::size_t kPrefetch = 1 << 16;
 
 constexpr std::uint64_t kNothing = 1;  // odd: the cache holds no state
 
@@ -82,12 +82,10 @@ void View::End() {
 
 LONG View::Finish(LONG status, bool durable) {
   if (status != ERROR_SUCCESS) {
-    // What this call already applied to the cache was rolled back in the
-    // store: start again from the store. A call refused before it changed
-    // anything leaves the cache as current as it was.
-    const bool changed = store_.Written();
     store_.Rollback();
-    if (changed) Clear();
+    // What this call already applied to the cache was rolled back in the
+    // store: start again from the store.
+    Clear();
     return status;
   }
   std::uint64_t counter = kNothing;
