@@ -369,34 +369,15 @@ LONG View::SetClass(CachedKey& key, std::u16string_view className) {
 
 LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
                     std::vector<BYTE> data) {
+  if (const LONG status = LoadValues(key)) return status;
   const std::string fold = FoldKey(name);
-  bool insert = true;
-  std::int64_t ord = 0;
-  if (key.valuesLoaded) {
-    const auto it = key.valueOrds.find(fold);
-    insert = it == key.valueOrds.end();
-    ord = insert ? (key.values.Size() ? key.values.Back().ord + 1 : 1)
-                 : it->second;
-  } else {
-    // Writers taking turns each find the others' values gone from their
-    // cache: ask for this one name, not for every value of the key.
-    bool found = false;
-    if (const LONG status = store_.FindValue(key.id, name, ord, found)) {
-      return status;
-    }
-    insert = !found;
-    if (insert) {
-      if (const LONG status = store_.NextOrd(key.id, ord)) return status;
-    }
-  }
+  const auto it = key.valueOrds.find(fold);
+  const bool insert = it == key.valueOrds.end();
+  const std::int64_t ord =
+      insert ? (key.values.Size() ? key.values.Back().ord + 1 : 1) : it->second;
   if (const LONG status = store_.PutValue(key.id, ord, insert, name, type,
                                           {data.data(), data.size()})) {
     return status;
-  }
-  if (!key.valuesLoaded) {
-    key.maximaKnown = false;
-    Touch(key, FileTimeNow());
-    return ERROR_SUCCESS;
   }
   if (insert) {
     key.valueOrds.emplace(fold, ord);
@@ -450,7 +431,7 @@ void View::Unlink(CachedKey& key) {
 LONG View::DeleteTree(CachedKey& key) {
   bool any = true;
   if (const LONG status = HasChildren(key, any)) return status;
-  if (const LONG status = store_.DeleteTree(key.id, !any)) return status;
+  if (const LONG status = store_.DeleteTree(key.id)) return status;
   Unlink(key);
   if (any) {
     // Keys below may sit in the cache under any parent: rather than chase
