@@ -7,9 +7,9 @@
 
 #include "app/MainApp.h"
 #include "app/Report.h"
+#include "base/Unicode.h"
 #include "errors/RaisedError.h"
 #include "platform/Platform.h"
-#include "variant/Unicode.h"
 
 int main() {
   using namespace corvane;
@@ -22,8 +22,8 @@ int main() {
   try {
     MainApp::Main();
   } catch (const RaisedError& error) {
-    std::fprintf(stderr, "%s\n%s\n", WideToUtf8(error.Source()).c_str(),
-                 WideToUtf8(app::FailureText(error)).c_str());
+    std::fprintf(stderr, "%s\n%s\n", base::WideToUtf8(error.Source()).c_str(),
+                 base::WideToUtf8(app::FailureText(error)).c_str());
     status = 1;
   }
   MainApp::ReleaseAppNode();

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <thread>
 
-#include "platform/emulated/RegFile.h"
+#include "regfile/RegFile.h"
 #include "registry/CRegNode.h"
 #include "registry/MRegTool.h"
 #include "variant/Variant.h"
@@ -85,7 +85,7 @@ std::int64_t BuildTree(HKEY parent, const std::string& name, std::int64_t keys,
 
 std::string TreeFileBytes(const std::string& path, std::int64_t keys,
                           int fanout) {
-  platform::emulated::RegWriter writer;
+  regfile::RegWriter writer;
   if (keys <= 0) return writer.Finish();
   // Depth first with an explicit stack of (key index, path length), so that
   // a million-key tree needs no deep recursion.
@@ -286,7 +286,7 @@ std::vector<HiveEntry> HiveEntries(std::int64_t keys) {
 }
 
 std::string HiveFileBytes(const std::vector<HiveEntry>& entries) {
-  platform::emulated::RegWriter writer;
+  regfile::RegWriter writer;
   std::vector<std::uint8_t> data;
   for (const auto& entry : entries) {
     writer.Key(u"HKEY_LOCAL_MACHINE\\" + Wide(entry.path));

@@ -9,7 +9,7 @@
 
 #include "cli/RegCommon.h"
 #include "cli/TextCodec.h"
-#include "platform/emulated/RegFile.h"
+#include "regfile/RegFile.h"
 
 namespace corvane::cli {
 
@@ -40,7 +40,7 @@ int Export(const std::vector<std::wstring>& args, RegConsole& console) {
     console.Out(kCancelled);
     return 0;
   }
-  emulated::RegWriter writer;
+  regfile::RegWriter writer;
   WalkTree(key, path.Display(),
            [&](const WideKey& at, const std::wstring& where, int) {
              if (!writer.Key(WideToUtf16(where))) {

@@ -5,15 +5,15 @@
 #include <string>
 #include <string_view>
 
-#include "variant/Unicode.h"
+#include "base/Unicode.h"
 
 namespace corvane::cli {
 
-// The Unicode conversions are the model's own.
-using corvane::Utf16ToWide;
-using corvane::Utf8ToWide;
-using corvane::WideToUtf16;
-using corvane::WideToUtf8;
+// The Unicode conversions are the base layer's.
+using base::Utf16ToWide;
+using base::Utf8ToWide;
+using base::WideToUtf16;
+using base::WideToUtf8;
 
 // ASCII-only case folding: registry names compare case-insensitively, and the
 // command language (roots, options, type names) is ASCII.

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <utility>
 
-#include "variant/Unicode.h"
+#include "cli/TextCodec.h"
 
 namespace corvane::cli {
 

@@ -5,13 +5,13 @@
 #include <string>
 #include <utility>
 
-#include "variant/Unicode.h"
+#include "base/Unicode.h"
 
 namespace corvane {
 RaisedError::RaisedError(std::int32_t number, std::wstring source,
                          std::wstring description)
     : std::runtime_error("error " + std::to_string(number) + ": " +
-                         WideToUtf8(description)),
+                         base::WideToUtf8(description)),
       number_(number),
       source_(std::move(source)),
       description_(std::move(description)) {}

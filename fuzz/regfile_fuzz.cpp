@@ -6,13 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "platform/emulated/RegFile.h"
+#include "regfile/RegFile.h"
 
 namespace {
 
-using corvane::platform::emulated::ReadRegFile;
-using corvane::platform::emulated::RegSink;
-using corvane::platform::emulated::RegWriter;
+using corvane::regfile::ReadRegFile;
+using corvane::regfile::RegSink;
+using corvane::regfile::RegWriter;
 
 struct Event {
   int kind;  // 0 key, 1 value

@@ -2,10 +2,10 @@
 // walks over its subkeys, its values and its whole tree.
 #include "registry/CRegNode.h"
 
-#include <array>
 #include <limits>
 #include <string>
 
+#include "base/RootKeys.h"
 #include "errors/MErrors.h"
 #include "errors/RuntimeError.h"
 #include "registry/CRegItem.h"
@@ -20,11 +20,6 @@ namespace {
 
 // The "not given" value of the optional RootKey of SetKey.
 constexpr HKEY kNoRootKey = 0xFFFFFFFFu;
-
-constexpr std::array<const wchar_t*, 7> kRootNames = {
-    L"HKEY_CLASSES_ROOT", L"HKEY_CURRENT_USER",     L"HKEY_LOCAL_MACHINE",
-    L"HKEY_USERS",        L"HKEY_PERFORMANCE_DATA", L"HKEY_CURRENT_CONFIG",
-    L"HKEY_DYN_DATA"};
 
 bool IsPredefined(HKEY hKey) {
   return hKey >= HKEY_CLASSES_ROOT && hKey <= HKEY_DYN_DATA;
@@ -80,7 +75,9 @@ void CRegNode::SetKey(const Variant& vKey) {
   // predefined root, the root itself).
   const auto handle = static_cast<HKEY>(vKey.ToLong());
   const LONG status = Retarget(handle, nullptr);
-  if (IsPredefined(hKey_)) sName_ = kRootNames[hKey_ - HKEY_CLASSES_ROOT];
+  if (const base::RootKey* root = base::RootKeyOf(hKey_)) {
+    sName_.assign(root->name.begin(), root->name.end());
+  }
   MErrors::ApiRaiseIf(status);
 }
 

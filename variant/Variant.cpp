@@ -11,6 +11,7 @@
 #include <string_view>
 #include <utility>
 
+#include "base/HexDigits.h"
 #include "errors/RuntimeError.h"
 
 namespace corvane {
@@ -102,16 +103,7 @@ Parse ParseRadix(std::wstring_view digits, unsigned radix, double* out) {
   if (digits.empty()) return Parse::kNotANumber;
   std::uint64_t value = 0;
   for (wchar_t c : digits) {
-    unsigned d;
-    if (c >= L'0' && c <= L'9') {
-      d = static_cast<unsigned>(c - L'0');
-    } else if (c >= L'a' && c <= L'f') {
-      d = static_cast<unsigned>(c - L'a' + 10);
-    } else if (c >= L'A' && c <= L'F') {
-      d = static_cast<unsigned>(c - L'A' + 10);
-    } else {
-      return Parse::kNotANumber;
-    }
+    const unsigned d = base::HexDigitValue(c);
     if (d >= radix) return Parse::kNotANumber;
     value = value * radix + d;
     if (value > 0xFFFFFFFFu) return Parse::kOutOfRange;

@@ -6,35 +6,23 @@
 // worse than an obvious placeholder). It is the only code page the emulation
 // has: asked for another, the conversions answer 87, as Windows does for a
 // code page that isn't installed.
-#include <array>
 #include <atomic>
 #include <string>
 #include <string_view>
 
+#include "base/Unicode.h"
+#include "base/Windows1252.h"
 #include "platform/Platform.h"
 #include "platform/emulated/TestHooks.h"
 
 namespace corvane::platform {
 namespace {
 
-constexpr std::array<char16_t, 32> kHighBlock = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
-
 // The byte for code point c, or '?' when the code page has none.
 char EncodeOne(char32_t c) {
-  if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
-  for (std::size_t i = 0; i < kHighBlock.size(); ++i) {
-    if (kHighBlock[i] == c) return static_cast<char>(0x80 + i);
-  }
-  return '?';
+  const int byte = base::UnicodeToWindows1252(c);
+  return byte < 0 ? '?' : static_cast<char>(byte);
 }
-
-bool IsHighSurrogate(char32_t c) { return c >= 0xD800 && c < 0xDC00; }
-bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c < 0xE000; }
 
 constexpr DWORD kWindows1252 = 1252;
 
@@ -73,8 +61,9 @@ std::string WideToAnsi(std::wstring_view text) {
     const char32_t c = static_cast<char32_t>(text[i]);
     // With 16-bit wchar_t a character beyond the BMP is two units; it is one
     // character, so it becomes one "?".
-    if (sizeof(wchar_t) == 2 && IsHighSurrogate(c) && i + 1 < text.size() &&
-        IsLowSurrogate(static_cast<char32_t>(text[i + 1]))) {
+    if (sizeof(wchar_t) == 2 && base::IsHighSurrogate(c) &&
+        i + 1 < text.size() &&
+        base::IsLowSurrogate(static_cast<char32_t>(text[i + 1]))) {
       ++i;
       out += '?';
       continue;
@@ -88,9 +77,8 @@ std::wstring AnsiToWide(std::string_view text) {
   std::wstring out;
   out.reserve(text.size());
   for (char ch : text) {
-    const auto b = static_cast<unsigned char>(ch);
-    out +=
-        static_cast<wchar_t>(b >= 0x80 && b < 0xA0 ? kHighBlock[b - 0x80] : b);
+    out += static_cast<wchar_t>(
+        base::Windows1252ToUnicode(static_cast<unsigned char>(ch)));
   }
   return out;
 }

@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "base/Unicode.h"
 #include "platform/Platform.h"
 
 extern "C" char** environ;  // NOLINT: POSIX declares it only in <unistd.h>
@@ -39,62 +40,9 @@ bool IsUtf8(std::string_view s) {
   return true;
 }
 
-std::wstring FromUtf8(std::string_view s) {
-  std::wstring out;
-  for (std::size_t i = 0; i < s.size();) {
-    const auto b = static_cast<unsigned char>(s[i]);
-    char32_t c;
-    std::size_t extra;
-    if (b < 0x80) {
-      c = b, extra = 0;
-    } else if ((b >> 5) == 6) {
-      c = b & 0x1F, extra = 1;
-    } else if ((b >> 4) == 14) {
-      c = b & 0x0F, extra = 2;
-    } else {
-      c = b & 0x07, extra = 3;
-    }
-    for (std::size_t k = 1; k <= extra; ++k) {
-      c = (c << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);
-    }
-    i += extra + 1;
-    if (sizeof(wchar_t) == 2 && c > 0xFFFF) {
-      c -= 0x10000;
-      out += static_cast<wchar_t>(0xD800 + (c >> 10));
-      out += static_cast<wchar_t>(0xDC00 + (c & 0x3FF));
-    } else {
-      out += static_cast<wchar_t>(c);
-    }
-  }
-  return out;
-}
-
-std::string ToUtf8(std::wstring_view s) {
-  std::string out;
-  for (const wchar_t unit : s) {
-    const auto c = static_cast<char32_t>(unit);
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 // Bytes that aren't UTF-8 are passed on as they are rather than guessed at.
 std::wstring Decode(std::string_view raw) {
-  return IsUtf8(raw) ? FromUtf8(raw) : AnsiToWide(raw);
+  return IsUtf8(raw) ? base::Utf8ToWide(raw) : AnsiToWide(raw);
 }
 
 }  // namespace
@@ -103,7 +51,7 @@ std::wstring Decode(std::string_view raw) {
 // other case is the fallback.
 bool FindVariable(std::wstring_view name, std::wstring& value) {
   if (name.empty()) return false;
-  const char* found = std::getenv(ToUtf8(name).c_str());
+  const char* found = std::getenv(base::WideToUtf8(name).c_str());
   for (char** entry = environ; found == nullptr && entry && *entry; ++entry) {
     const char* eq = std::strchr(*entry, '=');
     if (eq != nullptr &&

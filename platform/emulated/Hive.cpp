@@ -7,30 +7,13 @@
 #include <string_view>
 #include <vector>
 
+#include "base/RootKeys.h"
+#include "base/Unicode.h"
 #include "platform/emulated/KeyTree.h"
-#include "platform/emulated/RegFile.h"
+#include "regfile/RegFile.h"
 
 namespace corvane::platform::emulated {
 namespace {
-
-struct RootName {
-  std::u16string_view name;
-  HKEY root;
-};
-constexpr RootName kRootNames[] = {
-    {u"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-    {u"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-    {u"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-    {u"HKEY_USERS", HKEY_USERS},
-    {u"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-    {u"HKEY_PERFORMANCE_DATA", HKEY_PERFORMANCE_DATA},
-    {u"HKEY_DYN_DATA", HKEY_DYN_DATA},
-    {u"HKLM", HKEY_LOCAL_MACHINE},
-    {u"HKCU", HKEY_CURRENT_USER},
-    {u"HKCR", HKEY_CLASSES_ROOT},
-    {u"HKU", HKEY_USERS},
-    {u"HKCC", HKEY_CURRENT_CONFIG},
-};
 
 // Roots in the order they are written. HKEY_CLASSES_ROOT is part of
 // HKEY_LOCAL_MACHINE and is written there.
@@ -38,41 +21,10 @@ constexpr HKEY kSaveOrder[] = {
     HKEY_LOCAL_MACHINE,  HKEY_CURRENT_USER,     HKEY_USERS,
     HKEY_CURRENT_CONFIG, HKEY_PERFORMANCE_DATA, HKEY_DYN_DATA};
 
-}  // namespace
-
-std::string Utf8(std::u16string_view s) {
-  std::string out;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    char32_t c = s[i];
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < s.size() && s[i + 1] >= 0xDC00 &&
-        s[i + 1] < 0xE000) {
-      c = 0x10000 + ((c - 0xD800) << 10) + (s[++i] - 0xDC00);
-    }
-    if (c < 0x80) {
-      out += char(c);
-    } else if (c < 0x800) {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += char(0xE0 | (c >> 12));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    } else {
-      out += char(0xF0 | (c >> 18));
-      out += char(0x80 | ((c >> 12) & 0x3F));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-namespace {
-
 // Replays the file into the tree. Consecutive keys of a .reg file mostly
 // share a prefix (a key, then its children), so the nodes of the last path
 // are kept and only the differing tail is looked up.
-class TreeSink : public RegSink {
+class TreeSink : public regfile::RegSink {
  public:
   explicit TreeSink(KeyTree& tree) : tree_(tree) {}
 
@@ -146,7 +98,7 @@ class TreeSink : public RegSink {
         if (node == nullptr) {
           chain_.clear();
           last_.clear();
-          return "unknown root key '" + Utf8(name) + "'";
+          return "unknown root key '" + base::Utf16ToUtf8(name) + "'";
         }
       } else if (KeyNode* parent = chain_.back().node; parent == nullptr) {
         node = nullptr;
@@ -161,10 +113,8 @@ class TreeSink : public RegSink {
   }
 
   KeyNode* RootNode(std::u16string_view name) {
-    for (const auto& r : kRootNames) {
-      if (CompareNames(name, r.name) == 0) return tree_.Root(r.root);
-    }
-    return nullptr;
+    const base::RootKey* root = base::FindRootKey(name);
+    return root != nullptr ? tree_.Root(root->value) : nullptr;
   }
 
   KeyTree& tree_;
@@ -178,13 +128,13 @@ class TreeSink : public RegSink {
 std::string ReadHive(std::span<const std::uint8_t> bytes,
                      std::string_view file_name, KeyTree& tree) {
   TreeSink sink(tree);
-  std::string err = ReadRegFile(bytes, file_name, sink);
+  std::string err = regfile::ReadRegFile(bytes, file_name, sink);
   if (!err.empty()) tree.Clear();
   return err;
 }
 
 std::string WriteHive(const KeyTree& tree, std::string& bytes) {
-  RegWriter writer;
+  regfile::RegWriter writer;
   std::u16string path;
   struct Frame {
     const KeyNode* node;
@@ -209,7 +159,7 @@ std::string WriteHive(const KeyTree& tree, std::string& bytes) {
         if (!writer.Key(path)) {
           return "a key name holds a line break, which a .reg file can't "
                  "carry: " +
-                 Utf8(path);
+                 base::Utf16ToUtf8(path);
         }
         for (const KeyValue* v : f.node->Values()) {
           writer.Value(v->name, v->type, v->data);

@@ -12,10 +12,6 @@ namespace corvane::platform::emulated {
 
 class KeyTree;
 
-// UTF-8 of a registry name, for messages; unpaired surrogates become
-// three-byte sequences of their own.
-std::string Utf8(std::u16string_view s);
-
 // The two halves without the file: a .reg file's bytes into `tree` (cleared
 // again when the bytes can't be parsed), and `tree` as a .reg file.
 std::string ReadHive(std::span<const std::uint8_t> bytes,

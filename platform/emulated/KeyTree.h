@@ -2,13 +2,11 @@
 // the hive tools and the .reg format's tests read files into and write them
 // from. Its ChunkedVector also holds the lists of the registry's view.
 //
-// Names are case-preserving and compared case-insensitively, folded to
-// uppercase the way Windows compares registry names (ASCII, Latin-1 and the
-// common letters of Latin Extended-A, Greek, Cyrillic and fullwidth forms; no
-// folding that changes a name's length). Subkeys are kept in case-insensitive
-// sorted order, values in the order they were first created. Finding a child
-// or value by name and reaching one by position both cost O(log n), so a walk
-// over n keys by position costs O(n log n), never O(n^2).
+// Names are case-preserving and compared case-insensitively, as Windows
+// compares registry names (base/RegistryNames.h). Subkeys are kept in
+// case-insensitive sorted order, values in the order they were first created.
+// Finding a child or value by name and reaching one by position both cost O(log
+// n), so a walk over n keys by position costs O(n log n), never O(n^2).
 //
 // Not thread-safe.
 //
@@ -29,13 +27,6 @@
 #include "platform/Platform.h"
 
 namespace corvane::platform::emulated {
-
-// The uppercase form a name is compared in; FoldName(a) == FoldName(b) when
-// Windows takes a and b for the same name.
-char16_t FoldChar(char16_t c);
-std::u16string FoldName(std::u16string_view name);
-// Case-insensitive order of names: < 0, 0 or > 0.
-int CompareNames(std::u16string_view a, std::u16string_view b);
 
 struct KeyValue {
   std::u16string name;  // as first created; "" is the key's default value
@@ -128,8 +119,9 @@ class ChunkedVector {
     const std::size_t c =
         position == big_->size ? chunks.size() - 1 : ChunkOf(position);
     std::vector<T>& chunk = chunks[c];
-    chunk.insert(chunk.begin() + static_cast<std::ptrdiff_t>(position - starts[c]),
-                 std::move(value));
+    chunk.insert(
+        chunk.begin() + static_cast<std::ptrdiff_t>(position - starts[c]),
+        std::move(value));
     ++big_->size;
     if (chunk.size() > kChunk) {
       const auto half = chunk.begin() + static_cast<std::ptrdiff_t>(kChunk / 2);

@@ -77,6 +77,7 @@ std::string ImportRegFile(std::span<const std::uint8_t> bytes,
                      std::to_string(status) + ")"
                : registry->store.Problem();
   }
+  registry->store.Checkpoint();
   return {};
 }
 

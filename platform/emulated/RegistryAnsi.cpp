@@ -19,6 +19,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Unicode.h"
+#include "base/ValueTypes.h"
 #include "platform/Platform.h"
 #include "platform/emulated/RegistryState.h"
 #include "platform/emulated/RegistryWide.h"
@@ -30,9 +32,7 @@ namespace {
 // More class text than any caller keeps; a larger room is taken as this.
 constexpr DWORD kMaxClassRoom = 1u << 16;
 
-bool IsStringType(DWORD type) {
-  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
+using base::IsStringType;
 
 DWORD Size(std::size_t n) { return static_cast<DWORD>(n); }
 
@@ -57,7 +57,7 @@ std::string ToAnsi(std::u16string_view text) {
   std::wstring wide;
   wide.reserve(text.size());
   for (char16_t c : text) {
-    wide.push_back(c >= 0xD800 && c <= 0xDFFF ? L'?' : static_cast<wchar_t>(c));
+    wide.push_back(base::IsSurrogate(c) ? L'?' : static_cast<wchar_t>(c));
   }
   return WideToAnsi(wide);
 }

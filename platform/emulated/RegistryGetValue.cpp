@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "base/ValueTypes.h"
 #include "platform/Platform.h"
 #include "platform/emulated/Environment.h"
 
@@ -16,9 +17,7 @@ namespace {
 
 constexpr LONG kErrorDatatypeMismatch = 1629;
 
-bool IsStringType(DWORD type) {
-  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
+using base::IsStringType;
 
 struct Ansi {
   using Char = char;

@@ -21,6 +21,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/Unicode.h"
+#include "base/ValueTypes.h"
 #include "platform/Platform.h"
 #include "platform/emulated/RegistryKeys.h"
 #include "platform/emulated/RegistryState.h"
@@ -31,9 +33,7 @@ namespace {
 
 constexpr LONG kErrorNoAccess = 998;
 
-bool IsStringType(DWORD type) {
-  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
+using base::IsStringType;
 
 DWORD Size(std::size_t n) { return static_cast<DWORD>(n); }
 
@@ -41,23 +41,15 @@ DWORD Size(std::size_t n) { return static_cast<DWORD>(n); }
 template <class Ch>
 constexpr bool kStoredForm = sizeof(Ch) == sizeof(char16_t);
 
-bool IsHigh(char16_t c) { return c >= 0xD800 && c < 0xDC00; }
-bool IsLow(char16_t c) { return c >= 0xDC00 && c < 0xE000; }
+using base::IsHighSurrogate;
+using base::IsLowSurrogate;
 
 template <class Ch>
 void AppendStored(Ch unit, std::u16string& out) {
   if constexpr (kStoredForm<Ch>) {
     out.push_back(static_cast<char16_t>(unit));
   } else {
-    const auto c = static_cast<char32_t>(unit);
-    if (c <= 0xFFFF) {
-      out.push_back(static_cast<char16_t>(c));
-    } else if (c <= 0x10FFFF) {
-      out.push_back(static_cast<char16_t>(0xD800 + ((c - 0x10000) >> 10)));
-      out.push_back(static_cast<char16_t>(0xDC00 + ((c - 0x10000) & 0x3FF)));
-    } else {
-      out.push_back(u'\uFFFD');
-    }
+    base::AppendUtf16(out, static_cast<char32_t>(unit));
   }
 }
 
@@ -79,9 +71,10 @@ std::basic_string<Ch> FromStored(std::u16string_view text) {
     std::basic_string<Ch> out;
     out.reserve(text.size());
     for (std::size_t i = 0; i < text.size(); ++i) {
-      if (IsHigh(text[i]) && i + 1 < text.size() && IsLow(text[i + 1])) {
-        out.push_back(static_cast<Ch>(0x10000 + ((text[i] - 0xD800) << 10) +
-                                      (text[i + 1] - 0xDC00)));
+      if (IsHighSurrogate(text[i]) && i + 1 < text.size() &&
+          IsLowSurrogate(text[i + 1])) {
+        out.push_back(
+            static_cast<Ch>(base::CombineSurrogates(text[i], text[i + 1])));
         ++i;
       } else {
         out.push_back(static_cast<Ch>(text[i]));
@@ -97,7 +90,7 @@ std::size_t UnitCount(std::u16string_view text) {
   std::size_t units = text.size();
   if constexpr (!kStoredForm<Ch>) {
     for (std::size_t i = 0; i + 1 < text.size(); ++i) {
-      if (IsHigh(text[i]) && IsLow(text[i + 1])) --units, ++i;
+      if (IsHighSurrogate(text[i]) && IsLowSurrogate(text[i + 1])) --units, ++i;
     }
   }
   return units;

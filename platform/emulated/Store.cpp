@@ -19,6 +19,7 @@
 #include <thread>
 #include <unordered_map>
 
+#include "base/RegistryNames.h"
 #include "platform/emulated/HiveFile.h"
 #include "platform/emulated/KeyTree.h"
 #include "platform/emulated/SystemCalls.h"
@@ -186,7 +187,7 @@ std::uint64_t FileTimeNow() {
 std::string FoldKey(std::u16string_view name) {
   std::string key(name.size() * 2, '\0');
   for (std::size_t i = 0; i < name.size(); ++i) {
-    const char16_t c = FoldChar(name[i]);
+    const char16_t c = base::FoldChar(name[i]);
     key[2 * i] = static_cast<char>(c >> 8);
     key[2 * i + 1] = static_cast<char>(c & 0xFF);
   }
@@ -213,6 +214,7 @@ int Store::WaitLimit() {
 }
 
 struct Store::Statements {
+  Stmt deleteLeaf, deleteLeafValues;
   Stmt loadKey, loadChild, loadValues, hasChildren, findValue, nextOrd,
       subtreeKeys, subtreeValues, insertKey, setClass, touch, insertValue,
       updateValue, deleteValue, deleteTreeValues, deleteTreeKeys, begin,
@@ -238,6 +240,12 @@ void Store::Close() {
 
 LONG Store::Bind(bool& reopened) {
   reopened = false;
+  // The common case, once per call: CORVANE_REGISTRY set and unchanged,
+  // compared in place rather than building the path again.
+  const char* named = std::getenv("CORVANE_REGISTRY");
+  if (bound_ && named != nullptr && *named != '\0' && envPath_ == named) {
+    return Rebound();
+  }
   std::string env = HivePath();
   if (!bound_ || env != envPath_) {
     reopened = bound_;
@@ -260,6 +268,12 @@ LONG Store::Bind(bool& reopened) {
     dbPath_ = DatabasePathFor(ec ? env : absolute);
     return Open();
   }
+  return Rebound();
+}
+
+// Bound to the same store as before: reconnect if the connection was
+// dropped, and leave the in-memory stand-in once the store exists.
+LONG Store::Rebound() {
   if (!problem_.empty()) return ERROR_BADDB;
   if (db_ == nullptr) return Open();
   if (memory_ && MemoryStoreOutdated()) {
@@ -454,7 +468,10 @@ LONG Store::Prepare() {
            cols +
            " FROM keys WHERE id=?1 UNION ALL SELECT k.id, k.parent, k.name, "
            "k.class, k.boot, k.last_write FROM sub JOIN keys k ON "
-           "k.parent=sub.id LIMIT ?2) SELECT * FROM sub"},
+           "k.parent=sub.id LIMIT ?2) SELECT sub.*, EXISTS(SELECT 1 FROM keys "
+           "c WHERE c.parent=sub.id) FROM sub"},
+      {st.deleteLeaf, "DELETE FROM keys WHERE id=?1"},
+      {st.deleteLeafValues, "DELETE FROM vals WHERE key=?1"},
       {st.subtreeValues,
        "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM sub "
        "JOIN keys k ON k.parent=sub.id LIMIT ?2) SELECT v.key, v.ord, v.name, "
@@ -615,7 +632,17 @@ LONG Store::MigrateHive(const std::string& hive) {
   if (const LONG status = Commit(true, counter)) {
     return problem_.empty() ? Fail(SQLITE_IOERR, "import not saved") : status;
   }
+  Checkpoint();
   return ERROR_SUCCESS;
+}
+
+void Store::Checkpoint() {
+  // Passive: copies what no reader still needs and waits for nobody, so
+  // that the next small write doesn't pay for a bulk one.
+  if (db_ != nullptr && !memory_) {
+    sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
+                              nullptr);
+  }
 }
 
 LONG Store::MapCounter(bool create) {
@@ -821,21 +848,26 @@ LONG Store::LoadSubtree(std::int64_t top, std::size_t limit,
   sqlite3_bind_int64(s, 1, top);
   sqlite3_bind_int64(s, 2, static_cast<sqlite3_int64>(limit));
   int rc;
-  while ((rc = sqlite3_step(s)) == SQLITE_ROW) keys.push_back(ColumnKey(s));
+  std::vector<bool> parents;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    keys.push_back(ColumnKey(s));
+    parents.push_back(sqlite3_column_int(s, 6) != 0);
+  }
   st_->subtreeKeys.Done();
   if (const LONG status = Status(rc)) return status;
 
   // Breadth first, children of a key come in one run after the runs of the
   // keys before it. When the limit cut the list, the parent of the last row
   // may have lost children, and keys after it were never expanded; every
-  // key before it has all its children here.
+  // key before it has all its children here, and so has every key that has
+  // none.
   complete.assign(keys.size(), true);
   if (keys.size() >= limit && keys.size() > 1) {
     const std::int64_t cut = keys.back().parent;
     bool after = false;
     for (std::size_t i = 0; i < keys.size(); ++i) {
       if (keys[i].id == cut) after = true;
-      if (after) complete[i] = false;
+      if (after && parents[i]) complete[i] = false;
     }
   }
 
@@ -922,8 +954,10 @@ LONG Store::DeleteValue(std::int64_t key, std::int64_t ord) {
   return Status(rc);
 }
 
-LONG Store::DeleteTree(std::int64_t key) {
-  for (Stmt* stmt : {&st_->deleteTreeValues, &st_->deleteTreeKeys}) {
+LONG Store::DeleteTree(std::int64_t key, bool leaf) {
+  Stmt* const leafSteps[] = {&st_->deleteLeafValues, &st_->deleteLeaf};
+  Stmt* const treeSteps[] = {&st_->deleteTreeValues, &st_->deleteTreeKeys};
+  for (Stmt* stmt : leaf ? leafSteps : treeSteps) {
     sqlite3_stmt* s = stmt->Use();
     sqlite3_bind_int64(s, 1, key);
     const int rc = sqlite3_step(s);

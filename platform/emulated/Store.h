@@ -105,6 +105,10 @@ class Store {
   bool InWrite() const { return inWrite_; }
   // Something changed in the current write transaction.
   void MarkWritten() { written_ = true; }
+  bool Written() const { return written_; }
+  // After bulk work: moves the log into the database without waiting for
+  // readers.
+  void Checkpoint();
 
   // Reads (inside a read or write transaction).
   LONG LoadKey(std::int64_t id, KeyRow& row, bool& found);
@@ -136,8 +140,8 @@ class Store {
                 std::u16string_view name, DWORD type,
                 std::span<const BYTE> data);
   LONG DeleteValue(std::int64_t key, std::int64_t ord);
-  // The key and everything below it.
-  LONG DeleteTree(std::int64_t key);
+  // The key and everything below it; `leaf`: the key has no subkeys.
+  LONG DeleteTree(std::int64_t key, bool leaf = false);
   // Empties the store back to what a fresh one holds.
   LONG Reset();
 
@@ -149,6 +153,7 @@ class Store {
   struct Statements;
 
   LONG Open();
+  LONG Rebound();
   LONG OpenFile(bool create);
   LONG OpenMemory();
   void Close();

@@ -5,38 +5,18 @@
 #include <unordered_set>
 #include <vector>
 
-#include "platform/emulated/Hive.h"
-#include "platform/emulated/KeyTree.h"
-#include "platform/emulated/RegFile.h"
+#include "base/RootKeys.h"
+#include "base/Unicode.h"
 #include "platform/emulated/Store.h"
+#include "regfile/RegFile.h"
 
 namespace corvane::platform::emulated {
 namespace {
 
-struct RootName {
-  std::u16string_view name;
-  std::int64_t id;  // 0: HKEY_CLASSES_ROOT, the machine's Classes key
-};
-constexpr RootName kRootNames[] = {
-    {u"HKEY_LOCAL_MACHINE", 2},
-    {u"HKEY_CURRENT_USER", 1},
-    {u"HKEY_CLASSES_ROOT", 0},
-    {u"HKEY_USERS", 3},
-    {u"HKEY_CURRENT_CONFIG", 5},
-    {u"HKEY_PERFORMANCE_DATA", 4},
-    {u"HKEY_DYN_DATA", 6},
-    {u"HKLM", 2},
-    {u"HKCU", 1},
-    {u"HKCR", 0},
-    {u"HKU", 3},
-    {u"HKCC", 5},
-};
-
-const RootName* FindRoot(std::u16string_view name) {
-  for (const auto& root : kRootNames) {
-    if (CompareNames(name, root.name) == 0) return &root;
-  }
-  return nullptr;
+// The store's id of a root: the seeded roots are numbered as their handles,
+// so HKEY_CLASSES_ROOT comes out 0, the machine's Classes key, looked up.
+std::int64_t RootId(const base::RootKey& root) {
+  return static_cast<std::int64_t>(root.value - HKEY_CLASSES_ROOT);
 }
 
 // The components of a key path; doubled backslashes drop out.
@@ -56,14 +36,14 @@ std::string CheckPath(std::u16string_view path,
                       std::vector<std::u16string_view>& parts) {
   parts = Split(path);
   if (parts.empty()) return "empty key name";
-  if (FindRoot(parts.front()) == nullptr) {
-    return "unknown root key '" + Utf8(parts.front()) + "'";
+  if (base::FindRootKey(parts.front()) == nullptr) {
+    return "unknown root key '" + base::Utf16ToUtf8(parts.front()) + "'";
   }
   return {};
 }
 
 // The first pass: everything the second could refuse, without a store.
-class CheckSink : public RegSink {
+class CheckSink : public regfile::RegSink {
  public:
   std::string OnKey(std::u16string_view path) override {
     std::vector<std::u16string_view> parts;
@@ -93,7 +73,7 @@ class CheckSink : public RegSink {
 // The second pass. Consecutive keys of a .reg file mostly share a prefix (a
 // key, then its children), so the ids of the last path are kept and only the
 // differing tail is looked up.
-class ApplySink : public RegSink {
+class ApplySink : public regfile::RegSink {
  public:
   explicit ApplySink(Store& store) : store_(store), now_(FileTimeNow()) {}
 
@@ -181,7 +161,7 @@ class ApplySink : public RegSink {
     }
     std::string reason(text, length);
     if (reason.empty()) reason = "error " + std::to_string(status);
-    refusal_ = Utf8(last_) + ": " + reason;
+    refusal_ = base::Utf16ToUtf8(last_) + ": " + reason;
     return refusal_;
   }
 
@@ -224,10 +204,12 @@ class ApplySink : public RegSink {
       const std::u16string_view name = path.substr(pos, end - pos);
       Step step{end, 0, false, false};
       if (chain_.empty()) {
-        const RootName* root = FindRoot(name);
-        if (root == nullptr) return "unknown root key '" + Utf8(name) + "'";
-        if (root->id != 0) {
-          step.id = root->id;
+        const base::RootKey* root = base::FindRootKey(name);
+        if (root == nullptr) {
+          return "unknown root key '" + base::Utf16ToUtf8(name) + "'";
+        }
+        if (RootId(*root) != 0) {
+          step.id = RootId(*root);
         } else if (std::string err = ClassesRoot(step.id); !err.empty()) {
           return err;
         }
@@ -307,13 +289,13 @@ class ApplySink : public RegSink {
 std::string CheckRegFile(std::span<const std::uint8_t> bytes,
                          std::string_view file_name) {
   CheckSink sink;
-  return ReadRegFile(bytes, file_name, sink);
+  return regfile::ReadRegFile(bytes, file_name, sink);
 }
 
 std::string ApplyRegFile(Store& store, std::span<const std::uint8_t> bytes,
                          std::string_view file_name) {
   ApplySink sink(store);
-  std::string err = ReadRegFile(bytes, file_name, sink);
+  std::string err = regfile::ReadRegFile(bytes, file_name, sink);
   if (!err.empty() && !sink.Refusal().empty()) return sink.Refusal();
   return err;
 }

@@ -13,7 +13,7 @@ namespace {
 
 // How many keys one listing of subkeys brings in: a walk's next few
 // thousand calls, for the price of two queries.
-constexpr std::size_t kPrefetch = 1 << 16;
+constexpr std::size_t kPrefetch = 1 << 18;
 
 constexpr std::uint64_t kNothing = 1;  // odd: the cache holds no state
 
@@ -82,10 +82,12 @@ void View::End() {
 
 LONG View::Finish(LONG status, bool durable) {
   if (status != ERROR_SUCCESS) {
-    store_.Rollback();
     // What this call already applied to the cache was rolled back in the
-    // store: start again from the store.
-    Clear();
+    // store: start again from the store. A call refused before it changed
+    // anything leaves the cache as current as it was.
+    const bool changed = store_.Written();
+    store_.Rollback();
+    if (changed) Clear();
     return status;
   }
   std::uint64_t counter = kNothing;
@@ -369,15 +371,34 @@ LONG View::SetClass(CachedKey& key, std::u16string_view className) {
 
 LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
                     std::vector<BYTE> data) {
-  if (const LONG status = LoadValues(key)) return status;
   const std::string fold = FoldKey(name);
-  const auto it = key.valueOrds.find(fold);
-  const bool insert = it == key.valueOrds.end();
-  const std::int64_t ord =
-      insert ? (key.values.Size() ? key.values.Back().ord + 1 : 1) : it->second;
+  bool insert = true;
+  std::int64_t ord = 0;
+  if (key.valuesLoaded) {
+    const auto it = key.valueOrds.find(fold);
+    insert = it == key.valueOrds.end();
+    ord = insert ? (key.values.Size() ? key.values.Back().ord + 1 : 1)
+                 : it->second;
+  } else {
+    // Writers taking turns each find the others' values gone from their
+    // cache: ask for this one name, not for every value of the key.
+    bool found = false;
+    if (const LONG status = store_.FindValue(key.id, name, ord, found)) {
+      return status;
+    }
+    insert = !found;
+    if (insert) {
+      if (const LONG status = store_.NextOrd(key.id, ord)) return status;
+    }
+  }
   if (const LONG status = store_.PutValue(key.id, ord, insert, name, type,
                                           {data.data(), data.size()})) {
     return status;
+  }
+  if (!key.valuesLoaded) {
+    key.maximaKnown = false;
+    Touch(key, FileTimeNow());
+    return ERROR_SUCCESS;
   }
   if (insert) {
     key.valueOrds.emplace(fold, ord);
@@ -431,7 +452,7 @@ void View::Unlink(CachedKey& key) {
 LONG View::DeleteTree(CachedKey& key) {
   bool any = true;
   if (const LONG status = HasChildren(key, any)) return status;
-  if (const LONG status = store_.DeleteTree(key.id)) return status;
+  if (const LONG status = store_.DeleteTree(key.id, !any)) return status;
   Unlink(key);
   if (any) {
     // Keys below may sit in the cache under any parent: rather than chase

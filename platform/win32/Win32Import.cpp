@@ -7,13 +7,14 @@
 // the import with what came before it applied.
 //
 // This header must come before <windows.h>: see its note on macros.
+#include "base/RootKeys.h"
+#include "base/Unicode.h"
 #include "platform/Platform.h"
-#include "platform/emulated/RegFile.h"
+#include "regfile/RegFile.h"
 // clang-format off
 #include <windows.h>
 // clang-format on
 
-#include <cwctype>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,57 +22,18 @@
 namespace corvane::platform {
 namespace {
 
-using emulated::RegSink;
+using base::Utf16ToUtf8;
+using regfile::RegSink;
 
 // Inside this namespace the HKEY_* macros cast to our 32-bit HKEY; ToSystem
 // makes the system's handle of it, as the other forwarding functions do.
-struct RootName {
-  std::u16string_view name;
-  HKEY key;
-};
-
-const RootName kRootNames[] = {
-    {u"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-    {u"HKLM", HKEY_LOCAL_MACHINE},
-    {u"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-    {u"HKCU", HKEY_CURRENT_USER},
-    {u"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-    {u"HKCR", HKEY_CLASSES_ROOT},
-    {u"HKEY_USERS", HKEY_USERS},
-    {u"HKU", HKEY_USERS},
-    {u"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-    {u"HKCC", HKEY_CURRENT_CONFIG},
-    {u"HKEY_PERFORMANCE_DATA", HKEY_PERFORMANCE_DATA},
-    {u"HKEY_DYN_DATA", HKEY_DYN_DATA},
-};
-
 ::HKEY ToSystem(HKEY key) {
   return reinterpret_cast<::HKEY>(
       static_cast<INT_PTR>(static_cast<std::int32_t>(key)));
 }
 
-bool SameAsciiNoCase(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (std::towupper(a[i]) != std::towupper(b[i])) return false;
-  }
-  return true;
-}
-
 std::wstring Wide(std::u16string_view text) {
   return std::wstring(text.begin(), text.end());
-}
-
-std::string Utf8(std::u16string_view text) {
-  if (text.empty()) return {};
-  const std::wstring wide = Wide(text);
-  const int length = static_cast<int>(wide.size());
-  const int needed = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length,
-                                           nullptr, 0, nullptr, nullptr);
-  std::string out(static_cast<std::size_t>(needed > 0 ? needed : 0), '\0');
-  ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), length, out.data(), needed,
-                        nullptr, nullptr);
-  return out;
 }
 
 // The system's text for `status`, without its closing line break.
@@ -86,13 +48,13 @@ std::string SystemMessage(LONG status) {
     text.pop_back();
   }
   if (text.empty()) return "error " + std::to_string(status);
-  return Utf8(text);
+  return Utf16ToUtf8(text);
 }
 
 // A key line's path: its root and the rest, without empty components (the
 // registry would take a leading backslash in the rest as a bad path).
 struct KeyPath {
-  const RootName* root = nullptr;
+  const base::RootKey* root = nullptr;
   std::wstring subKey;
 };
 
@@ -106,9 +68,7 @@ KeyPath Split(std::u16string_view path) {
     pos = end + 1;
   }
   if (parts.empty()) return result;
-  for (const auto& root : kRootNames) {
-    if (SameAsciiNoCase(parts.front(), root.name)) result.root = &root;
-  }
+  result.root = base::FindRootKey(parts.front());
   for (std::size_t i = 1; i < parts.size(); ++i) {
     if (i > 1) result.subKey += L'\\';
     result.subKey += Wide(parts[i]);
@@ -145,7 +105,7 @@ class CheckSink : public RegSink {
     if (key.root == nullptr) {
       const std::u16string_view first = path.substr(0, path.find(u'\\'));
       return first.empty() ? "empty key name"
-                           : "unknown root key '" + Utf8(first) + "'";
+                           : "unknown root key '" + Utf16ToUtf8(first) + "'";
     }
     return {};
   }
@@ -164,15 +124,15 @@ class ApplySink : public RegSink {
 
   std::string OnKey(std::u16string_view path) override {
     Release();
-    path_ = Utf8(path);
+    path_ = Utf16ToUtf8(path);
     const KeyPath key = Split(path);
     if (key.subKey.empty()) {
-      current_ = ToSystem(key.root->key);
+      current_ = ToSystem(key.root->value);
       return {};
     }
     ::HKEY opened = nullptr;
     const LONG status = ::RegCreateKeyExW(
-        ToSystem(key.root->key), key.subKey.c_str(), 0, nullptr,
+        ToSystem(key.root->value), key.subKey.c_str(), 0, nullptr,
         REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &opened, nullptr);
     if (status != ERROR_SUCCESS) return Refused(status);
     current_ = opened;
@@ -182,12 +142,12 @@ class ApplySink : public RegSink {
 
   std::string OnDeleteKey(std::u16string_view path) override {
     Release();
-    path_ = Utf8(path);
+    path_ = Utf16ToUtf8(path);
     const KeyPath key = Split(path);
     // The tree call empties the key (and, on some systems, removes it); the
     // key call makes sure it is gone. A key that isn't there is what the line
     // asks for already.
-    const ::HKEY root = ToSystem(key.root->key);
+    const ::HKEY root = ToSystem(key.root->value);
     LONG status = ::RegDeleteTreeW(root, key.subKey.c_str());
     if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) {
       status = ::RegDeleteKeyW(root, key.subKey.c_str());
@@ -241,12 +201,12 @@ class ApplySink : public RegSink {
 std::string ImportRegFile(std::span<const std::uint8_t> bytes,
                           std::string_view file_name) {
   CheckSink check;
-  if (std::string problem = emulated::ReadRegFile(bytes, file_name, check);
+  if (std::string problem = regfile::ReadRegFile(bytes, file_name, check);
       !problem.empty()) {
     return problem;
   }
   ApplySink apply;
-  const std::string problem = emulated::ReadRegFile(bytes, file_name, apply);
+  const std::string problem = regfile::ReadRegFile(bytes, file_name, apply);
   if (!apply.Refusal().empty()) return apply.Refusal();
   return problem;
 }

@@ -4,6 +4,7 @@
 // truncated on the way out; registry handles always fit in 32 bits.
 //
 // This header must come before <windows.h>: see its note on macros.
+#include "base/Unicode.h"
 #include "platform/Platform.h"
 // clang-format off
 #include <windows.h>
@@ -385,8 +386,8 @@ std::string WideToAnsi(std::wstring_view text) {
   for (std::size_t i = 0; i < text.size(); ++i) {
     const wchar_t c = text[i];
     // A surrogate pair is one character, so one "?".
-    if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() &&
-        text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+    if (base::IsHighSurrogate(c) && i + 1 < text.size() &&
+        base::IsLowSurrogate(text[i + 1])) {
       ++i;
     }
     out += c < 0x80 ? static_cast<char>(c) : '?';

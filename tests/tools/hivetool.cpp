@@ -21,12 +21,20 @@
 #include <string>
 #include <vector>
 
+#include "base/RegistryNames.h"
+#include "base/RootKeys.h"
+#include "base/Unicode.h"
 #include "platform/emulated/Hive.h"
 #include "platform/emulated/KeyTree.h"
-#include "platform/emulated/RegFile.h"
+#include "regfile/RegFile.h"
 
 using namespace corvane::platform;
 using namespace corvane::platform::emulated;
+using corvane::base::CompareNames;
+using corvane::base::Utf8ToUtf16;
+using corvane::regfile::ReadRegFile;
+using corvane::regfile::RegSink;
+using corvane::regfile::RegWriter;
 
 namespace {
 
@@ -61,24 +69,6 @@ void Load(const char* path, KeyTree& tree) {
   }
 }
 
-std::u16string U16(std::string_view s) {  // UTF-8 in, UTF-16 out
-  std::u16string out;
-  for (std::size_t i = 0; i < s.size();) {
-    const unsigned char c = s[i];
-    const int n = c < 0x80 ? 1 : c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
-    char32_t cp = n == 1 ? c : c & (0x3F >> (n - 1));
-    for (int k = 1; k < n; ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
-    i += n;
-    if (cp >= 0x10000) {
-      out.push_back(char16_t(0xD800 + ((cp - 0x10000) >> 10)));
-      out.push_back(char16_t(0xDC00 + ((cp - 0x10000) & 0x3FF)));
-    } else {
-      out.push_back(char16_t(cp));
-    }
-  }
-  return out;
-}
-
 // UTF-16 to printable text: ASCII as is, anything else as <xxxx>.
 std::string Show(std::u16string_view s) {
   std::string out;
@@ -96,17 +86,10 @@ std::string Show(std::u16string_view s) {
 
 // The key at a "ROOT\a\b" path, or nullptr.
 KeyNode* Find(KeyTree& tree, std::u16string_view path) {
-  static const std::pair<std::u16string_view, HKEY> roots[] = {
-      {u"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-      {u"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-      {u"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-      {u"HKEY_USERS", HKEY_USERS},
-      {u"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG}};
   const std::size_t cut = std::min(path.find(u'\\'), path.size());
-  KeyNode* node = nullptr;
-  for (const auto& [name, h] : roots) {
-    if (CompareNames(name, path.substr(0, cut)) == 0) node = tree.Root(h);
-  }
+  const corvane::base::RootKey* root =
+      corvane::base::FindRootKey(path.substr(0, cut));
+  KeyNode* node = root != nullptr ? tree.Root(root->value) : nullptr;
   std::size_t pos = cut;
   while (node && pos < path.size()) {
     const std::size_t start = pos + 1;
@@ -194,11 +177,14 @@ void Sample(KeyTree& tree, std::u16string_view key, bool odd) {
     k->SetValue(u"string odd size", REG_SZ, {0x41, 0x00, 0x42});
     k->SetValue(u"string unterminated", REG_SZ, Le(u"abc", false));
   }
-  k->SetValue(U16("unicode \xCE\xA9 \xE2\x98\x83 \xF0\x9F\x98\x80"), REG_SZ,
-              Le(U16("\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87 \xE2\x98\x83 "
-                     "\xF0\x9F\x98\x80 caf\xC3\xA9")));
+  k->SetValue(Utf8ToUtf16("unicode \xCE\xA9 \xE2\x98\x83 \xF0\x9F\x98\x80"),
+              REG_SZ,
+              Le(Utf8ToUtf16("\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87 \xE2\x98\x83 "
+                             "\xF0\x9F\x98\x80 caf\xC3\xA9")));
   Create(tree, Join(key, u"empty child"));
-  Create(tree, Join(key, U16("\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87 \xE2\x98\x83")))
+  Create(
+      tree,
+      Join(key, Utf8ToUtf16("\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87 \xE2\x98\x83")))
       ->SetValue(u"v", REG_DWORD, {1, 0, 0, 0});
 }
 
@@ -245,7 +231,8 @@ int main(int argc, char** argv) {
     Spit(argv[3], bytes);
   } else if (cmd == "dump" && (argc == 3 || argc == 4)) {
     Load(argv[2], tree);
-    const std::u16string key = U16(argc == 4 ? argv[3] : "HKEY_CURRENT_USER");
+    const std::u16string key =
+        Utf8ToUtf16(argc == 4 ? argv[3] : "HKEY_CURRENT_USER");
     KeyNode* node = Find(tree, key);
     if (node == nullptr) {
       std::cerr << argv[3] << ": no such key\n";
@@ -254,7 +241,7 @@ int main(int argc, char** argv) {
     Dump(node, key, std::cout);
   } else if (cmd == "export" && argc == 5) {
     Load(argv[2], tree);
-    const std::u16string key = U16(argv[3]);
+    const std::u16string key = Utf8ToUtf16(argv[3]);
     KeyNode* node = Find(tree, key);
     if (node == nullptr) {
       std::cerr << argv[3] << ": no such key\n";
@@ -264,7 +251,7 @@ int main(int argc, char** argv) {
     Export(node, key, w);
     Spit(argv[4], w.Finish());
   } else if (cmd == "sample" && (argc == 4 || argc == 5)) {
-    Sample(tree, U16(argv[3]),
+    Sample(tree, Utf8ToUtf16(argv[3]),
            !(argc == 5 && std::strcmp(argv[4], "--no-odd") == 0));
     WriteHive(tree, bytes);
     Spit(argv[2], bytes);

@@ -1,8 +1,9 @@
 // Unicode conversions between UTF-8, UTF-16 and the platform's wchar_t
-// (UTF-32 on Linux, UTF-16 on Windows).
-#include "variant/Unicode.h"
+// (UTF-32 on Linux, UTF-16 on Windows): one decoder and one encoder per
+// direction, shared by every pair of forms.
+#include "base/Unicode.h"
 
-namespace corvane {
+namespace corvane::base {
 
 namespace {
 
@@ -16,10 +17,10 @@ void ForEachCodePoint(std::basic_string_view<Unit> text, Sink sink) {
     char32_t c = static_cast<char32_t>(text[i]);
     if constexpr (sizeof(Unit) == 2) {
       c &= 0xFFFF;
-      if (c >= 0xD800 && c <= 0xDBFF && i + 1 < text.size()) {
+      if (IsHighSurrogate(c) && i + 1 < text.size()) {
         const char32_t low = static_cast<char32_t>(text[i + 1]) & 0xFFFF;
-        if (low >= 0xDC00 && low <= 0xDFFF) {
-          c = 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00);
+        if (IsLowSurrogate(low)) {
+          c = CombineSurrogates(c, low);
           ++i;
         }
       }
@@ -41,10 +42,9 @@ void AppendCodePoint(std::basic_string<Unit>& out, char32_t c) {
   out.push_back(static_cast<Unit>(c));
 }
 
-}  // namespace
-
-std::wstring Utf8ToWide(std::string_view text) {
-  std::wstring out;
+template <typename Unit>
+std::basic_string<Unit> FromUtf8(std::string_view text) {
+  std::basic_string<Unit> out;
   out.reserve(text.size());
   std::size_t i = 0;
   while (i < text.size()) {
@@ -80,7 +80,8 @@ std::wstring Utf8ToWide(std::string_view text) {
   return out;
 }
 
-std::string WideToUtf8(std::wstring_view text) {
+template <typename Unit>
+std::string ToUtf8(std::basic_string_view<Unit> text) {
   std::string out;
   out.reserve(text.size());
   ForEachCodePoint(text, [&](char32_t c) {
@@ -106,11 +107,26 @@ std::string WideToUtf8(std::wstring_view text) {
   return out;
 }
 
+}  // namespace
+
+std::wstring Utf8ToWide(std::string_view text) {
+  return FromUtf8<wchar_t>(text);
+}
+std::u16string Utf8ToUtf16(std::string_view text) {
+  return FromUtf8<char16_t>(text);
+}
+std::string WideToUtf8(std::wstring_view text) { return ToUtf8(text); }
+std::string Utf16ToUtf8(std::u16string_view text) { return ToUtf8(text); }
+
 std::wstring Utf16ToWide(std::u16string_view text) {
   std::wstring out;
   out.reserve(text.size());
   ForEachCodePoint(text, [&](char32_t c) { AppendCodePoint(out, c); });
   return out;
+}
+
+void AppendUtf16(std::u16string& out, char32_t c) {
+  AppendCodePoint(out, c > 0x10FFFF ? kReplacement : c);
 }
 
 std::u16string WideToUtf16(std::wstring_view text) {
@@ -122,4 +138,4 @@ std::u16string WideToUtf16(std::wstring_view text) {
   return out;
 }
 
-}  // namespace corvane
+}  // namespace corvane::base

@@ -1,51 +1,24 @@
-// The .reg reader and writer. The reader is one pass over the text with no
-// per-character allocation: names without escapes are handed to the sink as
-// views into the file, and the buffers for escaped names and value data are
-// reused from line to line. Hives of 100k keys load at several hundred MB/s.
-#include "platform/emulated/RegFile.h"
-
+// The .reg reader: one pass over the text with no per-character allocation.
+// Names without escapes are handed to the sink as views into the file, and the
+// buffers for escaped names and value data are reused from line to line. Hives
+// of 100k keys load at several hundred MB/s.
 #include <bit>
-#include <cstdio>
 #include <cstring>
 #include <vector>
 
-namespace corvane::platform::emulated {
+#include "base/HexDigits.h"
+#include "base/Windows1252.h"
+#include "regfile/RegFile.h"
+#include "regfile/RegFormat.h"
+
+namespace corvane::regfile {
 namespace {
 
-// Windows-1252 bytes 0x80-0x9F; the five holes map to the same code point,
-// as MultiByteToWideChar does.
-constexpr char16_t kCp1252High[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,
-    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,
-    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,
-    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
-
-inline char16_t Widen(std::uint8_t c) {
-  return (c >= 0x80 && c < 0xA0) ? kCp1252High[c - 0x80] : char16_t(c);
-}
+inline char16_t Widen(std::uint8_t c) { return base::Windows1252ToUnicode(c); }
 inline char16_t Widen(char16_t c) { return c; }
 
-// 0-15 for a hex digit, 0xFF for anything else.
-constexpr auto kHexValue = [] {
-  struct Table {
-    std::uint8_t v[128];
-  } t{};
-  for (auto& x : t.v) x = 0xFF;
-  for (int i = 0; i < 10; ++i) t.v['0' + i] = std::uint8_t(i);
-  for (int i = 0; i < 6; ++i) {
-    t.v['a' + i] = std::uint8_t(10 + i);
-    t.v['A' + i] = std::uint8_t(10 + i);
-  }
-  return t;
-}();
-
-template <typename C>
-inline unsigned HexDigit(C c) {
-  return unsigned(c) < 128 ? kHexValue.v[unsigned(c)] : 0xFFu;
-}
-
-constexpr std::string_view kHeader5 = "Windows Registry Editor Version 5.00";
-constexpr std::string_view kHeader4 = "REGEDIT4";
+using base::HexDigitValue;
+using base::kNotHex;
 
 template <typename C>
 class Parser {
@@ -236,12 +209,14 @@ class Parser {
         *d++ = std::uint8_t(u >> 8);
       }
       d[0] = d[1] = 0;
-      err = sink_.OnValue(name, 1, data_);
-    } else if (Keyword("dword:")) {
+      err = sink_.OnValue(name, kQuotedType, data_);
+    } else if (Keyword(kDwordTag)) {
       std::uint32_t v = 0;
       int digits = 0;
-      for (unsigned h; p_ < end_ && (h = HexDigit(*p_)) != 0xFF; ++p_) {
-        if (++digits > 8) return "more than 8 hex digits after 'dword:'";
+      for (unsigned h; p_ < end_ && (h = HexDigitValue(*p_)) != kNotHex; ++p_) {
+        if (++digits > kMaxDwordDigits) {
+          return "more than 8 hex digits after 'dword:'";
+        }
         v = (v << 4) | h;
       }
       if (digits == 0) return "expected hex digits after 'dword:'";
@@ -249,14 +224,17 @@ class Parser {
       const std::uint8_t bytes[4] = {std::uint8_t(v), std::uint8_t(v >> 8),
                                      std::uint8_t(v >> 16),
                                      std::uint8_t(v >> 24)};
-      err = sink_.OnValue(name, 4, bytes);
+      err = sink_.OnValue(name, kDwordType, bytes);
     } else {
-      std::uint32_t type = 3;
-      if (Keyword("hex(")) {
+      std::uint32_t type = kBinaryType;
+      if (Keyword(kTypedHexTag)) {
         type = 0;
         int digits = 0;
-        for (unsigned h; p_ < end_ && (h = HexDigit(*p_)) != 0xFF; ++p_) {
-          if (++digits > 8) return "type number in 'hex(...)' too large";
+        for (unsigned h; p_ < end_ && (h = HexDigitValue(*p_)) != kNotHex;
+             ++p_) {
+          if (++digits > kMaxDwordDigits) {
+            return "type number in 'hex(...)' too large";
+          }
           type = (type << 4) | h;
         }
         if (digits == 0 || p_ == end_ || *p_ != ')') {
@@ -265,14 +243,13 @@ class Parser {
         ++p_;
         if (p_ == end_ || *p_ != ':') return "expected ':' after 'hex(...)'";
         ++p_;
-      } else if (!Keyword("hex:")) {
+      } else if (!Keyword(kBinaryTag)) {
         return "unknown value data (expected '\"', 'dword:', 'hex:' or "
                "'hex(N):')";
       }
       err = HexBytes();
       if (!err.empty()) return err;
-      if ((ansi_file_ || ansi_header_) &&
-          (type == 1 || type == 2 || type == 7)) {
+      if ((ansi_file_ || ansi_header_) && base::IsStringType(type)) {
         // An 8-bit file carries string bytes in the ANSI code page.
         wide_.resize(data_.size() * 2);
         for (std::size_t i = 0; i < data_.size(); ++i) {
@@ -306,12 +283,12 @@ class Parser {
         NextLine();
         continue;
       }
-      unsigned hi = HexDigit(*p_);
-      if (hi == 0xFF) return "expected a hex byte";
+      unsigned hi = HexDigitValue(*p_);
+      if (hi == kNotHex) return "expected a hex byte";
       ++p_;
       if (p_ < end_) {
-        const unsigned lo = HexDigit(*p_);
-        if (lo != 0xFF) {
+        const unsigned lo = HexDigitValue(*p_);
+        if (lo != kNotHex) {
           hi = (hi << 4) | lo;
           ++p_;
         }
@@ -361,9 +338,9 @@ bool Header(const C*& p, const C* end, std::size_t& line, bool& regedit4) {
     }
     return true;
   };
-  if (is(kHeader5)) {
+  if (is(kHeaderVersion5)) {
     regedit4 = false;
-  } else if (is(kHeader4)) {
+  } else if (is(kHeaderRegedit4)) {
     regedit4 = true;
   } else {
     return false;
@@ -393,7 +370,8 @@ std::string Parse(const C* begin, const C* end, std::string_view file_name,
 
 std::string ReadRegFile(std::span<const std::uint8_t> bytes,
                         std::string_view file_name, RegSink& sink) {
-  if (bytes.size() >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+  if (bytes.size() >= 2 && bytes[0] == kUtf16Bom[0] &&
+      bytes[1] == kUtf16Bom[1]) {
     const std::size_t n = (bytes.size() - 2) / 2;
     std::u16string text(n, u'\0');
     if constexpr (std::endian::native == std::endian::little) {
@@ -415,136 +393,4 @@ std::string ReadRegFile(std::span<const std::uint8_t> bytes,
   return Parse(bytes.data(), bytes.data() + bytes.size(), file_name, sink);
 }
 
-RegWriter::RegWriter() {
-  out_ = "\xFF\xFE";
-  PutAscii(kHeader5);
-  PutAscii("\r\n");
-}
-
-inline void RegWriter::Put(char16_t c) {
-  out_.push_back(char(c & 0xFF));
-  out_.push_back(char(c >> 8));
-}
-
-void RegWriter::PutAscii(std::string_view s) {
-  for (char c : s) Put(char16_t(std::uint8_t(c)));
-}
-
-void RegWriter::PutEscaped(std::u16string_view s) {
-  for (char16_t c : s) {
-    switch (c) {
-      case u'\\':
-      case u'"':
-        Put(u'\\');
-        Put(c);
-        break;
-      case u'\r':
-        PutAscii("\\r");
-        break;
-      case u'\n':
-        PutAscii("\\n");
-        break;
-      default:
-        Put(c);
-    }
-  }
-}
-
-bool RegWriter::Key(std::u16string_view path) {
-  if (path.find_first_of(u"\r\n") != std::u16string_view::npos) return false;
-  PutAscii("\r\n[");
-  for (char16_t c : path) Put(c);
-  PutAscii("]\r\n");
-  return true;
-}
-
-namespace {
-
-// True for data that a quoted string reproduces exactly: whole UTF-16 units,
-// one terminating NUL and nothing a line or the quotes would swallow.
-bool QuotableString(std::span<const std::uint8_t> data) {
-  if (data.size() < 2 || data.size() % 2 != 0) return false;
-  const std::size_t n = data.size() / 2;
-  if (data[2 * n - 2] != 0 || data[2 * n - 1] != 0) return false;
-  for (std::size_t i = 0; i + 1 < n; ++i) {
-    if (data[2 * i + 1] != 0) continue;
-    const std::uint8_t c = data[2 * i];
-    if (c == 0 || c == '\r' || c == '\n') return false;
-  }
-  return true;
-}
-
-std::size_t EscapedLength(std::u16string_view s) {
-  std::size_t n = s.size();
-  for (char16_t c : s) {
-    n += c == u'\\' || c == u'"' || c == u'\r' || c == u'\n';
-  }
-  return n;
-}
-
-}  // namespace
-
-void RegWriter::Value(std::u16string_view name, std::uint32_t type,
-                      std::span<const std::uint8_t> data) {
-  std::size_t line_len;
-  if (name.empty()) {
-    PutAscii("@=");
-    line_len = 2;
-  } else {
-    Put(u'"');
-    PutEscaped(name);
-    PutAscii("\"=");
-    line_len = EscapedLength(name) + 3;
-  }
-  char buf[24];
-  if (type == 1 && QuotableString(data)) {
-    Put(u'"');
-    for (std::size_t i = 0; i + 2 < data.size(); i += 2) {
-      const char16_t c = char16_t(data[i] | (data[i + 1] << 8));
-      if (c == u'\\' || c == u'"') Put(u'\\');
-      Put(c);
-    }
-    Put(u'"');
-  } else if (type == 4 && data.size() == 4) {
-    const std::uint32_t v = std::uint32_t(data[0]) | (data[1] << 8) |
-                            (data[2] << 16) | (std::uint32_t(data[3]) << 24);
-    std::snprintf(buf, sizeof buf, "dword:%08x", unsigned(v));
-    PutAscii(buf);
-  } else {
-    if (type == 3) {
-      std::snprintf(buf, sizeof buf, "hex:");
-    } else {
-      std::snprintf(buf, sizeof buf, "hex(%x):", unsigned(type));
-    }
-    PutAscii(buf);
-    PutHex(line_len + std::strlen(buf), data);
-  }
-  PutAscii("\r\n");
-}
-
-// Bytes as "xx," wrapped as regedit does: a line is broken with ",\" once it
-// reaches 77 characters and goes on indented by two spaces.
-void RegWriter::PutHex(std::size_t line_len,
-                       std::span<const std::uint8_t> data) {
-  static constexpr char kDigits[] = "0123456789abcdef";
-  for (std::size_t i = 0; i < data.size(); ++i) {
-    Put(char16_t(kDigits[data[i] >> 4]));
-    Put(char16_t(kDigits[data[i] & 15]));
-    if (i + 1 == data.size()) break;
-    Put(u',');
-    line_len += 3;
-    if (line_len >= 77) {
-      PutAscii("\\\r\n  ");
-      line_len = 2;
-    }
-  }
-}
-
-std::string RegWriter::Finish() {
-  PutAscii("\r\n");
-  std::string out = std::move(out_);
-  out_.clear();
-  return out;
-}
-
-}  // namespace corvane::platform::emulated
+}  // namespace corvane::regfile

@@ -1,6 +1,8 @@
 // The regedit .reg format, on its own: a reader that turns a file's bytes into
 // calls on a sink, and a writer that builds a file the way regedit exports
-// one. Neither knows about the registry tree; Hive.cpp joins them to it.
+// one. Neither knows about any registry: the emulation's store and key tree,
+// the Windows build's import and corvane-reg each join them to theirs. The
+// format's facts are in RegFormat.h.
 //
 // Names and string data cross this interface as UTF-16 code units exactly as
 // the registry stores them (unpaired surrogates included); value data is the
@@ -12,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-namespace corvane::platform::emulated {
+namespace corvane::regfile {
 
 // What the reader found, line by line. Each call answers "" to go on, or
 // what is wrong with the line; the reader then stops and reports it with the
@@ -60,4 +62,4 @@ class RegWriter {
   std::string out_;  // UTF-16LE bytes
 };
 
-}  // namespace corvane::platform::emulated
+}  // namespace corvane::regfile

@@ -1,46 +1,22 @@
 // The .reg reader and writer on their own: what goes in comes out byte for
 // byte, files written elsewhere (REGEDIT4, 8-bit, hand-edited) read as they
-// mean, and broken files are refused with the line that is wrong.
+// mean, and broken files are refused with the line that is wrong. Plain
+// bytes in and out, so it runs on both backends.
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
 #include <vector>
 
-#include "platform/emulated/RegFile.h"
+#include "base/Unicode.h"
+#include "regfile/RegFile.h"
 
-namespace corvane::platform::emulated {
+namespace corvane::regfile {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-// UTF-8 source text to UTF-16 (tests only use well-formed input).
-std::u16string U16(std::string_view s) {
-  std::u16string out;
-  for (std::size_t i = 0; i < s.size();) {
-    const unsigned char c = s[i];
-    char32_t cp;
-    int n;
-    if (c < 0x80)
-      cp = c, n = 1;
-    else if (c < 0xE0)
-      cp = c & 0x1F, n = 2;
-    else if (c < 0xF0)
-      cp = c & 0x0F, n = 3;
-    else
-      cp = c & 0x07, n = 4;
-    for (int k = 1; k < n; ++k) cp = (cp << 6) | (s[i + k] & 0x3F);
-    i += n;
-    if (cp >= 0x10000) {
-      cp -= 0x10000;
-      out.push_back(char16_t(0xD800 + (cp >> 10)));
-      out.push_back(char16_t(0xDC00 + (cp & 0x3FF)));
-    } else {
-      out.push_back(char16_t(cp));
-    }
-  }
-  return out;
-}
+std::u16string U16(std::string_view s) { return base::Utf8ToUtf16(s); }
 
 Bytes Le(std::u16string_view s, bool terminate = true) {
   Bytes b;
@@ -343,4 +319,4 @@ TEST(RegFile, ReportsSinkRefusalsAndTruncatedUtf16) {
 }
 
 }  // namespace
-}  // namespace corvane::platform::emulated
+}  // namespace corvane::regfile
