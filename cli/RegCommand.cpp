@@ -17,7 +17,7 @@ struct Command {
   const wchar_t* usage;
 };
 
-constexpr std::array<Command, 5> kCommands = {{
+constexpr std::array<Command, 7> kCommands = {{
     {L"QUERY", Query,
      L"corvane-reg QUERY KEY [/v NAME | /ve] [/s] [/f TEXT]\n"
      L"\n"
@@ -58,10 +58,39 @@ constexpr std::array<Command, 5> kCommands = {{
      L"\n"
      L"  Applies a .reg file (REGEDIT4 or Version 5.00). A file with a\n"
      L"  mistake in it changes nothing.\n"},
+    {L"COPY", Copy,
+     L"corvane-reg COPY KEY1 KEY2 [/s] [/f]\n"
+     L"\n"
+     L"  Copies the values of KEY1 to KEY2, creating KEY2 when it is missing.\n"
+     L"  Types, data and the order of the values are kept exactly. Keys the\n"
+     L"  copy creates are non-volatile and have no class name; keys KEY2\n"
+     L"  already has keep theirs. Values and subkeys only KEY2 has stay.\n"
+     L"  A key can't be copied onto itself, nor with /s into its own tree.\n"
+     L"  /s       the whole tree below KEY1 as well\n"
+     L"  /f       overwrite values KEY2 already has without asking\n"},
+    {L"COMPARE", Compare,
+     L"corvane-reg COMPARE KEY1 KEY2 [/v NAME | /ve] [/oa | /od | /os | /on] "
+     L"[/s]\n"
+     L"\n"
+     L"  Compares the values and the subkey names of two keys. Either one\n"
+     L"  (not both) may be a .reg file instead: the key compared in it is the\n"
+     L"  other side's, HKCR standing for HKLM\\SOFTWARE\\Classes. A file that\n"
+     L"  deletes anything ([-KEY], \"NAME\"=-) is refused. Names compare in\n"
+     L"  any case. Each item shows after = (the same on both sides), < (only\n"
+     L"  or different in KEY1) or > (only or different in KEY2).\n"
+     L"  /v NAME  only the value NAME\n"
+     L"  /ve      only the default value\n"
+     L"  /oa      show differences and matches\n"
+     L"  /od      show differences (the default)\n"
+     L"  /os      show matches\n"
+     L"  /on      show neither, only the result\n"
+     L"  /s       the whole trees, not only the subkeys' names\n"
+     L"\n"
+     L"  Exit status: 0 identical, 2 different, 1 failure.\n"},
 }};
 
 constexpr wchar_t kOverview[] =
-    L"corvane-reg QUERY | ADD | DELETE | EXPORT | IMPORT ...\n"
+    L"corvane-reg QUERY | ADD | DELETE | COPY | COMPARE | EXPORT | IMPORT ...\n"
     L"\n"
     L"Type \"corvane-reg COMMAND /?\" for the options of a command.\n";
 

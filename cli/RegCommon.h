@@ -76,6 +76,8 @@ int Add(const std::vector<std::wstring>& args, RegConsole& console);
 int Delete(const std::vector<std::wstring>& args, RegConsole& console);
 int Export(const std::vector<std::wstring>& args, RegConsole& console);
 int Import(const std::vector<std::wstring>& args, RegConsole& console);
+int Copy(const std::vector<std::wstring>& args, RegConsole& console);
+int Compare(const std::vector<std::wstring>& args, RegConsole& console);
 
 inline constexpr wchar_t kSuccess[] =
     L"The operation completed successfully.\n";
