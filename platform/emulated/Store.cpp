@@ -413,7 +413,7 @@ LONG Store::Configure(bool fresh) {
   // between two processes creating the store.
   if (fresh && Exec("PRAGMA journal_mode=WAL")) return Fail(SQLITE_ERROR, {});
   if (Exec("PRAGMA synchronous=NORMAL") || Exec("PRAGMA mmap_size=268435456") ||
-      Exec("PRAGMA cache_size=-16384")) {
+      Exec("PRAGMA cache_size=-65536")) {
     return Fail(SQLITE_ERROR, {});
   }
   if (!fresh) return ERROR_SUCCESS;
