@@ -44,7 +44,7 @@ HKEY NewHandle(Registry& registry, const CachedKey* key, REGSAM granted,
 // changed since `stamp`, the counter read before the call began). `ids`
 // points into the view or the handle's entry, valid for this call.
 struct Subkeys {
-  const detail::ChunkedVector<CachedKey::Child>* own = nullptr;
+  const ChunkedVector<CachedKey::Child>* own = nullptr;
   const MergedList* merged = nullptr;
 
   std::size_t Size() const { return merged ? merged->ids.size() : own->Size(); }

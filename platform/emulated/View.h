@@ -51,13 +51,13 @@ struct CachedKey {
 
   // Subkeys in the registry's order, once all are known.
   bool childrenLoaded = false;
-  detail::ChunkedVector<Child> children;
+  ChunkedVector<Child> children;
   // Subkeys looked up one by one before that: fold -> id, 0 for none.
   std::unordered_map<std::string, std::int64_t> lookups;
 
   // Values in creation order, once loaded, and their positions by name.
   bool valuesLoaded = false;
-  detail::ChunkedVector<CachedValue> values;
+  ChunkedVector<CachedValue> values;
   std::unordered_map<std::string, std::int64_t> valueOrds;  // fold -> ord
 
   // Longest subkey name, subkey class, value name and value data; recounted
