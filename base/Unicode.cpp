@@ -49,11 +49,14 @@ std::basic_string<Unit> FromUtf8(std::string_view text) {
   std::size_t i = 0;
   while (i < text.size()) {
     const auto lead = static_cast<unsigned char>(text[i]);
-    int extra = lead < 0x80                   ? 0
-                : lead >= 0xF0 && lead < 0xF5 ? 3
-                : lead >= 0xE0                ? 2
-                : lead >= 0xC2 && lead < 0xE0 ? 1
-                                              : -1;
+    // 0xC0, 0xC1 and 0xF5 and up can only start what is overlong or
+    // beyond Unicode.
+    int extra = lead < 0x80    ? 0
+                : lead >= 0xF5 ? -1
+                : lead >= 0xF0 ? 3
+                : lead >= 0xE0 ? 2
+                : lead >= 0xC2 ? 1
+                               : -1;
     char32_t c = extra == 0   ? lead
                  : extra == 1 ? lead & 0x1F
                  : extra == 2 ? lead & 0x0F

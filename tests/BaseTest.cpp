@@ -41,10 +41,11 @@ TEST(Unicode, WellFormedTextRoundTripsThroughEveryForm) {
 }
 
 TEST(Unicode, MalformedUtf8BecomesReplacementCharacters) {
-  // A stray continuation, an overlong '/', a truncated sequence, and a
-  // sequence beyond Unicode.
+  // A stray continuation, an overlong '/', a truncated sequence, a byte
+  // that can never lead, and a sequence beyond Unicode.
   EXPECT_EQ(Utf8ToUtf16("\x80x\xC0\xAFy\xE2\x82"),
             u"\uFFFDx\uFFFD\uFFFDy\uFFFD\uFFFD");
+  EXPECT_EQ(Utf8ToUtf16("\xF5\x80\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");
   EXPECT_EQ(Utf8ToUtf16("\xF4\x90\x80\x80"), u"\uFFFD\uFFFD\uFFFD\uFFFD");
 }
 
