@@ -4,6 +4,7 @@
 
 #include <array>
 
+#include "cli/RegCommands.h"
 #include "cli/RegCommon.h"
 #include "cli/TextCodec.h"
 

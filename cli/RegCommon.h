@@ -71,14 +71,6 @@ std::vector<NamedValue> ReadValues(const WideKey& key,
 // "    name    TYPE    data", with "(Default)" for the default value.
 std::wstring ValueLine(const NamedValue& value);
 
-int Query(const std::vector<std::wstring>& args, RegConsole& console);
-int Add(const std::vector<std::wstring>& args, RegConsole& console);
-int Delete(const std::vector<std::wstring>& args, RegConsole& console);
-int Export(const std::vector<std::wstring>& args, RegConsole& console);
-int Import(const std::vector<std::wstring>& args, RegConsole& console);
-int Copy(const std::vector<std::wstring>& args, RegConsole& console);
-int Compare(const std::vector<std::wstring>& args, RegConsole& console);
-
 inline constexpr wchar_t kSuccess[] =
     L"The operation completed successfully.\n";
 inline constexpr wchar_t kCancelled[] = L"The operation was cancelled.\n";

@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cli/KeySnapshot.h"
+#include "cli/RegCommands.h"
 #include "cli/RegCommon.h"
 
 namespace corvane::cli {

@@ -2,6 +2,7 @@
 // levels first), and deleting a key with its subtree, a value, or them all.
 #include <string>
 
+#include "cli/RegCommands.h"
 #include "cli/RegCommon.h"
 
 namespace corvane::cli {

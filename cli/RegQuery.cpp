@@ -2,6 +2,7 @@
 // (/v, /ve), or a search of names and data (/f), laid out as reg prints them.
 #include <string>
 
+#include "cli/RegCommands.h"
 #include "cli/RegCommon.h"
 #include "cli/TextCodec.h"
 

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <string>
 
+#include "cli/RegCommands.h"
 #include "cli/RegCommon.h"
 #include "cli/TextCodec.h"
 #include "regfile/RegFile.h"
