@@ -1,18 +1,18 @@
 // The Variant value: construction, kind tests, conversions and arrays.
 // Arrays are copied with the value that holds them, so two Variants never
-// share elements.
+// share elements. Reading and writing the text of a value are in
+// VariantParse and VariantFormat.
 #include "variant/Variant.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
-#include <cstdio>
 #include <limits>
-#include <string_view>
+#include <optional>
 #include <utility>
 
-#include "base/HexDigits.h"
 #include "errors/RuntimeError.h"
+#include "variant/VariantFormat.h"
+#include "variant/VariantParse.h"
 
 namespace corvane {
 
@@ -74,221 +74,6 @@ std::int32_t Int64ToLong(std::int64_t v) {
     RaiseRuntimeError(kOverflow);
   }
   return static_cast<std::int32_t>(v);
-}
-
-bool IsBlank(wchar_t c) { return c == L' ' || c == L'\t'; }
-
-std::wstring_view Trim(std::wstring_view s) {
-  while (!s.empty() && IsBlank(s.front())) s.remove_prefix(1);
-  while (!s.empty() && IsBlank(s.back())) s.remove_suffix(1);
-  return s;
-}
-
-bool EqualsNoCase(std::wstring_view a, std::wstring_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    wchar_t x = a[i], y = b[i];
-    if (x >= L'a' && x <= L'z') x = static_cast<wchar_t>(x - L'a' + L'A');
-    if (y >= L'a' && y <= L'z') y = static_cast<wchar_t>(y - L'a' + L'A');
-    if (x != y) return false;
-  }
-  return true;
-}
-
-enum class Parse { kNumber, kNotANumber, kOutOfRange };
-
-// "&H" hex and "&O" octal: up to 32 bits, the pattern read as signed, so
-// "&HFFFFFFFF" is -1.
-Parse ParseRadix(std::wstring_view digits, unsigned radix, double* out) {
-  if (digits.empty()) return Parse::kNotANumber;
-  std::uint64_t value = 0;
-  for (wchar_t c : digits) {
-    const unsigned d = base::HexDigitValue(c);
-    if (d >= radix) return Parse::kNotANumber;
-    value = value * radix + d;
-    if (value > 0xFFFFFFFFu) return Parse::kOutOfRange;
-  }
-  *out = static_cast<double>(
-      static_cast<std::int32_t>(static_cast<std::uint32_t>(value)));
-  return Parse::kNumber;
-}
-
-// Roughly the power of ten of a validated number's leading digit: positive
-// for values of 1 and above, negative for fractions.
-long DecimalMagnitude(const std::string& ascii) {
-  const std::size_t e = ascii.find('e');
-  const std::string mantissa = ascii.substr(0, e);
-  long exponent = 0;
-  if (e != std::string::npos) {
-    // Clamp: the digits only need to tell a large exponent from a small one.
-    const char* p = ascii.c_str() + e + 1;
-    const bool negative = *p == '-';
-    if (*p == '-' || *p == '+') ++p;
-    for (; *p; ++p) exponent = std::min(exponent * 10 + (*p - '0'), 100000L);
-    if (negative) exponent = -exponent;
-  }
-  const std::size_t point = mantissa.find('.');
-  const std::string whole = mantissa.substr(0, point);
-  const std::size_t firstWhole = whole.find_first_not_of("-0");
-  if (firstWhole != std::string::npos) {
-    return static_cast<long>(whole.size() - firstWhole) + exponent;
-  }
-  const std::string fraction =
-      point == std::string::npos ? "" : mantissa.substr(point + 1);
-  const std::size_t firstFraction = fraction.find_first_not_of('0');
-  if (firstFraction == std::string::npos) return -100000;  // zero
-  return exponent - static_cast<long>(firstFraction);
-}
-
-// A number as text: blanks around it, an optional sign, digits with an
-// optional decimal point and an optional exponent. Deliberately narrower
-// than strtod: no "inf", "nan" or C hex floats, and no locale.
-Parse ParseNumber(std::wstring_view text, double* out) {
-  std::wstring_view s = Trim(text);
-  if (s.size() >= 2 && s[0] == L'&') {
-    if (s[1] == L'H' || s[1] == L'h') return ParseRadix(s.substr(2), 16, out);
-    if (s[1] == L'O' || s[1] == L'o') return ParseRadix(s.substr(2), 8, out);
-    return Parse::kNotANumber;
-  }
-  std::string ascii;
-  std::size_t i = 0;
-  if (i < s.size() && (s[i] == L'+' || s[i] == L'-')) {
-    if (s[i] == L'-') ascii += '-';
-    ++i;
-  }
-  std::size_t digits = 0;
-  auto takeDigits = [&] {
-    while (i < s.size() && s[i] >= L'0' && s[i] <= L'9') {
-      ascii += static_cast<char>(s[i++]);
-      ++digits;
-    }
-  };
-  takeDigits();
-  if (i < s.size() && s[i] == L'.') {
-    ascii += '.';
-    ++i;
-    takeDigits();
-  }
-  if (digits == 0) return Parse::kNotANumber;
-  if (i < s.size() && (s[i] == L'e' || s[i] == L'E')) {
-    ascii += 'e';
-    ++i;
-    if (i < s.size() && (s[i] == L'+' || s[i] == L'-')) {
-      ascii += static_cast<char>(s[i++]);
-    }
-    digits = 0;
-    takeDigits();
-    if (digits == 0) return Parse::kNotANumber;
-  }
-  if (i != s.size()) return Parse::kNotANumber;
-  double value = 0;
-  const auto [end, ec] =
-      std::from_chars(ascii.data(), ascii.data() + ascii.size(), value);
-  if (ec == std::errc::result_out_of_range) {
-    // from_chars doesn't say which way it fell out of range. Underflow is a
-    // number too small to matter; overflow is out of range.
-    *out = 0.0;
-    return DecimalMagnitude(ascii) > 0 ? Parse::kOutOfRange : Parse::kNumber;
-  }
-  if (ec != std::errc() || end != ascii.data() + ascii.size()) {
-    return Parse::kNotANumber;
-  }
-  *out = value;
-  return Parse::kNumber;
-}
-
-double StringToDouble(const std::wstring& s) {
-  double value = 0;
-  switch (ParseNumber(s, &value)) {
-    case Parse::kNumber:
-      return value;
-    case Parse::kOutOfRange:
-      RaiseRuntimeError(kOverflow);
-    case Parse::kNotANumber:
-      break;
-  }
-  RaiseRuntimeError(kTypeMismatch);
-}
-
-std::wstring Widen(const std::string& s) { return {s.begin(), s.end()}; }
-
-// Floating point as the string conversion shows it: the shortest of fixed
-// and scientific form at 15 (double) or 7 (single) significant digits, the
-// exponent as "E+15" / "E-05".
-std::wstring FormatFloat(double value, int digits) {
-  char buffer[64];
-  std::snprintf(buffer, sizeof buffer, "%.*G", digits, value);
-  std::string s = buffer;
-  const std::size_t e = s.find('E');
-  if (e != std::string::npos) {
-    // mingw's runtime writes three exponent digits; normalise to two or more.
-    std::string mantissa = s.substr(0, e);
-    const char sign = s[e + 1];
-    std::string exponent = s.substr(e + 2);
-    while (exponent.size() > 2 && exponent[0] == '0') exponent.erase(0, 1);
-    s = mantissa + 'E' + sign + exponent;
-  }
-  return Widen(s);
-}
-
-// A scaled integer (currency, decimal) in plain form, without trailing zeros
-// in the fraction.
-std::wstring FormatScaled(std::int64_t m, unsigned scale) {
-  const bool negative = m < 0;
-  std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(m)
-                                     : static_cast<std::uint64_t>(m);
-  std::string digits = std::to_string(magnitude);
-  if (scale > 0) {
-    if (digits.size() <= scale)
-      digits = std::string(scale + 1 - digits.size(), '0') + digits;
-    const std::size_t point = digits.size() - scale;
-    digits = digits.substr(0, point) + '.' + digits.substr(point);
-    while (digits.back() == '0') digits.pop_back();
-    if (digits.back() == '.') digits.pop_back();
-  }
-  if (negative && digits != "0") digits = '-' + digits;
-  return Widen(digits);
-}
-
-// Days since 30 Dec 1899, the fraction being the time of day, as
-// "M/D/YYYY h:mm:ss AM"; either part is left out when it is zero.
-std::wstring FormatDate(double value) {
-  if (!std::isfinite(value) || std::fabs(value) > 2958466.0) {
-    RaiseRuntimeError(kOverflow);
-  }
-  const double dayPart = std::trunc(value);
-  // A negative date counts days back, but its time still runs forward.
-  long long seconds = std::llround(std::fabs(value - dayPart) * 86400.0);
-  long long days = static_cast<long long>(dayPart);
-  if (seconds >= 86400) {
-    seconds -= 86400;
-    days += value < 0 ? -1 : 1;
-  }
-  std::string out;
-  if (days != 0 || seconds == 0) {
-    // Civil date from a day count (proleptic Gregorian), epoch 1899-12-30.
-    const long long z = days - 25569 + 719468;  // days since 0000-03-01
-    const long long era = (z >= 0 ? z : z - 146096) / 146097;
-    const long long doe = z - era * 146097;
-    const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    long long y = yoe + era * 400;
-    const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const long long mp = (5 * doy + 2) / 153;
-    const long long d = doy - (153 * mp + 2) / 5 + 1;
-    const long long m = mp < 10 ? mp + 3 : mp - 9;
-    if (m <= 2) ++y;
-    out = std::to_string(m) + "/" + std::to_string(d) + "/" + std::to_string(y);
-  }
-  if (seconds != 0) {
-    const long long h = seconds / 3600;
-    const long long h12 = h % 12 == 0 ? 12 : h % 12;
-    char buffer[32];
-    std::snprintf(buffer, sizeof buffer, "%lld:%02lld:%02lld %s", h12,
-                  (seconds / 60) % 60, seconds % 60, h < 12 ? "AM" : "PM");
-    if (!out.empty()) out += ' ';
-    out += buffer;
-  }
-  return Widen(out);
 }
 
 std::uint32_t ElementCount(const std::vector<ArrayBound>& bounds) {
@@ -549,9 +334,10 @@ std::wstring Variant::ToString() const {
 
 bool Variant::ToBool() const {
   if (Kind() == VT_BSTR) {
-    const std::wstring_view s = Trim(std::get<std::wstring>(payload_));
-    if (EqualsNoCase(s, L"True")) return true;
-    if (EqualsNoCase(s, L"False")) return false;
+    if (const std::optional<bool> word =
+            TruthWord(std::get<std::wstring>(payload_))) {
+      return *word;
+    }
   }
   if (Kind() == VT_DATE || Kind() == VT_ERROR) RaiseRuntimeError(kTypeMismatch);
   return ToDouble() != 0.0;
