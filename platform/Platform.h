@@ -243,11 +243,11 @@ std::wstring AnsiToWide(std::string_view text);
 // Applies a regedit .reg file (REGEDIT4 or Version 5.00, as the .reg reader
 // takes them) to the registry. The whole file is checked before anything is
 // applied; the emulation then applies it in one transaction, Windows call by
-// call. Returns "" or why not: "<file_name>:<line>: <what is wrong>" for a
+// call. Returns "" or why not: "<fileName>:<line>: <what is wrong>" for a
 // file that can't be parsed, or the key or value the registry refused and
 // the system's reason.
 std::string ImportRegFile(std::span<const std::uint8_t> bytes,
-                          std::string_view file_name);
+                          std::string_view fileName);
 
 // Why the registry cannot be used, as "<file>:<line>: <what is wrong>" (or
 // "<file>: <system reason>"); empty when it can. On Windows always empty. In

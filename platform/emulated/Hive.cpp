@@ -126,9 +126,9 @@ class TreeSink : public regfile::RegSink {
 }  // namespace
 
 std::string ReadHive(std::span<const std::uint8_t> bytes,
-                     std::string_view file_name, KeyTree& tree) {
+                     std::string_view fileName, KeyTree& tree) {
   TreeSink sink(tree);
-  std::string err = regfile::ReadRegFile(bytes, file_name, sink);
+  std::string err = regfile::ReadRegFile(bytes, fileName, sink);
   if (!err.empty()) tree.Clear();
   return err;
 }
@@ -138,7 +138,7 @@ std::string WriteHive(const KeyTree& tree, std::string& bytes) {
   std::u16string path;
   struct Frame {
     const KeyNode* node;
-    std::size_t path_len;
+    std::size_t pathLength;
   };
   std::vector<Frame> stack;
   for (HKEY root : kSaveOrder) {
@@ -148,14 +148,14 @@ std::string WriteHive(const KeyTree& tree, std::string& bytes) {
     while (!stack.empty()) {
       const Frame f = stack.back();
       stack.pop_back();
-      path.resize(f.path_len);
-      if (f.path_len) path += u'\\';
+      path.resize(f.pathLength);
+      if (f.pathLength) path += u'\\';
       path += f.node->Name();
       // A root line is needed only for the root's own values: every other
       // line names its root anyway, and `reg import` refuses the roots it
       // can't open, such as HKEY_PERFORMANCE_DATA.
-      const bool is_root = f.node->Parent() == nullptr;
-      if (!is_root || f.node->ValueCount() > 0) {
+      const bool isRoot = f.node->Parent() == nullptr;
+      if (!isRoot || f.node->ValueCount() > 0) {
         if (!writer.Key(path)) {
           return "a key name holds a line break, which a .reg file can't "
                  "carry: " +

@@ -15,7 +15,7 @@ class KeyTree;
 // The two halves without the file: a .reg file's bytes into `tree` (cleared
 // again when the bytes can't be parsed), and `tree` as a .reg file.
 std::string ReadHive(std::span<const std::uint8_t> bytes,
-                     std::string_view file_name, KeyTree& tree);
+                     std::string_view fileName, KeyTree& tree);
 std::string WriteHive(const KeyTree& tree, std::string& bytes);
 
 }  // namespace corvane::platform::emulated

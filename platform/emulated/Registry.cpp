@@ -56,15 +56,14 @@ std::string RegistryLoadError() {
 }
 
 std::string ImportRegFile(std::span<const std::uint8_t> bytes,
-                          std::string_view file_name) {
-  if (std::string err = emulated::CheckRegFile(bytes, file_name);
-      !err.empty()) {
+                          std::string_view fileName) {
+  if (std::string err = emulated::CheckRegFile(bytes, fileName); !err.empty()) {
     return err;
   }
   RegistryLock registry;
   std::string err;
   const LONG status = emulated::Write(*registry, [&] {
-    err = emulated::ApplyRegFile(registry->store, bytes, file_name);
+    err = emulated::ApplyRegFile(registry->store, bytes, fileName);
     return err.empty() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
   });
   // Keys the import made or removed may sit anywhere in the cache.
@@ -72,7 +71,7 @@ std::string ImportRegFile(std::span<const std::uint8_t> bytes,
   if (!err.empty()) return err;
   if (status != ERROR_SUCCESS) {
     return registry->store.Problem().empty()
-               ? std::string(file_name) +
+               ? std::string(fileName) +
                      ": the registry could not be written (error " +
                      std::to_string(status) + ")"
                : registry->store.Problem();

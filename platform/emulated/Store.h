@@ -190,11 +190,11 @@ class Store {
 std::string DatabasePathFor(const std::string& path);
 
 // A .reg file checked whole without applying anything: "" or
-// "<file_name>:<line>: <what is wrong>".
+// "<fileName>:<line>: <what is wrong>".
 std::string CheckRegFile(std::span<const std::uint8_t> bytes,
-                         std::string_view file_name);
+                         std::string_view fileName);
 // Applies a checked .reg file inside the store's current write transaction.
 std::string ApplyRegFile(Store& store, std::span<const std::uint8_t> bytes,
-                         std::string_view file_name);
+                         std::string_view fileName);
 
 }  // namespace corvane::platform::emulated

@@ -287,15 +287,15 @@ class ApplySink : public regfile::RegSink {
 }  // namespace
 
 std::string CheckRegFile(std::span<const std::uint8_t> bytes,
-                         std::string_view file_name) {
+                         std::string_view fileName) {
   CheckSink sink;
-  return regfile::ReadRegFile(bytes, file_name, sink);
+  return regfile::ReadRegFile(bytes, fileName, sink);
 }
 
 std::string ApplyRegFile(Store& store, std::span<const std::uint8_t> bytes,
-                         std::string_view file_name) {
+                         std::string_view fileName) {
   ApplySink sink(store);
-  std::string err = regfile::ReadRegFile(bytes, file_name, sink);
+  std::string err = regfile::ReadRegFile(bytes, fileName, sink);
   if (!err.empty() && !sink.Refusal().empty()) return sink.Refusal();
   return err;
 }

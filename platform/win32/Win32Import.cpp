@@ -199,14 +199,14 @@ class ApplySink : public RegSink {
 }  // namespace
 
 std::string ImportRegFile(std::span<const std::uint8_t> bytes,
-                          std::string_view file_name) {
+                          std::string_view fileName) {
   CheckSink check;
-  if (std::string problem = regfile::ReadRegFile(bytes, file_name, check);
+  if (std::string problem = regfile::ReadRegFile(bytes, fileName, check);
       !problem.empty()) {
     return problem;
   }
   ApplySink apply;
-  const std::string problem = regfile::ReadRegFile(bytes, file_name, apply);
+  const std::string problem = regfile::ReadRegFile(bytes, fileName, apply);
   if (!apply.Refusal().empty()) return apply.Refusal();
   return problem;
 }

@@ -80,30 +80,30 @@ Process::Process(const std::filesystem::path& program,
   envp.push_back(nullptr);
 
   std::string path = program.string();
-  std::vector<std::string> arg_strings{path};
-  arg_strings.insert(arg_strings.end(), args.begin(), args.end());
+  std::vector<std::string> argStrings{path};
+  argStrings.insert(argStrings.end(), args.begin(), args.end());
   std::vector<char*> argv;
-  for (auto& arg : arg_strings) argv.push_back(arg.data());
+  for (auto& arg : argStrings) argv.push_back(arg.data());
   argv.push_back(nullptr);
 
   // Close-on-exec on both ends, so that children started later don't hold
   // this one's pipe open; dup2 clears the flag on the child's stdout.
-  int pipe_ends[2];
-  if (pipe2(pipe_ends, O_CLOEXEC) != 0) return;
+  int pipeEnds[2];
+  if (pipe2(pipeEnds, O_CLOEXEC) != 0) return;
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, pipe_ends[1], STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
   pid_t pid = -1;
   const int error = posix_spawn(&pid, path.c_str(), &actions, nullptr,
                                 argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
-  close(pipe_ends[1]);
+  close(pipeEnds[1]);
   if (error != 0) {
-    close(pipe_ends[0]);
+    close(pipeEnds[0]);
     return;
   }
   impl_->pid = pid;
-  impl_->out = pipe_ends[0];
+  impl_->out = pipeEnds[0];
 }
 
 Process::~Process() {

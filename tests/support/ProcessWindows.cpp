@@ -130,42 +130,42 @@ Process::Process(const std::filesystem::path& program,
                  const std::vector<std::string>& args,
                  const Environment& environment)
     : impl_(std::make_unique<Impl>()) {
-  std::wstring command_line;
-  AppendQuoted(command_line, program.wstring());
+  std::wstring commandLine;
+  AppendQuoted(commandLine, program.wstring());
   for (const auto& arg : args) {
-    command_line += L' ';
-    AppendQuoted(command_line, Widen(arg));
+    commandLine += L' ';
+    AppendQuoted(commandLine, Widen(arg));
   }
   std::wstring env_block = EnvironmentBlock(environment);
 
   SECURITY_ATTRIBUTES inheritable{sizeof inheritable, nullptr, TRUE};
-  HANDLE read_end = nullptr, write_end = nullptr;
-  if (!CreatePipe(&read_end, &write_end, &inheritable, 0)) return;
-  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  HANDLE readEnd = nullptr, writeEnd = nullptr;
+  if (!CreatePipe(&readEnd, &writeEnd, &inheritable, 0)) return;
+  SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
   // The child gets the test's stderr, which need not be inheritable itself.
-  HANDLE error_copy = nullptr;
+  HANDLE errorCopy = nullptr;
   DuplicateHandle(GetCurrentProcess(), GetStdHandle(STD_ERROR_HANDLE),
-                  GetCurrentProcess(), &error_copy, 0, TRUE,
+                  GetCurrentProcess(), &errorCopy, 0, TRUE,
                   DUPLICATE_SAME_ACCESS);
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = nullptr;
-  startup.hStdOutput = write_end;
-  startup.hStdError = error_copy;
+  startup.hStdOutput = writeEnd;
+  startup.hStdError = errorCopy;
   const BOOL created =
-      CreateProcessW(program.wstring().c_str(), command_line.data(), nullptr,
+      CreateProcessW(program.wstring().c_str(), commandLine.data(), nullptr,
                      nullptr, TRUE, CREATE_UNICODE_ENVIRONMENT,
                      env_block.data(), nullptr, &startup, &impl_->info);
-  CloseHandle(write_end);
-  if (error_copy != nullptr) CloseHandle(error_copy);
+  CloseHandle(writeEnd);
+  if (errorCopy != nullptr) CloseHandle(errorCopy);
   if (!created) {
-    CloseHandle(read_end);
+    CloseHandle(readEnd);
     impl_->info = {};
     return;
   }
-  impl_->out = read_end;
+  impl_->out = readEnd;
 }
 
 Process::~Process() {
