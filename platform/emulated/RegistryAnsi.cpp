@@ -12,6 +12,7 @@
 // the caller's.
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 #include <span>
@@ -19,8 +20,8 @@
 #include <string_view>
 #include <vector>
 
-#include "base/Unicode.h"
 #include "base/ValueTypes.h"
+#include "base/Windows1252.h"
 #include "platform/Platform.h"
 #include "platform/emulated/RegistryState.h"
 #include "platform/emulated/RegistryWide.h"
@@ -37,8 +38,11 @@ using base::IsStringType;
 DWORD Size(std::size_t n) { return static_cast<DWORD>(n); }
 
 std::u16string FromAnsi(std::string_view text) {
-  const std::wstring wide = AnsiToWide(text);
-  return std::u16string(wide.begin(), wide.end());
+  std::u16string units(text.size(), u'\0');
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    units[i] = base::Windows1252ToUnicode(static_cast<std::uint8_t>(text[i]));
+  }
+  return units;
 }
 
 // An ANSI name in UTF-16, keeping NULL apart from "".
@@ -54,12 +58,12 @@ class WideText {
 };
 
 std::string ToAnsi(std::u16string_view text) {
-  std::wstring wide;
-  wide.reserve(text.size());
-  for (char16_t c : text) {
-    wide.push_back(base::IsSurrogate(c) ? L'?' : static_cast<wchar_t>(c));
+  std::string ansi(text.size(), '?');
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const int byte = base::UnicodeToWindows1252(text[i]);
+    if (byte >= 0) ansi[i] = static_cast<char>(byte);
   }
-  return WideToAnsi(wide);
+  return ansi;
 }
 
 // UTF-16LE string data in the code page; a last odd byte is no unit.

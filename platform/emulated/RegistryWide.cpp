@@ -19,6 +19,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <vector>
 
 #include "base/Unicode.h"
@@ -81,6 +82,19 @@ std::basic_string<Ch> FromStored(std::u16string_view text) {
       }
     }
     return out;
+  }
+}
+
+// Stored text in the caller's units: the stored text itself for UTF-16
+// callers, else converted into `scratch`.
+template <class Ch>
+std::basic_string_view<Ch> UnitsOut(std::u16string_view text,
+                                    std::basic_string<Ch>& scratch) {
+  if constexpr (std::is_same_v<Ch, char16_t>) {
+    return text;
+  } else {
+    scratch = FromStored<Ch>(text);
+    return scratch;
   }
 }
 
@@ -163,7 +177,7 @@ void CopyOut(BYTE* out, DWORD capacity, std::span<const BYTE> data,
 
 // Writes a name and its NUL.
 template <class Ch>
-void PutName(const std::basic_string<Ch>& name, Ch* out) {
+void PutName(std::basic_string_view<Ch> name, Ch* out) {
   std::copy(name.begin(), name.end(), out);
   out[name.size()] = 0;
 }
@@ -254,7 +268,9 @@ LONG EnumValue(HKEY hKey, DWORD dwIndex, Ch* lpValueName, DWORD* lpcchValueName,
 
     std::vector<BYTE> scratch;
     const std::span<const BYTE> data = DataOut<Ch>(value, scratch);
-    const std::basic_string<Ch> name = FromStored<Ch>(value.name);
+    std::basic_string<Ch> scratchName;
+    const std::basic_string_view<Ch> name =
+        UnitsOut<Ch>(value.name, scratchName);
     // Data that fits is written even when the name doesn't; the name only
     // when the data fits too. The sizes asked for are reported either way.
     const bool nameFits = name.size() < *lpcchValueName;
@@ -316,8 +332,11 @@ LONG EnumKeyEx(HKEY hKey, DWORD dwIndex, Ch* lpName, DWORD* lpcchName,
     if (const LONG status = registry->view.Key(subkeys.Id(dwIndex), child)) {
       return status;
     }
-    const std::basic_string<Ch> name = FromStored<Ch>(child->name);
-    const std::basic_string<Ch> className = FromStored<Ch>(child->className);
+    std::basic_string<Ch> scratchName, scratchClass;
+    const std::basic_string_view<Ch> name =
+        UnitsOut<Ch>(child->name, scratchName);
+    const std::basic_string_view<Ch> className =
+        UnitsOut<Ch>(child->className, scratchClass);
     SetTime(lpftLastWriteTime, child->lastWrite);
     if (name.size() >= *lpcchName ||
         (lpClass != nullptr && lpcchClass != nullptr &&
@@ -376,7 +395,8 @@ LONG FindMaxima(Registry& registry, CachedKey& key, const Subkeys& subkeys,
 template <class Ch>
 LONG PutClass(const std::u16string& stored, Ch* lpClass, DWORD* lpcchClass) {
   if (lpcchClass == nullptr) return ERROR_SUCCESS;
-  const std::basic_string<Ch> className = FromStored<Ch>(stored);
+  std::basic_string<Ch> scratch;
+  const std::basic_string_view<Ch> className = UnitsOut<Ch>(stored, scratch);
   LONG status = ERROR_SUCCESS;
   if (lpClass != nullptr) {
     if (className.size() + 1 > *lpcchClass) {
