@@ -173,6 +173,29 @@ int WaitBusy(void* context, int attempt) {
   return 1;
 }
 
+// The store notes the hive it imported, so that the import happens once.
+bool HiveImported(sqlite3* db) {
+  sqlite3_stmt* s = nullptr;
+  bool done = false;
+  if (sqlite3_prepare_v2(db, "SELECT 1 FROM meta WHERE name='imported'", -1, &s,
+                         nullptr) == SQLITE_OK) {
+    done = sqlite3_step(s) == SQLITE_ROW;
+  }
+  sqlite3_finalize(s);
+  return done;
+}
+
+void RecordImport(sqlite3* db, const std::string& hive) {
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(db,
+                         "INSERT INTO meta(name, value) VALUES('imported', ?1)",
+                         -1, &s, nullptr) == SQLITE_OK) {
+    sqlite3_bind_text(s, 1, hive.c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_step(s);
+  }
+  sqlite3_finalize(s);
+}
+
 }  // namespace
 
 std::uint64_t FileTimeNow() {
@@ -604,28 +627,15 @@ LONG Store::MigrateHive(const std::string& hive) {
                 "waiting for another process to set up the store "
                 "timed out");
   }
-  sqlite3_stmt* s = nullptr;
-  bool done = false;
-  if (sqlite3_prepare_v2(db_, "SELECT 1 FROM meta WHERE name='imported'", -1,
-                         &s, nullptr) == SQLITE_OK) {
-    done = sqlite3_step(s) == SQLITE_ROW;
-  }
-  sqlite3_finalize(s);
-  if (!done) {
+  // Another process may have imported it while this one waited.
+  if (!HiveImported(db_)) {
     if (std::string err = ApplyRegFile(*this, data, hive); !err.empty()) {
       Rollback();
       problem_ = err;
       Close();
       return ERROR_BADDB;
     }
-    sqlite3_stmt* m = nullptr;
-    if (sqlite3_prepare_v2(
-            db_, "INSERT INTO meta(name, value) VALUES('imported', ?1)", -1, &m,
-            nullptr) == SQLITE_OK) {
-      sqlite3_bind_text(m, 1, hive.c_str(), -1, SQLITE_TRANSIENT);
-      sqlite3_step(m);
-    }
-    sqlite3_finalize(m);
+    RecordImport(db_, hive);
     MarkWritten();
   }
   std::uint64_t counter = 0;
