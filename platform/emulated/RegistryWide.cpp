@@ -150,7 +150,10 @@ std::span<const BYTE> DataOut(const CachedValue& value,
   if (kStoredForm<Ch> || !IsStringType(value.type)) return value.data;
   const std::basic_string<Ch> units = FromStored<Ch>(StoredUnits(value.data));
   scratch.resize(units.size() * sizeof(Ch));
-  std::memcpy(scratch.data(), units.data(), scratch.size());
+  // An empty vector's data() may be null, which memcpy may not be given.
+  if (!scratch.empty()) {
+    std::memcpy(scratch.data(), units.data(), scratch.size());
+  }
   return scratch;
 }
 
