@@ -39,14 +39,17 @@ Bytes ToCallForm(DWORD type, const Bytes& data) {
   }
   const std::wstring wide = Utf16ToWide(units);
   Bytes out(wide.size() * sizeof(wchar_t));
-  std::memcpy(out.data(), wide.data(), out.size());
+  // An empty vector may have no storage at all: nothing to copy then.
+  if (!out.empty()) std::memcpy(out.data(), wide.data(), out.size());
   return out;
 }
 
 Bytes FromCallForm(DWORD type, Bytes data) {
   if (sizeof(wchar_t) == 2 || !IsStringType(type)) return data;
   std::wstring wide(data.size() / sizeof(wchar_t), L'\0');
-  std::memcpy(wide.data(), data.data(), wide.size() * sizeof(wchar_t));
+  if (!wide.empty()) {
+    std::memcpy(wide.data(), data.data(), wide.size() * sizeof(wchar_t));
+  }
   Bytes out;
   out.reserve(wide.size() * 2);
   for (char16_t unit : WideToUtf16(wide)) {
