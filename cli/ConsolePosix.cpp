@@ -1,6 +1,7 @@
 // corvane-reg's console on Linux: UTF-8 out, whether to a terminal or not.
 #include <cstdio>
 
+#include "base/Unicode.h"
 #include "cli/Console.h"
 #include "cli/TextCodec.h"
 
@@ -39,7 +40,7 @@ std::string RedirectedBytes(std::wstring_view text) {
   std::wstring shown(text);
   for (wchar_t& c : shown) {
     const auto code = static_cast<std::uint32_t>(c);
-    if ((code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) c = L'\uFFFD';
+    if (base::IsSurrogate(code) || code > 0x10FFFF) c = L'\uFFFD';
   }
   return WideToUtf8(shown);
 }

@@ -122,10 +122,6 @@ std::optional<DWORD> AddableType(std::wstring_view name) {
   return std::nullopt;
 }
 
-bool IsStringType(DWORD type) {
-  return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
-
 std::wstring FormatData(DWORD type, std::span<const std::uint8_t> data) {
   switch (type) {
     case REG_SZ:

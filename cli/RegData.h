@@ -10,9 +10,13 @@
 #include <string_view>
 #include <vector>
 
+#include "base/ValueTypes.h"
 #include "platform/Platform.h"
 
 namespace corvane::cli {
+
+// The types whose data the wide functions exchange in wchar_t units.
+using base::IsStringType;
 
 using Bytes = std::vector<std::uint8_t>;
 
@@ -31,8 +35,5 @@ std::wstring FormatData(platform::DWORD type,
 std::optional<Bytes> ParseData(platform::DWORD type, std::wstring_view text,
                                std::wstring_view separator,
                                std::wstring& error);
-
-// The types whose data the wide functions exchange in wchar_t units.
-bool IsStringType(platform::DWORD type);
 
 }  // namespace corvane::cli
