@@ -25,7 +25,7 @@ void PrintKey(RegConsole &console, const std::wstring &path,
 // data holds it, in any case. Without /s it looks at the top key's values and
 // the names of its subkeys only.
 class TextFinder {
-public:
+ public:
   TextFinder(const std::wstring &text, RegConsole &console)
       : text_(AsciiUpper(text)), console_(console) {}
 
@@ -42,15 +42,14 @@ public:
         }
       }
     }
-    if (!keyMatches && found.empty())
-      return;
+    if (!keyMatches && found.empty()) return;
     PrintKey(console_, path, found);
     matches_ += static_cast<int>(found.size()) + (keyMatches ? 1 : 0);
   }
 
   int Matches() const { return matches_; }
 
-private:
+ private:
   bool Holds(const std::wstring &text) const {
     return AsciiUpper(text).find(text_) != std::wstring::npos;
   }
@@ -97,8 +96,7 @@ int QueryValue(const WideKey &key, const std::wstring &top,
     WalkTree(key, top, [&](const WideKey &at, const std::wstring &where, int) {
       NamedValue value{name, {}};
       const LONG status = at.Read(name, value.value);
-      if (status == ERROR_FILE_NOT_FOUND)
-        return;
+      if (status == ERROR_FILE_NOT_FOUND) return;
       Check(status, where);
       PrintKey(console, where, {value});
       ++matches;
@@ -135,8 +133,7 @@ int QueryListing(const WideKey &key, const std::wstring &top, bool recursive,
     return 0;
   }
   const auto values = ReadValues(key, top);
-  if (!values.empty())
-    PrintKey(console, top, values);
+  if (!values.empty()) PrintKey(console, top, values);
   // Names only: a subkey that refuses to be opened is still listed.
   std::vector<std::wstring> names;
   Check(key.SubKeyNames(names), top);
@@ -146,7 +143,7 @@ int QueryListing(const WideKey &key, const std::wstring &top, bool recursive,
   return 0;
 }
 
-} // namespace
+}  // namespace
 
 int Query(const std::vector<std::wstring> &args, RegConsole &console) {
   const CommandArgs parsed = ParseCommandArgs(
@@ -165,8 +162,7 @@ int Query(const std::vector<std::wstring> &args, RegConsole &console) {
   const bool recursive = parsed.Has(L"S");
 
   console.Out(L"\n");
-  if (search)
-    return Search(key, top, parsed.Value(L"F"), recursive, console);
+  if (search) return Search(key, top, parsed.Value(L"F"), recursive, console);
   if (named || byDefault) {
     return QueryValue(key, top, named ? parsed.Value(L"V") : L"", byDefault,
                       recursive, console);
@@ -174,4 +170,4 @@ int Query(const std::vector<std::wstring> &args, RegConsole &console) {
   return QueryListing(key, top, recursive, console);
 }
 
-} // namespace corvane::cli
+}  // namespace corvane::cli
