@@ -34,6 +34,12 @@ class RegSink {
 // UTF-16LE with a byte-order mark or 8-bit Windows-1252. Returns "" or
 // "<file_name>:<line>: <what is wrong>"; calls already made on the sink stay
 // made, so a caller that wants all or nothing reads into a scratch tree.
+// Reads the file without applying it: "" when a reader would meet nothing
+// an importer must refuse (syntax, an unknown or empty root, a root deleted,
+// a value outside a key), else "<fileName>:<line>: <what is wrong>".
+std::string CheckRegFile(std::span<const std::uint8_t> bytes,
+                         std::string_view fileName);
+
 std::string ReadRegFile(std::span<const std::uint8_t> bytes,
                         std::string_view file_name, RegSink& sink);
 

@@ -13,6 +13,7 @@
 #include "platform/emulated/RegistryKeys.h"
 #include "platform/emulated/RegistryState.h"
 #include "platform/emulated/Store.h"
+#include "regfile/RegFile.h"
 
 namespace corvane::platform {
 
@@ -57,7 +58,7 @@ std::string RegistryLoadError() {
 
 std::string ImportRegFile(std::span<const std::uint8_t> bytes,
                           std::string_view fileName) {
-  if (std::string err = emulated::CheckRegFile(bytes, fileName); !err.empty()) {
+  if (std::string err = regfile::CheckRegFile(bytes, fileName); !err.empty()) {
     return err;
   }
   RegistryLock registry;

@@ -23,6 +23,7 @@
 #include "platform/emulated/HiveFile.h"
 #include "platform/emulated/KeyTree.h"
 #include "platform/emulated/SystemCalls.h"
+#include "regfile/RegFile.h"
 
 namespace corvane::platform::emulated {
 namespace {
@@ -617,7 +618,7 @@ LONG Store::MigrateHive(const std::string& hive) {
       reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
   // Checked whole before the store is created, so that a hive that can't
   // be read leaves nothing behind.
-  if (std::string err = CheckRegFile(data, hive); !err.empty()) {
+  if (std::string err = regfile::CheckRegFile(data, hive); !err.empty()) {
     problem_ = err;
     return ERROR_BADDB;
   }

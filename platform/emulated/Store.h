@@ -189,10 +189,6 @@ class Store {
 // path ending in ".reg" (an old hive file, imported into it once).
 std::string DatabasePathFor(const std::string& path);
 
-// A .reg file checked whole without applying anything: "" or
-// "<fileName>:<line>: <what is wrong>".
-std::string CheckRegFile(std::span<const std::uint8_t> bytes,
-                         std::string_view fileName);
 // Applies a checked .reg file inside the store's current write transaction.
 std::string ApplyRegFile(Store& store, std::span<const std::uint8_t> bytes,
                          std::string_view fileName);

@@ -19,57 +19,6 @@ std::int64_t RootId(const base::RootKey& root) {
   return static_cast<std::int64_t>(root.value - HKEY_CLASSES_ROOT);
 }
 
-// The components of a key path; doubled backslashes drop out.
-std::vector<std::u16string_view> Split(std::u16string_view path) {
-  std::vector<std::u16string_view> parts;
-  std::size_t pos = 0;
-  while (pos < path.size()) {
-    std::size_t end = path.find(u'\\', pos);
-    if (end == std::u16string_view::npos) end = path.size();
-    if (end > pos) parts.push_back(path.substr(pos, end - pos));
-    pos = end + 1;
-  }
-  return parts;
-}
-
-std::string CheckPath(std::u16string_view path,
-                      std::vector<std::u16string_view>& parts) {
-  parts = Split(path);
-  if (parts.empty()) return "empty key name";
-  if (base::FindRootKey(parts.front()) == nullptr) {
-    return "unknown root key '" + base::Utf16ToUtf8(parts.front()) + "'";
-  }
-  return {};
-}
-
-// The first pass: everything the second could refuse, without a store.
-class CheckSink : public regfile::RegSink {
- public:
-  std::string OnKey(std::u16string_view path) override {
-    std::vector<std::u16string_view> parts;
-    std::string err = CheckPath(path, parts);
-    inKey_ = err.empty();
-    return err;
-  }
-  std::string OnDeleteKey(std::u16string_view path) override {
-    inKey_ = false;
-    std::vector<std::u16string_view> parts;
-    if (std::string err = CheckPath(path, parts); !err.empty()) return err;
-    if (parts.size() == 1) return "a root key can't be deleted";
-    return {};
-  }
-  std::string OnValue(std::u16string_view, std::uint32_t,
-                      std::span<const std::uint8_t>) override {
-    return inKey_ ? "" : "value outside a key";
-  }
-  std::string OnDeleteValue(std::u16string_view) override {
-    return inKey_ ? "" : "value outside a key";
-  }
-
- private:
-  bool inKey_ = false;
-};
-
 // The second pass. Consecutive keys of a .reg file mostly share a prefix (a
 // key, then its children), so the ids of the last path are kept and only the
 // differing tail is looked up.
@@ -285,12 +234,6 @@ class ApplySink : public regfile::RegSink {
 };
 
 }  // namespace
-
-std::string CheckRegFile(std::span<const std::uint8_t> bytes,
-                         std::string_view fileName) {
-  CheckSink sink;
-  return regfile::ReadRegFile(bytes, fileName, sink);
-}
 
 std::string ApplyRegFile(Store& store, std::span<const std::uint8_t> bytes,
                          std::string_view fileName) {

@@ -76,43 +76,6 @@ KeyPath Split(std::u16string_view path) {
   return result;
 }
 
-// The first reading: everything the second could refuse before it asks the
-// registry anything.
-class CheckSink : public RegSink {
- public:
-  std::string OnKey(std::u16string_view path) override {
-    std::string problem = Check(path);
-    inKey_ = problem.empty();
-    return problem;
-  }
-  std::string OnDeleteKey(std::u16string_view path) override {
-    inKey_ = false;
-    if (std::string problem = Check(path); !problem.empty()) return problem;
-    if (Split(path).subKey.empty()) return "a root key can't be deleted";
-    return {};
-  }
-  std::string OnValue(std::u16string_view, std::uint32_t,
-                      std::span<const std::uint8_t>) override {
-    return inKey_ ? "" : "value outside a key";
-  }
-  std::string OnDeleteValue(std::u16string_view) override {
-    return inKey_ ? "" : "value outside a key";
-  }
-
- private:
-  static std::string Check(std::u16string_view path) {
-    const KeyPath key = Split(path);
-    if (key.root == nullptr) {
-      const std::u16string_view first = path.substr(0, path.find(u'\\'));
-      return first.empty() ? "empty key name"
-                           : "unknown root key '" + Utf16ToUtf8(first) + "'";
-    }
-    return {};
-  }
-
-  bool inKey_ = false;
-};
-
 // The second reading: each line becomes its registry call. A refusal is
 // reported as "<key path>: <system message>" and ends the reading.
 class ApplySink : public RegSink {
@@ -200,8 +163,7 @@ class ApplySink : public RegSink {
 
 std::string ImportRegFile(std::span<const std::uint8_t> bytes,
                           std::string_view fileName) {
-  CheckSink check;
-  if (std::string problem = regfile::ReadRegFile(bytes, fileName, check);
+  if (std::string problem = regfile::CheckRegFile(bytes, fileName);
       !problem.empty()) {
     return problem;
   }
