@@ -10,6 +10,7 @@
 #include "base/RootKeys.h"
 #include "base/Unicode.h"
 #include "platform/emulated/KeyTree.h"
+#include "regfile/KeyPathChain.h"
 #include "regfile/RegFile.h"
 
 namespace corvane::platform::emulated {
@@ -67,21 +68,9 @@ class TreeSink : public regfile::RegSink {
 
   // Resolves `path` into chain_, creating missing keys when `create`.
   std::string Walk(std::u16string_view path, bool create) {
-    // Reuse the steps whose text is unchanged, up to a component boundary.
-    // The shared prefix is measured once: comparing it again for every step
-    // made this quadratic in the path's depth.
-    const std::size_t limit = std::min(path.size(), last_.size());
-    std::size_t same = 0;
-    while (same < limit && path[same] == last_[same]) ++same;
-    std::size_t keep = 0;
-    for (std::size_t i = 0; i < chain_.size(); ++i) {
-      const std::size_t end = chain_[i].end;
-      if (end > same || (end < path.size() && path[end] != u'\\') ||
-          chain_[i].node == nullptr) {
-        break;
-      }
-      keep = i + 1;
-    }
+    const std::size_t keep = regfile::SharedSteps(
+        last_, path, chain_,
+        [](const Step& step) { return step.node != nullptr; });
     chain_.resize(keep);
     std::size_t pos = keep ? chain_.back().end : 0;
     last_.assign(path);

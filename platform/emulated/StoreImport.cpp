@@ -8,6 +8,7 @@
 #include "base/RootKeys.h"
 #include "base/Unicode.h"
 #include "platform/emulated/Store.h"
+#include "regfile/KeyPathChain.h"
 #include "regfile/RegFile.h"
 
 namespace corvane::platform::emulated {
@@ -129,18 +130,8 @@ class ApplySink : public regfile::RegSink {
 
   std::string Walk(std::u16string_view path, bool create) {
     freshNames_.clear();
-    const std::size_t limit = std::min(path.size(), last_.size());
-    std::size_t same = 0;
-    while (same < limit && path[same] == last_[same]) ++same;
-    std::size_t keep = 0;
-    for (std::size_t i = 0; i < chain_.size(); ++i) {
-      const std::size_t end = chain_[i].end;
-      if (end > same || (end < path.size() && path[end] != u'\\') ||
-          chain_[i].id == 0) {
-        break;
-      }
-      keep = i + 1;
-    }
+    const std::size_t keep = regfile::SharedSteps(
+        last_, path, chain_, [](const Step& step) { return step.id != 0; });
     chain_.resize(keep);
     std::size_t pos = keep ? chain_.back().end : 0;
     last_.assign(path);
