@@ -63,12 +63,11 @@ std::uint64_t NowAsFileTime() {
 
 }  // namespace
 
-// What few keys need: a class, denied rights, and indexes. The indexes are kept
+// What few keys need: a class and indexes. The indexes are kept
 // only while the key holds more than kSmall children (childNames, childClasses)
 // or values (the rest), and are empty otherwise.
-struct KeyNode::ClassRightsAndIndexes {
+struct KeyNode::ClassAndIndexes {
   std::u16string className;
-  REGSAM denied = 0;
   LengthHistogram childNames, childClasses;
   LengthHistogram valueNames, valueSizes;
   // Folded value name → serial of the value; serials grow in creation order,
@@ -102,45 +101,31 @@ KeyNode::~KeyNode() {
   }
 }
 
-KeyNode::ClassRightsAndIndexes& KeyNode::MakeClassRightsAndIndexes() {
-  if (classRightsAndIndexes_ == nullptr) {
-    classRightsAndIndexes_ = std::make_unique<ClassRightsAndIndexes>();
+KeyNode::ClassAndIndexes& KeyNode::MakeClassAndIndexes() {
+  if (classAndIndexes_ == nullptr) {
+    classAndIndexes_ = std::make_unique<ClassAndIndexes>();
   }
-  return *classRightsAndIndexes_;
+  return *classAndIndexes_;
 }
 
 const std::u16string& KeyNode::ClassName() const {
   static const std::u16string kNone;
-  return classRightsAndIndexes_ == nullptr ? kNone
-                                           : classRightsAndIndexes_->className;
+  return classAndIndexes_ == nullptr ? kNone : classAndIndexes_->className;
 }
 
 void KeyNode::SetClassName(std::u16string className) {
   if (parent_ != nullptr && parent_->ChildCount() > kSmall) {
-    LengthHistogram& classes = parent_->classRightsAndIndexes_->childClasses;
+    LengthHistogram& classes = parent_->classAndIndexes_->childClasses;
     classes.Remove(ClassName().size());
     classes.Add(className.size());
   }
-  if (!className.empty() || classRightsAndIndexes_ != nullptr) {
-    MakeClassRightsAndIndexes().className = std::move(className);
+  if (!className.empty() || classAndIndexes_ != nullptr) {
+    MakeClassAndIndexes().className = std::move(className);
   }
   Touch();
 }
 
-REGSAM KeyNode::DeniedRights() const {
-  return classRightsAndIndexes_ == nullptr ? 0 : classRightsAndIndexes_->denied;
-}
-
-void KeyNode::SetDeniedRights(REGSAM rights) {
-  if (rights != 0 || classRightsAndIndexes_ != nullptr) {
-    MakeClassRightsAndIndexes().denied = rights;
-  }
-}
-
-void KeyNode::Touch() {
-  lastWrite_ = NowAsFileTime();
-  if (tree_ != nullptr) tree_->MarkChanged();
-}
+void KeyNode::Touch() { lastWrite_ = NowAsFileTime(); }
 
 KeyNode* KeyNode::ChildAt(std::size_t index) const {
   return index < children_.Size() ? children_.At(index).get() : nullptr;
@@ -185,15 +170,15 @@ KeyNode* KeyNode::CreateChild(std::u16string_view name, bool isVolatile,
   if (children_.Size() == kSmall + 1) {
     IndexChildren();
   } else if (children_.Size() > kSmall) {
-    classRightsAndIndexes_->childNames.Add(name.size());
-    classRightsAndIndexes_->childClasses.Add(0);
+    classAndIndexes_->childNames.Add(name.size());
+    classAndIndexes_->childClasses.Add(0);
   }
   Touch();
   return raw;
 }
 
 void KeyNode::IndexChildren() {
-  ClassRightsAndIndexes& indexes = MakeClassRightsAndIndexes();
+  ClassAndIndexes& indexes = MakeClassAndIndexes();
   children_.ForEach([&indexes](const std::shared_ptr<KeyNode>& child) {
     indexes.childNames.Add(child->name_.size());
     indexes.childClasses.Add(child->ClassName().size());
@@ -206,11 +191,11 @@ bool KeyNode::RemoveChild(std::u16string_view name) {
   if (!found) return false;
   std::shared_ptr<KeyNode> child = children_.Erase(position);
   if (children_.Size() == kSmall) {
-    classRightsAndIndexes_->childNames.Clear();
-    classRightsAndIndexes_->childClasses.Clear();
+    classAndIndexes_->childNames.Clear();
+    classAndIndexes_->childClasses.Clear();
   } else if (children_.Size() > kSmall) {
-    classRightsAndIndexes_->childNames.Remove(child->name_.size());
-    classRightsAndIndexes_->childClasses.Remove(child->ClassName().size());
+    classAndIndexes_->childNames.Remove(child->name_.size());
+    classAndIndexes_->childClasses.Remove(child->ClassName().size());
   }
   child->MarkDeletedSubtree();
   Touch();
@@ -259,8 +244,8 @@ detail::StoredValue* KeyNode::FindStored(std::u16string_view name,
     }
     return nullptr;
   }
-  const auto it = classRightsAndIndexes_->valueSerials.find(FoldName(name));
-  if (it == classRightsAndIndexes_->valueSerials.end()) return nullptr;
+  const auto it = classAndIndexes_->valueSerials.find(FoldName(name));
+  if (it == classAndIndexes_->valueSerials.end()) return nullptr;
   const std::uint32_t serial = it->second;
   const std::size_t at = values_.LowerBound(
       [serial](const detail::StoredValue& v) { return v.serial < serial; });
@@ -273,7 +258,7 @@ const KeyValue* KeyNode::FindValue(std::u16string_view name) const {
 }
 
 void KeyNode::IndexValues() {
-  ClassRightsAndIndexes& indexes = MakeClassRightsAndIndexes();
+  ClassAndIndexes& indexes = MakeClassAndIndexes();
   indexes.valueSerials.clear();
   indexes.valueNames.Clear();
   indexes.valueSizes.Clear();
@@ -291,8 +276,8 @@ void KeyNode::SetValue(std::u16string_view name, DWORD type,
                        std::vector<BYTE> data) {
   if (detail::StoredValue* value = FindStored(name)) {
     if (values_.Size() > kSmall) {
-      classRightsAndIndexes_->valueSizes.Remove(value->data.size());
-      classRightsAndIndexes_->valueSizes.Add(data.size());
+      classAndIndexes_->valueSizes.Remove(value->data.size());
+      classAndIndexes_->valueSizes.Add(data.size());
     }
     value->type = type;
     value->data = std::move(data);
@@ -307,13 +292,13 @@ void KeyNode::SetValue(std::u16string_view name, DWORD type,
   values_.Insert(values_.Size(), std::move(value));
   const std::size_t count = values_.Size();
   if (count == kSmall + 1 ||
-      (count > kSmall && classRightsAndIndexes_->nextSerial ==
+      (count > kSmall && classAndIndexes_->nextSerial ==
                              std::numeric_limits<std::uint32_t>::max())) {
     // Serials are given out afresh (0, 1, …) when the index is made and
     // when they run out.
     IndexValues();
   } else if (count > kSmall) {
-    ClassRightsAndIndexes& indexes = *classRightsAndIndexes_;
+    ClassAndIndexes& indexes = *classAndIndexes_;
     const std::uint32_t serial = indexes.nextSerial++;
     values_.At(count - 1).serial = serial;
     indexes.valueSerials.emplace(FoldName(name), serial);
@@ -328,15 +313,15 @@ bool KeyNode::DeleteValue(std::u16string_view name) {
   if (FindStored(name, &position) == nullptr) return false;
   const detail::StoredValue removed = values_.Erase(position);
   if (values_.Size() == kSmall) {
-    ClassRightsAndIndexes& indexes = *classRightsAndIndexes_;
+    ClassAndIndexes& indexes = *classAndIndexes_;
     std::unordered_map<std::u16string, std::uint32_t>().swap(
         indexes.valueSerials);
     indexes.valueNames.Clear();
     indexes.valueSizes.Clear();
   } else if (values_.Size() > kSmall) {
-    classRightsAndIndexes_->valueSerials.erase(FoldName(removed.name));
-    classRightsAndIndexes_->valueNames.Remove(removed.name.size());
-    classRightsAndIndexes_->valueSizes.Remove(removed.data.size());
+    classAndIndexes_->valueSerials.erase(FoldName(removed.name));
+    classAndIndexes_->valueNames.Remove(removed.name.size());
+    classAndIndexes_->valueSizes.Remove(removed.data.size());
   }
   Touch();
   return true;
@@ -364,36 +349,31 @@ std::size_t Longest(const Sequence& items, Length length) {
 }  // namespace
 
 std::size_t KeyNode::MaxChildNameLength() const {
-  if (children_.Size() > kSmall)
-    return classRightsAndIndexes_->childNames.Max();
+  if (children_.Size() > kSmall) return classAndIndexes_->childNames.Max();
   return Longest(children_, [](const std::shared_ptr<KeyNode>& child) {
     return child->name_.size();
   });
 }
 std::size_t KeyNode::MaxChildClassLength() const {
-  if (children_.Size() > kSmall)
-    return classRightsAndIndexes_->childClasses.Max();
+  if (children_.Size() > kSmall) return classAndIndexes_->childClasses.Max();
   return Longest(children_, [](const std::shared_ptr<KeyNode>& child) {
     return child->ClassName().size();
   });
 }
 std::size_t KeyNode::MaxValueNameLength() const {
-  if (values_.Size() > kSmall) return classRightsAndIndexes_->valueNames.Max();
+  if (values_.Size() > kSmall) return classAndIndexes_->valueNames.Max();
   return Longest(values_, [](const detail::StoredValue& value) {
     return value.name.size();
   });
 }
 std::size_t KeyNode::MaxValueDataSize() const {
-  if (values_.Size() > kSmall) return classRightsAndIndexes_->valueSizes.Max();
+  if (values_.Size() > kSmall) return classAndIndexes_->valueSizes.Max();
   return Longest(values_, [](const detail::StoredValue& value) {
     return value.data.size();
   });
 }
 
-KeyTree::KeyTree() {
-  Populate();
-  changed_ = false;
-}
+KeyTree::KeyTree() { Populate(); }
 
 KeyTree::~KeyTree() {
   for (auto& root : roots_) root->MarkDeletedSubtree();
@@ -441,7 +421,6 @@ void KeyTree::Clear() {
   for (auto& root : roots_) root->MarkDeletedSubtree();
   roots_.clear();
   Populate();
-  changed_ = true;
 }
 
 }  // namespace corvane::platform::emulated

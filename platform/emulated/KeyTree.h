@@ -111,17 +111,12 @@ class KeyNode : public std::enable_shared_from_this<KeyNode> {
   std::size_t MaxValueNameLength() const;
   std::size_t MaxValueDataSize() const;
 
-  // Access rights refused to every open of this key: a test hook, never
-  // persisted.
-  REGSAM DeniedRights() const;
-  void SetDeniedRights(REGSAM rights);
-
   std::shared_ptr<KeyNode> Shared() { return shared_from_this(); }
 
  private:
   friend class KeyTree;
   class LengthHistogram;
-  struct ClassRightsAndIndexes;
+  struct ClassAndIndexes;
 
   // Up to this many children or values a key keeps no index beside them:
   // a scan of so few is as quick as any lookup and costs no memory.
@@ -129,7 +124,7 @@ class KeyNode : public std::enable_shared_from_this<KeyNode> {
 
   void Touch();
   void MarkDeletedSubtree();
-  ClassRightsAndIndexes& MakeClassRightsAndIndexes();
+  ClassAndIndexes& MakeClassAndIndexes();
   // Where a child of that name is or would go, and whether it is there.
   std::size_t ChildPosition(std::u16string_view name, bool& found) const;
   detail::StoredValue* FindStored(std::u16string_view name,
@@ -145,9 +140,9 @@ class KeyNode : public std::enable_shared_from_this<KeyNode> {
   ChunkedVector<std::shared_ptr<KeyNode>> children_;
   ChunkedVector<detail::StoredValue> values_;
   std::uint64_t lastWrite_ = 0;
-  // What few keys need: a class, denied rights, and the indexes of a key with
+  // What few keys need: a class, and the indexes of a key with
   // more than kSmall children or values. Made on first use.
-  std::unique_ptr<ClassRightsAndIndexes> classRightsAndIndexes_;
+  std::unique_ptr<ClassAndIndexes> classAndIndexes_;
   bool volatile_;
   bool deleted_ = false;
 };
@@ -181,16 +176,10 @@ class KeyTree {
   // still held elsewhere read IsDeleted().
   void Clear();
 
-  // Set by every change to a key or value since ClearChanged().
-  bool Changed() const { return changed_; }
-  void MarkChanged() { changed_ = true; }
-  void ClearChanged() { changed_ = false; }
-
  private:
   void Populate();
 
   std::vector<std::shared_ptr<KeyNode>> roots_;
-  bool changed_ = false;
 };
 
 }  // namespace corvane::platform::emulated

@@ -21,7 +21,6 @@
 
 #include "base/RegistryNames.h"
 #include "platform/emulated/HiveFile.h"
-#include "platform/emulated/KeyTree.h"
 #include "platform/emulated/SystemCalls.h"
 #include "regfile/RegFile.h"
 

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "platform/emulated/KeyTree.h"
+#include "platform/emulated/ChunkedVector.h"
 #include "platform/emulated/Store.h"
 
 namespace corvane::platform::emulated {
