@@ -96,7 +96,6 @@ class Store {
 
   LONG BeginRead();
   void EndRead();
-  bool InRead() const { return inRead_; }
   LONG BeginWrite();
   // `durable`: this commit is synced to disk (synchronous=FULL), as
   // RegFlushKey asks. Returns the counter value the commit left.

@@ -292,12 +292,6 @@ LONG View::LoadMaxima(CachedKey& key) {
   return ERROR_SUCCESS;
 }
 
-CachedKey* View::ChildAt(CachedKey& key, std::size_t index) {
-  if (index >= key.children.Size()) return nullptr;
-  const auto it = keys_.find(key.children.At(index).id);
-  return it != keys_.end() ? it->second.get() : nullptr;
-}
-
 const CachedValue* View::FindValue(CachedKey& key, std::u16string_view name) {
   const auto it = key.valueOrds.find(FoldKey(name));
   if (it == key.valueOrds.end()) return nullptr;

@@ -109,8 +109,6 @@ class View {
   LONG LoadChildren(CachedKey& key);
   LONG LoadValues(CachedKey& key);
   LONG LoadMaxima(CachedKey& key);
-  // With children loaded: the subkey at that position, or nullptr.
-  CachedKey* ChildAt(CachedKey& key, std::size_t index);
   // With values loaded.
   const CachedValue* FindValue(CachedKey& key, std::u16string_view name);
   LONG HasChildren(CachedKey& key, bool& any);
