@@ -321,6 +321,9 @@ LONG Store::Fail(int rc, std::string_view what) {
     Close();
     return ERROR_BADDB;
   }
+  const int code = (db_ != nullptr ? sqlite3_errcode(db_) : rc) & 0xFF;
+  busyFailure_ = code == SQLITE_BUSY || code == SQLITE_LOCKED ||
+                 (rc & 0xFF) == SQLITE_BUSY;
   std::string reason =
       db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
   if (!what.empty()) reason = std::string(what);
@@ -365,6 +368,24 @@ LONG Store::OpenMemory() {
 }
 
 LONG Store::OpenFile(bool create) {
+  // Two processes making or converting one store at the same moment can
+  // find it locked outside SQLite's busy handler (while the other switches
+  // it to WAL): that is a wait, not an unusable store.
+  const auto deadline =
+      std::chrono::steady_clock::now() + std::chrono::milliseconds(WaitLimit());
+  for (;;) {
+    busyFailure_ = false;
+    const LONG status = OpenFileOnce(create);
+    if (status == ERROR_SUCCESS || !busyFailure_ ||
+        std::chrono::steady_clock::now() >= deadline) {
+      return status;
+    }
+    problem_.clear();
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+}
+
+LONG Store::OpenFileOnce(bool create) {
   memory_ = false;
   int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
   if (create) {

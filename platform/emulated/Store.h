@@ -154,6 +154,7 @@ class Store {
   LONG Open();
   LONG Rebound();
   LONG OpenFile(bool create);
+  LONG OpenFileOnce(bool create);
   LONG OpenMemory();
   void Close();
   LONG Prepare();
@@ -174,7 +175,9 @@ class Store {
   std::string envPath_;  // CORVANE_REGISTRY as last seen
   std::string dbPath_;
   std::string problem_;
-  bool memory_ = false;  // no store file yet: a fresh registry in memory
+  bool memory_ = false;
+  bool busyFailure_ = false;  // the last Fail was a lock held elsewhere  // no
+                              // store file yet: a fresh registry in memory
   bool inRead_ = false;
   bool inWrite_ = false;
   bool written_ = false;
