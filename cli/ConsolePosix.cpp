@@ -3,7 +3,6 @@
 
 #include "base/Unicode.h"
 #include "cli/Console.h"
-#include "cli/TextCodec.h"
 
 namespace corvane::cli {
 
@@ -42,7 +41,7 @@ std::string RedirectedBytes(std::wstring_view text) {
     const auto code = static_cast<std::uint32_t>(c);
     if (base::IsSurrogate(code) || code > 0x10FFFF) c = L'\uFFFD';
   }
-  return WideToUtf8(shown);
+  return base::WideToUtf8(shown);
 }
 
 }  // namespace corvane::cli

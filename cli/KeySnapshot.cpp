@@ -10,8 +10,8 @@
 
 #include "base/RegistryNames.h"
 #include "base/RootKeys.h"
+#include "base/Unicode.h"
 #include "cli/RegCommon.h"
-#include "cli/TextCodec.h"
 #include "regfile/RegFile.h"
 
 namespace corvane::cli {
@@ -75,7 +75,7 @@ struct FileKey {
 class SnapshotSink : public regfile::RegSink {
  public:
   std::string OnKey(std::u16string_view path) override {
-    const std::wstring wide = Utf16ToWide(path);
+    const std::wstring wide = base::Utf16ToWide(path);
     const std::vector<std::wstring> parts = SplitPath(wide);
     const base::RootKey* root =
         parts.empty() ? nullptr : base::FindRootKey(parts[0]);
@@ -84,7 +84,7 @@ class SnapshotSink : public regfile::RegSink {
         wide.substr(std::min(wide.find(L'\\'), wide.size()));
     current_ = &top_;
     for (const std::wstring& part :
-         Canonical(Utf8ToWide(std::string(root->name)), rest,
+         Canonical(base::Utf8ToWide(std::string(root->name)), rest,
                    L"HKEY_LOCAL_MACHINE")) {
       current_ = &current_->Child(part);
     }
@@ -96,7 +96,7 @@ class SnapshotSink : public regfile::RegSink {
   std::string OnValue(std::u16string_view name, std::uint32_t type,
                       std::span<const std::uint8_t> data) override {
     if (current_ == nullptr) return "a value before any key";
-    NamedValue value{Utf16ToWide(name),
+    NamedValue value{base::Utf16ToWide(name),
                      RawValue{type, Bytes(data.begin(), data.end())}};
     const auto [at, added] = current_->valueIndex.emplace(
         base::FoldName(name), current_->values.size());
@@ -142,7 +142,7 @@ KeySnapshot FromFileKey(const FileKey& key, SnapshotDepth depth) {
 }
 
 std::vector<std::uint8_t> ReadFileBytes(const std::wstring& fileName) {
-  const std::string utf8 = WideToUtf8(fileName);
+  const std::string utf8 = base::WideToUtf8(fileName);
   std::ifstream stream(
       std::filesystem::path(std::u8string(utf8.begin(), utf8.end())),
       std::ios::binary);
@@ -156,7 +156,7 @@ std::vector<std::uint8_t> ReadFileBytes(const std::wstring& fileName) {
 }  // namespace
 
 std::u16string FoldedName(const std::wstring& name) {
-  return base::FoldName(WideToUtf16(name));
+  return base::FoldName(base::WideToUtf16(name));
 }
 
 std::vector<std::u16string> FoldedPath(const KeyPath& path) {
@@ -198,8 +198,8 @@ KeySnapshot ReadRegFileSnapshot(const std::wstring& fileName,
   const std::vector<std::uint8_t> bytes = ReadFileBytes(fileName);
   SnapshotSink sink;
   const std::string problem =
-      regfile::ReadRegFile(bytes, WideToUtf8(fileName), sink);
-  if (!problem.empty()) Fail(Utf8ToWide(problem));
+      regfile::ReadRegFile(bytes, base::WideToUtf8(fileName), sink);
+  if (!problem.empty()) Fail(base::Utf8ToWide(problem));
   const FileKey* key = sink.Find(FoldedPath(path));
   if (key == nullptr) {
     Fail(L"The file " + fileName + L" doesn't hold the key " + path.Display() +

@@ -4,9 +4,10 @@
 
 #include <array>
 
+#include "base/AsciiCase.h"
+#include "base/Unicode.h"
 #include "cli/RegCommands.h"
 #include "cli/RegCommon.h"
-#include "cli/TextCodec.h"
 
 namespace corvane::cli {
 
@@ -109,7 +110,7 @@ int RunRegCommand(const std::vector<std::wstring>& args, RegConsole& console) {
     console.Out(kOverview);
     return 0;
   }
-  const std::wstring word = AsciiUpper(args[0]);
+  const std::wstring word = base::AsciiUpper(args[0]);
   for (const Command& command : kCommands) {
     if (word != command.name) continue;
     const std::vector<std::wstring> rest(args.begin() + 1, args.end());
@@ -123,7 +124,7 @@ int RunRegCommand(const std::vector<std::wstring>& args, RegConsole& console) {
       console.Err(L"ERROR: " + failure.message + L"\n");
     } catch (const std::exception& error) {
       // Out of memory, mostly: nothing the user can fix, but no crash.
-      console.Err(L"ERROR: " + Utf8ToWide(error.what()) + L"\n");
+      console.Err(L"ERROR: " + base::Utf8ToWide(error.what()) + L"\n");
     }
     return 1;
   }

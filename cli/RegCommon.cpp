@@ -2,7 +2,7 @@
 // corvane-reg commands.
 #include "cli/RegCommon.h"
 
-#include "cli/TextCodec.h"
+#include "base/AsciiCase.h"
 
 namespace corvane::cli {
 
@@ -11,7 +11,7 @@ using namespace platform;
 void Fail(std::wstring message) { throw CommandFailure{std::move(message)}; }
 
 void FailSyntax(std::wstring_view command) {
-  Fail(L"Invalid syntax.\nType \"corvane-reg " + AsciiUpper(command) +
+  Fail(L"Invalid syntax.\nType \"corvane-reg " + base::AsciiUpper(command) +
        L" /?\" for usage.");
 }
 
@@ -46,7 +46,7 @@ CommandArgs ParseCommandArgs(const std::vector<std::wstring>& args,
     const std::wstring& arg = args[i];
     const bool marked = arg.size() > 1 && (arg[0] == L'/' || arg[0] == L'-');
     const auto option =
-        marked ? known.find(AsciiUpper(arg.substr(1))) : known.end();
+        marked ? known.find(base::AsciiUpper(arg.substr(1))) : known.end();
     if (option == known.end()) {
       parsed.positional.push_back(arg);
       continue;
@@ -66,7 +66,7 @@ CommandArgs ParseCommandArgs(const std::vector<std::wstring>& args,
 KeyPath KeyArgument(const std::wstring& text, std::wstring_view command) {
   auto path = ParseKeyPath(text);
   if (!path) {
-    Fail(L"Invalid key name.\nType \"corvane-reg " + AsciiUpper(command) +
+    Fail(L"Invalid key name.\nType \"corvane-reg " + base::AsciiUpper(command) +
          L" /?\" for usage.");
   }
   return *path;

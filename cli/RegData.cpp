@@ -5,7 +5,8 @@
 #include <cwchar>
 #include <limits>
 
-#include "cli/TextCodec.h"
+#include "base/AsciiCase.h"
+#include "base/Unicode.h"
 
 namespace corvane::cli {
 
@@ -51,11 +52,11 @@ std::wstring StoredText(std::span<const std::uint8_t> data) {
   for (std::size_t i = 0; i < units.size(); ++i) {
     units[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
   }
-  return Utf16ToWide(units);
+  return base::Utf16ToWide(units);
 }
 
 void AppendStored(Bytes& bytes, std::wstring_view text) {
-  for (char16_t unit : WideToUtf16(text)) {
+  for (char16_t unit : base::WideToUtf16(text)) {
     bytes.push_back(static_cast<std::uint8_t>(unit & 0xFF));
     bytes.push_back(static_cast<std::uint8_t>(unit >> 8));
   }
@@ -115,7 +116,7 @@ std::optional<DWORD> AddableType(std::wstring_view name) {
   static constexpr std::array<DWORD, 8> kAddable = {
       REG_SZ,    REG_MULTI_SZ, REG_EXPAND_SZ, REG_DWORD,
       REG_QWORD, REG_BINARY,   REG_NONE,      REG_DWORD_BIG_ENDIAN};
-  const std::wstring upper = AsciiUpper(name);
+  const std::wstring upper = base::AsciiUpper(name);
   for (DWORD type : kAddable) {
     if (upper == kTypeNames[type]) return type;
   }

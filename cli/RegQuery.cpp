@@ -2,9 +2,9 @@
 // (/v, /ve), or a search of names and data (/f), laid out as reg prints them.
 #include <string>
 
+#include "base/AsciiCase.h"
 #include "cli/RegCommands.h"
 #include "cli/RegCommon.h"
-#include "cli/TextCodec.h"
 
 namespace corvane::cli {
 
@@ -27,7 +27,7 @@ void PrintKey(RegConsole &console, const std::wstring &path,
 class TextFinder {
  public:
   TextFinder(const std::wstring &text, RegConsole &console)
-      : text_(AsciiUpper(text)), console_(console) {}
+      : text_(base::AsciiUpper(text)), console_(console) {}
 
   // `key` is null for a key seen by name only.
   void Look(const WideKey *key, const std::wstring &path,
@@ -51,7 +51,7 @@ class TextFinder {
 
  private:
   bool Holds(const std::wstring &text) const {
-    return AsciiUpper(text).find(text_) != std::wstring::npos;
+    return base::AsciiUpper(text).find(text_) != std::wstring::npos;
   }
 
   std::wstring text_;

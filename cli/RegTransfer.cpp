@@ -7,9 +7,9 @@
 #include <iterator>
 #include <string>
 
+#include "base/Unicode.h"
 #include "cli/RegCommands.h"
 #include "cli/RegCommon.h"
-#include "cli/TextCodec.h"
 #include "regfile/RegFile.h"
 
 namespace corvane::cli {
@@ -20,7 +20,7 @@ namespace {
 
 // UTF-8 is the one encoding std::filesystem reads the same way everywhere.
 std::filesystem::path FilePath(const std::wstring& name) {
-  const std::string utf8 = WideToUtf8(name);
+  const std::string utf8 = base::WideToUtf8(name);
   return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
 }
 
@@ -44,13 +44,13 @@ int Export(const std::vector<std::wstring>& args, RegConsole& console) {
   regfile::RegWriter writer;
   WalkTree(key, path.Display(),
            [&](const WideKey& at, const std::wstring& where, int) {
-             if (!writer.Key(WideToUtf16(where))) {
+             if (!writer.Key(base::WideToUtf16(where))) {
                Fail(L"The key " + where +
                     L" has a line break in its name, which a .reg file "
                     L"can't hold.");
              }
              for (const NamedValue& value : ReadValues(at, where)) {
-               writer.Value(WideToUtf16(value.name), value.value.type,
+               writer.Value(base::WideToUtf16(value.name), value.value.type,
                             value.value.data);
              }
            });
@@ -73,8 +73,8 @@ int Import(const std::vector<std::wstring>& args, RegConsole& console) {
   if (!stream.is_open() || stream.bad()) {
     Fail(L"Error opening the file " + fileName + L".");
   }
-  const std::string problem = ImportRegFile(bytes, WideToUtf8(fileName));
-  if (!problem.empty()) Fail(Utf8ToWide(problem));
+  const std::string problem = ImportRegFile(bytes, base::WideToUtf8(fileName));
+  if (!problem.empty()) Fail(base::Utf8ToWide(problem));
   console.Out(kSuccess);
   return 0;
 }

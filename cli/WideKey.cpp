@@ -7,7 +7,7 @@
 #include <cstring>
 #include <utility>
 
-#include "cli/TextCodec.h"
+#include "base/Unicode.h"
 
 namespace corvane::cli {
 
@@ -37,7 +37,7 @@ Bytes ToCallForm(DWORD type, const Bytes& data) {
   for (std::size_t i = 0; i < units.size(); ++i) {
     units[i] = static_cast<char16_t>(data[2 * i] | (data[2 * i + 1] << 8));
   }
-  const std::wstring wide = Utf16ToWide(units);
+  const std::wstring wide = base::Utf16ToWide(units);
   Bytes out(wide.size() * sizeof(wchar_t));
   // An empty vector may have no storage at all: nothing to copy then.
   if (!out.empty()) std::memcpy(out.data(), wide.data(), out.size());
@@ -52,7 +52,7 @@ Bytes FromCallForm(DWORD type, Bytes data) {
   }
   Bytes out;
   out.reserve(wide.size() * 2);
-  for (char16_t unit : WideToUtf16(wide)) {
+  for (char16_t unit : base::WideToUtf16(wide)) {
     out.push_back(static_cast<std::uint8_t>(unit & 0xFF));
     out.push_back(static_cast<std::uint8_t>(unit >> 8));
   }

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "base/Unicode.h"
 #include "cli/RegCommand.h"
-#include "cli/TextCodec.h"
 #include "platform/Platform.h"
 #include "support/ScratchFolder.h"
 #include "support/ScratchKey.h"
@@ -72,16 +72,16 @@ class CorvaneRegCopyCompareTest : public ::testing::Test {
   std::wstring Shown(const std::wstring& sub) const {
     return L"HKEY_CURRENT_USER\\" + Scratch() + L"\\" + sub;
   }
-  std::wstring Scratch() const { return cli::Utf8ToWide(scratch_.Path()); }
+  std::wstring Scratch() const { return base::Utf8ToWide(scratch_.Path()); }
   std::wstring File(const char* name) const {
-    return cli::Utf8ToWide(folder_.File(name));
+    return base::Utf8ToWide(folder_.File(name));
   }
 
   void Add(const std::wstring& key, std::vector<std::wstring> args) {
     args.insert(args.begin(), {L"add", key});
     args.push_back(L"/f");
     const Outcome run = Reg(args);
-    ASSERT_EQ(run.status, 0) << cli::WideToUtf8(run.err);
+    ASSERT_EQ(run.status, 0) << base::WideToUtf8(run.err);
   }
 
   // What query (with /s unless `tree` is false) lists for `sub`, with its
@@ -116,7 +116,7 @@ class CorvaneRegCopyCompareTest : public ::testing::Test {
 TEST_F(CorvaneRegCopyCompareTest, CopyTakesValuesAndWithSTheTree) {
   BuildSource();
   const Outcome flat = Reg({L"copy", Key(L"Src"), Key(L"Flat")});
-  EXPECT_EQ(flat.status, 0) << cli::WideToUtf8(flat.err);
+  EXPECT_EQ(flat.status, 0) << base::WideToUtf8(flat.err);
   EXPECT_EQ(flat.out, kEnd);
   // The same values; Src's subkey is not there.
   std::wstring values = Listing(L"Src", false);
@@ -186,9 +186,9 @@ TEST_F(CorvaneRegCopyCompareTest, CopyRefusesItselfAndItsOwnTree) {
             L"/s", L"/f"},
        }) {
     const Outcome refused = Reg(args);
-    EXPECT_EQ(refused.status, 1) << cli::WideToUtf8(args[2]);
+    EXPECT_EQ(refused.status, 1) << base::WideToUtf8(args[2]);
     EXPECT_TRUE(refused.err.starts_with(L"ERROR: "))
-        << cli::WideToUtf8(args[2]);
+        << base::WideToUtf8(args[2]);
   }
   EXPECT_EQ(Reg({L"query", Key(L"Src\\Sub\\Copy")}).status, 1);
   // Without /s only the values travel, so a subkey is a fine destination.
@@ -256,7 +256,7 @@ TEST_F(CorvaneRegCompareTest, EachOutputOptionShowsItsLines) {
     const Outcome run = Reg(args);
     EXPECT_EQ(run.status, 2);
     EXPECT_EQ(run.out, c.lines + kDifferent)
-        << (c.options.empty() ? "" : cli::WideToUtf8(c.options[0]));
+        << (c.options.empty() ? "" : base::WideToUtf8(c.options[0]));
   }
 }
 
@@ -304,7 +304,7 @@ TEST_F(CorvaneRegCompareTest, IdenticalKeysAndSingleValues) {
 TEST_F(CorvaneRegCompareTest, AgainstAnExportedFile) {
   ASSERT_EQ(Reg({L"export", Key(L"A"), File("a.reg"), L"/y"}).status, 0);
   Outcome run = Reg({L"compare", Key(L"A"), File("a.reg"), L"/s", L"/oa"});
-  EXPECT_EQ(run.status, 0) << cli::WideToUtf8(run.err);
+  EXPECT_EQ(run.status, 0) << base::WideToUtf8(run.err);
   EXPECT_NE(
       run.out.find(L"= Value: " + A(L"\\OnlyA") + L"    x    REG_SZ    x"),
       std::wstring::npos);
@@ -335,22 +335,22 @@ TEST_F(CorvaneRegCompareTest, FilesSpellKeysAnyWayTheRegistryDoes) {
   const std::wstring machine = L"HKLM\\SOFTWARE\\Classes\\" + name;
   Add(machine, {L"/v", L"v", L"/d", L"1"});
   std::ofstream(folder_.File("classes.reg"), std::ios::binary)
-      << "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\" << cli::WideToUtf8(name)
+      << "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\" << base::WideToUtf8(name)
       << "]\r\n\"V\"=\"1\"\r\n";
   std::ofstream(folder_.File("machine.reg"), std::ios::binary)
       << "REGEDIT4\r\n\r\n[hkey_local_machine\\software\\CLASSES\\\\"
-      << cli::WideToUtf8(name) << "\\]\r\n\"v\"=\"1\"\r\n";
+      << base::WideToUtf8(name) << "\\]\r\n\"v\"=\"1\"\r\n";
   const Outcome first = Reg({L"compare", machine, File("classes.reg"), L"/s"});
   const Outcome second =
       Reg({L"compare", L"HKCR\\" + name, File("machine.reg"), L"/s"});
   Reg({L"delete", machine, L"/f"});
-  EXPECT_EQ(first.status, 0) << cli::WideToUtf8(first.err + first.out);
-  EXPECT_EQ(second.status, 0) << cli::WideToUtf8(second.err + second.out);
+  EXPECT_EQ(first.status, 0) << base::WideToUtf8(first.err + first.out);
+  EXPECT_EQ(second.status, 0) << base::WideToUtf8(second.err + second.out);
 }
 
 TEST_F(CorvaneRegCompareTest, RefusesWhatItCantCompare) {
   const std::string top =
-      "HKEY_CURRENT_USER\\" + cli::WideToUtf8(Scratch()) + "\\A";
+      "HKEY_CURRENT_USER\\" + base::WideToUtf8(Scratch()) + "\\A";
   const auto write = [&](const char* file, const std::string& text) {
     std::ofstream(folder_.File(file), std::ios::binary) << text;
   };
@@ -378,11 +378,11 @@ TEST_F(CorvaneRegCompareTest, RefusesWhatItCantCompare) {
     std::vector<std::wstring> args{L"compare"};
     args.insert(args.end(), c.args.begin(), c.args.end());
     const Outcome run = Reg(args);
-    EXPECT_EQ(run.status, 1) << cli::WideToUtf8(c.says);
-    EXPECT_TRUE(run.out.empty()) << cli::WideToUtf8(run.out);
+    EXPECT_EQ(run.status, 1) << base::WideToUtf8(c.says);
+    EXPECT_TRUE(run.out.empty()) << base::WideToUtf8(run.out);
     EXPECT_TRUE(run.err.starts_with(L"ERROR: ") &&
                 run.err.find(c.says) != std::wstring::npos)
-        << cli::WideToUtf8(run.err);
+        << base::WideToUtf8(run.err);
   }
 }
 
