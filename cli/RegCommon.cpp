@@ -113,4 +113,9 @@ std::wstring ValueLine(const NamedValue& value) {
          FormatData(value.value.type, value.value.data);
 }
 
+std::wstring OverwriteQuestion(const std::wstring& valueName) {
+  return L"Value " + (valueName.empty() ? L"(Default)" : valueName) +
+         L" exists, overwrite (Yes/No)? ";
+}
+
 }  // namespace corvane::cli

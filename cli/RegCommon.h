@@ -70,6 +70,8 @@ std::vector<NamedValue> ReadValues(const WideKey& key,
                                    const std::wstring& where);
 // "    name    TYPE    data", with "(Default)" for the default value.
 std::wstring ValueLine(const NamedValue& value);
+// What add and copy ask before they replace a value that is already there.
+std::wstring OverwriteQuestion(const std::wstring& valueName);
 
 inline constexpr wchar_t kSuccess[] =
     L"The operation completed successfully.\n";

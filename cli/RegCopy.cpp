@@ -67,8 +67,7 @@ class Copier {
   bool Allowed(const WideKey& to, const std::wstring& name) {
     RawValue existing;
     if (forced_ || to.Read(name, existing) != ERROR_SUCCESS) return true;
-    return console_.Confirm(L"Value " + (name.empty() ? L"(Default)" : name) +
-                            L" exists, overwrite(Yes/No)? ");
+    return console_.Confirm(OverwriteQuestion(name));
   }
 
   RegConsole& console_;

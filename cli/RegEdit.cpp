@@ -45,8 +45,7 @@ int Add(const std::vector<std::wstring>& args, RegConsole& console) {
                         key));
   RawValue existing;
   if (!parsed.Has(L"F") && key.Read(name, existing) == ERROR_SUCCESS &&
-      !console.Confirm(L"Value " + (name.empty() ? L"(Default)" : name) +
-                       L" exists, overwrite (Yes/No)? ")) {
+      !console.Confirm(OverwriteQuestion(name))) {
     console.Out(kCancelled);
     return 0;
   }

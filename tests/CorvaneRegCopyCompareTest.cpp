@@ -158,8 +158,8 @@ TEST_F(CorvaneRegCopyCompareTest, CopyAsksBeforeReplacingAValue) {
   const Outcome asked = Reg({L"copy", Key(L"Src"), Key(L"Dst")}, {false, true});
   EXPECT_EQ(asked.status, 0);
   EXPECT_EQ(asked.questions, (std::vector<std::wstring>{
-                                 L"Value a exists, overwrite(Yes/No)? ",
-                                 L"Value b exists, overwrite(Yes/No)? "}));
+                                 L"Value a exists, overwrite (Yes/No)? ",
+                                 L"Value b exists, overwrite (Yes/No)? "}));
   const std::wstring dst = Reg({L"query", Key(L"Dst")}).out;
   EXPECT_NE(dst.find(L"a    REG_SZ    old a"), std::wstring::npos);
   EXPECT_NE(dst.find(L"b    REG_SZ    new b"), std::wstring::npos);
