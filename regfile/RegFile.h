@@ -32,16 +32,16 @@ class RegSink {
 
 // Reads a "REGEDIT4" or "Windows Registry Editor Version 5.00" file, either
 // UTF-16LE with a byte-order mark or 8-bit Windows-1252. Returns "" or
-// "<file_name>:<line>: <what is wrong>"; calls already made on the sink stay
+// "<fileName>:<line>: <what is wrong>"; calls already made on the sink stay
 // made, so a caller that wants all or nothing reads into a scratch tree.
+std::string ReadRegFile(std::span<const std::uint8_t> bytes,
+                        std::string_view fileName, RegSink& sink);
+
 // Reads the file without applying it: "" when a reader would meet nothing
 // an importer must refuse (syntax, an unknown or empty root, a root deleted,
 // a value outside a key), else "<fileName>:<line>: <what is wrong>".
 std::string CheckRegFile(std::span<const std::uint8_t> bytes,
                          std::string_view fileName);
-
-std::string ReadRegFile(std::span<const std::uint8_t> bytes,
-                        std::string_view file_name, RegSink& sink);
 
 // Builds a Version 5.00 file in UTF-16LE with a byte-order mark and CRLF line
 // ends, laid out as regedit exports it. Keys are written in the order given;
@@ -63,7 +63,7 @@ class RegWriter {
   void Put(char16_t c);
   void PutAscii(std::string_view s);
   void PutEscaped(std::u16string_view s);
-  void PutHex(std::size_t line_len, std::span<const std::uint8_t> data);
+  void PutHex(std::size_t lineLength, std::span<const std::uint8_t> data);
 
   std::string out_;  // UTF-16LE bytes
 };

@@ -23,14 +23,14 @@ using base::kNotHex;
 template <typename C>
 class Parser {
  public:
-  Parser(const C* begin, const C* end, std::string_view file_name,
-         bool ansi_header, RegSink& sink)
+  Parser(const C* begin, const C* end, std::string_view fileName,
+         bool ansiHeader, RegSink& sink)
       : p_(begin),
         end_(end),
-        file_(file_name),
+        file_(fileName),
         sink_(sink),
-        ansi_file_(sizeof(C) == 1),
-        ansi_header_(ansi_header) {}
+        ansiFile_(sizeof(C) == 1),
+        ansiHeader_(ansiHeader) {}
 
   // Expects the header already consumed; parses to the end.
   std::string Run() {
@@ -123,7 +123,7 @@ class Parser {
     if (close == start) return "empty key name";
     const auto path = Text(start, close);
     std::string err = del ? sink_.OnDeleteKey(path) : sink_.OnKey(path);
-    in_key_ = !del;
+    inKey_ = !del;
     if (!err.empty()) line_ = line;
     return err;
   }
@@ -183,14 +183,14 @@ class Parser {
     std::u16string_view name;
     if (*p_ == '@') {
       ++p_;
-    } else if (!Quoted(name_buf_, name)) {
+    } else if (!Quoted(nameBuffer_, name)) {
       return "missing '\"' at the end of the value name";
     }
     SkipBlanks();
     if (p_ == end_ || *p_ != '=') return "expected '=' after the value name";
     ++p_;
     SkipBlanks();
-    if (!in_key_) return "value outside a key";
+    if (!inKey_) return "value outside a key";
 
     std::string err;
     if (p_ < end_ && *p_ == '-') {
@@ -199,7 +199,7 @@ class Parser {
       err = sink_.OnDeleteValue(name);
     } else if (p_ < end_ && *p_ == '"') {
       std::u16string_view text;
-      if (!Quoted(str_buf_, text))
+      if (!Quoted(stringBuffer_, text))
         return "missing '\"' at the end of the string";
       if (!RestIsEmpty()) return "unexpected text after the string";
       data_.resize((text.size() + 1) * 2);
@@ -249,7 +249,7 @@ class Parser {
       }
       err = HexBytes();
       if (!err.empty()) return err;
-      if ((ansi_file_ || ansi_header_) && base::IsStringType(type)) {
+      if ((ansiFile_ || ansiHeader_) && base::IsStringType(type)) {
         // An 8-bit file carries string bytes in the ANSI code page.
         wide_.resize(data_.size() * 2);
         for (std::size_t i = 0; i < data_.size(); ++i) {
@@ -307,10 +307,10 @@ class Parser {
   const C* end_;
   std::string_view file_;
   RegSink& sink_;
-  const bool ansi_file_;
-  const bool ansi_header_;
-  bool in_key_ = false;
-  std::u16string text_, name_buf_, str_buf_;
+  const bool ansiFile_;
+  const bool ansiHeader_;
+  bool inKey_ = false;
+  std::u16string text_, nameBuffer_, stringBuffer_;
   std::vector<std::uint8_t> data_, wide_;
 };
 
@@ -350,18 +350,18 @@ bool Header(const C*& p, const C* end, std::size_t& line, bool& regedit4) {
 }
 
 template <typename C>
-std::string Parse(const C* begin, const C* end, std::string_view file_name,
+std::string Parse(const C* begin, const C* end, std::string_view fileName,
                   RegSink& sink) {
   std::size_t line = 1;
   bool regedit4 = false;
   if (!Header(begin, end, line, regedit4)) {
-    std::string s(file_name);
+    std::string s(fileName);
     s += ':' + std::to_string(line) +
          ": not a registry file (the first line must be 'Windows Registry "
          "Editor Version 5.00' or 'REGEDIT4')";
     return s;
   }
-  Parser<C> parser(begin, end, file_name, regedit4, sink);
+  Parser<C> parser(begin, end, fileName, regedit4, sink);
   parser.line_ = line;
   return parser.Run();
 }
@@ -369,7 +369,7 @@ std::string Parse(const C* begin, const C* end, std::string_view file_name,
 }  // namespace
 
 std::string ReadRegFile(std::span<const std::uint8_t> bytes,
-                        std::string_view file_name, RegSink& sink) {
+                        std::string_view fileName, RegSink& sink) {
   if (bytes.size() >= 2 && bytes[0] == kUtf16Bom[0] &&
       bytes[1] == kUtf16Bom[1]) {
     const std::size_t n = (bytes.size() - 2) / 2;
@@ -381,16 +381,16 @@ std::string ReadRegFile(std::span<const std::uint8_t> bytes,
         text[i] = char16_t(bytes[2 + 2 * i] | (bytes[3 + 2 * i] << 8));
       }
     }
-    std::string err = Parse(text.data(), text.data() + n, file_name, sink);
+    std::string err = Parse(text.data(), text.data() + n, fileName, sink);
     if (err.empty() && bytes.size() % 2 != 0) {
       std::size_t lines = 1;
       for (char16_t c : text) lines += c == u'\n';
-      err = std::string(file_name) + ':' + std::to_string(lines) +
+      err = std::string(fileName) + ':' + std::to_string(lines) +
             ": the file ends in the middle of a UTF-16 character";
     }
     return err;
   }
-  return Parse(bytes.data(), bytes.data() + bytes.size(), file_name, sink);
+  return Parse(bytes.data(), bytes.data() + bytes.size(), fileName, sink);
 }
 
 }  // namespace corvane::regfile

@@ -81,15 +81,15 @@ std::size_t EscapedLength(std::u16string_view s) {
 
 void RegWriter::Value(std::u16string_view name, std::uint32_t type,
                       std::span<const std::uint8_t> data) {
-  std::size_t line_len;
+  std::size_t lineLength;
   if (name.empty()) {
     PutAscii("@=");
-    line_len = 2;
+    lineLength = 2;
   } else {
     Put(u'"');
     PutEscaped(name);
     PutAscii("\"=");
-    line_len = EscapedLength(name) + 3;
+    lineLength = EscapedLength(name) + 3;
   }
   char buf[24];
   if (type == kQuotedType && QuotableString(data)) {
@@ -115,24 +115,24 @@ void RegWriter::Value(std::u16string_view name, std::uint32_t type,
                     kTypedHexTag.data(), unsigned(type));
     }
     PutAscii(buf);
-    PutHex(line_len + std::strlen(buf), data);
+    PutHex(lineLength + std::strlen(buf), data);
   }
   PutAscii("\r\n");
 }
 
 // Bytes as "xx," wrapped as regedit does (see kHexWrapColumn).
-void RegWriter::PutHex(std::size_t line_len,
+void RegWriter::PutHex(std::size_t lineLength,
                        std::span<const std::uint8_t> data) {
   for (std::size_t i = 0; i < data.size(); ++i) {
     Put(char16_t(base::kLowerHexDigits[data[i] >> 4]));
     Put(char16_t(base::kLowerHexDigits[data[i] & 15]));
     if (i + 1 == data.size()) break;
     Put(u',');
-    line_len += 3;
-    if (line_len >= kHexWrapColumn) {
+    lineLength += 3;
+    if (lineLength >= kHexWrapColumn) {
       PutAscii("\\\r\n");
       for (std::size_t k = 0; k < kHexIndent; ++k) Put(u' ');
-      line_len = kHexIndent;
+      lineLength = kHexIndent;
     }
   }
 }
