@@ -42,64 +42,78 @@ DWORD CheckedSize(std::int64_t n) {
   return static_cast<DWORD>(n);
 }
 
-// Decodes a value of registry type `type` and announced size `size` into
-// `vValue`. `query(data, &capacity)` is the data query of the caller's
-// registry function; its status is the result, and `vValue` is set from the
+// The decoders below share one shape: `size` is the size the value was
+// announced with, `query(data, &capacity)` the data query of the caller's
+// registry function. Its status is the result, and `vValue` is set from the
 // buffer whatever that status is.
+
+// REG_SZ, REG_EXPAND_SZ and REG_MULTI_SZ: text through the code page, with
+// the environment expanded for REG_EXPAND_SZ.
+template <typename DataQuery>
+LONG DecodeText(DWORD type, DWORD size, DataQuery query, Variant& vValue) {
+  if (size == 0) RaiseRuntimeError(kInvalidProcedureCall);
+  std::string buffer(size, '\0');
+  DWORD filled = size;
+  const LONG status = query(reinterpret_cast<BYTE*>(buffer.data()), &filled);
+  // The size query may announce more than the data query delivers (the
+  // value shrank in between, or the system sized the text before
+  // converting it to ANSI): the undelivered tail is not part of the text.
+  // Of what was delivered, only a final NUL is the terminator; a text
+  // stored without one keeps its last character.
+  std::size_t used =
+      status == platform::ERROR_SUCCESS ? std::min(filled, size) : size;
+  if (used > 0 && buffer[used - 1] == '\0') --used;
+  std::wstring text;
+  if (const LONG failed = platform::AnsiToWide(
+          std::string_view(buffer).substr(0, used), text)) {
+    return failed;
+  }
+  if (type == platform::REG_EXPAND_SZ) text = ExpandEnvStrings(text);
+  vValue = Variant(std::move(text));
+  return status;
+}
+
+// REG_DWORD and REG_DWORD_BIG_ENDIAN: a Long.
+template <typename DataQuery>
+LONG DecodeLong(DWORD type, DWORD size, DataQuery query, Variant& vValue) {
+  // A 32-bit value stored with another size is read whole into a buffer
+  // with room for it, so the registry never writes past the field; a
+  // short one fills the low bytes, a long one gives its first four.
+  std::vector<BYTE> buffer(std::max<DWORD>(size, 4), 0);
+  DWORD capacity = size;
+  const LONG status = query(buffer.data(), &capacity);
+  std::int32_t field = 0;
+  MBytes::MoveBytes(&field, buffer.data(), sizeof field);
+  if (type == platform::REG_DWORD_BIG_ENDIAN) field = SwapLong(field);
+  vValue = Variant(field);
+  return status;
+}
+
+// Every other type: its bytes as a byte array.
+template <typename DataQuery>
+LONG DecodeBytes(DWORD size, DataQuery query, Variant& vValue) {
+  std::vector<std::uint8_t> bytes(size, 0);
+  DWORD filled = size;
+  const LONG status = query(bytes.empty() ? nullptr : bytes.data(), &filled);
+  if (status == platform::ERROR_SUCCESS && filled < size) bytes.resize(filled);
+  vValue = Variant::ByteArray(std::move(bytes));
+  return status;
+}
+
+// Decodes a value of registry type `type` into `vValue`.
 template <typename DataQuery>
 LONG Decode(DWORD type, DWORD size, DataQuery query, Variant& vValue) {
   CheckedSize(size);
   switch (type) {
     case platform::REG_SZ:
     case platform::REG_EXPAND_SZ:
-    case platform::REG_MULTI_SZ: {
-      if (size == 0) RaiseRuntimeError(kInvalidProcedureCall);
-      std::string buffer(size, '\0');
-      DWORD filled = size;
-      const LONG status =
-          query(reinterpret_cast<BYTE*>(buffer.data()), &filled);
-      // The size query may announce more than the data query delivers (the
-      // value shrank in between, or the system sized the text before
-      // converting it to ANSI): the undelivered tail is not part of the text.
-      // Of what was delivered, only a final NUL is the terminator; a text
-      // stored without one keeps its last character.
-      std::size_t used =
-          status == platform::ERROR_SUCCESS ? std::min(filled, size) : size;
-      if (used > 0 && buffer[used - 1] == '\0') --used;
-      std::wstring text;
-      if (const LONG failed = platform::AnsiToWide(
-              std::string_view(buffer).substr(0, used), text)) {
-        return failed;
-      }
-      if (type == platform::REG_EXPAND_SZ) text = ExpandEnvStrings(text);
-      vValue = Variant(std::move(text));
-      return status;
-    }
+    case platform::REG_MULTI_SZ:
+      return DecodeText(type, size, query, vValue);
     case platform::REG_DWORD:
-    case platform::REG_DWORD_BIG_ENDIAN: {
-      // A 32-bit value stored with another size is read whole into a buffer
-      // with room for it, so the registry never writes past the field; a
-      // short one fills the low bytes, a long one gives its first four.
-      std::vector<BYTE> buffer(std::max<DWORD>(size, 4), 0);
-      DWORD capacity = size;
-      const LONG status = query(buffer.data(), &capacity);
-      std::int32_t field = 0;
-      MBytes::MoveBytes(&field, buffer.data(), sizeof field);
-      if (type == platform::REG_DWORD_BIG_ENDIAN) field = SwapLong(field);
-      vValue = Variant(field);
-      return status;
-    }
-    default: {
-      std::vector<std::uint8_t> bytes(size, 0);
-      DWORD filled = size;
-      const LONG status =
-          query(bytes.empty() ? nullptr : bytes.data(), &filled);
-      if (status == platform::ERROR_SUCCESS && filled < size) {
-        bytes.resize(filled);
-      }
-      vValue = Variant::ByteArray(std::move(bytes));
-      return status;
-    }
+    case platform::REG_DWORD_BIG_ENDIAN:
+      return DecodeLong(type, size, query, vValue);
+    default:
+      return DecodeBytes(size, query, vValue);
   }
 }
 
