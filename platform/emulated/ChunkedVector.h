@@ -1,6 +1,6 @@
 // A sequence that stays cheap to insert into and erase from anywhere at any
-// length, and to reach by position: the emulation's lists of subkeys and
-// values, in the key tree and in the registry's view alike.
+// length, and to reach by position: the lists of subkeys and values in the
+// emulated registry's view.
 //
 // Not thread-safe.
 #pragma once

@@ -1,4 +1,4 @@
-// hivetool: the emulated hive's reader and writer from the command line, for
+// hivetool: .reg hives loaded, saved and looked into from the command line, for
 // the shell tests that trade .reg files with Wine and for timing the reader.
 //
 //   hivetool resave IN OUT        load IN (any .reg), save it as OUT
@@ -22,19 +22,19 @@
 #include <vector>
 
 #include "base/RegistryNames.h"
-#include "base/RootKeys.h"
 #include "base/Unicode.h"
-#include "platform/emulated/Hive.h"
-#include "platform/emulated/KeyTree.h"
+#include "base/ValueTypes.h"
 #include "regfile/RegFile.h"
+#include "tools/HiveTree.h"
 
-using namespace corvane::platform;
-using namespace corvane::platform::emulated;
-using corvane::base::CompareNames;
-using corvane::base::Utf8ToUtf16;
+using namespace corvane::base;
 using corvane::regfile::ReadRegFile;
 using corvane::regfile::RegSink;
 using corvane::regfile::RegWriter;
+using corvane::tools::HiveKey;
+using corvane::tools::HiveTree;
+using corvane::tools::HiveValue;
+using BYTE = std::uint8_t;
 
 namespace {
 
@@ -60,13 +60,23 @@ std::span<const std::uint8_t> Span(const std::string& s) {
   return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }
 
-void Load(const char* path, KeyTree& tree) {
+void Load(const char* path, HiveTree& tree) {
   const std::string bytes = Slurp(path);
-  const std::string err = ReadHive(Span(bytes), path, tree);
+  const std::string err = tree.Read(Span(bytes), path);
   if (!err.empty()) {
     std::cerr << err << "\n";
     std::exit(1);
   }
+}
+
+void Save(const HiveTree& tree, const char* path) {
+  std::string bytes;
+  const std::string err = tree.Write(bytes);
+  if (!err.empty()) {
+    std::cerr << path << ": " << err << "\n";
+    std::exit(1);
+  }
+  Spit(path, bytes);
 }
 
 // UTF-16 to printable text: ASCII as is, anything else as <xxxx>.
@@ -84,21 +94,6 @@ std::string Show(std::u16string_view s) {
   return out;
 }
 
-// The key at a "ROOT\a\b" path, or nullptr.
-KeyNode* Find(KeyTree& tree, std::u16string_view path) {
-  const std::size_t cut = std::min(path.find(u'\\'), path.size());
-  const corvane::base::RootKey* root =
-      corvane::base::FindRootKey(path.substr(0, cut));
-  KeyNode* node = root != nullptr ? tree.Root(root->value) : nullptr;
-  std::size_t pos = cut;
-  while (node && pos < path.size()) {
-    const std::size_t start = pos + 1;
-    pos = std::min(path.find(u'\\', start), path.size());
-    if (pos > start) node = node->FindChild(path.substr(start, pos - start));
-  }
-  return node;
-}
-
 std::u16string Join(std::u16string_view path, std::u16string_view name) {
   std::u16string r(path);
   r += u'\\';
@@ -106,29 +101,30 @@ std::u16string Join(std::u16string_view path, std::u16string_view name) {
   return r;
 }
 
-void Dump(KeyNode* node, const std::u16string& path, std::ostream& out) {
+void Dump(const HiveKey& key, const std::u16string& path, std::ostream& out) {
   out << "[" << Show(path) << "]\n";
-  std::vector<const KeyValue*> values = node->Values();
+  std::vector<const HiveValue*> values;
+  for (const HiveValue& v : key.Values()) values.push_back(&v);
   std::sort(values.begin(), values.end(), [](auto* a, auto* b) {
     return CompareNames(a->name, b->name) < 0;
   });
-  for (const KeyValue* v : values) {
+  for (const HiveValue* v : values) {
     out << "  \"" << Show(v->name) << "\" " << v->type << " ";
     char buf[4];
     for (BYTE b : v->data)
       std::snprintf(buf, sizeof buf, "%02x", b), out << buf;
     out << "\n";
   }
-  for (KeyNode* child : node->Children()) {
-    Dump(child, Join(path, child->Name()), out);
+  for (const HiveKey* child : key.Children()) {
+    Dump(*child, Join(path, child->Name()), out);
   }
 }
 
-void Export(KeyNode* node, const std::u16string& path, RegWriter& w) {
+void Export(const HiveKey& key, const std::u16string& path, RegWriter& w) {
   w.Key(path);
-  for (const KeyValue* v : node->Values()) w.Value(v->name, v->type, v->data);
-  for (KeyNode* child : node->Children()) {
-    Export(child, Join(path, child->Name()), w);
+  for (const HiveValue& v : key.Values()) w.Value(v.name, v.type, v.data);
+  for (const HiveKey* child : key.Children()) {
+    Export(*child, Join(path, child->Name()), w);
   }
 }
 
@@ -139,74 +135,60 @@ std::vector<BYTE> Le(std::u16string_view s, bool terminate = true) {
   return b;
 }
 
-KeyNode* Create(KeyTree& tree, std::u16string_view path) {
-  const std::size_t cut = path.find(u'\\');
-  KeyNode* node = Find(tree, path.substr(0, cut));
-  for (std::size_t pos = cut; node && pos < path.size();) {
-    const std::size_t start = pos + 1;
-    pos = std::min(path.find(u'\\', start), path.size());
-    node = node->CreateChild(path.substr(start, pos - start));
-  }
-  return node;
-}
-
 // Values in sorted name order, so that a file written from this tree and
 // the same subtree exported by `reg export` (which sorts) can match byte
 // for byte.
 // `odd` adds the values whose data no quoted string or dword can carry
 // (Wine's importer rewrites those; ours keeps them).
-void Sample(KeyTree& tree, std::u16string_view key, bool odd) {
-  KeyNode* k = Create(tree, key);
+void Sample(HiveKey& k, bool odd) {
   std::vector<BYTE> big(300);
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = BYTE(i * 13);
-  k->SetValue(u"", REG_SZ, Le(u"default"));
-  k->SetValue(u"binary", REG_BINARY, big);
-  k->SetValue(u"binary empty", REG_BINARY, {});
-  k->SetValue(u"dword", REG_DWORD, {0x78, 0x56, 0x34, 0x12});
-  k->SetValue(u"dword big endian", REG_DWORD_BIG_ENDIAN, {1, 2, 3, 4});
-  if (odd) k->SetValue(u"dword short", REG_DWORD, {1, 2});
-  k->SetValue(u"expand", REG_EXPAND_SZ, Le(u"%SystemRoot%\\system32;%PATH%"));
-  k->SetValue(u"multi", REG_MULTI_SZ, Le(std::u16string(u"one\0two\0", 8)));
-  k->SetValue(u"none", REG_NONE, {0xDE, 0xAD});
-  k->SetValue(u"quote \" and \\ backslash", REG_SZ,
-              Le(u"C:\\Program Files\\\"x\""));
-  k->SetValue(u"qword", 11, {1, 2, 3, 4, 5, 6, 7, 8});
-  k->SetValue(u"string", REG_SZ, Le(u"plain text"));
-  k->SetValue(u"string empty", REG_SZ, Le(u""));
+  k.SetValue(u"", kRegSz, Le(u"default"));
+  k.SetValue(u"binary", kRegBinary, big);
+  k.SetValue(u"binary empty", kRegBinary, {});
+  k.SetValue(u"dword", kRegDword, {0x78, 0x56, 0x34, 0x12});
+  k.SetValue(u"dword big endian", kRegDwordBigEndian, {1, 2, 3, 4});
+  if (odd) k.SetValue(u"dword short", kRegDword, {1, 2});
+  k.SetValue(u"expand", kRegExpandSz, Le(u"%SystemRoot%\\system32;%PATH%"));
+  k.SetValue(u"multi", kRegMultiSz, Le(std::u16string(u"one\0two\0", 8)));
+  k.SetValue(u"none", kRegNone, {0xDE, 0xAD});
+  k.SetValue(u"quote \" and \\ backslash", kRegSz,
+             Le(u"C:\\Program Files\\\"x\""));
+  k.SetValue(u"qword", kRegQword, {1, 2, 3, 4, 5, 6, 7, 8});
+  k.SetValue(u"string", kRegSz, Le(u"plain text"));
+  k.SetValue(u"string empty", kRegSz, Le(u""));
   if (odd) {
-    k->SetValue(u"string odd size", REG_SZ, {0x41, 0x00, 0x42});
-    k->SetValue(u"string unterminated", REG_SZ, Le(u"abc", false));
+    k.SetValue(u"string odd size", kRegSz, {0x41, 0x00, 0x42});
+    k.SetValue(u"string unterminated", kRegSz, Le(u"abc", false));
   }
-  k->SetValue(Utf8ToUtf16("unicode \xCE\xA9 \xE2\x98\x83 \xF0\x9F\x98\x80"),
-              REG_SZ,
-              Le(Utf8ToUtf16("\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87 \xE2\x98\x83 "
-                             "\xF0\x9F\x98\x80 caf\xC3\xA9")));
-  Create(tree, Join(key, u"empty child"));
-  Create(
-      tree,
-      Join(key, Utf8ToUtf16("\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87 \xE2\x98\x83")))
-      ->SetValue(u"v", REG_DWORD, {1, 0, 0, 0});
+  k.SetValue(Utf8ToUtf16("unicode \xCE\xA9 \xE2\x98\x83 \xF0\x9F\x98\x80"),
+             kRegSz,
+             Le(Utf8ToUtf16("\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87 \xE2\x98\x83 "
+                            "\xF0\x9F\x98\x80 caf\xC3\xA9")));
+  k.CreateChild(u"empty child");
+  k.CreateChild(Utf8ToUtf16("\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87 \xE2\x98\x83"))
+      .SetValue(u"v", kRegDword, {1, 0, 0, 0});
 }
 
-void Generate(KeyTree& tree, long keys) {
-  KeyNode* sw = tree.Root(HKEY_CURRENT_USER)->CreateChild(u"Software");
-  KeyNode* group = nullptr;
+void Generate(HiveTree& tree, long keys) {
+  HiveKey* sw = tree.Create(u"HKEY_CURRENT_USER\\Software");
+  HiveKey* group = nullptr;
   for (long i = 0; i < keys; ++i) {
     if (i % 100 == 0) {
       std::string g = "Group ";
       g += std::to_string(i / 100);
-      group = sw->CreateChild(std::u16string(g.begin(), g.end()));
+      group = &sw->CreateChild(std::u16string(g.begin(), g.end()));
     }
     std::string n = "{";
     n += std::to_string(100000000 + i * 7919);
     n += "-1111-2222-3333-444455556666}";
-    KeyNode* k = group->CreateChild(std::u16string(n.begin(), n.end()));
-    k->SetValue(u"", REG_SZ, Le(u"Some component name"));
-    k->SetValue(u"AuthenticationLevel", REG_DWORD, {1, 0, 0, 0});
-    k->SetValue(u"AppID", REG_SZ, Le(std::u16string(n.begin(), n.end())));
+    HiveKey& k = group->CreateChild(std::u16string(n.begin(), n.end()));
+    k.SetValue(u"", kRegSz, Le(u"Some component name"));
+    k.SetValue(u"AuthenticationLevel", kRegDword, {1, 0, 0, 0});
+    k.SetValue(u"AppID", kRegSz, Le(std::u16string(n.begin(), n.end())));
     std::vector<BYTE> blob(48);
     for (std::size_t j = 0; j < blob.size(); ++j) blob[j] = BYTE(i + j);
-    k->SetValue(u"LaunchPermission", REG_BINARY, blob);
+    k.SetValue(u"LaunchPermission", kRegBinary, blob);
   }
 }
 
@@ -223,50 +205,50 @@ int Usage() {
 int main(int argc, char** argv) {
   if (argc < 3) return Usage();
   const std::string cmd = argv[1];
-  KeyTree tree;
-  std::string bytes;
+  HiveTree tree;
   if (cmd == "resave" && argc == 4) {
     Load(argv[2], tree);
-    WriteHive(tree, bytes);
-    Spit(argv[3], bytes);
+    Save(tree, argv[3]);
   } else if (cmd == "dump" && (argc == 3 || argc == 4)) {
     Load(argv[2], tree);
     const std::u16string key =
         Utf8ToUtf16(argc == 4 ? argv[3] : "HKEY_CURRENT_USER");
-    KeyNode* node = Find(tree, key);
-    if (node == nullptr) {
+    const HiveKey* found = tree.Find(key);
+    if (found == nullptr) {
       std::cerr << argv[3] << ": no such key\n";
       return 1;
     }
-    Dump(node, key, std::cout);
+    Dump(*found, key, std::cout);
   } else if (cmd == "export" && argc == 5) {
     Load(argv[2], tree);
     const std::u16string key = Utf8ToUtf16(argv[3]);
-    KeyNode* node = Find(tree, key);
-    if (node == nullptr) {
+    const HiveKey* found = tree.Find(key);
+    if (found == nullptr) {
       std::cerr << argv[3] << ": no such key\n";
       return 1;
     }
     RegWriter w;
-    Export(node, key, w);
+    Export(*found, key, w);
     Spit(argv[4], w.Finish());
   } else if (cmd == "sample" && (argc == 4 || argc == 5)) {
-    Sample(tree, Utf8ToUtf16(argv[3]),
-           !(argc == 5 && std::strcmp(argv[4], "--no-odd") == 0));
-    WriteHive(tree, bytes);
-    Spit(argv[2], bytes);
+    HiveKey* key = tree.Create(Utf8ToUtf16(argv[3]));
+    if (key == nullptr) {
+      std::cerr << argv[3] << ": unknown root key\n";
+      return 1;
+    }
+    Sample(*key, !(argc == 5 && std::strcmp(argv[4], "--no-odd") == 0));
+    Save(tree, argv[2]);
   } else if (cmd == "generate" && argc == 4) {
     Generate(tree, std::atol(argv[3]));
-    WriteHive(tree, bytes);
-    Spit(argv[2], bytes);
+    Save(tree, argv[2]);
   } else if (cmd == "time" && (argc == 3 || argc == 4)) {
-    bytes = Slurp(argv[2]);
+    const std::string bytes = Slurp(argv[2]);
     const int rounds = argc == 4 ? std::atoi(argv[3]) : 5;
     double best = 1e30;
     for (int i = 0; i < rounds; ++i) {
-      KeyTree t;
+      HiveTree fresh;
       const auto t0 = std::chrono::steady_clock::now();
-      const std::string err = ReadHive(Span(bytes), argv[2], t);
+      const std::string err = fresh.Read(Span(bytes), argv[2]);
       const double s =
           std::chrono::duration<double>(std::chrono::steady_clock::now() - t0)
               .count();
