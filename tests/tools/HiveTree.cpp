@@ -189,26 +189,28 @@ HiveKey* HiveTree::Root(std::u16string_view name) {
   return roots_[root->value - kFirstRoot].get();
 }
 
-HiveKey* HiveTree::Find(std::u16string_view path) {
+template <class TakeStep>
+HiveKey* HiveTree::Follow(std::u16string_view path, TakeStep takeStep) {
   const std::size_t cut = std::min(path.find(u'\\'), path.size());
   HiveKey* key = Root(path.substr(0, cut));
   for (std::size_t pos = cut; key != nullptr && pos < path.size();) {
     const std::size_t start = pos + 1;
     pos = std::min(path.find(u'\\', start), path.size());
-    if (pos > start) key = key->FindChild(path.substr(start, pos - start));
+    if (pos > start) key = takeStep(*key, path.substr(start, pos - start));
   }
   return key;
 }
 
+HiveKey* HiveTree::Find(std::u16string_view path) {
+  return Follow(path, [](HiveKey& key, std::u16string_view name) {
+    return key.FindChild(name);
+  });
+}
+
 HiveKey* HiveTree::Create(std::u16string_view path) {
-  const std::size_t cut = std::min(path.find(u'\\'), path.size());
-  HiveKey* key = Root(path.substr(0, cut));
-  for (std::size_t pos = cut; key != nullptr && pos < path.size();) {
-    const std::size_t start = pos + 1;
-    pos = std::min(path.find(u'\\', start), path.size());
-    if (pos > start) key = &key->CreateChild(path.substr(start, pos - start));
-  }
-  return key;
+  return Follow(path, [](HiveKey& key, std::u16string_view name) {
+    return &key.CreateChild(name);
+  });
 }
 
 std::string HiveTree::Read(std::span<const std::uint8_t> bytes,

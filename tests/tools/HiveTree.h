@@ -82,6 +82,10 @@ class HiveTree {
  private:
   // The key of the root named `name`; nullptr for an unknown name.
   HiveKey* Root(std::u16string_view name);
+  // The key at `path`, each step below the root taken by
+  // `takeStep(key, name)`.
+  template <class TakeStep>
+  HiveKey* Follow(std::u16string_view path, TakeStep takeStep);
 
   // By root value from HKEY_CLASSES_ROOT (0x80000000) up; that one is empty,
   // as it is a key under HKEY_LOCAL_MACHINE.
