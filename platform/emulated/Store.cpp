@@ -40,6 +40,10 @@ constexpr std::uint64_t kMemoryCounter = 0x8000000000000000ull;
 // Odd: no counter to go by, so nothing cached is trusted.
 constexpr std::uint64_t kNoCounter = 1;
 
+// The log's length, in pages, that a commit checkpoints at (SQLite's own
+// default).
+constexpr int kCheckpointFrames = 1000;
+
 constexpr const char* kSchema = R"sql(
 CREATE TABLE keys(
   id INTEGER PRIMARY KEY AUTOINCREMENT,
@@ -239,9 +243,9 @@ int Store::WaitLimit() {
 struct Store::Statements {
   Stmt deleteLeaf, deleteLeafValues;
   Stmt loadKey, loadChild, loadValues, hasChildren, findValue, nextOrd,
-      subtreeKeys, subtreeValues, insertKey, setClass, touch, insertValue,
-      updateValue, deleteValue, deleteTreeValues, deleteTreeKeys, begin,
-      beginWrite, commit, rollback;
+      subtreeKeys, subtreeValues, scanKeys, scanValues, insertKey, setClass,
+      touch, insertValue, updateValue, deleteValue, deleteTreeValues,
+      deleteTreeKeys, begin, beginWrite, commit, rollback;
   Waiting busySince;
 };
 
@@ -266,9 +270,14 @@ LONG Store::Bind(bool& reopened) {
   // The common case, once per call: CORVANE_REGISTRY set and unchanged,
   // compared in place rather than building the path again.
   const char* named = std::getenv("CORVANE_REGISTRY");
+  // setenv gives a changed value a new string, so the same string as last
+  // time is the same value.
+  if (bound_ && named != nullptr && named == namedSeen_) return Rebound();
   if (bound_ && named != nullptr && *named != '\0' && envPath_ == named) {
+    namedSeen_ = named;
     return Rebound();
   }
+  namedSeen_ = nullptr;
   std::string env = HivePath();
   if (!bound_ || env != envPath_) {
     reopened = bound_;
@@ -456,10 +465,21 @@ LONG Store::Configure(bool fresh) {
   // WAL is a property of the file; asking again is cheap and settles a race
   // between two processes creating the store.
   if (fresh && Exec("PRAGMA journal_mode=WAL")) return Fail(SQLITE_ERROR, {});
-  if (Exec("PRAGMA synchronous=NORMAL") || Exec("PRAGMA mmap_size=268435456") ||
+  // No memory mapping: with a WAL that holds pages, every access to a
+  // mapped page looks the page up in the WAL again, where the page cache
+  // does it once per page.
+  if (Exec("PRAGMA synchronous=NORMAL") || Exec("PRAGMA mmap_size=0") ||
       Exec("PRAGMA cache_size=-65536")) {
     return Fail(SQLITE_ERROR, {});
   }
+  // Checkpoints are ours to run, after a commit is published (see Commit).
+  sqlite3_wal_hook(
+      db_,
+      [](void* self, sqlite3*, const char*, int frames) {
+        static_cast<Store*>(self)->logFrames_ = frames;
+        return SQLITE_OK;
+      },
+      this);
   if (!fresh) return ERROR_SUCCESS;
   // Two processes may both find the file empty: the one that gets the write
   // lock first sets it up, the other finds it done.
@@ -514,6 +534,10 @@ LONG Store::Prepare() {
            "k.class, k.boot, k.last_write FROM sub JOIN keys k ON "
            "k.parent=sub.id LIMIT ?2) SELECT sub.*, EXISTS(SELECT 1 FROM keys "
            "c WHERE c.parent=sub.id) FROM sub"},
+      {st.scanKeys, "SELECT " + cols + " FROM keys WHERE id>?1 ORDER BY id"},
+      {st.scanValues,
+       "SELECT key, ord, name, type, data FROM vals WHERE key>=?1 AND "
+       "key<=?2"},
       {st.deleteLeaf, "DELETE FROM keys WHERE id=?1"},
       {st.deleteLeafValues, "DELETE FROM vals WHERE key=?1"},
       {st.subtreeValues,
@@ -668,11 +692,14 @@ LONG Store::MigrateHive(const std::string& hive) {
 }
 
 void Store::Checkpoint() {
-  // Passive: copies what no reader still needs and waits for nobody, so
-  // that the next small write doesn't pay for a bulk one.
-  if (db_ != nullptr && !memory_) {
-    sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
+  // Copies the bulk write into the database and, when no reader is in the
+  // log, empties the log: the next small write doesn't pay for the bulk
+  // one, and reads don't look pages up in a large log. Waits for nobody.
+  if (db_ != nullptr && !memory_ && st_ != nullptr) {
+    st_->busySince.never = true;
+    sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
                               nullptr);
+    st_->busySince.never = false;
   }
 }
 
@@ -799,6 +826,15 @@ LONG Store::Commit(bool durable, std::uint64_t& counter) {
   // already made it even.
   shared.compare_exchange_strong(expected, mid + 1, std::memory_order_seq_cst);
   counter = mid + 1;
+  // SQLite would checkpoint inside the commit, before other processes
+  // learn of it; here the write is already visible when this one starts.
+  if (logFrames_ >= kCheckpointFrames) {
+    logFrames_ = 0;
+    st_->busySince.never = true;
+    sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
+                              nullptr);
+    st_->busySince.never = false;
+  }
   return ERROR_SUCCESS;
 }
 
@@ -873,6 +909,79 @@ LONG Store::LoadValues(std::int64_t key, std::vector<ValueRow>& values) {
 }
 
 LONG Store::LoadSubtree(std::int64_t top, std::size_t limit,
+                        std::vector<KeyRow>& keys, std::vector<bool>& complete,
+                        std::vector<ValueRow>& values) {
+  bool whole = false;
+  if (const LONG status = ScanSubtree(top, limit, keys, values, whole)) {
+    return status;
+  }
+  if (whole) {
+    complete.assign(keys.size(), true);
+    return ERROR_SUCCESS;
+  }
+  keys.clear();
+  values.clear();
+  return WalkSubtree(top, limit, keys, complete, values);
+}
+
+// A key is always made after its parent and ids only grow, so a subtree is
+// the keys after its top in id order whose parent is already in it. Read in
+// id order, both tables are read sequentially, where following parents
+// costs index lookups per key. The scan goes on to the end of the table,
+// which proves every key's children all came, while the keys read are mostly
+// the subtree's; once they are mostly not, it gives up (`whole` false).
+LONG Store::ScanSubtree(std::int64_t top, std::size_t limit,
+                        std::vector<KeyRow>& keys,
+                        std::vector<ValueRow>& values, bool& whole) {
+  // Reading this many keys costs less than following parents for a few.
+  constexpr std::size_t kFreeScan = 4096;
+  whole = false;
+  KeyRow first;
+  bool found = false;
+  if (const LONG status = LoadKey(top, first, found)) return status;
+  if (!found) return ERROR_SUCCESS;
+  // Whether the key `top` + i is in the subtree; the keys read are dense
+  // in that range, or the scan gave up.
+  std::vector<bool> in{true};
+  const auto within = [&in, top](std::int64_t id) {
+    return id >= top && static_cast<std::size_t>(id - top) < in.size() &&
+           in[static_cast<std::size_t>(id - top)];
+  };
+  keys.push_back(std::move(first));
+  std::size_t read = 0;
+  sqlite3_stmt* s = st_->scanKeys.Use();
+  sqlite3_bind_int64(s, 1, top);
+  int rc;
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    ++read;
+    if (within(sqlite3_column_int64(s, 1))) {
+      keys.push_back(ColumnKey(s));
+      in.resize(static_cast<std::size_t>(keys.back().id - top) + 1);
+      in.back() = true;
+      if (keys.size() >= limit) break;
+    }
+    if (read > kFreeScan && keys.size() * 4 < read) break;
+  }
+  st_->scanKeys.Done();
+  if (rc != SQLITE_DONE) return rc == SQLITE_ROW ? ERROR_SUCCESS : Status(rc);
+
+  s = st_->scanValues.Use();
+  sqlite3_bind_int64(s, 1, top);
+  sqlite3_bind_int64(s, 2, keys.back().id);
+  while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+    if (within(sqlite3_column_int64(s, 0))) {
+      values.push_back(ColumnValue(s));
+    }
+  }
+  st_->scanValues.Done();
+  if (rc != SQLITE_DONE) return Status(rc);
+  whole = true;
+  return ERROR_SUCCESS;
+}
+
+// Following parents through the index: for a subtree whose keys are spread
+// among many others, or more than `limit` of them.
+LONG Store::WalkSubtree(std::int64_t top, std::size_t limit,
                         std::vector<KeyRow>& keys, std::vector<bool>& complete,
                         std::vector<ValueRow>& values) {
   sqlite3_stmt* s = st_->subtreeKeys.Use();

@@ -153,6 +153,13 @@ class Store {
 
   LONG Open();
   LONG Rebound();
+  // The two ways LoadSubtree reads a subtree.
+  LONG ScanSubtree(std::int64_t top, std::size_t limit,
+                   std::vector<KeyRow>& keys, std::vector<ValueRow>& values,
+                   bool& whole);
+  LONG WalkSubtree(std::int64_t top, std::size_t limit,
+                   std::vector<KeyRow>& keys, std::vector<bool>& complete,
+                   std::vector<ValueRow>& values);
   LONG OpenFile(bool create);
   LONG OpenFileOnce(bool create);
   LONG OpenMemory();
@@ -176,6 +183,10 @@ class Store {
   std::string dbPath_;
   std::string problem_;
   bool memory_ = false;
+  // Pages in the log after the last commit.
+  int logFrames_ = 0;
+  // The environment's string that last named the bound store.
+  const char* namedSeen_ = nullptr;
   bool busyFailure_ = false;  // the last Fail was a lock held elsewhere  // no
                               // store file yet: a fresh registry in memory
   bool inRead_ = false;

@@ -31,7 +31,8 @@ class ApplySink : public regfile::RegSink {
     current_ = 0;
     if (std::string err = Walk(path, true); !err.empty()) return err;
     current_ = chain_.back().id;
-    nextOrd_ = 0;
+    // A key this import made has no values yet: they are numbered from 1.
+    nextOrd_ = chain_.back().fresh ? 1 : 0;
     touched_ = chain_.back().fresh;
     return {};
   }
@@ -187,7 +188,8 @@ class ApplySink : public regfile::RegSink {
                                              step.isVolatile, now_, step.id)) {
       return Refused(status);
     }
-    if (parent.id != lastTouchedParent_) {
+    // A key this import made already carries the import's time.
+    if (!parent.fresh && parent.id != lastTouchedParent_) {
       lastTouchedParent_ = parent.id;
       if (const LONG status = store_.Touch(parent.id, now_)) {
         return Refused(status);

@@ -13,6 +13,7 @@
 
 #include "platform/Platform.h"
 #include "platform/emulated/TestHooks.h"
+#include "support/RegChild.h"
 #include "support/ScratchKey.h"
 
 namespace corvane::platform {
@@ -359,6 +360,77 @@ TEST_F(EmulatedRegistry, ManyKeysAndValuesKeepTheirOrder) {
   EXPECT_EQ(subkeys, 0u);
   EXPECT_EQ(values, 0u);
   RegCloseKey(big);
+}
+
+// A process lists a key's subkeys from a view it loads in one go. Keys made
+// long after their siblings, subtrees whose keys lie among thousands of
+// others, and subtrees that fill the store's end must all come back whole,
+// in order, with their values, once another process's write has made this
+// one load them again.
+TEST_F(EmulatedRegistry, SubtreesLoadWholeWhateverOrderTheirKeysWereMade) {
+  Make("Early\\a");
+  Make("Early\\b");
+  HKEY filler = scratch_.CreateKey("Filler");
+  char name[32];
+  for (int i = 0; i < 6000; ++i) {
+    std::snprintf(name, sizeof name, "f%05d", i);
+    HKEY key = 0;
+    ASSERT_EQ(Create(filler, name, KEY_READ, &key), ERROR_SUCCESS);
+    RegCloseKey(key);
+  }
+  RegCloseKey(filler);
+  Make("Early\\b\\deep");
+  Make("Filler\\late");
+  HKEY c = scratch_.CreateKey("Early\\C");
+  ASSERT_EQ(SetDword(c, "n", 3), ERROR_SUCCESS);
+  RegCloseKey(c);
+
+  const auto names = [](HKEY parent, const std::string& path) {
+    std::vector<std::string> out;
+    HKEY key = 0;
+    if (Open(parent, path, KEY_READ, &key) != ERROR_SUCCESS) return out;
+    char child[64];
+    for (DWORD i = 0;; ++i) {
+      DWORD length = sizeof child;
+      if (RegEnumKeyExA(key, i, child, &length, nullptr, nullptr, nullptr,
+                        nullptr) != ERROR_SUCCESS) {
+        break;
+      }
+      out.emplace_back(child);
+    }
+    RegCloseKey(key);
+    return out;
+  };
+  const auto reload = [this] {
+    const auto run =
+        testing::RunRegChild({"set", scratch_.Path() + "\\Poke", "v", "1"});
+    ASSERT_EQ(run.status, 0) << run.output;
+  };
+
+  // Early's keys sit before and after six thousand others.
+  reload();
+  EXPECT_EQ(names(Scratch(), "Early"),
+            (std::vector<std::string>{"a", "b", "C"}));
+  EXPECT_EQ(names(Scratch(), "Early\\b"), std::vector<std::string>{"deep"});
+  DWORD value = 0, size = sizeof value;
+  EXPECT_EQ(RegGetValueA(Scratch(), "Early\\C", "n", RRF_RT_REG_DWORD, nullptr,
+                         &value, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(value, 3u);
+
+  // Filler's last key was made after Early's.
+  reload();
+  std::vector<std::string> filled = names(Scratch(), "Filler");
+  ASSERT_EQ(filled.size(), 6001u);
+  EXPECT_EQ(filled.front(), "f00000");
+  EXPECT_EQ(filled.back(), "late");
+
+  // The whole scratch tree from its top.
+  reload();
+  EXPECT_EQ(names(Scratch(), ""),
+            (std::vector<std::string>{"Early", "Filler", "Poke"}));
+  EXPECT_EQ(names(Scratch(), "Early\\b"), std::vector<std::string>{"deep"});
+  EXPECT_EQ(names(Scratch(), "Filler").size(), 6001u);
 }
 
 }  // namespace
