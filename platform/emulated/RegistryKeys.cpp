@@ -177,9 +177,19 @@ LONG Resolve(Registry& registry, HKEY hKey, Target& target) {
   }
   const auto it = registry.handles.find(hKey);
   if (it == registry.handles.end()) return ERROR_INVALID_HANDLE;
-  target.open = &it->second;
-  target.granted = it->second.granted;
-  return registry.view.Key(it->second.id, target.key);
+  OpenKey& open = it->second;
+  target.open = &open;
+  target.granted = open.granted;
+  if (open.key != nullptr && open.seen == registry.view.Generation()) {
+    target.key = open.key;
+    return ERROR_SUCCESS;
+  }
+  if (const LONG status = registry.view.Key(open.id, target.key)) {
+    return status;
+  }
+  open.key = target.key;
+  open.seen = registry.view.Generation();
+  return ERROR_SUCCESS;
 }
 
 LONG Resolve(Registry& registry, HKEY hKey, REGSAM needed, Target& target) {

@@ -51,6 +51,10 @@ struct Subkeys {
   std::int64_t Id(std::size_t i) const {
     return merged ? merged->ids[i] : own->At(i).id;
   }
+  // The subkey's entry when the list holds it, else nullptr (look it up).
+  CachedKey* Cached(std::size_t i) const {
+    return merged ? nullptr : own->At(i).key;
+  }
 };
 LONG ListSubkeys(Registry& registry, Target& target, std::uint64_t stamp,
                  Subkeys& subkeys);

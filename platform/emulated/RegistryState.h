@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <unordered_map>
 #include <vector>
@@ -50,6 +51,10 @@ struct OpenKey {
   // opened (`id`).
   bool merged = false;
   MergedList list;
+  // The key's entry in the view, good while the view's generation is
+  // `seen`: spares a lookup by id on every call through the handle.
+  CachedKey* key = nullptr;
+  std::uint64_t seen = 0;
 };
 
 struct Registry {
@@ -57,7 +62,9 @@ struct Registry {
   Store store;
   View view{store};
   bool readOnly = false;
-  std::unordered_map<HKEY, OpenKey> handles;
+  // Ordered: a process holds few handles at once, and a short tree search
+  // beats hashing on every call.
+  std::map<HKEY, OpenKey> handles;
   // What HKEY_CLASSES_ROOT itself stands for: the machine's Classes key, as
   // the predefined handle is opened on Windows, seen merged.
   OpenKey classesRoot{kMachineClassesId, KEY_ALL_ACCESS, true, {}};

@@ -331,9 +331,11 @@ LONG EnumKeyEx(HKEY hKey, DWORD dwIndex, Ch* lpName, DWORD* lpcchName,
       return status;
     }
     if (dwIndex >= subkeys.Size()) return ERROR_NO_MORE_ITEMS;
-    CachedKey* child = nullptr;
-    if (const LONG status = registry->view.Key(subkeys.Id(dwIndex), child)) {
-      return status;
+    CachedKey* child = subkeys.Cached(dwIndex);
+    if (child == nullptr) {
+      if (const LONG status = registry->view.Key(subkeys.Id(dwIndex), child)) {
+        return status;
+      }
     }
     std::basic_string<Ch> scratchName, scratchClass;
     const std::basic_string_view<Ch> name =

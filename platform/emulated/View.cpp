@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <chrono>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 
 namespace corvane::platform::emulated {
@@ -31,6 +32,7 @@ void AppendValue(CachedKey& key, ValueRow&& row) {
 
 void View::Clear() {
   keys_.clear();
+  ++generation_;
   cached_ = kNothing;
 }
 
@@ -117,23 +119,23 @@ LONG View::Loaded() {
   return kRetry;
 }
 
-CachedKey& View::Put(const KeyRow& row) {
-  auto& slot = keys_[row.id];
-  if (!slot) {
-    slot = std::make_unique<CachedKey>();
-    slot->id = row.id;
-    slot->parent = row.parent;
-    slot->name = row.name;
-    slot->className = row.className;
-    slot->isVolatile = row.isVolatile;
-    slot->lastWrite = row.lastWrite;
+CachedKey& View::Put(KeyRow&& row) {
+  const auto [it, added] = keys_.try_emplace(row.id);
+  CachedKey& key = it->second;
+  if (added) {
+    key.id = row.id;
+    key.parent = row.parent;
+    key.name = std::move(row.name);
+    key.className = std::move(row.className);
+    key.isVolatile = row.isVolatile;
+    key.lastWrite = row.lastWrite;
   }
-  return *slot;
+  return key;
 }
 
 LONG View::Key(std::int64_t id, CachedKey*& key) {
   if (const auto it = keys_.find(id); it != keys_.end()) {
-    key = it->second.get();
+    key = &it->second;
     return ERROR_SUCCESS;
   }
   if (!store_.InWrite()) {
@@ -144,7 +146,7 @@ LONG View::Key(std::int64_t id, CachedKey*& key) {
   if (const LONG status = store_.LoadKey(id, row, found)) return status;
   if (const LONG status = Loaded()) return status;
   if (!found) return ERROR_KEY_DELETED;
-  key = &Put(row);
+  key = &Put(std::move(row));
   return ERROR_SUCCESS;
 }
 
@@ -159,7 +161,8 @@ LONG View::Child(CachedKey& parent, std::u16string_view name,
     if (at == parent.children.Size() || parent.children.At(at).fold != fold) {
       return ERROR_SUCCESS;
     }
-    id = parent.children.At(at).id;
+    child = parent.children.At(at).key;
+    return ERROR_SUCCESS;
   } else if (const auto it = parent.lookups.find(fold);
              it != parent.lookups.end()) {
     id = it->second;
@@ -175,8 +178,9 @@ LONG View::Child(CachedKey& parent, std::u16string_view name,
       return status;
     }
     if (const LONG status = Loaded()) return status;
-    if (found) child = &Put(row);
-    parent.lookups.emplace(fold, found ? row.id : 0);
+    const std::int64_t id = found ? row.id : 0;
+    if (found) child = &Put(std::move(row));
+    parent.lookups.emplace(fold, id);
     return ERROR_SUCCESS;
   }
   return Key(id, child);
@@ -205,55 +209,88 @@ LONG View::LoadChildren(CachedKey& key) {
 // A key whose children all came is given its whole list, in the registry's
 // order; one whose children were cut off by the prefetch limit only learns
 // the ones that came, as lookups.
-void View::PutSubtreeKeys(const std::vector<KeyRow>& rows,
+void View::PutSubtreeKeys(std::vector<KeyRow>& rows,
                           const std::vector<bool>& complete) {
-  std::unordered_map<std::int64_t, std::vector<CachedKey::Child>> byParent;
-  for (std::size_t i = 1; i < rows.size(); ++i) {
-    Put(rows[i]);
-    byParent[rows[i].parent].push_back({FoldKey(rows[i].name), rows[i].id});
+  const std::size_t n = rows.size();
+  // Each row's parent among the rows (n for the top), found by id.
+  std::vector<std::pair<std::int64_t, std::size_t>> byId(n);
+  for (std::size_t i = 0; i < n; ++i) byId[i] = {rows[i].id, i};
+  if (!std::is_sorted(byId.begin(), byId.end())) {
+    std::sort(byId.begin(), byId.end());
   }
+  std::vector<std::size_t> parentAt(n, n);
+  std::vector<std::size_t> start(n + 1, 0);
+  for (std::size_t i = 1; i < n; ++i) {
+    const auto it = std::lower_bound(byId.begin(), byId.end(),
+                                     std::pair{rows[i].parent, std::size_t{0}});
+    if (it == byId.end() || it->first != rows[i].parent) continue;
+    parentAt[i] = it->second;
+    ++start[it->second + 1];
+  }
+  for (std::size_t p = 0; p < n; ++p) start[p + 1] += start[p];
+
+  // The children of row p at [start[p], start[p + 1]), in the order read.
+  keys_.reserve(keys_.size() + n);
+  std::vector<CachedKey*> cached(n);
+  std::vector<CachedKey::Child> kids(start[n]);
+  std::vector<std::size_t> fill(start.begin(), start.end() - 1);
+  for (std::size_t i = 0; i < n; ++i) {
+    std::string fold = parentAt[i] < n ? FoldKey(rows[i].name) : std::string();
+    cached[i] = &Put(std::move(rows[i]));
+    if (parentAt[i] < n) {
+      kids[fill[parentAt[i]]++] = {std::move(fold), cached[i]->id, cached[i]};
+    }
+  }
+
   const auto byFold = [](const CachedKey::Child& a, const CachedKey::Child& b) {
     return a.fold < b.fold;
   };
-  for (std::size_t i = 0; i < rows.size(); ++i) {
-    CachedKey& k = Put(rows[i]);
-    auto it = byParent.find(k.id);
-    if (!complete[i]) {
-      if (it != byParent.end()) {
-        for (auto& c : it->second) k.lookups.emplace(c.fold, c.id);
-      }
+  for (std::size_t p = 0; p < n; ++p) {
+    CachedKey& k = *cached[p];
+    const auto from = kids.begin() + static_cast<std::ptrdiff_t>(start[p]);
+    const auto to = kids.begin() + static_cast<std::ptrdiff_t>(start[p + 1]);
+    if (!complete[p]) {
+      for (auto c = from; c != to; ++c) k.lookups.emplace(c->fold, c->id);
       continue;
     }
     if (k.childrenLoaded) continue;
     k.childrenLoaded = true;
     k.lookups.clear();
     k.maximaKnown = false;
-    if (it == byParent.end()) continue;
-    auto& list = it->second;
-    if (!std::is_sorted(list.begin(), list.end(), byFold)) {
-      std::sort(list.begin(), list.end(), byFold);
+    if (!std::is_sorted(from, to, byFold)) std::sort(from, to, byFold);
+    for (auto c = from; c != to; ++c) {
+      k.children.Insert(k.children.Size(), std::move(*c));
     }
-    for (auto& c : list) k.children.Insert(k.children.Size(), std::move(c));
   }
 }
 
-// Values of every key listed; a key without any has none.
+// Values of every key listed; a key without any has none. Keys whose values
+// were cached before keep those.
 void View::PutSubtreeValues(const std::vector<KeyRow>& rows,
                             std::vector<ValueRow>& values) {
-  std::unordered_map<std::int64_t, std::vector<ValueRow*>> valuesOf;
-  for (ValueRow& v : values) valuesOf[v.key].push_back(&v);
+  std::unordered_set<std::int64_t> known;
   for (const KeyRow& row : rows) {
-    CachedKey& k = *keys_[row.id];
-    if (k.valuesLoaded) continue;
+    CachedKey& k = keys_.at(row.id);
+    if (k.valuesLoaded) {
+      known.insert(k.id);
+      continue;
+    }
     k.valuesLoaded = true;
     k.maximaKnown = false;
-    auto it = valuesOf.find(row.id);
-    if (it == valuesOf.end()) continue;
-    auto& list = it->second;
-    std::sort(
-        list.begin(), list.end(),
-        [](const ValueRow* a, const ValueRow* b) { return a->ord < b->ord; });
-    for (ValueRow* v : list) AppendValue(k, std::move(*v));
+  }
+  const auto byKeyAndOrd = [](const ValueRow& a, const ValueRow& b) {
+    return a.key != b.key ? a.key < b.key : a.ord < b.ord;
+  };
+  if (!std::is_sorted(values.begin(), values.end(), byKeyAndOrd)) {
+    std::sort(values.begin(), values.end(), byKeyAndOrd);
+  }
+  CachedKey* k = nullptr;
+  for (ValueRow& v : values) {
+    if (k == nullptr || k->id != v.key) {
+      if (known.contains(v.key)) continue;
+      k = &keys_.at(v.key);
+    }
+    AppendValue(*k, std::move(v));
   }
 }
 
@@ -278,8 +315,7 @@ LONG View::LoadMaxima(CachedKey& key) {
   if (const LONG status = LoadValues(key)) return status;
   key.maxChildName = key.maxChildClass = 0;
   for (std::size_t i = 0; i < key.children.Size(); ++i) {
-    CachedKey* child = nullptr;
-    if (const LONG status = Key(key.children.At(i).id, child)) return status;
+    const CachedKey* child = key.children.At(i).key;
     key.maxChildName = std::max(key.maxChildName, child->name.size());
     key.maxChildClass = std::max(key.maxChildClass, child->className.size());
   }
@@ -339,16 +375,17 @@ LONG View::CreateChild(CachedKey& parent, std::u16string_view name,
   if (className != nullptr) row.className = *className;
   row.isVolatile = isVolatile;
   row.lastWrite = now;
-  child = &Put(row);
+  const std::int64_t id = row.id;
+  child = &Put(std::move(row));
   // A new key has nothing below it yet.
   child->childrenLoaded = child->valuesLoaded = true;
   std::string fold = FoldKey(name);
   if (parent.childrenLoaded) {
     const std::size_t at = parent.children.LowerBound(
         [&fold](const CachedKey::Child& c) { return c.fold < fold; });
-    parent.children.Insert(at, {std::move(fold), row.id});
+    parent.children.Insert(at, {std::move(fold), id, child});
   } else {
-    parent.lookups[fold] = row.id;
+    parent.lookups[fold] = id;
   }
   parent.maximaKnown = false;
   Touch(parent, now);
@@ -358,7 +395,7 @@ LONG View::CreateChild(CachedKey& parent, std::u16string_view name,
 LONG View::SetClass(CachedKey& key, std::u16string_view className) {
   key.className = std::u16string(className);
   if (const auto it = keys_.find(key.parent); it != keys_.end()) {
-    it->second->maximaKnown = false;
+    it->second.maximaKnown = false;
   }
   return store_.SetClass(key.id, className);
 }
@@ -428,7 +465,7 @@ LONG View::DeleteValue(CachedKey& key, std::u16string_view name, bool& found) {
 void View::Unlink(CachedKey& key) {
   const auto it = keys_.find(key.parent);
   if (it == keys_.end()) return;
-  CachedKey& parent = *it->second;
+  CachedKey& parent = it->second;
   const std::string fold = FoldKey(key.name);
   if (parent.childrenLoaded) {
     const std::size_t at = parent.children.LowerBound(
@@ -455,6 +492,7 @@ LONG View::DeleteTree(CachedKey& key) {
     return ERROR_SUCCESS;
   }
   keys_.erase(key.id);
+  ++generation_;
   return ERROR_SUCCESS;
 }
 

@@ -40,6 +40,9 @@ struct CachedKey {
   struct Child {
     std::string fold;
     std::int64_t id;
+    // The subkey's entry in the same view: a subkey leaves the view only
+    // after it left this list, or with the whole view.
+    CachedKey* key;
   };
 
   std::int64_t id = 0;
@@ -101,6 +104,9 @@ class View {
   // that carry them, mean nothing from then on.
   std::function<void()> onRebind;
   void Clear();
+  // Changes whenever a cached key leaves the view: a CachedKey* kept from
+  // an earlier call is still good while this is unchanged.
+  std::uint64_t Generation() const { return generation_; }
 
   // The key with that id; ERROR_KEY_DELETED when the store has none.
   LONG Key(std::int64_t id, CachedKey*& key);
@@ -135,9 +141,9 @@ class View {
   // After each load from the store in a read call.
   LONG Loaded();
   LONG Load(const KeyRow& row, CachedKey*& key);
-  CachedKey& Put(const KeyRow& row);
+  CachedKey& Put(KeyRow&& row);
   // The keys and values of one LoadSubtree, into the cache.
-  void PutSubtreeKeys(const std::vector<KeyRow>& rows,
+  void PutSubtreeKeys(std::vector<KeyRow>& rows,
                       const std::vector<bool>& complete);
   void PutSubtreeValues(const std::vector<KeyRow>& rows,
                         std::vector<ValueRow>& values);
@@ -145,9 +151,11 @@ class View {
   void Touch(CachedKey& key, std::uint64_t time);
 
   Store& store_;
-  std::unordered_map<std::int64_t, std::unique_ptr<CachedKey>> keys_;
+  // Node-based: a CachedKey stays where it is while others come and go.
+  std::unordered_map<std::int64_t, CachedKey> keys_;
   // The counter value the cache holds the state of; odd: none.
   std::uint64_t cached_ = 1;
+  std::uint64_t generation_ = 0;
   std::uint64_t callStart_ = 1;
   bool validated_ = false;
   bool rerun_ = false;
