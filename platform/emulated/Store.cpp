@@ -106,18 +106,23 @@ class Stmt {
   sqlite3_stmt* s_ = nullptr;
 };
 
+// Bound text, blobs and folds are not copied: each statement is stepped and
+// reset before the function that bound them returns, and the caller's
+// buffers (and `fold`) outlive that.
+//
 // An empty name is text all the same (the default value's name is ""), never
 // NULL, which an empty view's null pointer would bind.
 void BindText(sqlite3_stmt* s, int i, std::u16string_view text) {
   sqlite3_bind_text16(s, i, text.empty() ? u"" : text.data(),
                       static_cast<int>(text.size() * sizeof(char16_t)),
-                      SQLITE_TRANSIENT);
+                      SQLITE_STATIC);
 }
 
-void BindFold(sqlite3_stmt* s, int i, std::u16string_view name) {
-  const std::string fold = FoldKey(name);
+void BindFold(sqlite3_stmt* s, int i, std::u16string_view name,
+              std::string& fold) {
+  fold = FoldKey(name);
   sqlite3_bind_blob(s, i, fold.empty() ? "" : fold.data(),
-                    static_cast<int>(fold.size()), SQLITE_TRANSIENT);
+                    static_cast<int>(fold.size()), SQLITE_STATIC);
 }
 
 std::u16string ColumnText(sqlite3_stmt* s, int i) {
@@ -608,8 +613,9 @@ LONG Store::Seed() {
     sqlite3_reset(s);
     sqlite3_bind_int64(s, 1, key.id);
     sqlite3_bind_int64(s, 2, key.parent);
+    std::string fold;
     BindText(s, 3, key.name);
-    BindFold(s, 4, key.name);
+    BindFold(s, 4, key.name, fold);
     sqlite3_bind_int64(s, 5, static_cast<sqlite3_int64>(now));
     if ((rc = sqlite3_step(s)) != SQLITE_DONE) break;
   }
@@ -861,7 +867,8 @@ LONG Store::LoadChild(std::int64_t parent, std::u16string_view name,
                       KeyRow& row, bool& found) {
   sqlite3_stmt* s = st_->loadChild.Use();
   sqlite3_bind_int64(s, 1, parent);
-  BindFold(s, 2, name);
+  std::string fold;
+  BindFold(s, 2, name, fold);
   const int rc = sqlite3_step(s);
   found = rc == SQLITE_ROW;
   if (found) row = ColumnKey(s);
@@ -882,7 +889,8 @@ LONG Store::FindValue(std::int64_t key, std::u16string_view name,
                       std::int64_t& ord, bool& found) {
   sqlite3_stmt* s = st_->findValue.Use();
   sqlite3_bind_int64(s, 1, key);
-  BindFold(s, 2, name);
+  std::string fold;
+  BindFold(s, 2, name, fold);
   const int rc = sqlite3_step(s);
   found = rc == SQLITE_ROW;
   if (found) ord = sqlite3_column_int64(s, 0);
@@ -1024,12 +1032,11 @@ LONG Store::InsertKey(std::int64_t parent, std::u16string_view name,
                       std::uint64_t time, std::int64_t& id) {
   sqlite3_stmt* s = st_->insertKey.Use();
   sqlite3_bind_int64(s, 1, parent);
+  std::string fold;
   BindText(s, 2, name);
-  BindFold(s, 3, name);
+  BindFold(s, 3, name, fold);
   if (className != nullptr) BindText(s, 4, *className);
-  if (isVolatile) {
-    sqlite3_bind_text(s, 5, bootId_.c_str(), -1, SQLITE_TRANSIENT);
-  }
+  if (isVolatile) sqlite3_bind_text(s, 5, bootId_.c_str(), -1, SQLITE_STATIC);
   sqlite3_bind_int64(s, 6, static_cast<sqlite3_int64>(time));
   const int rc = sqlite3_step(s);
   st_->insertKey.Done();
@@ -1067,9 +1074,10 @@ LONG Store::PutValue(std::int64_t key, std::int64_t ord, bool insert,
   sqlite3_bind_int64(s, 1, key);
   sqlite3_bind_int64(s, 2, ord);
   const int dataAt = insert ? 6 : 4;
+  std::string fold;
   if (insert) {
     BindText(s, 3, name);
-    BindFold(s, 4, name);
+    BindFold(s, 4, name, fold);
     sqlite3_bind_int64(s, 5, type);
   } else {
     sqlite3_bind_int64(s, 3, type);
@@ -1077,7 +1085,7 @@ LONG Store::PutValue(std::int64_t key, std::int64_t ord, bool insert,
   // A zero-length blob, never NULL: the column says "no bytes", not "none".
   sqlite3_bind_blob(s, dataAt,
                     data.empty() ? static_cast<const void*>("") : data.data(),
-                    static_cast<int>(data.size()), SQLITE_TRANSIENT);
+                    static_cast<int>(data.size()), SQLITE_STATIC);
   const int rc = sqlite3_step(s);
   stmt.Done();
   MarkWritten();
