@@ -32,4 +32,15 @@ std::size_t SharedSteps(std::u16string_view previous, std::u16string_view path,
   return keep;
 }
 
+// The next name of a key path at or after `pos`, past any backslashes (a
+// doubled or trailing one names nothing): false at the path's end, else
+// `pos` is where the name starts and `end` where it ends.
+inline bool NextName(std::u16string_view path, std::size_t& pos,
+                     std::size_t& end) {
+  while (pos < path.size() && path[pos] == u'\\') ++pos;
+  if (pos == path.size()) return false;
+  end = std::min(path.find(u'\\', pos), path.size());
+  return true;
+}
+
 }  // namespace corvane::regfile

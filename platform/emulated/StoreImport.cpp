@@ -137,11 +137,7 @@ class ApplySink : public regfile::RegSink {
     std::size_t pos = keep ? chain_.back().end : 0;
     last_.assign(path);
 
-    while (pos < path.size()) {
-      while (pos < path.size() && path[pos] == u'\\') ++pos;
-      if (pos == path.size()) break;
-      std::size_t end = path.find(u'\\', pos);
-      if (end == std::u16string_view::npos) end = path.size();
+    for (std::size_t end = 0; regfile::NextName(path, pos, end); pos = end) {
       const std::u16string_view name = path.substr(pos, end - pos);
       Step step{end, 0, false, false};
       if (chain_.empty()) {
@@ -160,7 +156,6 @@ class ApplySink : public regfile::RegSink {
         }
       }
       chain_.push_back(step);
-      pos = end;
     }
     if (chain_.empty()) return "empty key name";
     return {};

@@ -77,10 +77,7 @@ class HiveSink : public regfile::RegSink {
     std::size_t pos = keep ? chain_.back().end : 0;
     last_.assign(path);
 
-    while (pos < path.size()) {
-      while (pos < path.size() && path[pos] == u'\\') ++pos;
-      if (pos == path.size()) break;
-      const std::size_t end = std::min(path.find(u'\\', pos), path.size());
+    for (std::size_t end = 0; regfile::NextName(path, pos, end); pos = end) {
       const std::u16string_view name = path.substr(pos, end - pos);
       HiveKey* key = nullptr;
       if (chain_.empty()) {
@@ -93,7 +90,6 @@ class HiveSink : public regfile::RegSink {
         key = create ? &parent->CreateChild(name) : parent->FindChild(name);
       }
       chain_.push_back({end, key});
-      pos = end;
     }
     if (chain_.empty()) return "empty key name";
     return {};
