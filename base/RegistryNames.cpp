@@ -5,8 +5,7 @@
 
 namespace corvane::base {
 
-char16_t FoldChar(char16_t c) {
-  if (c < 0x80) return (c >= u'a' && c <= u'z') ? c - 0x20 : c;
+char16_t FoldBeyondAscii(char16_t c) {
   if (c < 0x100) {
     if (c >= 0xE0 && c <= 0xFE && c != 0xF7) return c - 0x20;
     if (c == 0xFF) return 0x178;  // ÿ → Ÿ

@@ -59,6 +59,10 @@ std::string WideToAnsi(std::wstring_view text) {
   out.reserve(text.size());
   for (std::size_t i = 0; i < text.size(); ++i) {
     const char32_t c = static_cast<char32_t>(text[i]);
+    if (c < 0x80) {
+      out += static_cast<char>(c);
+      continue;
+    }
     // With 16-bit wchar_t a character beyond the BMP is two units; it is one
     // character, so it becomes one "?".
     if (sizeof(wchar_t) == 2 && base::IsHighSurrogate(c) &&
@@ -77,8 +81,9 @@ std::wstring AnsiToWide(std::string_view text) {
   std::wstring out;
   out.reserve(text.size());
   for (char ch : text) {
-    out += static_cast<wchar_t>(
-        base::Windows1252ToUnicode(static_cast<unsigned char>(ch)));
+    const auto byte = static_cast<unsigned char>(ch);
+    out += byte < 0x80 ? static_cast<wchar_t>(byte)
+                       : static_cast<wchar_t>(base::Windows1252ToUnicode(byte));
   }
   return out;
 }
