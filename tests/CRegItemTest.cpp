@@ -122,7 +122,7 @@ TEST_F(CRegItemTest, CountIsTheNodesCachedCount) {
 }
 
 TEST_F(CRegItemTest, WritesFollowTheNodeWhereverItWent) {
-  RegCloseKey(scratch_.CreateKey("Elsewhere"));
+  scratch_.Make("Elsewhere");
   const auto item = node_->Items(L"moved");
   node_->SetKey(L"Elsewhere");
   item->SetValue(L"there");

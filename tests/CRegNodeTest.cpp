@@ -30,18 +30,6 @@ class CRegNodeTest : public ::testing::Test {
     if (!relative.empty()) path += L"\\" + relative;
     return path;
   }
-  void MakeKey(const std::string& relative) {
-    RegCloseKey(scratch_.CreateKey(relative));
-  }
-  bool KeyExists(const std::string& relative) {
-    HKEY key = 0;
-    if (RegOpenKeyExA(scratch_.Handle(), relative.c_str(), 0, KEY_READ, &key) !=
-        ERROR_SUCCESS) {
-      return false;
-    }
-    RegCloseKey(key);
-    return true;
-  }
   std::shared_ptr<CRegNode> NodeOn(const std::wstring& relative = L"") {
     auto node = CRegNode::New();
     node->Create(PathOf(relative));
@@ -59,8 +47,8 @@ TEST_F(CRegNodeTest, NewNodeWorksOnCurrentUserWithoutAName) {
 }
 
 TEST_F(CRegNodeTest, CreateOpensAPathAndReTargets) {
-  MakeKey("A");
-  MakeKey("B");
+  scratch_.Make("A");
+  scratch_.Make("B");
   const auto node = CRegNode::New();
   node->Create(PathOf(L"A"));
   EXPECT_EQ(node->Name(), PathOf(L"A"));
@@ -78,7 +66,7 @@ TEST_F(CRegNodeTest, AfterAFailedOpenOnlyReadsByNameSucceed) {
   EXPECT_EQ(node->ItemCount(), 1);
   EXPECT_EQ(RaisedBy([&] { node->Create(PathOf(L"Missing")); }),
             Api(ERROR_FILE_NOT_FOUND));
-  EXPECT_FALSE(KeyExists("Missing"));
+  EXPECT_FALSE(scratch_.Has("Missing"));
 
   EXPECT_EQ(node->Name(), PathOf(L"Missing"));
   EXPECT_EQ(node->Key(), Variant(0));
@@ -116,8 +104,8 @@ TEST_F(CRegNodeTest, CreateRefusesKindsOtherThanNameOrPosition) {
 }
 
 TEST_F(CRegNodeTest, CreateByPositionTakesTheSubkeyNameAtThatPosition) {
-  MakeKey("Alpha");
-  MakeKey("Beta");
+  scratch_.Make("Alpha");
+  scratch_.Make("Beta");
   const auto node = CRegNode::New();
   node->Create(0, scratch_.Handle());
   EXPECT_EQ(node->Name(), L"Alpha");
@@ -153,7 +141,7 @@ TEST_F(CRegNodeTest, AccessWriteKeepsOnlyKeyRightsButCreateKeepsAll) {
 }
 
 TEST_F(CRegNodeTest, KeyWriteWithANameDescendsFromTheCurrentKey) {
-  MakeKey("Child\\Grandchild");
+  scratch_.Make("Child\\Grandchild");
   const auto node = NodeOn();
   node->SetKey(L"Child");
   EXPECT_EQ(node->Name(), L"Child");
@@ -166,8 +154,8 @@ TEST_F(CRegNodeTest, KeyWriteWithANameDescendsFromTheCurrentKey) {
 }
 
 TEST_F(CRegNodeTest, KeyWriteWithARootTakesANameOrAPosition) {
-  MakeKey("First");
-  MakeKey("Second");
+  scratch_.Make("First");
+  scratch_.Make("Second");
   const auto node = CRegNode::New();
   node->SetKey(scratch_.Handle(), L"Second");
   EXPECT_EQ(node->Name(), L"Second");
@@ -204,7 +192,7 @@ TEST_F(CRegNodeTest, KeyWriteWithAHandleReopensIt) {
 }
 
 TEST_F(CRegNodeTest, CountsAreReadOnceAndForgottenOnReTargeting) {
-  MakeKey("Other\\Sub");
+  scratch_.Make("Other\\Sub");
   const auto node = NodeOn();
   node->AddItem(1, L"one");
   EXPECT_EQ(node->ItemCount(), 1);
@@ -264,14 +252,14 @@ TEST_F(CRegNodeTest, AddNodeCreatesEveryLevelOrOpensWhatExists) {
   const auto child = node->AddNode(L"One\\Two");
   EXPECT_EQ(child->Name(), L"One\\Two");
   EXPECT_EQ(child->Access(), KEY_READ | KEY_WRITE);
-  EXPECT_TRUE(KeyExists("One\\Two"));
+  EXPECT_TRUE(scratch_.Has("One\\Two"));
   child->AddItem(L"kept", L"mark");
   EXPECT_EQ(node->AddNode(L"One\\Two")->Items(L"mark")->Value(),
             Variant(L"kept"));
 }
 
 TEST_F(CRegNodeTest, NodesOpensAChildWithTheParentsAccess) {
-  MakeKey("Kid");
+  scratch_.Make("Kid");
   const auto node = NodeOn();
   node->SetAccess(KEY_READ);
   const auto byName = node->Nodes(L"Kid");
@@ -284,19 +272,19 @@ TEST_F(CRegNodeTest, NodesOpensAChildWithTheParentsAccess) {
 }
 
 TEST_F(CRegNodeTest, RemoveNodeWithOrWithoutTheSubtree) {
-  MakeKey("Tree\\Leaf\\Deeper");
-  MakeKey("Tree\\Other");
-  MakeKey("Single");
+  scratch_.Make("Tree\\Leaf\\Deeper");
+  scratch_.Make("Tree\\Other");
+  scratch_.Make("Single");
   const auto node = NodeOn();
 
   EXPECT_FALSE(node->RemoveNode(L"Tree", false));
   EXPECT_FALSE(node->RemoveNode(L"Tree", Variant::Null()));
-  EXPECT_TRUE(KeyExists("Tree\\Leaf\\Deeper"));
+  EXPECT_TRUE(scratch_.Has("Tree\\Leaf\\Deeper"));
   EXPECT_TRUE(node->RemoveNode(L"Tree"));
-  EXPECT_FALSE(KeyExists("Tree"));
+  EXPECT_FALSE(scratch_.Has("Tree"));
 
   EXPECT_TRUE(node->RemoveNode(0, Variant::Bool(false)));
-  EXPECT_FALSE(KeyExists("Single"));
+  EXPECT_FALSE(scratch_.Has("Single"));
   EXPECT_EQ(RaisedBy([&] { node->RemoveNode(L"Single"); }),
             Api(ERROR_FILE_NOT_FOUND));
   EXPECT_EQ(RaisedBy([&] { node->RemoveNode(0); }), Api(ERROR_NO_MORE_ITEMS));

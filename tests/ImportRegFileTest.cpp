@@ -85,7 +85,7 @@ class ImportRegFileTest : public ::testing::Test {
 };
 
 TEST_F(ImportRegFileTest, AppliesKeysValuesAndDeletions) {
-  RegCloseKey(scratch_.CreateKey("Tree\\Deep\\Deeper"));
+  scratch_.Make("Tree\\Deep\\Deeper");
   const HKEY keep = scratch_.CreateKey("Keep");
   const DWORD one = 1;
   for (const char* name : {"drop", "stay"}) {

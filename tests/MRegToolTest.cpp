@@ -5,13 +5,12 @@
 
 #include <algorithm>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "errors/RaisedError.h"
 #include "registry/MRegTool.h"
+#include "support/Raised.h"
 #include "support/ScratchKey.h"
 
 namespace corvane {
@@ -19,6 +18,7 @@ namespace {
 
 using namespace platform;
 using Bytes = std::vector<std::uint8_t>;
+using testing::RaisedBy;
 using testing::ScratchKey;
 
 void Plant(HKEY key, const std::string& name, DWORD type, const Bytes& data) {
@@ -39,23 +39,6 @@ std::tuple<LONG, DWORD, Bytes> Inspect(HKEY key, const std::string& name) {
   const LONG status =
       RegQueryValueExA(key, name.c_str(), nullptr, &type, data.data(), &size);
   return {status, type, data};
-}
-
-bool KeyExists(HKEY parent, const std::string& path) {
-  HKEY key = 0;
-  const bool found =
-      RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS;
-  if (found) RegCloseKey(key);
-  return found;
-}
-
-int RaisedNumber(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const RaisedError& error) {
-    return error.Number();
-  }
-  return 0;
 }
 
 const std::string kGuidA = "{4A017BC9-347F-4745-A1A8-993E83E8A331}";
@@ -123,9 +106,9 @@ TEST(MRegToolRead, StringTypeOfSizeZeroRaises5) {
     Plant(scratch.Handle(), "v", type, {});
     std::wstring name = L"v";
     Variant value;
-    EXPECT_EQ(RaisedNumber(
-                  [&] { MRegTool::ReadValue(scratch.Handle(), name, value); }),
-              5);
+    EXPECT_EQ(
+        RaisedBy([&] { MRegTool::ReadValue(scratch.Handle(), name, value); }),
+        5);
   }
 }
 
@@ -222,7 +205,7 @@ TEST(MRegToolWrite, RefusedKindsAndBadByteArraysWriteNothing) {
   for (const auto& [label, value, expected] : cases) {
     std::wstring name = AnsiToWide(label);
     std::int32_t status = 0;
-    const int raised = RaisedNumber(
+    const int raised = RaisedBy(
         [&] { status = MRegTool::WriteValue(value, scratch.Handle(), name); });
     EXPECT_EQ(raised ? raised : status, expected) << label;
     EXPECT_EQ(std::get<0>(Inspect(scratch.Handle(), label)),
@@ -256,7 +239,7 @@ TEST(MRegToolEnumKeyName, NamesComeBackWithoutPadding) {
   ScratchKey scratch;
   const std::string longest(255, 'k');
   for (const std::string& child : {std::string("abcdefghij"), longest}) {
-    RegCloseKey(scratch.CreateKey(child));
+    scratch.Make(child);
   }
   std::wstring name;
   EXPECT_EQ(MRegTool::EnumKeyName(scratch.Handle(), 0, name), 0);
@@ -294,13 +277,13 @@ TEST(MRegToolEnumKeyName, GrowsItsBufferUntilTheNameFits) {
 
 TEST(MRegToolRemove, RemoveKeyDeletesOnlyAChildlessKey) {
   ScratchKey scratch;
-  RegCloseKey(scratch.CreateKey("parent\\child"));
+  scratch.Make("parent\\child");
   EXPECT_EQ(MRegTool::RemoveKey(scratch.Handle(), L"parent"),
             ERROR_ACCESS_DENIED);
-  EXPECT_TRUE(KeyExists(scratch.Handle(), "parent\\child"));
+  EXPECT_TRUE(scratch.Has("parent\\child"));
   EXPECT_EQ(MRegTool::RemoveKey(scratch.Handle(), L"parent\\child"), 0);
   EXPECT_EQ(MRegTool::RemoveKey(scratch.Handle(), L"parent"), 0);
-  EXPECT_FALSE(KeyExists(scratch.Handle(), "parent"));
+  EXPECT_FALSE(scratch.Has("parent"));
   EXPECT_EQ(MRegTool::RemoveKey(scratch.Handle(), L"parent"),
             ERROR_FILE_NOT_FOUND);
 }
@@ -317,10 +300,10 @@ TEST(MRegToolRemove, RemoveKeyTreeDeletesADeepWideTreeAndNothingBeside) {
       }
     }
   }
-  RegCloseKey(scratch.CreateKey("treeSibling"));
+  scratch.Make("treeSibling");
   EXPECT_EQ(MRegTool::RemoveKeyTree(scratch.Handle(), L"tree"), 0);
-  EXPECT_FALSE(KeyExists(scratch.Handle(), "tree"));
-  EXPECT_TRUE(KeyExists(scratch.Handle(), "treeSibling"));
+  EXPECT_FALSE(scratch.Has("tree"));
+  EXPECT_TRUE(scratch.Has("treeSibling"));
   EXPECT_EQ(MRegTool::RemoveKeyTree(scratch.Handle(), L"tree"),
             ERROR_FILE_NOT_FOUND);
 }

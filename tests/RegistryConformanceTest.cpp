@@ -19,6 +19,7 @@
 namespace corvane::platform {
 namespace {
 
+using testing::KeyExists;
 using testing::ScratchKey;
 
 std::vector<BYTE> Bytes(std::string_view text) {
@@ -37,15 +38,6 @@ LONG SetString(HKEY key, const char* name, std::string_view text,
 LONG SetDword(HKEY key, const char* name, DWORD value) {
   return RegSetValueExA(key, name, 0, REG_DWORD,
                         reinterpret_cast<const BYTE*>(&value), sizeof value);
-}
-
-bool KeyExists(HKEY parent, const char* path) {
-  HKEY key = 0;
-  if (RegOpenKeyExA(parent, path, 0, KEY_READ, &key) != ERROR_SUCCESS) {
-    return false;
-  }
-  RegCloseKey(key);
-  return true;
 }
 
 // The names of a key's subkeys, by position.
@@ -85,7 +77,7 @@ TEST_F(RegistryConformance, CreateReportsEachLevelAndOpensWhatExists) {
   EXPECT_EQ(disposition, DWORD{REG_CREATED_NEW_KEY});
   EXPECT_NE(key, 0u);
   EXPECT_EQ(RegCloseKey(key), ERROR_SUCCESS);
-  EXPECT_TRUE(KeyExists(Scratch(), "One\\Two"));
+  EXPECT_TRUE(scratch_.Has("One\\Two"));
 
   // Doubled and trailing backslashes name the same key.
   ASSERT_EQ(RegCreateKeyExA(Scratch(), "one\\\\TWO\\three\\", 0, nullptr, 0,
@@ -103,7 +95,7 @@ TEST_F(RegistryConformance, CreateReportsEachLevelAndOpensWhatExists) {
 }
 
 TEST_F(RegistryConformance, NamesAreCasePreservingAndCaseInsensitive) {
-  RegCloseKey(scratch_.CreateKey("MixedCase"));
+  scratch_.Make("MixedCase");
   HKEY key = Open("MIXEDcase", KEY_ALL_ACCESS);
   ASSERT_EQ(SetString(key, "ValueName", "x"), ERROR_SUCCESS);
   DWORD size = 0;
@@ -123,13 +115,13 @@ TEST_F(RegistryConformance, NamesAreCasePreservingAndCaseInsensitive) {
   EXPECT_EQ(SubkeyNames(Scratch()), std::vector<std::string>{"MixedCase"});
 
   // Latin-1 letters fold too.
-  RegCloseKey(scratch_.CreateKey("\xC9t\xE9"));  // "Été"
-  EXPECT_TRUE(KeyExists(Scratch(), "\xE9T\xC9"));
+  scratch_.Make("\xC9t\xE9");  // "Été"
+  EXPECT_TRUE(scratch_.Has("\xE9T\xC9"));
 }
 
 TEST_F(RegistryConformance, SubkeysEnumerateInCaseInsensitiveOrder) {
   for (const char* name : {"b", "_x", "C", "A", "a1"}) {
-    RegCloseKey(scratch_.CreateKey(name));
+    scratch_.Make(name);
   }
 #ifdef CORVANE_EMULATED
   // Windows compares names in uppercase, so "_" (0x5F) sorts after every
@@ -185,7 +177,7 @@ TEST_F(RegistryConformance, EmptySubkeyGivesTheRootBackOrANewHandle) {
 }
 
 TEST_F(RegistryConformance, PathFormsAndLimits) {
-  RegCloseKey(scratch_.CreateKey("Here"));
+  scratch_.Make("Here");
   const std::string relative = scratch_.Path() + "\\Here";
   struct Case {
     HKEY root;
@@ -250,8 +242,8 @@ TEST_F(RegistryConformance, PathFormsAndLimits) {
     EXPECT_NE(opened, ERROR_SUCCESS);
 #endif
   }
-  EXPECT_FALSE(KeyExists(Scratch(), "Made"));
-  EXPECT_FALSE(KeyExists(Scratch(), "Lead"));
+  EXPECT_FALSE(scratch_.Has("Made"));
+  EXPECT_FALSE(scratch_.Has("Lead"));
 }
 
 TEST_F(RegistryConformance, QueryValueSizesTypesAndShortBuffers) {
@@ -477,7 +469,7 @@ TEST_F(RegistryConformance, EnumValueInCreationOrderWithShortBuffers) {
 }
 
 TEST_F(RegistryConformance, EnumKeyShortNameBufferWritesNothing) {
-  RegCloseKey(scratch_.CreateKey("Child"));
+  scratch_.Make("Child");
   char name[16];
   std::memset(name, 'x', sizeof name);
   DWORD length = 5;  // "Child" needs 6 with its NUL
@@ -509,8 +501,8 @@ TEST_F(RegistryConformance, EnumKeyShortNameBufferWritesNothing) {
 }
 
 TEST_F(RegistryConformance, QueryInfoKeyCountsAndLengths) {
-  RegCloseKey(scratch_.CreateKey("abc"));
-  RegCloseKey(scratch_.CreateKey("Longest\\Below"));
+  scratch_.Make("abc");
+  scratch_.Make("Longest\\Below");
   ASSERT_EQ(SetString(Scratch(), "name", "12345"), ERROR_SUCCESS);
   ASSERT_EQ(SetDword(Scratch(), "longer name", 1), ERROR_SUCCESS);
 
@@ -584,11 +576,11 @@ TEST_F(RegistryConformance, QueryInfoKeyCutsAShortClassBuffer) {
 }
 
 TEST_F(RegistryConformance, DeleteKeyAndValue) {
-  RegCloseKey(scratch_.CreateKey("Parent\\Child"));
-  RegCloseKey(scratch_.CreateKey("Leaf"));
+  scratch_.Make("Parent\\Child");
+  scratch_.Make("Leaf");
   // The NT family keeps a key that has subkeys.
   EXPECT_EQ(RegDeleteKeyA(Scratch(), "Parent"), ERROR_ACCESS_DENIED);
-  EXPECT_TRUE(KeyExists(Scratch(), "Parent\\Child"));
+  EXPECT_TRUE(scratch_.Has("Parent\\Child"));
   EXPECT_EQ(RegDeleteKeyA(Scratch(), "parent\\CHILD"), ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteKeyA(Scratch(), "Parent"), ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteKeyA(Scratch(), "Parent"), ERROR_FILE_NOT_FOUND);
@@ -598,7 +590,7 @@ TEST_F(RegistryConformance, DeleteKeyAndValue) {
   // "" deletes the key of the handle itself.
   HKEY leaf = Open("Leaf", KEY_ALL_ACCESS);
   EXPECT_EQ(RegDeleteKeyA(leaf, ""), ERROR_SUCCESS);
-  EXPECT_FALSE(KeyExists(Scratch(), "Leaf"));
+  EXPECT_FALSE(scratch_.Has("Leaf"));
   EXPECT_EQ(RegCloseKey(leaf), ERROR_SUCCESS);
 
   ASSERT_EQ(SetDword(Scratch(), "v", 1), ERROR_SUCCESS);
@@ -610,7 +602,7 @@ TEST_F(RegistryConformance, DeleteKeyAndValue) {
 }
 
 TEST_F(RegistryConformance, EachCallChecksTheRightsOfItsHandle) {
-  RegCloseKey(scratch_.CreateKey("Sub"));
+  scratch_.Make("Sub");
   ASSERT_EQ(SetDword(Scratch(), "v", 1), ERROR_SUCCESS);
   enum Call { kQuery, kEnumValue, kInfo, kSet, kDeleteValue, kEnumKey };
   auto attempt = [&](HKEY key, Call call) -> LONG {
@@ -681,7 +673,7 @@ TEST_F(RegistryConformance, EachCallChecksTheRightsOfItsHandle) {
 // Every function through a handle that is null, never was, was closed, or
 // whose key is gone.
 TEST_F(RegistryConformance, BadHandlesGiveAStatus) {
-  RegCloseKey(scratch_.CreateKey("Doomed"));
+  scratch_.Make("Doomed");
   auto calls = [](HKEY key) {
     char name[32];
     DWORD length = sizeof name, size = 0;
@@ -741,7 +733,7 @@ TEST_F(RegistryConformance, BadHandlesGiveAStatus) {
     EXPECT_EQ(deleted[i], ERROR_KEY_DELETED) << "call " << i;
   }
   EXPECT_EQ(RegCloseKey(doomed), ERROR_SUCCESS);
-  EXPECT_FALSE(KeyExists(Scratch(), "Doomed"));
+  EXPECT_FALSE(scratch_.Has("Doomed"));
 }
 
 TEST_F(RegistryConformance, NullPointersGiveAStatus) {
@@ -775,7 +767,7 @@ TEST_F(RegistryConformance, NullPointersGiveAStatus) {
                             nullptr, nullptr),
             ERROR_INVALID_PARAMETER);
 #endif
-  EXPECT_FALSE(KeyExists(Scratch(), "x"));
+  EXPECT_FALSE(scratch_.Has("x"));
 }
 
 // HKEY_CLASSES_ROOT: HKEY_CURRENT_USER\Software\Classes merged over
@@ -973,22 +965,22 @@ TEST_F(ClassesRootMerge, CreateGoesToTheMachineDeleteTakesTheUsersCopy) {
   RegCloseKey(key);
   EXPECT_EQ(Get(HKEY_LOCAL_MACHINE, Machine("UserOnly\\New\\Deeper"), "who"),
             "new");
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, User("UserOnly\\New").c_str()));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, User("UserOnly\\New")));
 
   // A delete takes the user's copy and uncovers the machine's.
   EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, Merged("Both").c_str()),
             ERROR_SUCCESS);
 #ifdef CORVANE_EMULATED
-  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, User("Both").c_str()));
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, User("Both")));
   EXPECT_EQ(Get(HKEY_CLASSES_ROOT, Merged("Both"), "who"), "machine");
   EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, Merged("Both").c_str()),
             ERROR_SUCCESS);
 #else
-  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, User("Both").c_str()));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, User("Both")));
   EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, Merged("Both").c_str()),
             ERROR_FILE_NOT_FOUND);
 #endif
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Machine("Both").c_str()));
+  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Machine("Both")));
 }
 
 }  // namespace

@@ -9,21 +9,13 @@
 #include <vector>
 
 #include "errors/RaisedError.h"
+#include "support/Raised.h"
 #include "variant/Variant.h"
 
 namespace corvane {
 namespace {
 
-// The number the conversion raises, or 0 when it raises nothing.
-template <typename F>
-std::int32_t RaisedNumber(F&& convert) {
-  try {
-    convert();
-  } catch (const RaisedError& e) {
-    return e.Number();
-  }
-  return 0;
-}
+using testing::RaisedBy;
 
 struct LongCase {
   const char* label;
@@ -119,7 +111,7 @@ TEST(VariantToLong, RaisesOverflowNullAndMismatch) {
       {"string array", Variant::StringArray({L"1"}), 13},
   };
   for (const RaiseCase& c : cases) {
-    EXPECT_EQ(RaisedNumber([&] { c.value.ToLong(); }), c.number) << c.label;
+    EXPECT_EQ(RaisedBy([&] { c.value.ToLong(); }), c.number) << c.label;
   }
 }
 
@@ -191,9 +183,9 @@ TEST(VariantToString, FormatsEachKind) {
   for (const auto& c : cases) {
     EXPECT_EQ(c.value.ToString(), c.expected);
   }
-  EXPECT_EQ(RaisedNumber([] { Variant::Null().ToString(); }), 94);
-  EXPECT_EQ(RaisedNumber([] { Variant::ByteArray({}).ToString(); }), 13);
-  EXPECT_EQ(RaisedNumber([] { Variant(1).AsString(); }), 13);
+  EXPECT_EQ(RaisedBy([] { Variant::Null().ToString(); }), 94);
+  EXPECT_EQ(RaisedBy([] { Variant::ByteArray({}).ToString(); }), 13);
+  EXPECT_EQ(RaisedBy([] { Variant(1).AsString(); }), 13);
 }
 
 TEST(VariantToBool, AcceptsWordsAndNumbers) {
@@ -203,8 +195,8 @@ TEST(VariantToBool, AcceptsWordsAndNumbers) {
   EXPECT_FALSE(Variant(L"0").ToBool());
   EXPECT_FALSE(Variant().ToBool());
   EXPECT_TRUE(Variant(0.1).ToBool());
-  EXPECT_EQ(RaisedNumber([] { Variant(L"yes").ToBool(); }), 13);
-  EXPECT_EQ(RaisedNumber([] { Variant::Null().ToBool(); }), 94);
+  EXPECT_EQ(RaisedBy([] { Variant(L"yes").ToBool(); }), 13);
+  EXPECT_EQ(RaisedBy([] { Variant::Null().ToBool(); }), 94);
 }
 
 TEST(VariantArray, ShapeAndBounds) {
@@ -225,10 +217,10 @@ TEST(VariantArray, ShapeAndBounds) {
   EXPECT_EQ(grid.UBound(1), 2);
   EXPECT_EQ(grid.LBound(2), -1);
   EXPECT_EQ(grid.UBound(2), 1);
-  EXPECT_EQ(RaisedNumber([&] { grid.UBound(3); }), 9);
-  EXPECT_EQ(RaisedNumber([&] { grid.LBound(0); }), 9);
-  EXPECT_EQ(RaisedNumber([&] { grid.Bytes(); }), 13);
-  EXPECT_EQ(RaisedNumber([] { Variant(1).Dimensions(); }), 13);
+  EXPECT_EQ(RaisedBy([&] { grid.UBound(3); }), 9);
+  EXPECT_EQ(RaisedBy([&] { grid.LBound(0); }), 9);
+  EXPECT_EQ(RaisedBy([&] { grid.Bytes(); }), 13);
+  EXPECT_EQ(RaisedBy([] { Variant(1).Dimensions(); }), 13);
 
   const Variant strings = Variant::Array(VT_BSTR, {{0, 2}, {0, 2}});
   EXPECT_EQ(strings.Strings(), std::vector<std::wstring>(4));

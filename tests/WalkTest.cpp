@@ -13,12 +13,14 @@
 #include "registry/CRegItem.h"
 #include "registry/CRegNode.h"
 #include "registry/IUseRegItems.h"
+#include "support/Raised.h"
 #include "support/ScratchKey.h"
 
 namespace corvane {
 namespace {
 
 using namespace platform;
+using testing::RaisedBy;
 
 // Records every visit as "name@level" and accepts the entry named `accept`.
 // Node names are the last component, so that nodeStart reads like the rest.
@@ -64,13 +66,10 @@ class WalkTest : public ::testing::Test {
     node->Create(AnsiToWide(scratch_.Path()));
     return node;
   }
-  void MakeKey(const std::string& relative) {
-    RegCloseKey(scratch_.CreateKey(relative));
-  }
   // R with A (holding A1) and B.
   std::shared_ptr<CRegNode> Tree() {
-    MakeKey("A\\A1");
-    MakeKey("B");
+    scratch_.Make("A\\A1");
+    scratch_.Make("B");
     return Root();
   }
   std::wstring RootName() {
@@ -91,9 +90,9 @@ TEST_F(WalkTest, KeyWithoutSubkeys) {
 }
 
 TEST_F(WalkTest, WalkNodesStopsAtTheAcceptedSubkeyAndReturnsANewNode) {
-  MakeKey("A");
-  MakeKey("B");
-  MakeKey("C");
+  scratch_.Make("A");
+  scratch_.Make("B");
+  scratch_.Make("C");
   Recorder use(L"B");
   const auto found = Root()->WalkNodes(use, 7);
   EXPECT_EQ(use.visits, (Visits{L"A@8", L"B@8"}));
@@ -186,11 +185,11 @@ TEST_F(WalkTest, WalkItemsInPositionOrder) {
 }
 
 TEST_F(WalkTest, PositionsAreFixedWhenTheLoopBegins) {
-  MakeKey("A");
-  MakeKey("B");
+  scratch_.Make("A");
+  scratch_.Make("B");
   const auto root = Root();
   EXPECT_EQ(root->NodeCount(), 2);
-  MakeKey("C");
+  scratch_.Make("C");
   Recorder use;
   root->WalkNodes(use, 0);
   EXPECT_EQ(use.visits, (Visits{L"A@1", L"B@1"}));
@@ -201,11 +200,8 @@ TEST_F(WalkTest, PositionsAreFixedWhenTheLoopBegins) {
   use.onVisit = [&] {
     if (use.visits.size() == 1) fresh->RemoveNode(L"C");
   };
-  try {
-    fresh->WalkNodes(use, 0);
-    ADD_FAILURE() << "walk past the last subkey did not raise";
-  } catch (const RaisedError&) {
-  }
+  EXPECT_NE(RaisedBy([&] { fresh->WalkNodes(use, 0); }), 0)
+      << "walk past the last subkey did not raise";
   EXPECT_EQ(use.visits, (Visits{L"A@1", L"B@1"}));
 }
 
@@ -215,12 +211,7 @@ TEST_F(WalkTest, AVisitorsErrorEndsTheWalk) {
   use.onVisit = [&] {
     if (use.visits.size() == 2) RaiseRuntimeError(kTypeMismatch);
   };
-  try {
-    root->WalkAllNodes(use, root, 0);
-    ADD_FAILURE() << "the visitor's error was swallowed";
-  } catch (const RaisedError& e) {
-    EXPECT_EQ(e.Number(), kTypeMismatch);
-  }
+  EXPECT_EQ(RaisedBy([&] { root->WalkAllNodes(use, root, 0); }), kTypeMismatch);
   EXPECT_EQ(use.visits.size(), 2u);
 }
 
@@ -234,19 +225,9 @@ TEST_F(WalkTest, TheLevelOverflowsOnlyWhenAnEntryBelowIsVisited) {
 
   const auto root = Tree();
   root->AddItem(1, L"x");
-  const std::function<void()> walks[] = {
-      [&] { root->WalkNodes(use, kMax); },
-      [&] { root->WalkItems(use, kMax); },
-      [&] { root->WalkAllNodes(use, root, kMax); },
-  };
-  for (const auto& walk : walks) {
-    try {
-      walk();
-      ADD_FAILURE() << "no overflow";
-    } catch (const RaisedError& e) {
-      EXPECT_EQ(e.Number(), kOverflow);
-    }
-  }
+  EXPECT_EQ(RaisedBy([&] { root->WalkNodes(use, kMax); }), kOverflow);
+  EXPECT_EQ(RaisedBy([&] { root->WalkItems(use, kMax); }), kOverflow);
+  EXPECT_EQ(RaisedBy([&] { root->WalkAllNodes(use, root, kMax); }), kOverflow);
 }
 
 }  // namespace

@@ -34,9 +34,6 @@ class CRegNodeEmulatedTest : public ::testing::Test {
     return AnsiToWide(relative.empty() ? scratch_.Path()
                                        : scratch_.Path() + "\\" + relative);
   }
-  void MakeKey(const std::string& relative) {
-    RegCloseKey(scratch_.CreateKey(relative));
-  }
   void Deny(const std::string& relative, REGSAM rights) {
     hooks::DenyAccess(HKEY_CURRENT_USER,
                       (scratch_.Path() + "\\" + relative).c_str(), rights);
@@ -46,8 +43,8 @@ class CRegNodeEmulatedTest : public ::testing::Test {
 };
 
 TEST_F(CRegNodeEmulatedTest, ReTargetingHoldsAtMostOneHandle) {
-  MakeKey("A");
-  MakeKey("B");
+  scratch_.Make("A");
+  scratch_.Make("B");
   const std::size_t before = hooks::OpenHandleCount();
   {
     const auto node = CRegNode::New();
@@ -73,7 +70,7 @@ TEST_F(CRegNodeEmulatedTest, ReTargetingHoldsAtMostOneHandle) {
 }
 
 TEST_F(CRegNodeEmulatedTest, EveryNodeAndItemGivesItsHandleBack) {
-  MakeKey("Tree\\Leaf");
+  scratch_.Make("Tree\\Leaf");
   const std::size_t before = hooks::OpenHandleCount();
   {
     const auto node = CRegNode::New();
@@ -91,7 +88,7 @@ TEST_F(CRegNodeEmulatedTest, EveryNodeAndItemGivesItsHandleBack) {
 }
 
 TEST_F(CRegNodeEmulatedTest, AnOpenRefusedByTheKeyKeepsTheNewName) {
-  MakeKey("Locked");
+  scratch_.Make("Locked");
   Deny("Locked", KEY_SET_VALUE);
   const auto node = CRegNode::New();
   node->Create(PathOf());
@@ -108,8 +105,8 @@ TEST_F(CRegNodeEmulatedTest, AnOpenRefusedByTheKeyKeepsTheNewName) {
 }
 
 TEST_F(CRegNodeEmulatedTest, RemoveNodeAnswersFalseWhenDeleteIsDenied) {
-  MakeKey("Keep");
-  MakeKey("Tree\\Locked");
+  scratch_.Make("Keep");
+  scratch_.Make("Tree\\Locked");
   Deny("Keep", DELETE);
   Deny("Tree\\Locked", DELETE);
   const auto node = CRegNode::New();
@@ -122,7 +119,7 @@ TEST_F(CRegNodeEmulatedTest, RemoveNodeAnswersFalseWhenDeleteIsDenied) {
 }
 
 TEST_F(CRegNodeEmulatedTest, AddNodeRaisesWhenTheParentRefusesChildren) {
-  MakeKey("Closed");
+  scratch_.Make("Closed");
   Deny("Closed", KEY_CREATE_SUB_KEY);
   const auto node = CRegNode::New();
   node->Create(PathOf("Closed"), HKEY_CURRENT_USER, KEY_READ);
@@ -151,7 +148,7 @@ TEST_F(CRegNodeEmulatedTest, AFailedCloseInADestructorIsDropped) {
 
 TEST_F(CRegNodeEmulatedTest, ANameTheCodePageCantCarryRaisesAndReachesNoKey) {
   // There to be found, should the name get through after all.
-  MakeKey("caf\xE9");
+  scratch_.Make("caf\xE9");
   const auto node = CRegNode::New();
   node->Create(PathOf());
   node->AddItem(L"root's", L"");

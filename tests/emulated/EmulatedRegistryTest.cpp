@@ -20,6 +20,7 @@ namespace corvane::platform {
 namespace {
 
 namespace hooks = emulated;
+using testing::KeyExists;
 
 LONG Open(HKEY parent, const std::string& path, REGSAM access, HKEY* key) {
   *key = 0;
@@ -38,21 +39,11 @@ LONG SetDword(HKEY key, const char* name, DWORD value) {
                         reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
-bool Exists(HKEY parent, const std::string& path) {
-  HKEY key = 0;
-  if (Open(parent, path, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
-}
-
 class EmulatedRegistry : public ::testing::Test {
  protected:
   ~EmulatedRegistry() override {
     hooks::ClearDenials();
     hooks::ResetVersion();
-  }
-  void Make(const std::string& relative) {
-    RegCloseKey(scratch_.CreateKey(relative));
   }
   std::string Below(const std::string& relative) const {
     return scratch_.Path() + "\\" + relative;
@@ -66,7 +57,7 @@ class EmulatedRegistry : public ::testing::Test {
 };
 
 TEST_F(EmulatedRegistry, DeniedRightsRefuseOpensAndTheOperationsTheyGuard) {
-  Make("Locked\\Child");
+  scratch_.Make("Locked\\Child");
   Deny("Locked", KEY_SET_VALUE | KEY_CREATE_SUB_KEY | DELETE);
   HKEY key = 0;
   EXPECT_EQ(Open(Scratch(), "Locked", KEY_ALL_ACCESS, &key),
@@ -76,7 +67,7 @@ TEST_F(EmulatedRegistry, DeniedRightsRefuseOpensAndTheOperationsTheyGuard) {
   // A new child needs KEY_CREATE_SUB_KEY on the key; an existing one doesn't.
   EXPECT_EQ(Create(Scratch(), "Locked\\New", KEY_ALL_ACCESS, &key),
             ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(Exists(Scratch(), "Locked\\New"));
+  EXPECT_FALSE(scratch_.Has("Locked\\New"));
   ASSERT_EQ(Create(Scratch(), "Locked\\Child", KEY_ALL_ACCESS, &key),
             ERROR_SUCCESS);
   RegCloseKey(key);
@@ -93,7 +84,7 @@ TEST_F(EmulatedRegistry, DeniedRightsRefuseOpensAndTheOperationsTheyGuard) {
   RegCloseKey(key);
 
   // Rights are fixed when a handle opens: a later denial doesn't reach it.
-  Make("Later");
+  scratch_.Make("Later");
   HKEY later = 0;
   ASSERT_EQ(Open(Scratch(), "Later", KEY_ALL_ACCESS, &later), ERROR_SUCCESS);
   Deny("Later", KEY_SET_VALUE);
@@ -107,7 +98,7 @@ TEST_F(EmulatedRegistry, DeniedRightsRefuseOpensAndTheOperationsTheyGuard) {
 }
 
 TEST_F(EmulatedRegistry, HandlesAreCountedUntilClosed) {
-  Make("A");
+  scratch_.Make("A");
   const std::size_t before = hooks::OpenHandleCount();
   HKEY a = 0, b = 0, root = 0;
   ASSERT_EQ(Open(Scratch(), "A", KEY_READ, &a), ERROR_SUCCESS);
@@ -132,8 +123,8 @@ TEST_F(EmulatedRegistry, HandlesAreCountedUntilClosed) {
 }
 
 TEST_F(EmulatedRegistry, NinetyFiveFamilyDeletesTheWholeSubtree) {
-  Make("Tree\\A\\Deep");
-  Make("Tree\\B");
+  scratch_.Make("Tree\\A\\Deep");
+  scratch_.Make("Tree\\B");
   HKEY deep = 0;
   ASSERT_EQ(Open(Scratch(), "Tree\\A\\Deep", KEY_ALL_ACCESS, &deep),
             ERROR_SUCCESS);
@@ -145,16 +136,16 @@ TEST_F(EmulatedRegistry, NinetyFiveFamilyDeletesTheWholeSubtree) {
   // One key below that refuses deletion keeps everything.
   Deny("Tree\\B", DELETE);
   EXPECT_EQ(RegDeleteKeyA(Scratch(), "Tree"), ERROR_ACCESS_DENIED);
-  EXPECT_TRUE(Exists(Scratch(), "Tree\\A\\Deep"));
+  EXPECT_TRUE(scratch_.Has("Tree\\A\\Deep"));
   hooks::ClearDenials();
 
   EXPECT_EQ(RegDeleteKeyA(Scratch(), "Tree"), ERROR_SUCCESS);
-  EXPECT_FALSE(Exists(Scratch(), "Tree"));
+  EXPECT_FALSE(scratch_.Has("Tree"));
   EXPECT_EQ(SetDword(deep, "v", 1), ERROR_KEY_DELETED);
   EXPECT_EQ(RegCloseKey(deep), ERROR_SUCCESS);
 
   hooks::ResetVersion();
-  Make("Again\\Child");
+  scratch_.Make("Again\\Child");
   EXPECT_EQ(RegDeleteKeyA(Scratch(), "Again"), ERROR_ACCESS_DENIED);
 }
 
@@ -166,7 +157,7 @@ TEST_F(EmulatedRegistry, RootsAndTheClassesKey) {
       ERROR_SUCCESS);
   RegCloseKey(key);
   EXPECT_TRUE(
-      Exists(HKEY_LOCAL_MACHINE, "software\\CLASSES\\Corvane.Test\\Sub"));
+      KeyExists(HKEY_LOCAL_MACHINE, "software\\CLASSES\\Corvane.Test\\Sub"));
   EXPECT_EQ(
       RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Classes\\Corvane.Test\\Sub"),
       ERROR_SUCCESS);
@@ -209,9 +200,9 @@ TEST(EmulatedRegistryReset, ResetLeavesAFreshInstallation) {
 
   EXPECT_EQ(hooks::OpenHandleCount(), 0u);
   EXPECT_EQ(RegCloseKey(key), ERROR_INVALID_HANDLE);
-  EXPECT_FALSE(Exists(HKEY_CURRENT_USER, "Software\\Leftover"));
-  EXPECT_TRUE(Exists(HKEY_CURRENT_USER, "Software\\Classes"));
-  EXPECT_TRUE(Exists(HKEY_CLASSES_ROOT, "AppID")) << "and no denial left";
+  EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, "Software\\Leftover"));
+  EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, "Software\\Classes"));
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, "AppID")) << "and no denial left";
   DWORD subkeys = 99, values = 99;
   ASSERT_EQ(RegQueryInfoKeyA(HKEY_LOCAL_MACHINE, nullptr, nullptr, nullptr,
                              &subkeys, nullptr, nullptr, &values, nullptr,
@@ -252,7 +243,7 @@ TEST(EmulatedRegistryReadOnly, MachineKeysRefuseWriteRights) {
   HKEY key = 0;
   EXPECT_EQ(Create(HKEY_CLASSES_ROOT, "AppID\\{new}", KEY_READ, &key),
             ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(Exists(HKEY_CLASSES_ROOT, "AppID\\{new}"));
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, "AppID\\{new}"));
   EXPECT_EQ(SetDword(HKEY_LOCAL_MACHINE, "v", 1), ERROR_ACCESS_DENIED)
       << "the predefined key carries no write right either";
   EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, "AppID"), ERROR_ACCESS_DENIED);
@@ -368,8 +359,8 @@ TEST_F(EmulatedRegistry, ManyKeysAndValuesKeepTheirOrder) {
 // in order, with their values, once another process's write has made this
 // one load them again.
 TEST_F(EmulatedRegistry, SubtreesLoadWholeWhateverOrderTheirKeysWereMade) {
-  Make("Early\\a");
-  Make("Early\\b");
+  scratch_.Make("Early\\a");
+  scratch_.Make("Early\\b");
   HKEY filler = scratch_.CreateKey("Filler");
   char name[32];
   for (int i = 0; i < 6000; ++i) {
@@ -379,8 +370,8 @@ TEST_F(EmulatedRegistry, SubtreesLoadWholeWhateverOrderTheirKeysWereMade) {
     RegCloseKey(key);
   }
   RegCloseKey(filler);
-  Make("Early\\b\\deep");
-  Make("Filler\\late");
+  scratch_.Make("Early\\b\\deep");
+  scratch_.Make("Filler\\late");
   HKEY c = scratch_.CreateKey("Early\\C");
   ASSERT_EQ(SetDword(c, "n", 3), ERROR_SUCCESS);
   RegCloseKey(c);

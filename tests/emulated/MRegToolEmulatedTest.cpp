@@ -27,16 +27,6 @@ class MRegToolEmulated : public ::testing::Test {
     emu::ClearDenials();
     emu::ResetVersion();
   }
-  bool Exists(const std::string& path) const {
-    HKEY key = 0;
-    const bool found = RegOpenKeyExA(scratch_.Handle(), path.c_str(), 0,
-                                     KEY_READ, &key) == ERROR_SUCCESS;
-    if (found) RegCloseKey(key);
-    return found;
-  }
-  void Create(const std::string& path) const {
-    RegCloseKey(scratch_.CreateKey(path));
-  }
   void Deny(const std::string& path, REGSAM rights) const {
     emu::DenyAccess(HKEY_CURRENT_USER, (scratch_.Path() + "\\" + path).c_str(),
                     rights);
@@ -58,15 +48,15 @@ TEST_F(MRegToolEmulated, IsWinNTLooksOnlyAtBit31) {
 
 TEST_F(MRegToolEmulated, RemoveKeyOn95RefusesAKeyWithSubkeys) {
   emu::SetVersion(kWin98);
-  Create("parent\\child");
+  scratch_.Make("parent\\child");
   const std::size_t handles = emu::OpenHandleCount();
   EXPECT_EQ(MRegTool::RemoveKey(scratch_.Handle(), L"parent"),
             ERROR_ACCESS_DENIED);
-  EXPECT_TRUE(Exists("parent\\child"));
+  EXPECT_TRUE(scratch_.Has("parent\\child"));
   EXPECT_EQ(emu::OpenHandleCount(), handles);
   EXPECT_EQ(MRegTool::RemoveKey(scratch_.Handle(), L"parent\\child"), 0);
   EXPECT_EQ(MRegTool::RemoveKey(scratch_.Handle(), L"parent"), 0);
-  EXPECT_FALSE(Exists("parent"));
+  EXPECT_FALSE(scratch_.Has("parent"));
   EXPECT_EQ(MRegTool::RemoveKey(scratch_.Handle(), L"parent"),
             ERROR_FILE_NOT_FOUND);
 }
@@ -75,22 +65,22 @@ TEST_F(MRegToolEmulated, RemoveKeyOn95LeavesAKeyItCannotLookInto) {
   // Its subkeys can't be counted, and the 95 family's delete would take
   // them along: the key stays.
   emu::SetVersion(kWin98);
-  Create("parent\\child");
+  scratch_.Make("parent\\child");
   Deny("parent", KEY_QUERY_VALUE);
   EXPECT_EQ(MRegTool::RemoveKey(scratch_.Handle(), L"parent"),
             ERROR_ACCESS_DENIED);
-  EXPECT_TRUE(Exists("parent\\child"));
+  EXPECT_TRUE(scratch_.Has("parent\\child"));
 }
 
 TEST_F(MRegToolEmulated, RemoveKeyTreeOnBothFamiliesClosesWhatItOpens) {
   for (DWORD version : {DWORD{0x0A280105}, kWin98}) {
     emu::SetVersion(version);
-    Create("tree\\a\\b\\c");
-    Create("tree\\a\\x");
-    Create("tree\\d");
+    scratch_.Make("tree\\a\\b\\c");
+    scratch_.Make("tree\\a\\x");
+    scratch_.Make("tree\\d");
     const std::size_t handles = emu::OpenHandleCount();
     EXPECT_EQ(MRegTool::RemoveKeyTree(scratch_.Handle(), L"tree"), 0);
-    EXPECT_FALSE(Exists("tree"));
+    EXPECT_FALSE(scratch_.Has("tree"));
     EXPECT_EQ(emu::OpenHandleCount(), handles);
   }
 }
@@ -99,15 +89,15 @@ TEST_F(MRegToolEmulated, RemoveKeyTreeStopsAtAChildItMayNotDelete) {
   // "a" goes before "b" refuses (its DELETE right also keeps it from being
   // opened, so its own child stays); "c" is never tried.
   for (const char* child : {"a", "b\\inner", "c"}) {
-    Create(std::string("tree\\") + child);
+    scratch_.Make(std::string("tree\\") + child);
   }
   Deny("tree\\b", DELETE);
   const std::size_t handles = emu::OpenHandleCount();
   EXPECT_EQ(MRegTool::RemoveKeyTree(scratch_.Handle(), L"tree"),
             ERROR_ACCESS_DENIED);
-  EXPECT_FALSE(Exists("tree\\a"));
-  EXPECT_TRUE(Exists("tree\\b\\inner"));
-  EXPECT_TRUE(Exists("tree\\c"));
+  EXPECT_FALSE(scratch_.Has("tree\\a"));
+  EXPECT_TRUE(scratch_.Has("tree\\b\\inner"));
+  EXPECT_TRUE(scratch_.Has("tree\\c"));
   EXPECT_EQ(emu::OpenHandleCount(), handles);
 }
 

@@ -48,6 +48,24 @@ HKEY ScratchKey::CreateKey(const std::string& relative) const {
   return key;
 }
 
+void ScratchKey::Make(const std::string& relative) const {
+  const HKEY key = CreateKey(relative);
+  if (key != 0) RegCloseKey(key);
+}
+
+bool ScratchKey::Has(const std::string& relative) const {
+  return KeyExists(handle_, relative);
+}
+
+bool KeyExists(HKEY parent, const std::string& path) {
+  HKEY key = 0;
+  if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    return false;
+  }
+  RegCloseKey(key);
+  return true;
+}
+
 LONG DeleteTreeForTest(HKEY parent, const std::string& name) {
   HKEY key = 0;
   if (RegOpenKeyExA(parent, name.c_str(), 0, KEY_ALL_ACCESS, &key) ==

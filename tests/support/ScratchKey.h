@@ -26,11 +26,18 @@ class ScratchKey {
   // Creates `relative` (any depth) below the scratch key; returns a handle
   // the caller closes.
   platform::HKEY CreateKey(const std::string& relative) const;
+  // The same for a key only wanted to exist.
+  void Make(const std::string& relative) const;
+  // Whether `relative` opens for reading below the scratch key.
+  bool Has(const std::string& relative) const;
 
  private:
   std::string path_;
   platform::HKEY handle_ = 0;
 };
+
+// Whether `path` opens for reading below `parent`.
+bool KeyExists(platform::HKEY parent, const std::string& path);
 
 // Deletes `name` below `parent` with everything under it, using only the
 // platform functions. Returns the status of the final delete.
