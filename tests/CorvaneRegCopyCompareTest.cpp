@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "base/Unicode.h"
-#include "cli/RegCommand.h"
 #include "platform/Platform.h"
+#include "support/RegRun.h"
 #include "support/ScratchFolder.h"
 #include "support/ScratchKey.h"
 
@@ -19,43 +19,9 @@ namespace {
 
 using namespace platform;
 
-class AnsweringConsole : public cli::RegConsole {
- public:
-  explicit AnsweringConsole(std::vector<bool> answers)
-      : answers_(std::move(answers)) {}
-  void Out(std::wstring_view text) override { out += text; }
-  void Err(std::wstring_view text) override { err += text; }
-  bool Confirm(std::wstring_view question) override {
-    questions.emplace_back(question);
-    if (next_ == answers_.size()) {
-      ADD_FAILURE() << "unexpected question";
-      return false;
-    }
-    return answers_[next_++];
-  }
-
-  std::wstring out;
-  std::wstring err;
-  std::vector<std::wstring> questions;
-
- private:
-  std::vector<bool> answers_;
-  std::size_t next_ = 0;
-};
-
-struct Outcome {
-  int status;
-  std::wstring out;
-  std::wstring err;
-  std::vector<std::wstring> questions;
-};
-
-Outcome Reg(const std::vector<std::wstring>& args,
-            std::vector<bool> answers = {}) {
-  AnsweringConsole console(std::move(answers));
-  const int status = cli::RunRegCommand(args, console);
-  return {status, console.out, console.err, console.questions};
-}
+using testing::Reg;
+using testing::RegAdd;
+using Outcome = testing::RegOutcome;
 
 constexpr wchar_t kEnd[] = L"The operation completed successfully.\n";
 const std::wstring kIdentical =
@@ -77,13 +43,6 @@ class CorvaneRegCopyCompareTest : public ::testing::Test {
     return base::Utf8ToWide(folder_.File(name));
   }
 
-  void Add(const std::wstring& key, std::vector<std::wstring> args) {
-    args.insert(args.begin(), {L"add", key});
-    args.push_back(L"/f");
-    const Outcome run = Reg(args);
-    ASSERT_EQ(run.status, 0) << base::WideToUtf8(run.err);
-  }
-
   // What query (with /s unless `tree` is false) lists for `sub`, with its
   // own path cut out, so that two keys can be compared.
   std::wstring Listing(const std::wstring& sub, bool tree = true) const {
@@ -100,13 +59,14 @@ class CorvaneRegCopyCompareTest : public ::testing::Test {
 
   // Src: values of several types, and a subtree.
   void BuildSource() {
-    Add(Key(L"Src"), {L"/ve", L"/d", L"top"});
-    Add(Key(L"Src"), {L"/v", L"Bin", L"/t", L"REG_BINARY", L"/d", L"00ff"});
-    Add(Key(L"Src"), {L"/v", L"Dw", L"/t", L"REG_DWORD", L"/d", L"7"});
-    Add(Key(L"Src"),
-        {L"/v", L"Multi", L"/t", L"REG_MULTI_SZ", L"/d", L"a\\0b"});
-    Add(Key(L"Src"), {L"/v", L"Path", L"/t", L"REG_EXPAND_SZ", L"/d", L"%X%"});
-    Add(Key(L"Src\\Sub\\Deep"), {L"/v", L"Leaf", L"/d", L"\x0416\x6F22"});
+    RegAdd(Key(L"Src"), {L"/ve", L"/d", L"top"});
+    RegAdd(Key(L"Src"), {L"/v", L"Bin", L"/t", L"REG_BINARY", L"/d", L"00ff"});
+    RegAdd(Key(L"Src"), {L"/v", L"Dw", L"/t", L"REG_DWORD", L"/d", L"7"});
+    RegAdd(Key(L"Src"),
+           {L"/v", L"Multi", L"/t", L"REG_MULTI_SZ", L"/d", L"a\\0b"});
+    RegAdd(Key(L"Src"),
+           {L"/v", L"Path", L"/t", L"REG_EXPAND_SZ", L"/d", L"%X%"});
+    RegAdd(Key(L"Src\\Sub\\Deep"), {L"/v", L"Leaf", L"/d", L"\x0416\x6F22"});
   }
 
   testing::ScratchKey scratch_;
@@ -137,10 +97,10 @@ TEST_F(CorvaneRegCopyCompareTest, CopyTakesValuesAndWithSTheTree) {
 #ifdef CORVANE_EMULATED
 // Windows keeps values in the order they were created (Wine sorts them).
 TEST_F(CorvaneRegCopyCompareTest, CopyKeepsTheValuesOrder) {
-  Add(Key(L"Src"), {L"/v", L"zeta", L"/d", L"1"});
-  Add(Key(L"Src"), {L"/v", L"alpha", L"/d", L"2"});
-  Add(Key(L"Src\\Sub"), {L"/v", L"y", L"/d", L"3"});
-  Add(Key(L"Src\\Sub"), {L"/v", L"b", L"/d", L"4"});
+  RegAdd(Key(L"Src"), {L"/v", L"zeta", L"/d", L"1"});
+  RegAdd(Key(L"Src"), {L"/v", L"alpha", L"/d", L"2"});
+  RegAdd(Key(L"Src\\Sub"), {L"/v", L"y", L"/d", L"3"});
+  RegAdd(Key(L"Src\\Sub"), {L"/v", L"b", L"/d", L"4"});
   ASSERT_EQ(Reg({L"copy", Key(L"Src"), Key(L"Dst"), L"/s"}).status, 0);
   EXPECT_EQ(Listing(L"Dst"), Listing(L"Src"));
   EXPECT_LT(Listing(L"Dst").find(L"zeta"), Listing(L"Dst").find(L"alpha"));
@@ -148,12 +108,12 @@ TEST_F(CorvaneRegCopyCompareTest, CopyKeepsTheValuesOrder) {
 #endif
 
 TEST_F(CorvaneRegCopyCompareTest, CopyAsksBeforeReplacingAValue) {
-  Add(Key(L"Src"), {L"/v", L"a", L"/d", L"new a"});
-  Add(Key(L"Src"), {L"/v", L"b", L"/d", L"new b"});
-  Add(Key(L"Src"), {L"/v", L"c", L"/d", L"new c"});
-  Add(Key(L"Dst"), {L"/v", L"a", L"/d", L"old a"});
-  Add(Key(L"Dst"), {L"/v", L"b", L"/d", L"old b"});
-  Add(Key(L"Dst"), {L"/v", L"mine", L"/d", L"kept"});
+  RegAdd(Key(L"Src"), {L"/v", L"a", L"/d", L"new a"});
+  RegAdd(Key(L"Src"), {L"/v", L"b", L"/d", L"new b"});
+  RegAdd(Key(L"Src"), {L"/v", L"c", L"/d", L"new c"});
+  RegAdd(Key(L"Dst"), {L"/v", L"a", L"/d", L"old a"});
+  RegAdd(Key(L"Dst"), {L"/v", L"b", L"/d", L"old b"});
+  RegAdd(Key(L"Dst"), {L"/v", L"mine", L"/d", L"kept"});
 
   const Outcome asked = Reg({L"copy", Key(L"Src"), Key(L"Dst")}, {false, true});
   EXPECT_EQ(asked.status, 0);
@@ -175,7 +135,7 @@ TEST_F(CorvaneRegCopyCompareTest, CopyAsksBeforeReplacingAValue) {
 }
 
 TEST_F(CorvaneRegCopyCompareTest, CopyRefusesItselfAndItsOwnTree) {
-  Add(Key(L"Src\\Sub"), {L"/v", L"x", L"/d", L"1"});
+  RegAdd(Key(L"Src\\Sub"), {L"/v", L"x", L"/d", L"1"});
   const std::wstring lower = L"hkey_current_user\\" + Scratch() + L"\\SRC\\";
   for (const auto& args : std::vector<std::vector<std::wstring>>{
            {L"copy", Key(L"Src"), lower, L"/f"},
@@ -202,16 +162,18 @@ TEST_F(CorvaneRegCopyCompareTest, CopyRefusesItselfAndItsOwnTree) {
 class CorvaneRegCompareTest : public CorvaneRegCopyCompareTest {
  protected:
   void SetUp() override {
-    Add(Key(L"A"), {L"/v", L"Alike", L"/d", L"1"});
-    Add(Key(L"A"), {L"/v", L"Differs", L"/d", L"1"});
-    Add(Key(L"A"), {L"/v", L"OnlyInA", L"/d", L"a"});
-    Add(Key(L"A\\Common"), {L"/v", L"Inner", L"/t", L"REG_DWORD", L"/d", L"1"});
-    Add(Key(L"A\\OnlyA"), {L"/v", L"x", L"/d", L"x"});
-    Add(Key(L"B"), {L"/v", L"ALIKE", L"/d", L"1"});
-    Add(Key(L"B"), {L"/v", L"Differs", L"/d", L"2"});
-    Add(Key(L"B"), {L"/v", L"OnlyInB", L"/d", L"b"});
-    Add(Key(L"B\\common"), {L"/v", L"Inner", L"/t", L"REG_DWORD", L"/d", L"2"});
-    Add(Key(L"B\\OnlyB"), {L"/v", L"x", L"/d", L"x"});
+    RegAdd(Key(L"A"), {L"/v", L"Alike", L"/d", L"1"});
+    RegAdd(Key(L"A"), {L"/v", L"Differs", L"/d", L"1"});
+    RegAdd(Key(L"A"), {L"/v", L"OnlyInA", L"/d", L"a"});
+    RegAdd(Key(L"A\\Common"),
+           {L"/v", L"Inner", L"/t", L"REG_DWORD", L"/d", L"1"});
+    RegAdd(Key(L"A\\OnlyA"), {L"/v", L"x", L"/d", L"x"});
+    RegAdd(Key(L"B"), {L"/v", L"ALIKE", L"/d", L"1"});
+    RegAdd(Key(L"B"), {L"/v", L"Differs", L"/d", L"2"});
+    RegAdd(Key(L"B"), {L"/v", L"OnlyInB", L"/d", L"b"});
+    RegAdd(Key(L"B\\common"),
+           {L"/v", L"Inner", L"/t", L"REG_DWORD", L"/d", L"2"});
+    RegAdd(Key(L"B\\OnlyB"), {L"/v", L"x", L"/d", L"x"});
   }
 
   std::wstring A(const std::wstring& sub = L"") const {
@@ -270,8 +232,8 @@ TEST_F(CorvaneRegCompareTest, IdenticalKeysAndSingleValues) {
   EXPECT_EQ(Reg({L"compare", Key(L"A"), Key(L"A2"), L"/s"}).status, 0);
 
   // The same bytes under another type differ.
-  Add(Key(L"A2\\Common"),
-      {L"/v", L"Inner", L"/t", L"REG_BINARY", L"/d", L"01000000"});
+  RegAdd(Key(L"A2\\Common"),
+         {L"/v", L"Inner", L"/t", L"REG_BINARY", L"/d", L"01000000"});
   EXPECT_EQ(Reg({L"compare", Key(L"A"), Key(L"A2"), L"/s"}).status, 2);
   EXPECT_EQ(Reg({L"compare", Key(L"A"), Key(L"A2")}).status, 0);
 
@@ -294,7 +256,7 @@ TEST_F(CorvaneRegCompareTest, IdenticalKeysAndSingleValues) {
                          B(L"\\common") + L"    Inner    REG_DWORD    0x2\n" +
                          onlyKeys + kDifferent);
 
-  Add(Key(L"A"), {L"/ve", L"/d", L"d"});
+  RegAdd(Key(L"A"), {L"/ve", L"/d", L"d"});
   run = Reg({L"compare", Key(L"A"), Key(L"B"), L"/ve"});
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, L"< Value: " + A() + L"    (Default)    REG_SZ    d\n" +
@@ -315,8 +277,8 @@ TEST_F(CorvaneRegCompareTest, AgainstAnExportedFile) {
   run = Reg({L"compare", File("a.reg"), Key(L"B")});
   EXPECT_EQ(run.status, 1);  // a.reg holds A only
   EXPECT_NE(run.err.find(L"a.reg"), std::wstring::npos);
-  Add(Key(L"A"), {L"/v", L"Differs", L"/d", L"changed"});
-  Add(Key(L"A\\OnlyA\\Deeper"), {});
+  RegAdd(Key(L"A"), {L"/v", L"Differs", L"/d", L"changed"});
+  RegAdd(Key(L"A\\OnlyA\\Deeper"), {});
   run = Reg({L"compare", File("a.reg"), Key(L"A")});
   EXPECT_EQ(run.status, 2);
   EXPECT_EQ(run.out, L"< Value: " + A() + L"    Differs    REG_SZ    1\n" +
@@ -333,7 +295,7 @@ TEST_F(CorvaneRegCompareTest, FilesSpellKeysAnyWayTheRegistryDoes) {
   const std::wstring name =
       L"CorvaneCompare-" + Scratch().substr(Scratch().rfind(L'-') + 1);
   const std::wstring machine = L"HKLM\\SOFTWARE\\Classes\\" + name;
-  Add(machine, {L"/v", L"v", L"/d", L"1"});
+  RegAdd(machine, {L"/v", L"v", L"/d", L"1"});
   std::ofstream(folder_.File("classes.reg"), std::ios::binary)
       << "REGEDIT4\r\n\r\n[HKEY_CLASSES_ROOT\\" << base::WideToUtf8(name)
       << "]\r\n\"V\"=\"1\"\r\n";
