@@ -19,10 +19,15 @@ TEST(Windows1252, EveryByteRoundTripsAndOthersHaveNone) {
     const char16_t u = Windows1252ToUnicode(static_cast<std::uint8_t>(b));
     EXPECT_EQ(UnicodeToWindows1252(u), b) << b;
   }
-  EXPECT_EQ(Windows1252ToUnicode(0x80), u'\u20AC');
-  EXPECT_EQ(Windows1252ToUnicode(0x9F), u'\u0178');
-  EXPECT_EQ(Windows1252ToUnicode(0x81), u'\u0081');  // undefined: same value
-  EXPECT_EQ(Windows1252ToUnicode(0xE9), u'\u00E9');
+  // The five bytes Windows leaves undefined (0x81, 0x8D, 0x8F, 0x90, 0x9D)
+  // stand for the C1 control of the same value.
+  const std::pair<std::uint8_t, char16_t> pairs[] = {
+      {0x41, u'A'},   {0x80, 0x20AC}, {0x81, 0x0081}, {0x8D, 0x008D},
+      {0x8F, 0x008F}, {0x90, 0x0090}, {0x9D, 0x009D}, {0x9F, 0x0178},
+      {0x92, 0x2019}, {0xA0, 0x00A0}, {0xE9, 0x00E9}, {0xFF, 0x00FF}};
+  for (const auto& [byte, unit] : pairs) {
+    EXPECT_EQ(Windows1252ToUnicode(byte), unit) << int{byte};
+  }
   for (char32_t c : {U'\u0100', U'\u4E2D', U'\uFFFD', U'\U0001F600'}) {
     EXPECT_EQ(UnicodeToWindows1252(c), -1) << std::hex << unsigned(c);
   }
