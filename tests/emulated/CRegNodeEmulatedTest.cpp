@@ -87,23 +87,6 @@ TEST_F(CRegNodeEmulatedTest, EveryNodeAndItemGivesItsHandleBack) {
   EXPECT_EQ(hooks::OpenHandleCount(), before);
 }
 
-TEST_F(CRegNodeEmulatedTest, AnOpenRefusedByTheKeyKeepsTheNewName) {
-  scratch_.Make("Locked");
-  Deny("Locked", KEY_SET_VALUE);
-  const auto node = CRegNode::New();
-  node->Create(PathOf());
-  EXPECT_EQ(RaisedBy([&] { node->Create(PathOf("Locked")); }),
-            Api(ERROR_ACCESS_DENIED));
-  EXPECT_EQ(node->Name(), PathOf("Locked"));
-  EXPECT_EQ(node->Key(), Variant(0));
-  EXPECT_EQ(RaisedBy([&] { node->AddItem(1); }), Api(ERROR_INVALID_HANDLE));
-
-  // Asking for less than was refused opens the key.
-  node->Create(PathOf("Locked"), HKEY_CURRENT_USER, KEY_READ);
-  EXPECT_EQ(node->ItemCount(), 0);
-  EXPECT_EQ(RaisedBy([&] { node->Nodes(0); }), Api(ERROR_NO_MORE_ITEMS));
-}
-
 TEST_F(CRegNodeEmulatedTest, RemoveNodeAnswersFalseWhenDeleteIsDenied) {
   scratch_.Make("Keep");
   scratch_.Make("Tree\\Locked");
