@@ -20,10 +20,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "base/ReadAll.h"
 #include "bench/Workload.h"
 #include "platform/Platform.h"
 #include "registry/MRegTool.h"
@@ -45,13 +45,10 @@ int Make(const char* file, std::int64_t keys) {
 
 int Import(const char* file) {
   std::ifstream in(file, std::ios::binary);
-  const std::string bytes((std::istreambuf_iterator<char>(in)),
-                          std::istreambuf_iterator<char>());
-  if (!in && !in.eof()) return 1;
+  const std::vector<std::uint8_t> bytes = base::ReadAll(in);
+  if (!in.is_open() || in.bad()) return 1;
   const auto start = Clock::now();
-  const std::string error = platform::ImportRegFile(
-      {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()},
-      file);
+  const std::string error = platform::ImportRegFile(bytes, file);
   const std::chrono::duration<double> took = Clock::now() - start;
   if (!error.empty()) {
     std::fprintf(stderr, "%s\n", error.c_str());

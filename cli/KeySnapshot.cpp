@@ -4,10 +4,10 @@
 
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <memory>
 
+#include "base/ReadAll.h"
 #include "base/RegistryNames.h"
 #include "base/RootKeys.h"
 #include "base/Unicode.h"
@@ -146,7 +146,7 @@ std::vector<std::uint8_t> ReadFileBytes(const std::wstring& fileName) {
   std::ifstream stream(
       std::filesystem::path(std::u8string(utf8.begin(), utf8.end())),
       std::ios::binary);
-  std::vector<std::uint8_t> bytes(std::istreambuf_iterator<char>(stream), {});
+  std::vector<std::uint8_t> bytes = base::ReadAll(stream);
   if (!stream.is_open() || stream.bad()) {
     Fail(L"Error opening the file " + fileName + L".");
   }

@@ -4,9 +4,9 @@
 // before it changes anything.
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 
+#include "base/ReadAll.h"
 #include "base/Unicode.h"
 #include "cli/RegCommands.h"
 #include "cli/RegCommon.h"
@@ -68,8 +68,7 @@ int Import(const std::vector<std::wstring>& args, RegConsole& console) {
   if (parsed.positional.size() != 1) FailSyntax(L"import");
   const std::wstring& fileName = parsed.positional[0];
   std::ifstream stream(FilePath(fileName), std::ios::binary);
-  const std::vector<std::uint8_t> bytes(std::istreambuf_iterator<char>(stream),
-                                        {});
+  const std::vector<std::uint8_t> bytes = base::ReadAll(stream);
   if (!stream.is_open() || stream.bad()) {
     Fail(L"Error opening the file " + fileName + L".");
   }

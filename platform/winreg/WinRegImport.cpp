@@ -12,9 +12,10 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
+
+#include "base/ReadAll.h"
 
 namespace {
 
@@ -40,8 +41,7 @@ LSTATUS CorvaneImportRegFile(const char* path) {
     return Fail(error == EACCES ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND,
                 std::string(path) + ": " + std::strerror(error));
   }
-  const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in),
-                                        std::istreambuf_iterator<char>()};
+  const std::vector<std::uint8_t> bytes = corvane::base::ReadAll(in);
   if (in.bad()) {
     const int error = errno;
     return Fail(ERROR_FILE_NOT_FOUND,
