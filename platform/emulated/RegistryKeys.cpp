@@ -370,6 +370,19 @@ LONG CreateKey(Registry& registry, HKEY hKey, const std::u16string& path,
 
 LONG DeleteKey(Registry& registry, HKEY hKey, const std::u16string& path,
                bool wholeSubtree) {
+  if (!wholeSubtree) {
+    // A key that can't be found, or has subkeys, is refused whatever else
+    // holds: that answer needs no write lock, and a tree's removal asks it
+    // of every key that still has subkeys.
+    bool any = false;
+    const LONG found = Read(registry, [&] {
+      CachedKey* key = nullptr;
+      if (const LONG status = FindKey(registry, hKey, path, key)) return status;
+      return registry.view.HasChildren(*key, any);
+    });
+    if (found != ERROR_SUCCESS) return found;
+    if (any) return ERROR_ACCESS_DENIED;
+  }
   return Write(registry, [&] {
     CachedKey* key = nullptr;
     if (const LONG status = FindKey(registry, hKey, path, key)) return status;
