@@ -9,25 +9,35 @@
 #include "platform/emulated/ClassesView.h"
 #include "platform/emulated/RegistryAccess.h"
 #include "platform/emulated/TestHooks.h"
+#include "regfile/KeyPathChain.h"
 
 namespace corvane::platform::emulated {
 namespace {
 
-// A subkey path split at its backslashes; doubled and trailing ones are
-// empty parts and drop out.
+// A subkey path as the registry takes it: HKEY_CLASSES_ROOT alone accepts
+// a leading backslash (for old callers; it is dropped from `path`), and no
+// name may be longer than a key name can be. Doubled and trailing
+// backslashes name nothing.
+LONG CheckPath(HKEY hKey, std::u16string_view& path) {
+  if (!path.empty() && path.front() == u'\\') {
+    if (hKey != HKEY_CLASSES_ROOT) return ERROR_BAD_PATHNAME;
+    path.remove_prefix(1);
+  }
+  for (std::size_t pos = 0, end = 0; regfile::NextName(path, pos, end);
+       pos = end) {
+    if (end - pos > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
+  }
+  return ERROR_SUCCESS;
+}
+
+// The path's names, checked.
 LONG ParsePath(HKEY hKey, const std::u16string& path,
                std::vector<std::u16string>& parts) {
   std::u16string_view rest = path;
-  if (!rest.empty() && rest.front() == u'\\') {
-    // HKEY_CLASSES_ROOT alone takes a leading backslash, for old callers.
-    if (hKey != HKEY_CLASSES_ROOT) return ERROR_BAD_PATHNAME;
-    rest.remove_prefix(1);
-  }
-  while (!rest.empty()) {
-    const std::size_t end = std::min(rest.find(u'\\'), rest.size());
-    if (end > kMaxKeyNameLength) return ERROR_INVALID_PARAMETER;
-    if (end > 0) parts.emplace_back(rest.substr(0, end));
-    rest.remove_prefix(std::min(end + 1, rest.size()));
+  if (const LONG status = CheckPath(hKey, rest)) return status;
+  for (std::size_t pos = 0, end = 0; regfile::NextName(rest, pos, end);
+       pos = end) {
+    parts.emplace_back(rest.substr(pos, end - pos));
   }
   return ERROR_SUCCESS;
 }
@@ -205,7 +215,7 @@ LONG Resolve(Registry& registry, HKEY hKey, REGSAM needed, CachedKey*& key) {
   return status;
 }
 
-HKEY NewHandle(Registry& registry, const CachedKey* key, REGSAM granted,
+HKEY NewHandle(Registry& registry, CachedKey* key, REGSAM granted,
                bool merged) {
   HKEY handle = registry.nextHandle;
   // Past the last value the count starts again, skipping handles in use.
@@ -213,7 +223,9 @@ HKEY NewHandle(Registry& registry, const CachedKey* key, REGSAM granted,
     handle = handle > kLastHandle ? kFirstHandle : handle + 4;
   }
   registry.nextHandle = handle + 4;
-  registry.handles.emplace(handle, OpenKey{key->id, granted, merged, {}});
+  registry.handles.emplace(
+      handle,
+      OpenKey{key->id, granted, merged, {}, key, registry.view.Generation()});
   return handle;
 }
 
@@ -238,18 +250,25 @@ LONG FindKey(Registry& registry, HKEY hKey, const std::u16string& path,
   if (const LONG status = Resolve(registry, hKey, target)) return status;
   key = target.key;
   merged = target.Merged();
-  std::vector<std::u16string> parts;
-  if (const LONG status = ParsePath(hKey, path, parts)) return status;
-  if (parts.empty()) return ERROR_SUCCESS;
   if (merged) {
+    std::vector<std::u16string> parts;
+    if (const LONG status = ParsePath(hKey, path, parts)) return status;
+    if (parts.empty()) return ERROR_SUCCESS;
     std::vector<std::u16string> full;
     if (const LONG status = ClassPath(registry, key, full)) return status;
     full.insert(full.end(), parts.begin(), parts.end());
     if (const LONG status = MergedKey(registry, full, key)) return status;
     return key != nullptr ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
   }
-  for (const auto& part : parts) {
-    if (const LONG status = registry.view.Child(*key, part, key)) return status;
+  // Name by name along the path, with nothing to allocate: every open asks.
+  std::u16string_view rest = path;
+  if (const LONG status = CheckPath(hKey, rest)) return status;
+  for (std::size_t pos = 0, end = 0; regfile::NextName(rest, pos, end);
+       pos = end) {
+    const std::u16string_view name = rest.substr(pos, end - pos);
+    if (const LONG status = registry.view.Child(*key, name, key)) {
+      return status;
+    }
     if (key == nullptr) return ERROR_FILE_NOT_FOUND;
   }
   return ERROR_SUCCESS;

@@ -36,8 +36,7 @@ LONG Resolve(Registry& registry, HKEY hKey, Target& target);
 LONG Resolve(Registry& registry, HKEY hKey, REGSAM needed, Target& target);
 LONG Resolve(Registry& registry, HKEY hKey, REGSAM needed, CachedKey*& key);
 
-HKEY NewHandle(Registry& registry, const CachedKey* key, REGSAM granted,
-               bool merged);
+HKEY NewHandle(Registry& registry, CachedKey* key, REGSAM granted, bool merged);
 
 // The subkeys a handle shows, by id in the registry's order: its key's, or
 // through HKEY_CLASSES_ROOT the merged list (made again when the store
