@@ -36,6 +36,13 @@ cmake --build "$scratch/consumer" >/dev/null
 step "repair end to end: Linux program and corvane.exe under Wine"
 bash tests/e2e/repair_e2e.sh build/native build/windows
 
+# The checks share one prefix: it is made here, and its setup (which goes on
+# writing the registry in the background after wineboot returns) is waited
+# out, so that no check runs beside it.
+step "wine prefix"
+wineboot -i >/dev/null 2>&1 || wine wineboot -i >/dev/null 2>&1 || true
+timeout 300 wineserver -w || true
+
 for script in tests/wine/*.sh; do
   [ -e "$script" ] || continue
   step "wine check: $script"

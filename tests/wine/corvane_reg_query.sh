@@ -48,10 +48,12 @@ compare() {
   status=0
   wine reg query "$@" >"$work/expected" 2>/dev/null || status=$?
   ours=0
-  wine "$exe" query "$@" >"$work/actual" 2>/dev/null || ours=$?
+  wine "$exe" query "$@" >"$work/actual" 2>"$work/stderr" || ours=$?
   if [ "$status" != "$ours" ] || ! cmp -s "$work/expected" "$work/actual"; then
     echo "FAIL: query $label (exit $status vs $ours)"
     diff "$work/expected" "$work/actual" | cat -A | head -20
+    grep -v -e wine32 -e multiarch -e 'dpkg --add' -e 'apt-get install' \
+      "$work/stderr" | head -5
     failures=$((failures + 1))
   fi
 }
