@@ -8,6 +8,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <chrono>
@@ -272,17 +273,21 @@ void Store::Close() {
 
 LONG Store::Bind(bool& reopened) {
   reopened = false;
-  // The common case, once per call: CORVANE_REGISTRY set and unchanged,
-  // compared in place rather than building the path again.
-  const char* named = std::getenv("CORVANE_REGISTRY");
-  // setenv gives a changed value a new string, so the same string as last
-  // time is the same value.
-  if (bound_ && named != nullptr && named == namedSeen_) return Rebound();
-  if (bound_ && named != nullptr && *named != '\0' && envPath_ == named) {
-    namedSeen_ = named;
+  // The common case, once per call: CORVANE_REGISTRY set and unchanged.
+  // setenv and putenv put a changed value in a new string, and unsetenv
+  // moves the entries after it, so while the environment's array and its
+  // entry there are the ones seen last, the value is too: no search of the
+  // environment (which cost a tenth of a walk).
+  if (bound_ && entrySeen_ != nullptr && environ == environSeen_ &&
+      environ[entryAt_] == entrySeen_) {
     return Rebound();
   }
-  namedSeen_ = nullptr;
+  entrySeen_ = nullptr;
+  const char* named = std::getenv("CORVANE_REGISTRY");
+  if (bound_ && named != nullptr && *named != '\0' && envPath_ == named) {
+    RememberEntry(named);
+    return Rebound();
+  }
   std::string env = HivePath();
   if (!bound_ || env != envPath_) {
     reopened = bound_;
@@ -306,6 +311,18 @@ LONG Store::Bind(bool& reopened) {
     return Open();
   }
   return Rebound();
+}
+
+void Store::RememberEntry(const char* value) {
+  constexpr std::size_t kPrefix = sizeof "CORVANE_REGISTRY=" - 1;
+  for (std::size_t i = 0; environ[i] != nullptr; ++i) {
+    if (environ[i] + kPrefix == value) {
+      environSeen_ = environ;
+      entryAt_ = i;
+      entrySeen_ = environ[i];
+      return;
+    }
+  }
 }
 
 // Bound to the same store as before: reconnect if the connection was
@@ -964,8 +981,9 @@ LONG Store::ScanSubtree(std::int64_t top, std::size_t limit,
     ++read;
     if (within(sqlite3_column_int64(s, 1))) {
       keys.push_back(ColumnKey(s));
-      in.resize(static_cast<std::size_t>(keys.back().id - top) + 1);
-      in.back() = true;
+      const auto at = static_cast<std::size_t>(keys.back().id - top);
+      if (at >= in.size()) in.resize(std::max(at + 1, 2 * in.size()));
+      in[at] = true;
       if (keys.size() >= limit) break;
     }
     if (read > kFreeScan && keys.size() * 4 < read) break;

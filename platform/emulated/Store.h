@@ -185,8 +185,12 @@ class Store {
   bool memory_ = false;
   // Pages in the log after the last commit.
   int logFrames_ = 0;
-  // The environment's string that last named the bound store.
-  const char* namedSeen_ = nullptr;
+  // Where the environment last named the bound store: its array, the
+  // entry's place in it and the entry.
+  void RememberEntry(const char* value);
+  char** environSeen_ = nullptr;
+  std::size_t entryAt_ = 0;
+  const char* entrySeen_ = nullptr;
   bool busyFailure_ = false;  // the last Fail was a lock held elsewhere  // no
                               // store file yet: a fresh registry in memory
   bool inRead_ = false;

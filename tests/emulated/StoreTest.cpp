@@ -118,6 +118,30 @@ TEST_F(StoreTest, ARelativeNameIsMadeAbsoluteAndReadersLeaveNoFiles) {
   EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Made", "v"), "here");
 }
 
+// Each call answers from the store the environment names at that moment,
+// however the environment was edited around the variable since.
+TEST_F(StoreTest, EveryCallFollowsTheStoreTheEnvironmentNames) {
+  const std::string a = (folder_.Path() / "a.db").string();
+  const std::string b = (folder_.Path() / "b.db").string();
+  setenv("CORVANE_STORE_TEST_BEFORE", "1", 1);
+  Use(a);
+  setenv("CORVANE_STORE_TEST_AFTER", "1", 1);
+  ASSERT_EQ(SetText("Software\\Which", "v", "a"), ERROR_SUCCESS);
+  // Entries around it come and go; the store stays.
+  unsetenv("CORVANE_STORE_TEST_BEFORE");
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Which", "v"), "a");
+  unsetenv("CORVANE_STORE_TEST_AFTER");
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Which", "v"), "a");
+  Use(b);
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Which", "v"), "<no key>");
+  ASSERT_EQ(SetText("Software\\Which", "v", "b"), ERROR_SUCCESS);
+  Use(a);
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Which", "v"), "a");
+  unsetenv("CORVANE_REGISTRY");
+  setenv("CORVANE_REGISTRY", b.c_str(), 1);
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Which", "v"), "b");
+}
+
 TEST_F(StoreTest, AnOldHiveIsImportedOnceAndNeverWritten) {
   const std::string hive = folder_.File("registry.reg");
   const std::string text =
