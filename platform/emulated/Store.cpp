@@ -1120,10 +1120,11 @@ LONG Store::DeleteValue(std::int64_t key, std::int64_t ord) {
   return Status(rc);
 }
 
-LONG Store::DeleteTree(std::int64_t key, bool leaf) {
+LONG Store::DeleteTree(std::int64_t key, bool leaf, bool values) {
   Stmt* const leafSteps[] = {&st_->deleteLeafValues, &st_->deleteLeaf};
   Stmt* const treeSteps[] = {&st_->deleteTreeValues, &st_->deleteTreeKeys};
   for (Stmt* stmt : leaf ? leafSteps : treeSteps) {
+    if (stmt == &st_->deleteLeafValues && !values) continue;
     sqlite3_stmt* s = stmt->Use();
     sqlite3_bind_int64(s, 1, key);
     const int rc = sqlite3_step(s);

@@ -140,7 +140,8 @@ class Store {
                 std::span<const BYTE> data);
   LONG DeleteValue(std::int64_t key, std::int64_t ord);
   // The key and everything below it; `leaf`: the key has no subkeys.
-  LONG DeleteTree(std::int64_t key, bool leaf = false);
+  // `values` false: the key is known to have none (a leaf only).
+  LONG DeleteTree(std::int64_t key, bool leaf = false, bool values = true);
   // Empties the store back to what a fresh one holds.
   LONG Reset();
 

@@ -483,7 +483,10 @@ void View::Unlink(CachedKey& key) {
 LONG View::DeleteTree(CachedKey& key) {
   bool any = true;
   if (const LONG status = HasChildren(key, any)) return status;
-  if (const LONG status = store_.DeleteTree(key.id, !any)) return status;
+  const bool values = !key.valuesLoaded || key.values.Size() > 0;
+  if (const LONG status = store_.DeleteTree(key.id, !any, values)) {
+    return status;
+  }
   Unlink(key);
   if (any) {
     // Keys below may sit in the cache under any parent: rather than chase
