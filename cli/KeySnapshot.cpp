@@ -2,12 +2,9 @@
 // folded identity of a key path.
 #include "cli/KeySnapshot.h"
 
-#include <filesystem>
-#include <fstream>
 #include <map>
 #include <memory>
 
-#include "base/ReadAll.h"
 #include "base/RegistryNames.h"
 #include "base/RootKeys.h"
 #include "base/Unicode.h"
@@ -139,18 +136,6 @@ KeySnapshot FromFileKey(const FileKey& key, SnapshotDepth depth) {
     }
   }
   return snapshot;
-}
-
-std::vector<std::uint8_t> ReadFileBytes(const std::wstring& fileName) {
-  const std::string utf8 = base::WideToUtf8(fileName);
-  std::ifstream stream(
-      std::filesystem::path(std::u8string(utf8.begin(), utf8.end())),
-      std::ios::binary);
-  std::vector<std::uint8_t> bytes = base::ReadAll(stream);
-  if (!stream.is_open() || stream.bad()) {
-    Fail(L"Error opening the file " + fileName + L".");
-  }
-  return bytes;
 }
 
 }  // namespace

@@ -2,13 +2,31 @@
 // corvane-reg commands.
 #include "cli/RegCommon.h"
 
+#include <fstream>
+
 #include "base/AsciiCase.h"
+#include "base/ReadAll.h"
+#include "base/Unicode.h"
 
 namespace corvane::cli {
 
 using namespace platform;
 
 void Fail(std::wstring message) { throw CommandFailure{std::move(message)}; }
+
+std::filesystem::path FilePath(const std::wstring& name) {
+  const std::string utf8 = base::WideToUtf8(name);
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::vector<std::uint8_t> ReadFileBytes(const std::wstring& fileName) {
+  std::ifstream stream(FilePath(fileName), std::ios::binary);
+  std::vector<std::uint8_t> bytes = base::ReadAll(stream);
+  if (!stream.is_open() || stream.bad()) {
+    Fail(L"Error opening the file " + fileName + L".");
+  }
+  return bytes;
+}
 
 void FailSyntax(std::wstring_view command) {
   Fail(L"Invalid syntax.\nType \"corvane-reg " + base::AsciiUpper(command) +

@@ -2,6 +2,8 @@
 // opening, walking and reading keys through the wide registry functions.
 #pragma once
 
+#include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <string>
@@ -29,6 +31,12 @@ std::wstring StatusText(platform::LONG status);
 // path) is added to the message: a walk's failure alone doesn't say where.
 void Check(platform::LONG status);
 void Check(platform::LONG status, const std::wstring& where);
+
+// A file named on the command line. UTF-8 is the one encoding
+// std::filesystem reads the same way everywhere.
+std::filesystem::path FilePath(const std::wstring& name);
+// The whole file, or a failure "Error opening the file <name>.".
+std::vector<std::uint8_t> ReadFileBytes(const std::wstring& fileName);
 
 // A command's arguments after the command word. Only the options the command
 // knows are options (so a Linux path "/tmp/x.reg" is a plain argument);

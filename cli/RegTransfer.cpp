@@ -6,7 +6,6 @@
 #include <fstream>
 #include <string>
 
-#include "base/ReadAll.h"
 #include "base/Unicode.h"
 #include "cli/RegCommands.h"
 #include "cli/RegCommon.h"
@@ -15,16 +14,6 @@
 namespace corvane::cli {
 
 using namespace platform;
-
-namespace {
-
-// UTF-8 is the one encoding std::filesystem reads the same way everywhere.
-std::filesystem::path FilePath(const std::wstring& name) {
-  const std::string utf8 = base::WideToUtf8(name);
-  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
-}
-
-}  // namespace
 
 int Export(const std::vector<std::wstring>& args, RegConsole& console) {
   const CommandArgs parsed = ParseCommandArgs(args, {{L"Y", false}}, L"export");
@@ -67,11 +56,7 @@ int Import(const std::vector<std::wstring>& args, RegConsole& console) {
   const CommandArgs parsed = ParseCommandArgs(args, {}, L"import");
   if (parsed.positional.size() != 1) FailSyntax(L"import");
   const std::wstring& fileName = parsed.positional[0];
-  std::ifstream stream(FilePath(fileName), std::ios::binary);
-  const std::vector<std::uint8_t> bytes = base::ReadAll(stream);
-  if (!stream.is_open() || stream.bad()) {
-    Fail(L"Error opening the file " + fileName + L".");
-  }
+  const std::vector<std::uint8_t> bytes = ReadFileBytes(fileName);
   const std::string problem = ImportRegFile(bytes, base::WideToUtf8(fileName));
   if (!problem.empty()) Fail(base::Utf8ToWide(problem));
   console.Out(kSuccess);

@@ -25,11 +25,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
 
+#include "base/ReadAll.h"
 #include "platform/Platform.h"
 
 #ifdef CORVANE_EMULATED
@@ -167,10 +167,7 @@ int main(int argc, char** argv) {
     } else if (command == "import") {
       const std::string file = take(1)[0];
       std::ifstream in(file, std::ios::binary);
-      const std::string bytes{std::istreambuf_iterator<char>(in), {}};
-      const std::string error = ImportRegFile(
-          {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()},
-          file);
+      const std::string error = ImportRegFile(corvane::base::ReadAll(in), file);
       if (!error.empty()) Fail(error);
       Say("ok");
     } else if (command == "lock") {
