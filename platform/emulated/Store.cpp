@@ -717,13 +717,15 @@ LONG Store::MigrateHive(const std::string& hive) {
 void Store::Checkpoint() {
   // Copies the bulk write into the database and, when no reader is in the
   // log, empties the log: the next small write doesn't pay for the bulk
-  // one, and reads don't look pages up in a large log. Waits for nobody.
-  if (db_ != nullptr && !memory_ && st_ != nullptr) {
-    st_->busySince.never = true;
-    sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_TRUNCATE, nullptr,
-                              nullptr);
-    st_->busySince.never = false;
-  }
+  // one, and reads don't look pages up in a large log.
+  CheckpointWithoutWaiting(SQLITE_CHECKPOINT_TRUNCATE);
+}
+
+void Store::CheckpointWithoutWaiting(int mode) {
+  if (db_ == nullptr || memory_ || st_ == nullptr) return;
+  st_->busySince.never = true;
+  sqlite3_wal_checkpoint_v2(db_, nullptr, mode, nullptr, nullptr);
+  st_->busySince.never = false;
 }
 
 LONG Store::MapCounter(bool create) {
@@ -853,10 +855,7 @@ LONG Store::Commit(bool durable, std::uint64_t& counter) {
   // learn of it; here the write is already visible when this one starts.
   if (logFrames_ >= kCheckpointFrames) {
     logFrames_ = 0;
-    st_->busySince.never = true;
-    sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr,
-                              nullptr);
-    st_->busySince.never = false;
+    CheckpointWithoutWaiting(SQLITE_CHECKPOINT_PASSIVE);
   }
   return ERROR_SUCCESS;
 }

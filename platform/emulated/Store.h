@@ -154,6 +154,8 @@ class Store {
 
   LONG Open();
   LONG Rebound();
+  // A checkpoint of that SQLite mode that leaves what readers still need.
+  void CheckpointWithoutWaiting(int mode);
   // The two ways LoadSubtree reads a subtree.
   LONG ScanSubtree(std::int64_t top, std::size_t limit,
                    std::vector<KeyRow>& keys, std::vector<ValueRow>& values,
