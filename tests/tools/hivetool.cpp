@@ -1,20 +1,15 @@
 // hivetool: .reg hives loaded, saved and looked into from the command line, for
-// the shell tests that trade .reg files with Wine and for timing the reader.
+// the shell tests that trade .reg files with Wine.
 //
 //   hivetool resave IN OUT        load IN (any .reg), save it as OUT
 //   hivetool dump FILE [KEY]      keys and values, values sorted by name, as
 //                                 text that compares across exporters
 //   hivetool export FILE KEY OUT  the subtree KEY of FILE alone, as regedit
 //                                 exports one key
-//   hivetool sample OUT KEY [--no-odd]
-//                                 a hive whose subtree KEY holds every type
+//   hivetool sample OUT KEY       a hive whose subtree KEY holds every type
 //                                 and awkward names and data
-//   hivetool generate OUT KEYS    a hive of KEYS keys with a few values each
-//   hivetool time FILE [ROUNDS]   parse speed of FILE in MB/s
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -128,19 +123,18 @@ void Export(const HiveKey& key, const std::u16string& path, RegWriter& w) {
   }
 }
 
-std::vector<BYTE> Le(std::u16string_view s, bool terminate = true) {
+// UTF-16LE with its terminator.
+std::vector<BYTE> Le(std::u16string_view s) {
   std::vector<BYTE> b;
   for (char16_t c : s) b.push_back(BYTE(c)), b.push_back(BYTE(c >> 8));
-  if (terminate) b.push_back(0), b.push_back(0);
+  b.push_back(0), b.push_back(0);
   return b;
 }
 
 // Values in sorted name order, so that a file written from this tree and
 // the same subtree exported by `reg export` (which sorts) can match byte
 // for byte.
-// `odd` adds the values whose data no quoted string or dword can carry
-// (Wine's importer rewrites those; ours keeps them).
-void Sample(HiveKey& k, bool odd) {
+void Sample(HiveKey& k) {
   std::vector<BYTE> big(300);
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = BYTE(i * 13);
   k.SetValue(u"", kRegSz, Le(u"default"));
@@ -148,7 +142,6 @@ void Sample(HiveKey& k, bool odd) {
   k.SetValue(u"binary empty", kRegBinary, {});
   k.SetValue(u"dword", kRegDword, {0x78, 0x56, 0x34, 0x12});
   k.SetValue(u"dword big endian", kRegDwordBigEndian, {1, 2, 3, 4});
-  if (odd) k.SetValue(u"dword short", kRegDword, {1, 2});
   k.SetValue(u"expand", kRegExpandSz, Le(u"%SystemRoot%\\system32;%PATH%"));
   k.SetValue(u"multi", kRegMultiSz, Le(std::u16string(u"one\0two\0", 8)));
   k.SetValue(u"none", kRegNone, {0xDE, 0xAD});
@@ -157,10 +150,6 @@ void Sample(HiveKey& k, bool odd) {
   k.SetValue(u"qword", kRegQword, {1, 2, 3, 4, 5, 6, 7, 8});
   k.SetValue(u"string", kRegSz, Le(u"plain text"));
   k.SetValue(u"string empty", kRegSz, Le(u""));
-  if (odd) {
-    k.SetValue(u"string odd size", kRegSz, {0x41, 0x00, 0x42});
-    k.SetValue(u"string unterminated", kRegSz, Le(u"abc", false));
-  }
   k.SetValue(Utf8ToUtf16("unicode \xCE\xA9 \xE2\x98\x83 \xF0\x9F\x98\x80"),
              kRegSz,
              Le(Utf8ToUtf16("\xD0\x9A\xD0\xBB\xD1\x8E\xD1\x87 \xE2\x98\x83 "
@@ -170,33 +159,9 @@ void Sample(HiveKey& k, bool odd) {
       .SetValue(u"v", kRegDword, {1, 0, 0, 0});
 }
 
-void Generate(HiveTree& tree, long keys) {
-  HiveKey* sw = tree.Create(u"HKEY_CURRENT_USER\\Software");
-  HiveKey* group = nullptr;
-  for (long i = 0; i < keys; ++i) {
-    if (i % 100 == 0) {
-      std::string g = "Group ";
-      g += std::to_string(i / 100);
-      group = &sw->CreateChild(std::u16string(g.begin(), g.end()));
-    }
-    std::string n = "{";
-    n += std::to_string(100000000 + i * 7919);
-    n += "-1111-2222-3333-444455556666}";
-    HiveKey& k = group->CreateChild(std::u16string(n.begin(), n.end()));
-    k.SetValue(u"", kRegSz, Le(u"Some component name"));
-    k.SetValue(u"AuthenticationLevel", kRegDword, {1, 0, 0, 0});
-    k.SetValue(u"AppID", kRegSz, Le(std::u16string(n.begin(), n.end())));
-    std::vector<BYTE> blob(48);
-    for (std::size_t j = 0; j < blob.size(); ++j) blob[j] = BYTE(i + j);
-    k.SetValue(u"LaunchPermission", kRegBinary, blob);
-  }
-}
-
 int Usage() {
-  std::cerr
-      << "usage: hivetool resave IN OUT | dump FILE [KEY] | export FILE "
-         "KEY OUT | sample OUT KEY [--no-odd] | generate OUT KEYS | time FILE "
-         "[ROUNDS]\n";
+  std::cerr << "usage: hivetool resave IN OUT | dump FILE [KEY] | export FILE "
+               "KEY OUT | sample OUT KEY\n";
   return 2;
 }
 
@@ -230,54 +195,14 @@ int main(int argc, char** argv) {
     RegWriter w;
     Export(*found, key, w);
     Spit(argv[4], w.Finish());
-  } else if (cmd == "sample" && (argc == 4 || argc == 5)) {
+  } else if (cmd == "sample" && argc == 4) {
     HiveKey* key = tree.Create(Utf8ToUtf16(argv[3]));
     if (key == nullptr) {
       std::cerr << argv[3] << ": unknown root key\n";
       return 1;
     }
-    Sample(*key, !(argc == 5 && std::strcmp(argv[4], "--no-odd") == 0));
+    Sample(*key);
     Save(tree, argv[2]);
-  } else if (cmd == "generate" && argc == 4) {
-    Generate(tree, std::atol(argv[3]));
-    Save(tree, argv[2]);
-  } else if (cmd == "time" && (argc == 3 || argc == 4)) {
-    const std::string bytes = Slurp(argv[2]);
-    const int rounds = argc == 4 ? std::atoi(argv[3]) : 5;
-    double best = 1e30;
-    for (int i = 0; i < rounds; ++i) {
-      HiveTree fresh;
-      const auto t0 = std::chrono::steady_clock::now();
-      const std::string err = fresh.Read(Span(bytes), argv[2]);
-      const double s =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - t0)
-              .count();
-      if (!err.empty()) {
-        std::cerr << err << "\n";
-        return 1;
-      }
-      best = std::min(best, s);
-    }
-    struct Null : RegSink {
-      std::string OnKey(std::u16string_view) override { return {}; }
-      std::string OnDeleteKey(std::u16string_view) override { return {}; }
-      std::string OnValue(std::u16string_view, std::uint32_t,
-                          std::span<const std::uint8_t>) override {
-        return {};
-      }
-      std::string OnDeleteValue(std::u16string_view) override { return {}; }
-    } null;
-    double parse = 1e30;
-    for (int i = 0; i < rounds; ++i) {
-      const auto t0 = std::chrono::steady_clock::now();
-      ReadRegFile(Span(bytes), argv[2], null);
-      parse = std::min(parse, std::chrono::duration<double>(
-                                  std::chrono::steady_clock::now() - t0)
-                                  .count());
-    }
-    std::printf("%.1f MB: load into tree %.1f MB/s, reader alone %.1f MB/s\n",
-                bytes.size() / 1e6, bytes.size() / 1e6 / best,
-                bytes.size() / 1e6 / parse);
   } else {
     return Usage();
   }
