@@ -64,10 +64,10 @@ cmp "$work/big.txt" "$work/big-resaved.txt" ||
   fail "keys or values of $big changed through load and save"
 
 # 2. A hive saved by us (every type, names and text outside the ANSI code
-# page), imported into Wine and exported back: the same bytes. --no-odd
-# leaves out a REG_DWORD of 2 bytes and REG_SZ data without its terminator,
-# which Wine's importer rewrites (Windows keeps hex(N) data as written);
-# the native tests cover those.
+# page), imported into Wine and exported back: the same bytes. It holds no
+# REG_DWORD of 2 bytes or REG_SZ data without its terminator, which Wine's
+# importer rewrites (Windows keeps hex(N) data as written); the native tests
+# cover those.
 to='HKEY_CURRENT_USER\Software\CorvaneToWine'
 quiet wine reg delete "$to" /f || true
 "$tool" sample "$work/ours.reg" "$to"
