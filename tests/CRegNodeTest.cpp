@@ -209,28 +209,21 @@ TEST_F(CRegNodeTest, CountsAreReadOnceAndForgottenOnReTargeting) {
   EXPECT_EQ(node->NodeCount(), 0);
 }
 
-TEST_F(CRegNodeTest, DefaultValueThroughAddItemAndValue) {
+TEST_F(CRegNodeTest, TheDefaultValueIsTheItemLeftOutButEmptyIsRefused) {
   const auto node = NodeOn();
   EXPECT_TRUE(node->Value().IsEmpty());
   node->AddItem(L"Gemini Driver");
   EXPECT_EQ(node->Value(), Variant(L"Gemini Driver"));
   node->SetValue(7);
   EXPECT_EQ(node->Items()->Value(), Variant(7));
-  EXPECT_EQ(RaisedBy([&] { node->AddItem(Variant::Bool(true)); }),
-            Api(ERROR_INVALID_DATA));
-  node->RemoveItem();
-  EXPECT_TRUE(node->Value().IsEmpty());
-}
-
-TEST_F(CRegNodeTest, ItemsLeftOutIsTheDefaultValueButEmptyIsRefused) {
-  const auto node = NodeOn();
-  node->AddItem(L"d");
-  EXPECT_EQ(node->Items()->Value(), Variant(L"d"));
-  EXPECT_EQ(RaisedBy([&] { node->Items(Variant()); }), Api(ERROR_INVALID_DATA));
-  EXPECT_EQ(RaisedBy([&] { node->RemoveItem(Variant()); }),
-            Api(ERROR_INVALID_DATA));
+  const std::int32_t invalid = Api(ERROR_INVALID_DATA);
+  EXPECT_EQ(RaisedBy([&] { node->AddItem(Variant::Bool(true)); }), invalid);
+  EXPECT_EQ(RaisedBy([&] { node->Items(Variant()); }), invalid);
+  EXPECT_EQ(RaisedBy([&] { node->RemoveItem(Variant()); }), invalid);
   EXPECT_EQ(node->Items(L"Absent")->Name(), L"Absent");
   EXPECT_EQ(RaisedBy([&] { node->Items(1); }), Api(ERROR_NO_MORE_ITEMS));
+  node->RemoveItem();
+  EXPECT_TRUE(node->Value().IsEmpty());
 }
 
 TEST_F(CRegNodeTest, RemoveItemByNameOrPosition) {

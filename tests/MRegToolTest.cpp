@@ -41,6 +41,14 @@ std::tuple<LONG, DWORD, Bytes> Inspect(HKEY key, const std::string& name) {
   return {status, type, data};
 }
 
+// The value `name` as ReadValue gives it, which must answer 0.
+Variant Read(HKEY key, const std::string& name) {
+  std::wstring wide = AnsiToWide(name);
+  Variant value;
+  EXPECT_EQ(MRegTool::ReadValue(key, wide, value), 0);
+  return value;
+}
+
 const std::string kGuidA = "{4A017BC9-347F-4745-A1A8-993E83E8A331}";
 const std::wstring kGuid = AnsiToWide(kGuidA);
 
@@ -72,10 +80,7 @@ TEST(MRegToolRead, EachRegistryTypeReadsAsItsVariantKind) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Plant(scratch.Handle(), c.name, c.type, c.stored);
-    std::wstring name = AnsiToWide(c.name);
-    Variant value;
-    EXPECT_EQ(MRegTool::ReadValue(scratch.Handle(), name, value), 0);
-    EXPECT_EQ(value, c.expected);
+    EXPECT_EQ(Read(scratch.Handle(), c.name), c.expected);
   }
 }
 
@@ -116,13 +121,9 @@ TEST(MRegToolRead, ExpandStringExpandsKnownAndKeepsUnknownReferences) {
   ScratchKey scratch;
   Plant(scratch.Handle(), "known", REG_EXPAND_SZ, Text("<%PATH%>"));
   Plant(scratch.Handle(), "unknown", REG_EXPAND_SZ, Text("%CORVANE_NO_VAR%"));
-  std::wstring name = L"known";
-  Variant value;
-  ASSERT_EQ(MRegTool::ReadValue(scratch.Handle(), name, value), 0);
-  EXPECT_EQ(value, Variant(L"<" + AnsiToWide(std::getenv("PATH")) + L">"));
-  name = L"unknown";
-  ASSERT_EQ(MRegTool::ReadValue(scratch.Handle(), name, value), 0);
-  EXPECT_EQ(value, Variant(L"%CORVANE_NO_VAR%"));
+  EXPECT_EQ(Read(scratch.Handle(), "known"),
+            Variant(L"<" + AnsiToWide(std::getenv("PATH")) + L">"));
+  EXPECT_EQ(Read(scratch.Handle(), "unknown"), Variant(L"%CORVANE_NO_VAR%"));
 }
 
 TEST(MRegToolReadAt, NamesOfAnyLengthComeBackWhole) {
@@ -219,9 +220,9 @@ TEST(MRegToolWrite, StringListReadAndWrittenBackKeepsItsBytes) {
   const Bytes list = {'a', 0, 'b', 'c', 0, 0};
   Plant(scratch.Handle(), "list", REG_MULTI_SZ, list);
   std::wstring name = L"list";
-  Variant value;
-  ASSERT_EQ(MRegTool::ReadValue(scratch.Handle(), name, value), 0);
-  ASSERT_EQ(MRegTool::WriteValue(value, scratch.Handle(), name), 0);
+  ASSERT_EQ(MRegTool::WriteValue(Read(scratch.Handle(), "list"),
+                                 scratch.Handle(), name),
+            0);
   EXPECT_EQ(Inspect(scratch.Handle(), "list"),
             std::make_tuple(ERROR_SUCCESS, REG_SZ, list));
 }
@@ -238,9 +239,8 @@ TEST(MRegToolHelpers, SwapLongAndCutAtNul) {
 TEST(MRegToolEnumKeyName, NamesComeBackWithoutPadding) {
   ScratchKey scratch;
   const std::string longest(255, 'k');
-  for (const std::string& child : {std::string("abcdefghij"), longest}) {
-    scratch.Make(child);
-  }
+  scratch.Make("abcdefghij");
+  scratch.Make(longest);
   std::wstring name;
   EXPECT_EQ(MRegTool::EnumKeyName(scratch.Handle(), 0, name), 0);
   EXPECT_EQ(name, L"abcdefghij");

@@ -5,8 +5,6 @@
 // paths run end to end in tests/e2e/.
 #include <gtest/gtest.h>
 
-#include <cstring>
-
 #include "app/MainApp.h"
 #include "errors/RaisedError.h"
 #include "platform/Platform.h"
@@ -31,30 +29,27 @@ class MainAppTest : public ::testing::Test {
     hooks::ResetRegistry();
   }
 
-  static void Key(const std::string& path) {
+  // Creates `path` below `root`, with the string `name` = `text` if named.
+  static void Key(const std::string& path, const char* name = nullptr,
+                  const std::string& text = "", HKEY root = HKEY_CLASSES_ROOT) {
     HKEY key = 0;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
               ERROR_SUCCESS);
+    if (name != nullptr) {
+      RegSetValueExA(key, name, 0, REG_SZ,
+                     reinterpret_cast<const BYTE*>(text.c_str()),
+                     static_cast<DWORD>(text.size() + 1));
+    }
     RegCloseKey(key);
   }
-  static void String(const std::string& path, const char* name,
-                     const std::string& text) {
-    Key(path);
-    HKEY key = 0;
-    ASSERT_EQ(
-        RegOpenKeyExA(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_SET_VALUE, &key),
-        ERROR_SUCCESS);
-    RegSetValueExA(key, name, 0, REG_SZ,
-                   reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>(text.size() + 1));
-    RegCloseKey(key);
+  // `exe`'s registration naming `appId`, and the AppID key it names.
+  static void Registration(const std::string& exe, const std::string& appId) {
+    Key("AppID\\" + exe, "AppID", appId);
+    Key("AppID\\" + appId);
   }
-  // The level stored under AppID\<guid>, or -1 when there is none.
-  static long Level(const std::string& path) {
-    return LevelAt(HKEY_CLASSES_ROOT, path);
-  }
-  static long LevelAt(HKEY root, const std::string& path) {
+  // The level stored under `path`, or -1 when there is none.
+  static long Level(const std::string& path, HKEY root = HKEY_CLASSES_ROOT) {
     HKEY key = 0;
     if (RegOpenKeyExA(root, path.c_str(), 0, KEY_QUERY_VALUE, &key) !=
         ERROR_SUCCESS) {
@@ -71,9 +66,8 @@ class MainAppTest : public ::testing::Test {
 
 TEST_F(MainAppTest,
        DriverKeyThatRefusesFullAccessIsCreatedOverWithWriteAccess) {
-  String("AppID\\TheSky Version 6.EXE", "AppID", "{A}");
-  Key("AppID\\{A}");
-  String("AppID\\Gemini Driver.exe", "AppID", kDriverGuid);
+  Registration("TheSky Version 6.EXE", "{A}");
+  Key("AppID\\Gemini Driver.exe", "AppID", kDriverGuid);
   // Full access includes DELETE; denying it alone makes the probe fail
   // while KEY_WRITE still opens the key.
   hooks::DenyAccess(HKEY_LOCAL_MACHINE,
@@ -91,8 +85,7 @@ TEST_F(MainAppTest,
 }
 
 TEST_F(MainAppTest, RegistrationThatCannotBeCreatedIsTheOneReportedFailure) {
-  String("AppID\\TheSky Version 6.EXE", "AppID", "{A}");
-  Key("AppID\\{A}");
+  Registration("TheSky Version 6.EXE", "{A}");
   hooks::DenyAccess(HKEY_LOCAL_MACHINE, kClasses, KEY_CREATE_SUB_KEY);
 
   try {
@@ -110,10 +103,9 @@ TEST_F(MainAppTest, RegistrationThatCannotBeCreatedIsTheOneReportedFailure) {
 
 TEST_F(MainAppTest, AnAppIdOfBackslashesOnlyIsPassedOver) {
   // The registry takes AppID followed by backslashes alone as AppID itself.
-  String("AppID\\TheSky Version 6.EXE", "AppID", "\\");
-  String("AppID\\Sky.EXE", "AppID", "\\\\\\");
-  String("AppID\\Gemini Driver.exe", "AppID", kDriverGuid);
-  Key(std::string("AppID\\") + kDriverGuid);
+  Key("AppID\\TheSky Version 6.EXE", "AppID", "\\");
+  Key("AppID\\Sky.EXE", "AppID", "\\\\\\");
+  Registration("Gemini Driver.exe", kDriverGuid);
 
   EXPECT_NO_THROW(MainApp::Main());
 
@@ -122,10 +114,8 @@ TEST_F(MainAppTest, AnAppIdOfBackslashesOnlyIsPassedOver) {
 }
 
 TEST_F(MainAppTest, AnAppIdTheCodePageCantCarryWritesNowhere) {
-  String("AppID\\TheSky Version 6.EXE", "AppID", "{\xE9}");
-  Key("AppID\\{\xE9}");
-  String("AppID\\Gemini Driver.exe", "AppID", kDriverGuid);
-  Key(std::string("AppID\\") + kDriverGuid);
+  Registration("TheSky Version 6.EXE", "{\xE9}");
+  Registration("Gemini Driver.exe", kDriverGuid);
   hooks::SetUntranslatable(L'\u00E9');
 
   EXPECT_NO_THROW(MainApp::Main());
@@ -143,37 +133,22 @@ TEST_F(MainAppTest, AnAppIdTheCodePageCantCarryWritesNowhere) {
 // user's copy is the one the repair opens and writes.
 TEST_F(MainAppTest, PerUserRegistrationsAreRepairedInTheUsersCopy) {
   const std::string user = "Software\\Classes\\";
-  auto userKey = [&](const std::string& path, const char* name,
-                     const char* text) {
-    HKEY key = 0;
-    ASSERT_EQ(
-        RegCreateKeyExA(HKEY_CURRENT_USER, (user + path).c_str(), 0, nullptr, 0,
-                        KEY_ALL_ACCESS, nullptr, &key, nullptr),
-        ERROR_SUCCESS);
-    if (name != nullptr) {
-      RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                     static_cast<DWORD>(std::strlen(text) + 1));
-    }
-    RegCloseKey(key);
-  };
   // The planetarium's registration and its AppID key in both halves; the
   // older one's registration for this user only.
-  String("AppID\\TheSky Version 6.EXE", "AppID", "{A}");
-  Key("AppID\\{A}");
-  userKey("AppID\\{A}", nullptr, nullptr);
-  userKey("AppID\\Sky.EXE", "AppID", "{B}");
-  userKey("AppID\\{B}", nullptr, nullptr);
-  String("AppID\\Gemini Driver.exe", "AppID", kDriverGuid);
-  Key(std::string("AppID\\") + kDriverGuid);
+  Registration("TheSky Version 6.EXE", "{A}");
+  Key(user + "AppID\\{A}", nullptr, "", HKEY_CURRENT_USER);
+  Key(user + "AppID\\Sky.EXE", "AppID", "{B}", HKEY_CURRENT_USER);
+  Key(user + "AppID\\{B}", nullptr, "", HKEY_CURRENT_USER);
+  Registration("Gemini Driver.exe", kDriverGuid);
 
   EXPECT_NO_THROW(MainApp::Main());
 
-  EXPECT_EQ(LevelAt(HKEY_CURRENT_USER, user + "AppID\\{A}"), 1);
-  EXPECT_EQ(LevelAt(HKEY_LOCAL_MACHINE, std::string(kClasses) + "\\{A}"), -1);
-  EXPECT_EQ(LevelAt(HKEY_CURRENT_USER, user + "AppID\\{B}"), 1);
+  EXPECT_EQ(Level(user + "AppID\\{A}", HKEY_CURRENT_USER), 1);
+  EXPECT_EQ(Level(std::string(kClasses) + "\\{A}", HKEY_LOCAL_MACHINE), -1);
+  EXPECT_EQ(Level(user + "AppID\\{B}", HKEY_CURRENT_USER), 1);
   EXPECT_EQ(Level(std::string("AppID\\") + kDriverGuid), 1);
   // Nothing of the user's was copied to the machine.
-  EXPECT_EQ(LevelAt(HKEY_LOCAL_MACHINE, std::string(kClasses) + "\\{B}"), -1);
+  EXPECT_EQ(Level(std::string(kClasses) + "\\{B}", HKEY_LOCAL_MACHINE), -1);
 }
 
 TEST_F(MainAppTest, CreateRegistryKeyAnswersInsteadOfRaising) {

@@ -28,23 +28,16 @@ struct Info {
   DWORD subkeys = 0, maxSubkey = 0, values = 0, maxValueName = 0, maxData = 0;
 };
 
-Info InfoW(HKEY key) {
+// The counts and largest sizes through the W function, or the A one.
+Info Query(HKEY key, bool wide = true) {
   Info info;
-  EXPECT_EQ(
-      RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &info.subkeys,
-                       &info.maxSubkey, nullptr, &info.values,
-                       &info.maxValueName, &info.maxData, nullptr, nullptr),
-      ERROR_SUCCESS);
-  return info;
-}
-
-Info InfoA(HKEY key) {
-  Info info;
-  EXPECT_EQ(
-      RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &info.subkeys,
-                       &info.maxSubkey, nullptr, &info.values,
-                       &info.maxValueName, &info.maxData, nullptr, nullptr),
-      ERROR_SUCCESS);
+  const auto query = [&](auto function) {
+    return function(key, nullptr, nullptr, nullptr, &info.subkeys,
+                    &info.maxSubkey, nullptr, &info.values, &info.maxValueName,
+                    &info.maxData, nullptr, nullptr);
+  };
+  EXPECT_EQ(wide ? query(RegQueryInfoKeyW) : query(RegQueryInfoKeyA),
+            ERROR_SUCCESS);
   return info;
 }
 
@@ -73,7 +66,7 @@ TEST_F(WideRegistry, OneCharacterBeyondTheBmpIsOneUnitWideAndTwoAnsi) {
                              nullptr, &size),
             ERROR_SUCCESS);
   EXPECT_EQ(size, 12u);
-  const Info wide = InfoW(Scratch());
+  const Info wide = Query(Scratch());
   EXPECT_EQ(wide.maxSubkey, 1u);
   EXPECT_EQ(wide.maxValueName, 2u);
   EXPECT_EQ(wide.maxData, 12u);
@@ -94,7 +87,7 @@ TEST_F(WideRegistry, OneCharacterBeyondTheBmpIsOneUnitWideAndTwoAnsi) {
                           nullptr, nullptr),
             ERROR_SUCCESS);
   EXPECT_EQ(std::string(name, length), "??");
-  const Info ansi = InfoA(Scratch());
+  const Info ansi = Query(Scratch(), false);
   EXPECT_EQ(ansi.maxSubkey, 2u);
   EXPECT_EQ(ansi.maxValueName, 3u);
   EXPECT_EQ(ansi.maxData, 8u) << "four UTF-16 units";
@@ -142,10 +135,10 @@ TEST_F(WideRegistry, MergedClassesCountInWideUnits) {
   ASSERT_EQ(
       RegOpenKeyExW(HKEY_CLASSES_ROOT, name.c_str(), 0, KEY_READ, &merged),
       ERROR_SUCCESS);
-  const Info wide = InfoW(merged);
+  const Info wide = Query(merged);
   EXPECT_EQ(wide.subkeys, 2u);
   EXPECT_EQ(wide.maxSubkey, 3u);
-  EXPECT_EQ(InfoA(merged).maxSubkey, 4u);
+  EXPECT_EQ(Query(merged, false).maxSubkey, 4u);
   RegCloseKey(merged);
   EXPECT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER,
                            (L"Software\\Classes\\" + name).c_str()),
@@ -168,7 +161,7 @@ TEST_F(WideRegistry, DeleteTreeNeedsItsRightsAndIsAllOrNothing) {
   ASSERT_EQ(RegOpenKeyExW(Scratch(), L"Tree", 0, KEY_ALL_ACCESS, &tree),
             ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteTreeW(tree, nullptr), ERROR_ACCESS_DENIED);
-  EXPECT_EQ(InfoW(tree).subkeys, 2u);
+  EXPECT_EQ(Query(tree).subkeys, 2u);
   RegCloseKey(tree);
   emulated::ClearDenials();
 
@@ -181,7 +174,7 @@ TEST_F(WideRegistry, DeleteTreeNeedsItsRightsAndIsAllOrNothing) {
   ASSERT_EQ(RegOpenKeyExW(Scratch(), L"Tree", 0, KEY_READ | DELETE, &tree),
             ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteTreeW(tree, L""), ERROR_SUCCESS);
-  EXPECT_EQ(InfoW(tree).subkeys, 0u);
+  EXPECT_EQ(Query(tree).subkeys, 0u);
   RegCloseKey(tree);
 
   // The predefined keys' own keys are emptied, never deleted.
