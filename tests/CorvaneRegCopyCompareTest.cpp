@@ -192,6 +192,18 @@ class CorvaneRegCompareTest : public CorvaneRegCopyCompareTest {
   const std::wstring common = L"= Key: " + A(L"\\Common") + L"\n";
   const std::wstring onlyKeys = L"< Key: " + A(L"\\OnlyA") + L"\n" +  //
                                 L"> Key: " + B(L"\\OnlyB") + L"\n";
+  const std::wstring innerDiffers =
+      L"< Value: " + A(L"\\Common") + L"    Inner    REG_DWORD    0x1\n" +
+      L"> Value: " + B(L"\\common") + L"    Inner    REG_DWORD    0x2\n";
+
+  // `compare args...`, which must end with `status` having printed `out`.
+  void ExpectCompare(std::vector<std::wstring> args, int status,
+                     const std::wstring& out) const {
+    args.insert(args.begin(), L"compare");
+    const Outcome run = Reg(args);
+    EXPECT_EQ(run.status, status) << base::WideToUtf8(run.err);
+    EXPECT_EQ(run.out, out) << base::WideToUtf8(args.back());
+  }
 };
 
 TEST_F(CorvaneRegCompareTest, EachOutputOptionShowsItsLines) {
@@ -207,27 +219,19 @@ TEST_F(CorvaneRegCompareTest, EachOutputOptionShowsItsLines) {
       {{L"/os"}, alike + common},
       {{L"/on"}, L""},
       {{L"/oa"}, alike + differences + common + onlyKeys},
-      {{L"/s", L"/od"},
-       differences + L"< Value: " + A(L"\\Common") +
-           L"    Inner    REG_DWORD    0x1\n" + L"> Value: " + B(L"\\common") +
-           L"    Inner    REG_DWORD    0x2\n" + onlyKeys},
+      {{L"/s", L"/od"}, differences + innerDiffers + onlyKeys},
   };
   for (const Case& c : cases) {
-    std::vector<std::wstring> args{L"compare", Key(L"A"), Key(L"B")};
+    std::vector<std::wstring> args{Key(L"A"), Key(L"B")};
     args.insert(args.end(), c.options.begin(), c.options.end());
-    const Outcome run = Reg(args);
-    EXPECT_EQ(run.status, 2);
-    EXPECT_EQ(run.out, c.lines + kDifferent)
-        << (c.options.empty() ? "" : base::WideToUtf8(c.options[0]));
+    ExpectCompare(args, 2, c.lines + kDifferent);
   }
 }
 
 TEST_F(CorvaneRegCompareTest, IdenticalKeysAndSingleValues) {
   // A key against itself, spelt in another case; and against a copy.
   const std::wstring lower = L"hkcu\\" + Scratch() + L"\\a";
-  Outcome run = Reg({L"compare", Key(L"A"), lower, L"/s"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, kIdentical);
+  ExpectCompare({Key(L"A"), lower, L"/s"}, 0, kIdentical);
   ASSERT_EQ(Reg({L"copy", Key(L"A"), Key(L"A2"), L"/s"}).status, 0);
   EXPECT_EQ(Reg({L"compare", Key(L"A"), Key(L"A2"), L"/s"}).status, 0);
 
@@ -237,30 +241,24 @@ TEST_F(CorvaneRegCompareTest, IdenticalKeysAndSingleValues) {
   EXPECT_EQ(Reg({L"compare", Key(L"A"), Key(L"A2"), L"/s"}).status, 2);
   EXPECT_EQ(Reg({L"compare", Key(L"A"), Key(L"A2")}).status, 0);
 
-  run = Reg({L"compare", Key(L"A"), Key(L"B"), L"/v", L"alike", L"/oa"});
-  EXPECT_EQ(run.status, 0);
-  EXPECT_EQ(run.out, alike + kIdentical);
-  run = Reg({L"compare", Key(L"A"), Key(L"B"), L"/v", L"OnlyInB"});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.out,
-            L"> Value: " + B() + L"    OnlyInB    REG_SZ    b\n" + kDifferent);
+  ExpectCompare({Key(L"A"), Key(L"B"), L"/v", L"alike", L"/oa"}, 0,
+                alike + kIdentical);
+  ExpectCompare(
+      {Key(L"A"), Key(L"B"), L"/v", L"OnlyInB"}, 2,
+      L"> Value: " + B() + L"    OnlyInB    REG_SZ    b\n" + kDifferent);
   // A value on neither side is a failure, as a missing value is to query.
-  run = Reg({L"compare", Key(L"A"), Key(L"B"), L"/v", L"Nowhere"});
+  const Outcome run =
+      Reg({L"compare", Key(L"A"), Key(L"B"), L"/v", L"Nowhere"});
   EXPECT_EQ(run.status, 1);
   EXPECT_TRUE(run.err.starts_with(L"ERROR: "));
   // /v with /s looks at that value in every key of both trees.
-  run = Reg({L"compare", Key(L"A"), Key(L"B"), L"/v", L"Inner", L"/s"});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.out, L"< Value: " + A(L"\\Common") +
-                         L"    Inner    REG_DWORD    0x1\n" + L"> Value: " +
-                         B(L"\\common") + L"    Inner    REG_DWORD    0x2\n" +
-                         onlyKeys + kDifferent);
+  ExpectCompare({Key(L"A"), Key(L"B"), L"/v", L"Inner", L"/s"}, 2,
+                innerDiffers + onlyKeys + kDifferent);
 
   RegAdd(Key(L"A"), {L"/ve", L"/d", L"d"});
-  run = Reg({L"compare", Key(L"A"), Key(L"B"), L"/ve"});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.out, L"< Value: " + A() + L"    (Default)    REG_SZ    d\n" +
-                         kDifferent);
+  ExpectCompare(
+      {Key(L"A"), Key(L"B"), L"/ve"}, 2,
+      L"< Value: " + A() + L"    (Default)    REG_SZ    d\n" + kDifferent);
 }
 
 TEST_F(CorvaneRegCompareTest, AgainstAnExportedFile) {
@@ -279,11 +277,10 @@ TEST_F(CorvaneRegCompareTest, AgainstAnExportedFile) {
   EXPECT_NE(run.err.find(L"a.reg"), std::wstring::npos);
   RegAdd(Key(L"A"), {L"/v", L"Differs", L"/d", L"changed"});
   RegAdd(Key(L"A\\OnlyA\\Deeper"), {});
-  run = Reg({L"compare", File("a.reg"), Key(L"A")});
-  EXPECT_EQ(run.status, 2);
-  EXPECT_EQ(run.out, L"< Value: " + A() + L"    Differs    REG_SZ    1\n" +
-                         L"> Value: " + A() +
-                         L"    Differs    REG_SZ    changed\n" + kDifferent);
+  ExpectCompare({File("a.reg"), Key(L"A")}, 2,
+                L"< Value: " + A() + L"    Differs    REG_SZ    1\n" +
+                    L"> Value: " + A() + L"    Differs    REG_SZ    changed\n" +
+                    kDifferent);
   run = Reg({L"compare", Key(L"A"), File("a.reg"), L"/s"});
   EXPECT_EQ(run.status, 2);
   EXPECT_NE(run.out.find(L"< Key: " + A(L"\\OnlyA\\Deeper") + L"\n"),

@@ -35,11 +35,6 @@ std::u16string U16(const std::string& ascii) {
   return std::u16string(ascii.begin(), ascii.end());
 }
 
-std::string Import(const std::u16string& body) {
-  const std::vector<std::uint8_t> bytes = RegFile(body);
-  return ImportRegFile(bytes, "test.reg");
-}
-
 struct Counts {
   DWORD subKeys = 0, values = 0;
   bool operator==(const Counts&) const = default;
@@ -77,8 +72,12 @@ class ImportRegFileTest : public ::testing::Test {
   std::u16string Root() const {
     return u"HKEY_CURRENT_USER\\" + U16(scratch_.Path());
   }
-  bool Exists(const std::string& relative) const {
-    return CountsOf(scratch_.Handle(), relative).subKeys != ~DWORD{0};
+  // Imports `body` with each '$' standing for Root().
+  std::string Import(std::u16string body) const {
+    for (std::size_t at; (at = body.find(u'$')) != std::u16string::npos;) {
+      body.replace(at, 1, Root());
+    }
+    return ImportRegFile(RegFile(body), "test.reg");
   }
 
   ScratchKey scratch_;
@@ -94,36 +93,26 @@ TEST_F(ImportRegFileTest, AppliesKeysValuesAndDeletions) {
   }
   RegCloseKey(keep);
 
-  const std::u16string root = Root();
-  ASSERT_EQ(Import(u"[" + root +
-                   u"\\Values]\r\n"
+  ASSERT_EQ(Import(u"[$\\Values]\r\n"
                    u"@=\"default\"\r\n"
                    u"\"n\u4E2D\"=dword:00000008\r\n"
                    u"\"n?\"=dword:00000007\r\n"
                    u"\"bin\"=hex:01,02,ff\r\n"
                    u"\"multi\"=hex(7):61,00,00,00,00,00\r\n"
-                   u"\r\n[" +
-                   root +
-                   u"\\caf\u00E9 \u4E2D]\r\n"
+                   u"\r\n[$\\caf\u00E9 \u4E2D]\r\n"
                    u"[hkcu\\" +
                    U16(scratch_.Path()) +
                    u"\\caf\u00E9 ?]\r\n"
-                   u"[-" +
-                   root +
-                   u"\\Tree]\r\n"
-                   u"[-" +
-                   root +
-                   u"\\Never]\r\n"
-                   u"[" +
-                   root +
-                   u"\\Keep]\r\n"
+                   u"[-$\\Tree]\r\n"
+                   u"[-$\\Never]\r\n"
+                   u"[$\\Keep]\r\n"
                    u"\"drop\"=-\r\n"
                    u"\"absent\"=-\r\n"),
             "");
 
   EXPECT_EQ(CountsOf(scratch_.Handle(), ""), (Counts{4, 0}));
-  EXPECT_FALSE(Exists("Tree"));
-  EXPECT_FALSE(Exists("Never"));
+  EXPECT_FALSE(scratch_.Has("Tree"));
+  EXPECT_FALSE(scratch_.Has("Never"));
   EXPECT_EQ(CountsOf(scratch_.Handle(), "Keep"), (Counts{0, 1}));
   EXPECT_EQ(Data(scratch_.Handle(), "Keep", "stay", REG_DWORD),
             (std::vector<BYTE>{1, 0, 0, 0}));
@@ -140,14 +129,13 @@ TEST_F(ImportRegFileTest, AppliesKeysValuesAndDeletions) {
             (std::vector<BYTE>{'a', 0, 0}));
 
   // So do two key names; deleting one by its own name leaves the other.
-  ASSERT_EQ(Import(u"[-" + root + u"\\caf\u00E9 \u4E2D]\r\n"), "");
+  ASSERT_EQ(Import(u"[-$\\caf\u00E9 \u4E2D]\r\n"), "");
   EXPECT_EQ(CountsOf(scratch_.Handle(), ""), (Counts{3, 0}));
-  EXPECT_TRUE(Exists("caf\xE9 ?"));
+  EXPECT_TRUE(scratch_.Has("caf\xE9 ?"));
 }
 
 TEST_F(ImportRegFileTest, AFileWithAMistakeAnywhereAppliesNothing) {
-  const std::u16string root = Root();
-  const std::u16string first = u"[" + root + u"\\First]\r\n\"v\"=dword:1\r\n";
+  const std::u16string first = u"[$\\First]\r\n\"v\"=dword:1\r\n";
   const struct {
     const char* mistake;
     std::u16string lines;
@@ -155,17 +143,17 @@ TEST_F(ImportRegFileTest, AFileWithAMistakeAnywhereAppliesNothing) {
       {"unknown root", u"[HKEY_NOWHERE\\x]\r\n"},
       {"unreadable value", u"\"w\"=dword:xyz\r\n"},
       {"root deletion", u"[-HKEY_CURRENT_USER]\r\n"},
-      {"value below a deleted key", u"[-" + root + u"\\Gone]\r\n\"w\"=-\r\n"},
+      {"value below a deleted key", u"[-$\\Gone]\r\n\"w\"=-\r\n"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.mistake);
     const std::string result = Import(first + c.lines);
     EXPECT_EQ(result.rfind("test.reg:", 0), 0u) << result;
-    EXPECT_FALSE(Exists("First"));
+    EXPECT_FALSE(scratch_.Has("First"));
   }
   // Nor does a value before any key.
   EXPECT_EQ(Import(u"\"v\"=dword:1\r\n" + first).rfind("test.reg:", 0), 0u);
-  EXPECT_FALSE(Exists("First"));
+  EXPECT_FALSE(scratch_.Has("First"));
 }
 
 TEST_F(ImportRegFileTest, ARefusedCallNamesItsKeyAndTheSystemsReason) {
@@ -185,13 +173,13 @@ TEST_F(ImportRegFileTest, ARefusedCallNamesItsKeyAndTheSystemsReason) {
   }
   const std::string reason(text, length);
 
-  const std::u16string path = Root() + u"\\Volatile\\Stable";
-  const std::string result = Import(u"[" + path + u"]\r\n\"v\"=dword:1\r\n");
+  const std::string result =
+      Import(u"[$\\Volatile\\Stable]\r\n\"v\"=dword:1\r\n");
   // The file's name and line may come first.
   EXPECT_TRUE(result.ends_with("HKEY_CURRENT_USER\\" + scratch_.Path() +
                                "\\Volatile\\Stable: " + reason))
       << result;
-  EXPECT_FALSE(Exists("Volatile\\Stable"));
+  EXPECT_FALSE(scratch_.Has("Volatile\\Stable"));
 }
 
 }  // namespace
