@@ -273,19 +273,17 @@ void Store::Close() {
 
 LONG Store::Bind(bool& reopened) {
   reopened = false;
-  // The common case, once per call: CORVANE_REGISTRY set and unchanged.
-  // setenv and putenv put a changed value in a new string, and unsetenv
-  // moves the entries after it, so while the environment's array and its
-  // entry there are the ones seen last, the value is too: no search of the
-  // environment (which cost a tenth of a walk).
-  if (bound_ && entrySeen_ != nullptr && environ == environSeen_ &&
-      environ[entryAt_] == entrySeen_) {
-    return Rebound();
-  }
-  entrySeen_ = nullptr;
+  // The common case, once per call: the variables that name the store are
+  // as they were when it was last found the same, so the store is too.
+  // Checked without searching the environment (which cost a tenth of a
+  // walk): see EnvironmentAsSeen.
+  if (bound_ && EnvironmentAsSeen()) return Rebound();
+  // Seen again only once the store it names is known to be the bound one:
+  // setenv may hand back an earlier string for an earlier value.
+  environmentSeen_.array = nullptr;
   const char* named = std::getenv("CORVANE_REGISTRY");
   if (bound_ && named != nullptr && *named != '\0' && envPath_ == named) {
-    RememberEntry(named);
+    SeeEnvironment();
     return Rebound();
   }
   std::string env = HivePath();
@@ -310,19 +308,54 @@ LONG Store::Bind(bool& reopened) {
     dbPath_ = DatabasePathFor(ec ? env : absolute);
     return Open();
   }
+  SeeEnvironment();
   return Rebound();
 }
 
-void Store::RememberEntry(const char* value) {
-  constexpr std::size_t kPrefix = sizeof "CORVANE_REGISTRY=" - 1;
-  for (std::size_t i = 0; environ[i] != nullptr; ++i) {
-    if (environ[i] + kPrefix == value) {
-      environSeen_ = environ;
-      entryAt_ = i;
-      entrySeen_ = environ[i];
-      return;
+namespace {
+
+// What HivePath reads.
+constexpr std::string_view kStoreVariables[] = {"CORVANE_REGISTRY",
+                                                "XDG_DATA_HOME", "HOME"};
+
+}  // namespace
+
+// setenv and putenv put a changed value in a new string in the same place
+// of the array, a new variable goes at its end, and unsetenv moves the
+// entries after the one it takes out: so while the array, its length, its
+// last entry and the entries of the store's variables are the ones seen,
+// the variables hold the values they held.
+bool Store::EnvironmentAsSeen() const {
+  const Seen& seen = environmentSeen_;
+  if (seen.array == nullptr || environ != seen.array ||
+      environ[seen.length] != nullptr ||
+      (seen.length > 0 && environ[seen.length - 1] != seen.last)) {
+    return false;
+  }
+  for (const auto& [at, entry] : seen.entries) {
+    if (environ[at] != entry) return false;
+  }
+  return true;
+}
+
+void Store::SeeEnvironment() {
+  Seen& seen = environmentSeen_;
+  seen.entries.clear();
+  seen.array = nullptr;
+  if (environ == nullptr) return;  // cleared: looked up every time
+  std::size_t i = 0;
+  for (; environ[i] != nullptr; ++i) {
+    const std::string_view entry = environ[i];
+    for (const std::string_view name : kStoreVariables) {
+      if (entry.size() > name.size() && entry.starts_with(name) &&
+          entry[name.size()] == '=') {
+        seen.entries.emplace_back(i, environ[i]);
+      }
     }
   }
+  seen.array = environ;
+  seen.length = i;
+  seen.last = i > 0 ? environ[i - 1] : nullptr;
 }
 
 // Bound to the same store as before: reconnect if the connection was

@@ -30,6 +30,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -188,12 +189,16 @@ class Store {
   bool memory_ = false;
   // Pages in the log after the last commit.
   int logFrames_ = 0;
-  // Where the environment last named the bound store: its array, the
-  // entry's place in it and the entry.
-  void RememberEntry(const char* value);
-  char** environSeen_ = nullptr;
-  std::size_t entryAt_ = 0;
-  const char* entrySeen_ = nullptr;
+  // The environment when it last named the bound store.
+  bool EnvironmentAsSeen() const;
+  void SeeEnvironment();
+  struct Seen {
+    char** array = nullptr;  // none seen
+    std::size_t length = 0;
+    const char* last = nullptr;
+    // The store's variables that were set: where, and the entry.
+    std::vector<std::pair<std::size_t, const char*>> entries;
+  } environmentSeen_;
   bool busyFailure_ = false;  // the last Fail was a lock held elsewhere  // no
                               // store file yet: a fresh registry in memory
   bool inRead_ = false;

@@ -140,6 +140,27 @@ TEST_F(StoreTest, EveryCallFollowsTheStoreTheEnvironmentNames) {
   unsetenv("CORVANE_REGISTRY");
   setenv("CORVANE_REGISTRY", b.c_str(), 1);
   EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Which", "v"), "b");
+
+  // Without CORVANE_REGISTRY the default follows XDG_DATA_HOME.
+  const char* xdg = std::getenv("XDG_DATA_HOME");
+  const std::optional<std::string> savedXdg =
+      xdg ? std::optional<std::string>(xdg) : std::nullopt;
+  unsetenv("CORVANE_REGISTRY");
+  const std::string x = (folder_.Path() / "x").string();
+  const std::string y = (folder_.Path() / "y").string();
+  setenv("XDG_DATA_HOME", x.c_str(), 1);
+  setenv("CORVANE_STORE_TEST_AFTER", "1", 1);  // not the last entry now
+  // Once to move to that store, once more to be answered as seen.
+  EXPECT_EQ(StorePath(), x + "/corvane/registry.reg.db");
+  EXPECT_EQ(StorePath(), x + "/corvane/registry.reg.db");
+  setenv("XDG_DATA_HOME", y.c_str(), 1);
+  EXPECT_EQ(StorePath(), y + "/corvane/registry.reg.db");
+  unsetenv("CORVANE_STORE_TEST_AFTER");
+  if (savedXdg) {
+    setenv("XDG_DATA_HOME", savedXdg->c_str(), 1);
+  } else {
+    unsetenv("XDG_DATA_HOME");
+  }
 }
 
 TEST_F(StoreTest, AnOldHiveIsImportedOnceAndNeverWritten) {
