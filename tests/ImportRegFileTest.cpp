@@ -164,14 +164,11 @@ TEST_F(ImportRegFileTest, ARefusedCallNamesItsKeyAndTheSystemsReason) {
             ERROR_SUCCESS);
   RegCloseKey(key);
   char text[256] = {};
-  DWORD length = FormatMessageA(
+  const DWORD length = FormatMessageA(
       FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
       ERROR_CHILD_MUST_BE_VOLATILE, 0, text, sizeof text, nullptr);
-  while (length > 0 && (text[length - 1] == '\r' || text[length - 1] == '\n' ||
-                        text[length - 1] == ' ')) {
-    --length;
-  }
-  const std::string reason(text, length);
+  std::string reason(text, length);
+  reason.erase(reason.find_last_not_of("\r\n ") + 1);
 
   const std::string result =
       Import(u"[$\\Volatile\\Stable]\r\n\"v\"=dword:1\r\n");
