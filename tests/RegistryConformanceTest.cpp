@@ -40,16 +40,30 @@ LONG SetDword(HKEY key, const char* name, DWORD value) {
                         reinterpret_cast<const BYTE*>(&value), sizeof value);
 }
 
+// The calls with every optional argument left out.
+LONG Query(HKEY key, const char* name) {
+  return RegQueryValueExA(key, name, nullptr, nullptr, nullptr, nullptr);
+}
+LONG Info(HKEY key) {
+  return RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,
+                          nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+}
+LONG EnumKey(HKEY key, DWORD index, char* name, DWORD* length) {
+  return RegEnumKeyExA(key, index, name, length, nullptr, nullptr, nullptr,
+                       nullptr);
+}
+LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* length) {
+  return RegEnumValueA(key, index, name, length, nullptr, nullptr, nullptr,
+                       nullptr);
+}
+
 // The names of a key's subkeys, by position.
 std::vector<std::string> SubkeyNames(HKEY key) {
   std::vector<std::string> names;
-  for (DWORD i = 0;; ++i) {
-    char name[256];
-    DWORD length = sizeof name;
-    if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr,
-                      nullptr) != ERROR_SUCCESS) {
-      break;
-    }
+  char name[256];
+  for (DWORD i = 0, length = sizeof name;
+       EnumKey(key, i, name, &length) == ERROR_SUCCESS;
+       ++i, length = sizeof name) {
     names.emplace_back(name, length);
   }
   return names;
@@ -107,9 +121,7 @@ TEST_F(RegistryConformance, NamesAreCasePreservingAndCaseInsensitive) {
   ASSERT_EQ(SetString(key, "VALUENAME", "yy"), ERROR_SUCCESS);
   char name[32];
   DWORD nameLength = sizeof name;
-  ASSERT_EQ(RegEnumValueA(key, 0, name, &nameLength, nullptr, nullptr, nullptr,
-                          nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(EnumValue(key, 0, name, &nameLength), ERROR_SUCCESS);
   EXPECT_STREQ(name, "ValueName");
   RegCloseKey(key);
   EXPECT_EQ(SubkeyNames(Scratch()), std::vector<std::string>{"MixedCase"});
@@ -171,9 +183,7 @@ TEST_F(RegistryConformance, EmptySubkeyGivesTheRootBackOrANewHandle) {
             ERROR_SUCCESS);
   EXPECT_EQ(value, 7u);
   EXPECT_EQ(RegCloseKey(again), ERROR_SUCCESS);
-  EXPECT_EQ(
-      RegQueryValueExA(Scratch(), "seen", nullptr, nullptr, nullptr, nullptr),
-      ERROR_SUCCESS);
+  EXPECT_EQ(Query(Scratch(), "seen"), ERROR_SUCCESS);
 }
 
 TEST_F(RegistryConformance, PathFormsAndLimits) {
@@ -247,26 +257,7 @@ TEST_F(RegistryConformance, PathFormsAndLimits) {
 }
 
 TEST_F(RegistryConformance, QueryValueSizesTypesAndShortBuffers) {
-  const DWORD dword = 0x01020304;
-  const BYTE binary[] = {0, 1, 2, 0xFF, 0};
   const char multi[] = "one\0two\0";  // and the final NUL of the literal
-  ASSERT_EQ(SetString(Scratch(), "sz",
-                      "Gr\xFC\xDF"
-                      "e"),
-            ERROR_SUCCESS);
-  ASSERT_EQ(SetString(Scratch(), "expand", "%PATH%;x", REG_EXPAND_SZ),
-            ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExA(Scratch(), "multi", 0, REG_MULTI_SZ,
-                           reinterpret_cast<const BYTE*>(multi), sizeof multi),
-            ERROR_SUCCESS);
-  ASSERT_EQ(SetDword(Scratch(), "dword", dword), ERROR_SUCCESS);
-  ASSERT_EQ(
-      RegSetValueExA(Scratch(), "binary", 0, REG_BINARY, binary, sizeof binary),
-      ERROR_SUCCESS);
-  ASSERT_EQ(RegSetValueExA(Scratch(), "empty", 0, REG_BINARY, nullptr, 0),
-            ERROR_SUCCESS);
-  ASSERT_EQ(SetString(Scratch(), nullptr, "default"), ERROR_SUCCESS);
-
   struct Case {
     const char* name;
     DWORD type;
@@ -276,14 +267,22 @@ TEST_F(RegistryConformance, QueryValueSizesTypesAndShortBuffers) {
        Bytes(std::string_view("Gr\xFC\xDF"
                               "e",
                               6))},
-      {"EXPAND", REG_EXPAND_SZ, Bytes(std::string_view("%PATH%;x", 9))},
+      {"expand", REG_EXPAND_SZ, Bytes(std::string_view("%PATH%;x", 9))},
       {"multi", REG_MULTI_SZ, Bytes(std::string_view(multi, sizeof multi))},
       {"dword", REG_DWORD, {4, 3, 2, 1}},
       {"binary", REG_BINARY, {0, 1, 2, 0xFF, 0}},
       {"empty", REG_BINARY, {}},
       {nullptr, REG_SZ, Bytes(std::string_view("default", 8))},
+      // Reads back the default value the null name wrote.
       {"", REG_SZ, Bytes(std::string_view("default", 8))},
   };
+  for (const Case& c : cases) {
+    if (c.name && !*c.name) continue;
+    ASSERT_EQ(RegSetValueExA(Scratch(), c.name, 0, c.type,
+                             c.data.empty() ? nullptr : c.data.data(),
+                             static_cast<DWORD>(c.data.size())),
+              ERROR_SUCCESS);
+  }
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name ? c.name : "(null)");
     const DWORD size = static_cast<DWORD>(c.data.size());
@@ -327,14 +326,9 @@ TEST_F(RegistryConformance, QueryValueMissingAndParameterErrors) {
       RegQueryValueExA(Scratch(), "absent", nullptr, nullptr, nullptr, &size),
       ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(size, 0u) << "a size query for a missing value reports 0";
-  EXPECT_EQ(
-      RegQueryValueExA(Scratch(), nullptr, nullptr, nullptr, nullptr, nullptr),
-      ERROR_FILE_NOT_FOUND)
+  EXPECT_EQ(Query(Scratch(), nullptr), ERROR_FILE_NOT_FOUND)
       << "no default value yet";
-  // Existence alone.
-  EXPECT_EQ(
-      RegQueryValueExA(Scratch(), "there", nullptr, nullptr, nullptr, nullptr),
-      ERROR_SUCCESS);
+  EXPECT_EQ(Query(Scratch(), "there"), ERROR_SUCCESS);
   BYTE buffer[8];
   DWORD reserved = 0;
   EXPECT_EQ(
@@ -361,9 +355,7 @@ TEST_F(RegistryConformance, StringsCrossTheAnsiCodePage) {
 
   char enumerated[16];
   DWORD length = sizeof enumerated;
-  ASSERT_EQ(RegEnumValueA(Scratch(), 0, enumerated, &length, nullptr, nullptr,
-                          nullptr, nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(EnumValue(Scratch(), 0, enumerated, &length), ERROR_SUCCESS);
   EXPECT_EQ(std::string(enumerated, length), name);
 
   // The size a string reports is that of its ANSI form, not of its UTF-16
@@ -393,9 +385,7 @@ TEST_F(RegistryConformance, SetValueOverwritesAndChecksItsArguments) {
   // Value names may be long, up to 16,383 characters.
   const std::string longest(16383, 'n');
   EXPECT_EQ(SetDword(Scratch(), longest.c_str(), 1), ERROR_SUCCESS);
-  EXPECT_EQ(RegQueryValueExA(Scratch(), longest.c_str(), nullptr, nullptr,
-                             nullptr, nullptr),
-            ERROR_SUCCESS);
+  EXPECT_EQ(Query(Scratch(), longest.c_str()), ERROR_SUCCESS);
   const std::string tooLong(16384, 'n');
   EXPECT_EQ(SetDword(Scratch(), tooLong.c_str(), 1), ERROR_INVALID_PARAMETER);
 }
@@ -473,9 +463,7 @@ TEST_F(RegistryConformance, EnumKeyShortNameBufferWritesNothing) {
   char name[16];
   std::memset(name, 'x', sizeof name);
   DWORD length = 5;  // "Child" needs 6 with its NUL
-  EXPECT_EQ(RegEnumKeyExA(Scratch(), 0, name, &length, nullptr, nullptr,
-                          nullptr, nullptr),
-            ERROR_MORE_DATA);
+  EXPECT_EQ(EnumKey(Scratch(), 0, name, &length), ERROR_MORE_DATA);
   EXPECT_EQ(length, 5u);
   EXPECT_EQ(name[0], 'x');
 
@@ -492,12 +480,8 @@ TEST_F(RegistryConformance, EnumKeyShortNameBufferWritesNothing) {
   EXPECT_NE(written.dwHighDateTime, 0u);
 
   length = sizeof name;
-  EXPECT_EQ(RegEnumKeyExA(Scratch(), 1, name, &length, nullptr, nullptr,
-                          nullptr, nullptr),
-            ERROR_NO_MORE_ITEMS);
-  EXPECT_EQ(RegEnumKeyExA(Scratch(), 0xFFFFFFFF, name, &length, nullptr,
-                          nullptr, nullptr, nullptr),
-            ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(EnumKey(Scratch(), 1, name, &length), ERROR_NO_MORE_ITEMS);
+  EXPECT_EQ(EnumKey(Scratch(), 0xFFFFFFFF, name, &length), ERROR_NO_MORE_ITEMS);
 }
 
 TEST_F(RegistryConformance, QueryInfoKeyCountsAndLengths) {
@@ -525,11 +509,7 @@ TEST_F(RegistryConformance, QueryInfoKeyCountsAndLengths) {
   EXPECT_EQ(maxData, 12u) << "\"12345\" and its NUL in UTF-16";
   EXPECT_NE(written.dwHighDateTime, 0u);
 
-  // Everything left out is fine.
-  EXPECT_EQ(
-      RegQueryInfoKeyA(Scratch(), nullptr, nullptr, nullptr, nullptr, nullptr,
-                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
-      ERROR_SUCCESS);
+  EXPECT_EQ(Info(Scratch()), ERROR_SUCCESS) << "everything left out";
   // A class buffer without its length is not.
   EXPECT_EQ(
       RegQueryInfoKeyA(Scratch(), className, nullptr, nullptr, nullptr, nullptr,
@@ -610,21 +590,17 @@ TEST_F(RegistryConformance, EachCallChecksTheRightsOfItsHandle) {
     DWORD length = sizeof name;
     switch (call) {
       case kQuery:
-        return RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, nullptr);
+        return Query(key, "v");
       case kEnumValue:
-        return RegEnumValueA(key, 0, name, &length, nullptr, nullptr, nullptr,
-                             nullptr);
+        return EnumValue(key, 0, name, &length);
       case kInfo:
-        return RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr,
-                                nullptr, nullptr, nullptr, nullptr, nullptr,
-                                nullptr, nullptr);
+        return Info(key);
       case kSet:
         return SetDword(key, "w", 2);
       case kDeleteValue:
         return RegDeleteValueA(key, "w");
       case kEnumKey:
-        return RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr, nullptr,
-                             nullptr);
+        return EnumKey(key, 0, name, &length);
     }
     return -1;
   };
@@ -685,14 +661,10 @@ TEST_F(RegistryConformance, BadHandlesGiveAStatus) {
                                        nullptr, &opened, nullptr));
     statuses.push_back(
         RegQueryValueExA(key, "v", nullptr, nullptr, nullptr, &size));
-    statuses.push_back(RegEnumValueA(key, 0, name, &length, nullptr, nullptr,
-                                     nullptr, nullptr));
+    statuses.push_back(EnumValue(key, 0, name, &length));
     statuses.push_back(RegSetValueExA(key, "v", 0, REG_BINARY, data, 1));
-    statuses.push_back(RegEnumKeyExA(key, 0, name, &length, nullptr, nullptr,
-                                     nullptr, nullptr));
-    statuses.push_back(RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr,
-                                        nullptr, nullptr, nullptr, nullptr,
-                                        nullptr, nullptr, nullptr));
+    statuses.push_back(EnumKey(key, 0, name, &length));
+    statuses.push_back(Info(key));
     statuses.push_back(RegDeleteKeyA(key, "x"));
     statuses.push_back(RegDeleteValueA(key, "v"));
     statuses.push_back(RegFlushKey(key));
@@ -738,9 +710,7 @@ TEST_F(RegistryConformance, BadHandlesGiveAStatus) {
 
 TEST_F(RegistryConformance, NullPointersGiveAStatus) {
   DWORD length = 8;
-  EXPECT_EQ(RegEnumValueA(Scratch(), 0, nullptr, &length, nullptr, nullptr,
-                          nullptr, nullptr),
-            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(EnumValue(Scratch(), 0, nullptr, &length), ERROR_INVALID_PARAMETER);
   DWORD reserved = 0;
   char name[8];
   EXPECT_EQ(RegEnumKeyExA(Scratch(), 0, name, &length, &reserved, nullptr,
@@ -753,16 +723,10 @@ TEST_F(RegistryConformance, NullPointersGiveAStatus) {
   EXPECT_EQ(RegCreateKeyExA(Scratch(), "x", 0, nullptr, 0, KEY_READ, nullptr,
                             nullptr, nullptr),
             ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(RegEnumKeyExA(Scratch(), 0, nullptr, &length, nullptr, nullptr,
-                          nullptr, nullptr),
-            ERROR_INVALID_PARAMETER);
-  EXPECT_EQ(RegEnumKeyExA(Scratch(), 0, name, nullptr, nullptr, nullptr,
-                          nullptr, nullptr),
-            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(EnumKey(Scratch(), 0, nullptr, &length), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(EnumKey(Scratch(), 0, name, nullptr), ERROR_INVALID_PARAMETER);
   ASSERT_EQ(SetDword(Scratch(), "v", 1), ERROR_SUCCESS);
-  EXPECT_EQ(RegEnumValueA(Scratch(), 0, name, nullptr, nullptr, nullptr,
-                          nullptr, nullptr),
-            ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(EnumValue(Scratch(), 0, name, nullptr), ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegCreateKeyExA(Scratch(), "x", 1, nullptr, 0, KEY_READ, nullptr,
                             nullptr, nullptr),
             ERROR_INVALID_PARAMETER);
@@ -811,10 +775,11 @@ class ClassesRootMerge : public ::testing::Test {
   }
   static void Put(HKEY root, const std::string& path, const char* value,
                   const char* text) {
-    Make(root, path);
     HKEY key = 0;
-    ASSERT_EQ(RegOpenKeyExA(root, path.c_str(), 0, KEY_SET_VALUE, &key),
-              ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExA(root, path.c_str(), 0, nullptr, 0, KEY_SET_VALUE,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS)
+        << path;
     EXPECT_EQ(SetString(key, value, text), ERROR_SUCCESS);
     RegCloseKey(key);
   }
