@@ -31,8 +31,9 @@ namespace {
 // "CRVN" in the database header: a file stamped otherwise is not ours.
 constexpr int kApplicationId = 0x4352564E;
 // The schema this build reads and writes; a store stamped with a later one
-// is refused, untouched.
-constexpr int kSchemaVersion = 1;
+// is refused, untouched, one stamped with an earlier one upgraded (see
+// Upgrade).
+constexpr int kSchemaVersion = 2;
 
 // The counter of a registry that exists only in memory (no store file yet):
 // even, so that the view trusts it, and out of the range a file's counter
@@ -45,27 +46,48 @@ constexpr std::uint64_t kNoCounter = 1;
 // default).
 constexpr int kCheckpointFrames = 1000;
 
-constexpr const char* kSchema = R"sql(
-CREATE TABLE keys(
-  id INTEGER PRIMARY KEY AUTOINCREMENT,
-  parent INTEGER NOT NULL,
-  name TEXT NOT NULL,
-  fold BLOB NOT NULL,
-  class TEXT,
-  boot TEXT,
-  last_write INTEGER NOT NULL);
-CREATE UNIQUE INDEX keys_by_name ON keys(parent, fold);
-CREATE TABLE vals(
-  key INTEGER NOT NULL,
-  ord INTEGER NOT NULL,
-  name TEXT NOT NULL,
-  fold BLOB NOT NULL,
-  type INTEGER NOT NULL,
-  data BLOB NOT NULL,
-  PRIMARY KEY(key, ord)) WITHOUT ROWID;
-CREATE UNIQUE INDEX vals_by_name ON vals(key, fold);
-CREATE TABLE meta(name TEXT PRIMARY KEY, value) WITHOUT ROWID;
-)sql";
+// Names are found through indexes on their folded form (see FoldKey), which
+// the tables don't repeat: `corvane_fold`, a function every connection of
+// ours registers. Key ids are the store's to hand out (see NewKeyId).
+constexpr std::string_view kKeyTable =
+    "(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL, name TEXT NOT NULL, "
+    "class TEXT, boot TEXT, last_write INTEGER NOT NULL);";
+constexpr std::string_view kValueTable =
+    "(key INTEGER NOT NULL, ord INTEGER NOT NULL, name TEXT NOT NULL, "
+    "type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, ord)) "
+    "WITHOUT ROWID;";
+constexpr std::string_view kIndexes =
+    "CREATE UNIQUE INDEX keys_by_name ON keys(parent, corvane_fold(name));"
+    "CREATE UNIQUE INDEX vals_by_name ON vals(key, corvane_fold(name));";
+
+std::string Schema() {
+  return std::string("CREATE TABLE keys")
+      .append(kKeyTable)
+      .append("CREATE TABLE vals")
+      .append(kValueTable)
+      .append(kIndexes)
+      .append("CREATE TABLE meta(name TEXT PRIMARY KEY, value) WITHOUT ROWID;");
+}
+
+// From the first schema, which kept each folded name in its row as well as
+// in its index and numbered keys with AUTOINCREMENT: the same rows, and the
+// highest id it ever gave.
+std::string UpgradeFrom1() {
+  return std::string("CREATE TABLE keys_2")
+      .append(kKeyTable)
+      .append("CREATE TABLE vals_2")
+      .append(kValueTable)
+      .append(
+          "INSERT INTO keys_2 SELECT id, parent, name, class, boot, "
+          "last_write FROM keys ORDER BY id;"
+          "INSERT INTO vals_2 SELECT key, ord, name, type, data FROM vals;"
+          "INSERT OR REPLACE INTO meta(name, value) SELECT 'last_key_id', seq "
+          "FROM sqlite_sequence WHERE name='keys';"
+          "DROP TABLE keys; DROP TABLE vals;"
+          "ALTER TABLE keys_2 RENAME TO keys; ALTER TABLE vals_2 RENAME TO "
+          "vals;")
+      .append(kIndexes);
+}
 
 std::string Env(const char* name) {
   const char* value = std::getenv(name);
@@ -206,6 +228,26 @@ void RecordImport(sqlite3* db, const std::string& hive) {
   sqlite3_finalize(s);
 }
 
+// corvane_fold(name): the key the indexes find and order names by.
+void FoldFunction(sqlite3_context* context, int, sqlite3_value** args) {
+  const auto* text =
+      static_cast<const char16_t*>(sqlite3_value_text16(args[0]));
+  const auto units =
+      static_cast<std::size_t>(sqlite3_value_bytes16(args[0])) / 2;
+  const std::string fold =
+      FoldKey(text != nullptr ? std::u16string_view(text, units)
+                              : std::u16string_view());
+  sqlite3_result_blob(context, fold.data(), static_cast<int>(fold.size()),
+                      SQLITE_TRANSIENT);
+}
+
+int RegisterFold(sqlite3* db) {
+  return sqlite3_create_function_v2(
+      db, "corvane_fold", 1,
+      SQLITE_UTF16 | SQLITE_DETERMINISTIC | SQLITE_INNOCUOUS, nullptr,
+      FoldFunction, nullptr, nullptr, nullptr);
+}
+
 }  // namespace
 
 std::uint64_t FileTimeNow() {
@@ -218,11 +260,20 @@ std::uint64_t FileTimeNow() {
 }
 
 std::string FoldKey(std::u16string_view name) {
-  std::string key(name.size() * 2, '\0');
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const char16_t c = base::FoldChar(name[i]);
-    key[2 * i] = static_cast<char>(c >> 8);
-    key[2 * i + 1] = static_cast<char>(c & 0xFF);
+  std::string key;
+  key.reserve(name.size());
+  for (const char16_t unit : name) {
+    const char16_t c = base::FoldChar(unit);
+    if (c < 0x80) {
+      key.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      key.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      key.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      key.push_back(static_cast<char>(0xE0 | (c >> 12)));
+      key.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      key.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
   }
   return key;
 }
@@ -250,8 +301,8 @@ struct Store::Statements {
   Stmt deleteLeaf, deleteLeafValues;
   Stmt loadKey, loadChild, loadValues, hasChildren, findValue, nextOrd,
       subtreeKeys, subtreeValues, scanKeys, scanValues, insertKey, setClass,
-      touch, insertValue, updateValue, deleteValue, deleteTreeValues,
-      deleteTreeKeys, begin, beginWrite, commit, rollback;
+      touch, insertValue, updateValue, deleteValue, deleteTreeValues, lastKeyId,
+      saveLastKeyId, deleteTreeKeys, begin, beginWrite, commit, rollback;
   Waiting busySince;
 };
 
@@ -424,8 +475,8 @@ LONG Store::OpenMemory() {
   int rc = sqlite3_open_v2(
       ":memory:", &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
   if (rc != SQLITE_OK) return Fail(rc, {});
-  if (Exec("PRAGMA encoding='UTF-16le'") || Exec(kSchema) || Prepare() ||
-      Seed()) {
+  if (RegisterFold(db_) != SQLITE_OK || Exec("PRAGMA encoding='UTF-16le'") ||
+      Exec(Schema().c_str()) || Prepare() || Seed()) {
     return Fail(SQLITE_ERROR, {});
   }
   return ERROR_SUCCESS;
@@ -470,9 +521,14 @@ LONG Store::OpenFileOnce(bool create) {
   }
   st_ = std::make_unique<Statements>();
   sqlite3_busy_handler(db_, WaitBusy, &st_->busySince);
+  if (RegisterFold(db_) != SQLITE_OK) return Fail(SQLITE_ERROR, {});
   bool fresh = false;
-  if (const LONG status = CheckStamp(fresh)) return status;
+  int version = 0;
+  if (const LONG status = CheckStamp(fresh, version)) return status;
   if (const LONG status = Configure(fresh)) return status;
+  if (!fresh && version < kSchemaVersion) {
+    if (const LONG status = Upgrade()) return status;
+  }
   if (const LONG status = MapCounter(create || fresh)) return status;
   if (const LONG status = Prepare()) return status;
   return DropStaleVolatile();
@@ -480,7 +536,7 @@ LONG Store::OpenFileOnce(bool create) {
 
 // Refuses, without writing a byte, a file that is not a store of ours or
 // is one of a later schema. `fresh`: an empty database still to be set up.
-LONG Store::CheckStamp(bool& fresh) {
+LONG Store::CheckStamp(bool& fresh, int& version) {
   sqlite3_stmt* s = nullptr;
   int rc = sqlite3_prepare_v2(
       db_,
@@ -494,7 +550,7 @@ LONG Store::CheckStamp(bool& fresh) {
     return Fail(rc, {});
   }
   const int appId = sqlite3_column_int(s, 0);
-  const int version = sqlite3_column_int(s, 1);
+  version = sqlite3_column_int(s, 1);
   const int objects = sqlite3_column_int(s, 2);
   sqlite3_finalize(s);
   if (appId == 0 && version == 0 && objects == 0) {
@@ -511,6 +567,46 @@ LONG Store::CheckStamp(bool& fresh) {
                                    std::to_string(kSchemaVersion) + ")");
   }
   return ERROR_SUCCESS;
+}
+
+// A store of the earlier schema is brought to this one in one transaction
+// by the first process of this build to open it; its rows stay as they
+// were. Readers of the earlier build still connected fail their next call.
+LONG Store::Upgrade() {
+  int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  int version = 0;
+  if (rc == SQLITE_OK) {
+    // Another process may have upgraded it while this one waited.
+    sqlite3_stmt* s = nullptr;
+    rc = sqlite3_prepare_v2(db_, "PRAGMA user_version", -1, &s, nullptr);
+    if (rc == SQLITE_OK && sqlite3_step(s) == SQLITE_ROW) {
+      version = sqlite3_column_int(s, 0);
+    }
+    sqlite3_finalize(s);
+  }
+  if (rc == SQLITE_OK && version == 1) {
+    const std::string upgrade = UpgradeFrom1() + "PRAGMA user_version=" +
+                                std::to_string(kSchemaVersion);
+    rc = sqlite3_exec(db_, upgrade.c_str(), nullptr, nullptr, nullptr);
+  } else if (rc == SQLITE_OK && version != kSchemaVersion) {
+    Exec("ROLLBACK");
+    return Fail(SQLITE_NOTADB,
+                "unknown store version " + std::to_string(version));
+  }
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  }
+  if (rc == SQLITE_OK) return ERROR_SUCCESS;
+  // Waiting for the write lock is retried (see OpenFile); anything else
+  // leaves the store as it was, and unusable to this build.
+  const std::string reason =
+      (rc & 0xFF) == SQLITE_BUSY
+          ? std::string()
+          : "made by an earlier Corvane (store version 1) and can't be "
+            "upgraded: " +
+                std::string(sqlite3_errmsg(db_));
+  sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  return Fail(rc, reason);
 }
 
 LONG Store::Configure(bool fresh) {
@@ -553,7 +649,7 @@ LONG Store::Configure(bool fresh) {
     const std::string stamp =
         "PRAGMA application_id=" + std::to_string(kApplicationId) +
         "; PRAGMA user_version=" + std::to_string(kSchemaVersion);
-    if (Exec(kSchema) || Seed() || Exec(stamp.c_str())) {
+    if (Exec(Schema().c_str()) || Seed() || Exec(stamp.c_str())) {
       Exec("ROLLBACK");
       return Fail(SQLITE_ERROR, {});
     }
@@ -575,11 +671,18 @@ LONG Store::Prepare() {
   } all[] = {
       {st.loadKey, "SELECT " + cols + " FROM keys WHERE id=?1"},
       {st.loadChild,
-       "SELECT " + cols + " FROM keys WHERE parent=?1 AND fold=?2"},
+       "SELECT " + cols +
+           " FROM keys WHERE parent=?1 AND corvane_fold(name)=?2"},
       {st.loadValues,
        "SELECT key, ord, name, type, data FROM vals WHERE key=?1 ORDER BY ord"},
       {st.hasChildren, "SELECT 1 FROM keys WHERE parent=?1 LIMIT 1"},
-      {st.findValue, "SELECT ord FROM vals WHERE key=?1 AND fold=?2"},
+      {st.findValue,
+       "SELECT ord FROM vals WHERE key=?1 AND corvane_fold(name)=?2"},
+      {st.lastKeyId,
+       "SELECT max(coalesce((SELECT max(id) FROM keys), 0), "
+       "coalesce((SELECT value FROM meta WHERE name='last_key_id'), 0))"},
+      {st.saveLastKeyId,
+       "INSERT OR REPLACE INTO meta(name, value) VALUES('last_key_id', ?1)"},
       {st.nextOrd, "SELECT coalesce(max(ord), 0) + 1 FROM vals WHERE key=?1"},
       {st.subtreeKeys,
        "WITH RECURSIVE sub(id, parent, name, class, boot, last_write) AS ("
@@ -600,13 +703,13 @@ LONG Store::Prepare() {
        "JOIN keys k ON k.parent=sub.id LIMIT ?2) SELECT v.key, v.ord, v.name, "
        "v.type, v.data FROM sub JOIN vals v ON v.key=sub.id"},
       {st.insertKey,
-       "INSERT INTO keys(parent, name, fold, class, boot, last_write) "
+       "INSERT INTO keys(id, parent, name, class, boot, last_write) "
        "VALUES(?1, ?2, ?3, ?4, ?5, ?6)"},
       {st.setClass, "UPDATE keys SET class=?2 WHERE id=?1"},
       {st.touch, "UPDATE keys SET last_write=?2 WHERE id=?1"},
       {st.insertValue,
-       "INSERT INTO vals(key, ord, name, fold, type, data) "
-       "VALUES(?1, ?2, ?3, ?4, ?5, ?6)"},
+       "INSERT INTO vals(key, ord, name, type, data) "
+       "VALUES(?1, ?2, ?3, ?4, ?5)"},
       {st.updateValue,
        "UPDATE vals SET type=?3, data=?4 WHERE key=?1 AND ord=?2"},
       {st.deleteValue, "DELETE FROM vals WHERE key=?1 AND ord=?2"},
@@ -652,8 +755,8 @@ LONG Store::Seed() {
   };
   sqlite3_stmt* s = nullptr;
   if (sqlite3_prepare_v2(db_,
-                         "INSERT INTO keys(id, parent, name, fold, last_write) "
-                         "VALUES(?1, ?2, ?3, ?4, ?5)",
+                         "INSERT INTO keys(id, parent, name, last_write) "
+                         "VALUES(?1, ?2, ?3, ?4)",
                          -1, &s, nullptr) != SQLITE_OK) {
     return ERROR_BADDB;
   }
@@ -663,10 +766,8 @@ LONG Store::Seed() {
     sqlite3_reset(s);
     sqlite3_bind_int64(s, 1, key.id);
     sqlite3_bind_int64(s, 2, key.parent);
-    std::string fold;
     BindText(s, 3, key.name);
-    BindFold(s, 4, key.name, fold);
-    sqlite3_bind_int64(s, 5, static_cast<sqlite3_int64>(now));
+    sqlite3_bind_int64(s, 4, static_cast<sqlite3_int64>(now));
     if ((rc = sqlite3_step(s)) != SQLITE_DONE) break;
   }
   sqlite3_finalize(s);
@@ -853,6 +954,8 @@ LONG Store::BeginWrite() {
   if (rc != SQLITE_DONE) return Status(rc);
   inWrite_ = true;
   written_ = false;
+  lastKeyId_ = 0;
+  lastKeyIdChanged_ = false;
   return ERROR_SUCCESS;
 }
 
@@ -862,6 +965,16 @@ LONG Store::Commit(bool durable, std::uint64_t& counter) {
   if (!written_) {
     Rollback();
     return ERROR_SUCCESS;
+  }
+  if (lastKeyIdChanged_) {
+    sqlite3_stmt* s = st_->saveLastKeyId.Use();
+    sqlite3_bind_int64(s, 1, lastKeyId_);
+    const int rc = sqlite3_step(s);
+    st_->saveLastKeyId.Done();
+    if (rc != SQLITE_DONE) {
+      Rollback();
+      return Status(rc);
+    }
   }
   // Odd while the commit is under way: nobody may trust a view from before
   // it until it is even again.
@@ -897,6 +1010,8 @@ void Store::Rollback() {
   if (!inWrite_) return;
   inWrite_ = false;
   written_ = false;
+  lastKeyId_ = 0;
+  lastKeyIdChanged_ = false;
   if (db_ == nullptr) return;
   sqlite3_step(st_->rollback.Use());
   st_->rollback.Done();
@@ -1077,21 +1192,40 @@ LONG Store::WalkSubtree(std::int64_t top, std::size_t limit,
   return Status(rc);
 }
 
+LONG Store::KnowLastKeyId() {
+  if (lastKeyId_ != 0) return ERROR_SUCCESS;
+  sqlite3_stmt* s = st_->lastKeyId.Use();
+  const int rc = sqlite3_step(s);
+  if (rc == SQLITE_ROW) lastKeyId_ = sqlite3_column_int64(s, 0);
+  st_->lastKeyId.Done();
+  return rc == SQLITE_ROW ? ERROR_SUCCESS : Status(rc);
+}
+
+// One past the highest id the store ever gave, deleted keys included: the
+// highest is read once per transaction and saved at its commit.
+LONG Store::NewKeyId(std::int64_t& id) {
+  if (const LONG status = KnowLastKeyId()) return status;
+  id = ++lastKeyId_;
+  lastKeyIdChanged_ = true;
+  return ERROR_SUCCESS;
+}
+
 LONG Store::InsertKey(std::int64_t parent, std::u16string_view name,
                       const std::u16string* className, bool isVolatile,
                       std::uint64_t time, std::int64_t& id) {
+  std::int64_t newId = 0;
+  if (const LONG status = NewKeyId(newId)) return status;
   sqlite3_stmt* s = st_->insertKey.Use();
-  sqlite3_bind_int64(s, 1, parent);
-  std::string fold;
-  BindText(s, 2, name);
-  BindFold(s, 3, name, fold);
+  sqlite3_bind_int64(s, 1, newId);
+  sqlite3_bind_int64(s, 2, parent);
+  BindText(s, 3, name);
   if (className != nullptr) BindText(s, 4, *className);
   if (isVolatile) sqlite3_bind_text(s, 5, bootId_.c_str(), -1, SQLITE_STATIC);
   sqlite3_bind_int64(s, 6, static_cast<sqlite3_int64>(time));
   const int rc = sqlite3_step(s);
   st_->insertKey.Done();
   if (rc != SQLITE_DONE) return Status(rc);
-  id = sqlite3_last_insert_rowid(db_);
+  id = newId;
   MarkWritten();
   return ERROR_SUCCESS;
 }
@@ -1123,12 +1257,10 @@ LONG Store::PutValue(std::int64_t key, std::int64_t ord, bool insert,
   sqlite3_stmt* s = stmt.Use();
   sqlite3_bind_int64(s, 1, key);
   sqlite3_bind_int64(s, 2, ord);
-  const int dataAt = insert ? 6 : 4;
-  std::string fold;
+  const int dataAt = insert ? 5 : 4;
   if (insert) {
     BindText(s, 3, name);
-    BindFold(s, 4, name, fold);
-    sqlite3_bind_int64(s, 5, type);
+    sqlite3_bind_int64(s, 4, type);
   } else {
     sqlite3_bind_int64(s, 3, type);
   }
@@ -1168,6 +1300,9 @@ LONG Store::DeleteTree(std::int64_t key, bool leaf, bool values) {
 }
 
 LONG Store::Reset() {
+  // Ids stay unused after a reset too: the commit saves the highest again.
+  if (const LONG status = KnowLastKeyId()) return status;
+  lastKeyIdChanged_ = true;
   if (const LONG status =
           Exec("DELETE FROM vals; DELETE FROM keys; DELETE FROM meta")) {
     return status;

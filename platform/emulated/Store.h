@@ -64,8 +64,9 @@ inline constexpr std::int64_t kMachineRootId = 2;
 // Now, in FILETIME ticks (100 ns since 1601), as last write times count.
 std::uint64_t FileTimeNow();
 
-// The key a name is compared and ordered by: the folded name as big-endian
-// UTF-16, so that byte order is the registry's case-insensitive order.
+// The key a name is compared and ordered by: the folded name's UTF-16 units,
+// each written as UTF-8 writes a code point (one byte for ASCII), so that
+// byte order is the registry's case-insensitive order (by code unit).
 std::string FoldKey(std::u16string_view name);
 
 class Store {
@@ -170,7 +171,10 @@ class Store {
   void Close();
   LONG Prepare();
   LONG Configure(bool fresh);
-  LONG CheckStamp(bool& fresh);
+  LONG CheckStamp(bool& fresh, int& version);
+  LONG Upgrade();
+  LONG KnowLastKeyId();
+  LONG NewKeyId(std::int64_t& id);
   LONG Seed();
   LONG MigrateHive(const std::string& hive);
   LONG DropStaleVolatile();
@@ -186,6 +190,7 @@ class Store {
   std::string envPath_;  // CORVANE_REGISTRY as last seen
   std::string dbPath_;
   std::string problem_;
+  // No store file yet: a fresh registry in memory.
   bool memory_ = false;
   // Pages in the log after the last commit.
   int logFrames_ = 0;
@@ -199,12 +204,15 @@ class Store {
     // The store's variables that were set: where, and the entry.
     std::vector<std::pair<std::size_t, const char*>> entries;
   } environmentSeen_;
-  bool busyFailure_ = false;  // the last Fail was a lock held elsewhere  // no
-                              // store file yet: a fresh registry in memory
+  bool busyFailure_ = false;  // the last Fail was a lock held elsewhere
   bool inRead_ = false;
   bool inWrite_ = false;
   bool written_ = false;
   bool bound_ = false;
+  // The highest key id given, once read in this write transaction (0 until
+  // then), and whether the commit must save it.
+  std::int64_t lastKeyId_ = 0;
+  bool lastKeyIdChanged_ = false;
   std::uint64_t* counter_ = nullptr;
   std::uint64_t mid_ = 0;
   std::string bootId_;

@@ -231,7 +231,7 @@ TEST_F(StoreTest, ForeignAndNewerFilesAreRefusedUntouched) {
     std::string path, reason;
   } cases[] = {
       {notDb, "file is not a database"},
-      {newer, "made by a newer Corvane (store version 99; this one reads 1)"},
+      {newer, "made by a newer Corvane (store version 99; this one reads 2)"},
       {foreign, "not a Corvane registry store"},
   };
   for (const Case& c : cases) {
@@ -249,6 +249,97 @@ TEST_F(StoreTest, ForeignAndNewerFilesAreRefusedUntouched) {
 
 // A reboot is simulated by making the store's keys look as if an earlier
 // boot had made them.
+// A store of the first schema (folded names kept in the rows, ids from
+// AUTOINCREMENT) is upgraded at its first use: keys, classes, values and
+// both orders are as they were, names are still found whatever their case,
+// and the id of a key deleted before the upgrade is not given again.
+TEST_F(StoreTest, AStoreOfTheFirstSchemaIsUpgradedWithItsKeysAndValues) {
+  const std::string store = folder_.File("first.db");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(store.c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(
+      sqlite3_exec(
+          db,
+          "PRAGMA encoding='UTF-16le'; PRAGMA journal_mode=WAL;"
+          "PRAGMA application_id=1129469518; PRAGMA user_version=1;"
+          "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent "
+          "INTEGER NOT NULL, name TEXT NOT NULL, fold BLOB NOT NULL, class "
+          "TEXT, boot TEXT, last_write INTEGER NOT NULL);"
+          "CREATE UNIQUE INDEX keys_by_name ON keys(parent, fold);"
+          "CREATE TABLE vals(key INTEGER NOT NULL, ord INTEGER NOT NULL, name "
+          "TEXT NOT NULL, fold BLOB NOT NULL, type INTEGER NOT NULL, data "
+          "BLOB NOT NULL, PRIMARY KEY(key, ord)) WITHOUT ROWID;"
+          "CREATE UNIQUE INDEX vals_by_name ON vals(key, fold);"
+          "CREATE TABLE meta(name TEXT PRIMARY KEY, value) WITHOUT ROWID;"
+          "INSERT INTO keys(id, parent, name, fold, last_write) VALUES"
+          "(1, 0, 'HKEY_CURRENT_USER', 'a', 0), (2, 0, 'HKEY_LOCAL_MACHINE', "
+          "'b', 0), (3, 0, 'HKEY_USERS', 'c', 0), (4, 0, "
+          "'HKEY_PERFORMANCE_DATA', 'd', 0), (5, 0, 'HKEY_CURRENT_CONFIG', "
+          "'e', 0), (6, 0, 'HKEY_DYN_DATA', 'f', 0), (7, 2, 'SOFTWARE', 'g', "
+          "0), (8, 7, 'Classes', 'h', 0), (9, 8, 'AppID', 'i', 0), (10, 1, "
+          "'Software', 'j', 0), (11, 10, 'Classes', 'k', 0), (40, 10, "
+          "'Deleted', 'l', 0);"
+          "DELETE FROM keys WHERE id=40;"
+          "INSERT INTO keys(id, parent, name, fold, class, last_write) VALUES"
+          "(12, 10, 'Old', 'm', 'kind', 0), (13, 12, 'Child b', 'n', NULL, 0),"
+          "(14, 12, 'a Child', 'o', NULL, 0);"
+          "INSERT INTO vals VALUES(12, 1, 'Zeta', 'p', 1, X'7A00'),"
+          "(12, 2, 'alpha', 'q', 4, X'07000000');",
+          nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  sqlite3_close(db);
+
+  Use(store);
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "SOFTWARE\\old", "ZETA"), "z");
+  HKEY key = 0;
+  ASSERT_EQ(
+      RegOpenKeyExA(HKEY_CURRENT_USER, "software\\OLD", 0, KEY_READ, &key),
+      ERROR_SUCCESS);
+  std::string seen;
+  char name[64];
+  for (DWORD i = 0;; ++i) {
+    DWORD length = sizeof name;
+    if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr,
+                      nullptr) != ERROR_SUCCESS) {
+      break;
+    }
+    seen += std::string(name) + ";";
+  }
+  for (DWORD i = 0;; ++i) {
+    DWORD length = sizeof name, type = 0;
+    if (RegEnumValueA(key, i, name, &length, nullptr, &type, nullptr,
+                      nullptr) != ERROR_SUCCESS) {
+      break;
+    }
+    seen += std::string(name) + "/" + std::to_string(type) + ";";
+  }
+  char className[16] = {};
+  DWORD classLength = sizeof className;
+  EXPECT_EQ(
+      RegQueryInfoKeyA(key, className, &classLength, nullptr, nullptr, nullptr,
+                       nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
+      ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(seen, "a Child;Child b;Zeta/1;alpha/4;");
+  EXPECT_STREQ(className, "kind");
+
+  ASSERT_EQ(SetText("Software\\New", "v", "1"), ERROR_SUCCESS);
+  ASSERT_EQ(sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+            SQLITE_OK);
+  sqlite3_stmt* s = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db,
+                               "SELECT (SELECT user_version FROM "
+                               "pragma_user_version), (SELECT id FROM keys "
+                               "WHERE name='New')",
+                               -1, &s, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+  EXPECT_EQ(sqlite3_column_int(s, 0), 2);
+  EXPECT_EQ(sqlite3_column_int(s, 1), 41);
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+}
+
 TEST_F(StoreTest, VolatileKeysVanishAfterARestartOnly) {
   const std::string store = folder_.File("boot.db");
   Use(store);
