@@ -4,6 +4,7 @@
 // its lock), RegistryAccess (rights), RegistryKeys and ClassesView (keys by
 // handle and path), RegistryWide (the wide functions, the core),
 // RegistryAnsi (the ANSI functions over them) and RegistryGetValue.
+#include <future>
 #include <span>
 #include <string>
 #include <string_view>
@@ -58,17 +59,30 @@ std::string RegistryLoadError() {
 
 std::string ImportRegFile(std::span<const std::uint8_t> bytes,
                           std::string_view fileName) {
-  if (std::string err = regfile::CheckRegFile(bytes, fileName); !err.empty()) {
-    return err;
-  }
+  // The whole file is checked on another thread while this one applies it
+  // inside the write transaction, which commits only once the check passed:
+  // a file with a fault anywhere leaves the registry as it was, and its
+  // fault is what is reported.
+  std::future<std::string> check = std::async(std::launch::async, [&] {
+    return regfile::CheckRegFile(bytes, fileName);
+  });
+  std::string fault;
+  bool checked = false;
+  const auto awaitCheck = [&] {
+    if (!checked) fault = check.get();
+    checked = true;
+    return fault.empty();
+  };
   RegistryLock registry;
   std::string err;
   const LONG status = emulated::Write(*registry, [&] {
     err = emulated::ApplyRegFile(registry->store, bytes, fileName);
+    if (!awaitCheck()) return ERROR_REGISTRY_IO_FAILED;
     return err.empty() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
   });
   // Keys the import made or removed may sit anywhere in the cache.
   registry->view.Clear();
+  if (!awaitCheck()) return fault;
   if (!err.empty()) return err;
   if (status != ERROR_SUCCESS) {
     return registry->store.Problem().empty()
