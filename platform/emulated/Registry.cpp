@@ -75,6 +75,28 @@ std::string ImportRegFile(std::span<const std::uint8_t> bytes,
   };
   RegistryLock registry;
   std::string err;
+  // A store without a file yet is made whole from the file: built aside, it
+  // writes its pages once, where a write transaction writes them to the
+  // log and then again into the database.
+  if (emulated::Read(*registry, [] { return ERROR_SUCCESS; }) ==
+          ERROR_SUCCESS &&
+      registry->store.NotMadeYet()) {
+    bool placed = false;
+    registry->store.BuildAside(
+        [&](emulated::Store& aside) {
+          err = emulated::ApplyRegFile(aside, bytes, fileName);
+          return awaitCheck() && err.empty();
+        },
+        placed);
+    if (placed) {
+      registry->view.Clear();
+      return {};
+    }
+    if (!awaitCheck()) return fault;
+    if (!err.empty()) return err;
+    // Made meanwhile by another process, or not buildable here: applied as
+    // to any store.
+  }
   const LONG status = emulated::Write(*registry, [&] {
     err = emulated::ApplyRegFile(registry->store, bytes, fileName);
     if (!awaitCheck()) return ERROR_REGISTRY_IO_FAILED;

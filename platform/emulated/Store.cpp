@@ -4,6 +4,7 @@
 #include "platform/emulated/Store.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sqlite3.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -203,6 +204,36 @@ int WaitBusy(void* context, int attempt) {
         std::chrono::microseconds(attempt < 200 ? 50 : 500));
   }
   return 1;
+}
+
+void SyncFolder(const std::string& file) {
+  const SystemCalls& sys = System();
+  const std::string folder = std::filesystem::path(file).parent_path().string();
+  const int fd = sys.open(folder.empty() ? "." : folder.c_str(),
+                          O_RDONLY | O_DIRECTORY | O_CLOEXEC, 0);
+  if (fd < 0) return;
+  sys.fsync(fd);
+  sys.close(fd);
+}
+
+// Stores being built beside `db` by processes that died before they were
+// done ("<db>.building-<pid>").
+void DropAbandonedBuilds(const std::string& db) {
+  const std::filesystem::path path(db);
+  const std::string prefix = path.filename().string() + ".building-";
+  std::error_code ec;
+  const std::filesystem::path folder =
+      path.has_parent_path() ? path.parent_path() : ".";
+  for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+    const std::string name = entry.path().filename().string();
+    if (!name.starts_with(prefix)) continue;
+    char* end = nullptr;
+    const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
+    if (*end == '\0' && pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 &&
+        errno == ESRCH) {
+      System().unlink(entry.path().c_str());
+    }
+  }
 }
 
 // The store notes the hive it imported, so that the import happens once.
@@ -848,6 +879,78 @@ LONG Store::MigrateHive(const std::string& hive) {
   return ERROR_SUCCESS;
 }
 
+void Store::BuildAside(const std::function<bool(Store&)>& fill, bool& placed) {
+  placed = false;
+  const SystemCalls& sys = System();
+  const std::string aside = dbPath_ + ".building-" + std::to_string(getpid());
+  DropAbandonedBuilds(dbPath_);
+  sys.unlink(aside.c_str());
+  {
+    Store builder;
+    builder.dbPath_ = aside;
+    const bool built = builder.OpenAside() == ERROR_SUCCESS && fill(builder) &&
+                       builder.FinishAside() == ERROR_SUCCESS;
+    builder.Close();
+    if (!built) {
+      sys.unlink(aside.c_str());
+      return;
+    }
+  }
+  // On disk before it takes the name, and the name on disk after.
+  const int fd = sys.open(aside.c_str(), O_RDONLY | O_CLOEXEC, 0);
+  const bool synced = fd >= 0 && sys.fsync(fd) == 0;
+  if (fd >= 0) sys.close(fd);
+  // link, unlike rename, never replaces a store another process made.
+  placed = synced && sys.link(aside.c_str(), dbPath_.c_str()) == 0;
+  sys.unlink(aside.c_str());
+  if (!placed) return;
+  SyncFolder(dbPath_);
+  // Readers cache only with a counter; this process moves to the file at
+  // its next call, as every other one does.
+  MapCounter(true);
+}
+
+// The fresh store of BuildAside: no log and no other process, so its pages
+// go straight to the file; in WAL mode once it is whole.
+LONG Store::OpenAside() {
+  const std::string folder =
+      std::filesystem::path(dbPath_).parent_path().string();
+  if (CreateFolders(folder) != 0) return ERROR_BADDB;
+  int rc = sqlite3_open_v2(
+      dbPath_.c_str(), &db_,
+      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+      nullptr);
+  if (rc != SQLITE_OK || RegisterFold(db_) != SQLITE_OK) return ERROR_BADDB;
+  const std::string setup =
+      "PRAGMA encoding='UTF-16le'; PRAGMA journal_mode=OFF;"
+      "PRAGMA synchronous=OFF; PRAGMA locking_mode=EXCLUSIVE;"
+      "PRAGMA cache_size=-65536;" +
+      Schema() + "PRAGMA application_id=" + std::to_string(kApplicationId) +
+      "; PRAGMA user_version=" + std::to_string(kSchemaVersion);
+  if (Exec(setup.c_str()) || Prepare() || Exec("BEGIN IMMEDIATE")) {
+    return ERROR_BADDB;
+  }
+  inWrite_ = true;
+  return Seed();
+}
+
+LONG Store::FinishAside() {
+  if (const LONG status = SaveLastKeyId()) return status;
+  inWrite_ = false;
+  if (const LONG status = Exec("COMMIT")) return status;
+  sqlite3_stmt* s = nullptr;
+  bool wal = false;
+  if (sqlite3_prepare_v2(db_, "PRAGMA journal_mode=WAL", -1, &s, nullptr) ==
+          SQLITE_OK &&
+      sqlite3_step(s) == SQLITE_ROW) {
+    const auto* mode = sqlite3_column_text(s, 0);
+    wal = mode != nullptr &&
+          std::strcmp(reinterpret_cast<const char*>(mode), "wal") == 0;
+  }
+  sqlite3_finalize(s);
+  return wal ? ERROR_SUCCESS : ERROR_BADDB;
+}
+
 void Store::Checkpoint() {
   // Copies the bulk write into the database and, when no reader is in the
   // log, empties the log: the next small write doesn't pay for the bulk
@@ -966,15 +1069,9 @@ LONG Store::Commit(bool durable, std::uint64_t& counter) {
     Rollback();
     return ERROR_SUCCESS;
   }
-  if (lastKeyIdChanged_) {
-    sqlite3_stmt* s = st_->saveLastKeyId.Use();
-    sqlite3_bind_int64(s, 1, lastKeyId_);
-    const int rc = sqlite3_step(s);
-    st_->saveLastKeyId.Done();
-    if (rc != SQLITE_DONE) {
-      Rollback();
-      return Status(rc);
-    }
+  if (const LONG status = SaveLastKeyId()) {
+    Rollback();
+    return status;
   }
   // Odd while the commit is under way: nobody may trust a view from before
   // it until it is even again.
@@ -1208,6 +1305,15 @@ LONG Store::NewKeyId(std::int64_t& id) {
   id = ++lastKeyId_;
   lastKeyIdChanged_ = true;
   return ERROR_SUCCESS;
+}
+
+LONG Store::SaveLastKeyId() {
+  if (!lastKeyIdChanged_) return ERROR_SUCCESS;
+  sqlite3_stmt* s = st_->saveLastKeyId.Use();
+  sqlite3_bind_int64(s, 1, lastKeyId_);
+  const int rc = sqlite3_step(s);
+  st_->saveLastKeyId.Done();
+  return Status(rc);
 }
 
 LONG Store::InsertKey(std::int64_t parent, std::u16string_view name,

@@ -26,6 +26,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 #include <string>
@@ -111,6 +112,16 @@ class Store {
   // readers.
   void Checkpoint();
 
+  // The bound store has no file yet: the registry is a fresh one, in memory
+  // until the first write makes the file.
+  bool NotMadeYet() const { return memory_; }
+  // Makes the file of a store that has none at once: `fill` writes rows into
+  // a fresh store built beside it, which nobody else sees and which keeps no
+  // log, and when `fill` returns true that store takes the store's name,
+  // whole, unless a store appeared there meanwhile. `placed` says whether
+  // it did; when not, the store is as it was.
+  void BuildAside(const std::function<bool(Store&)>& fill, bool& placed);
+
   // Reads (inside a read or write transaction).
   LONG LoadKey(std::int64_t id, KeyRow& row, bool& found);
   LONG LoadChild(std::int64_t parent, std::u16string_view name, KeyRow& row,
@@ -175,6 +186,9 @@ class Store {
   LONG Upgrade();
   LONG KnowLastKeyId();
   LONG NewKeyId(std::int64_t& id);
+  LONG SaveLastKeyId();
+  LONG OpenAside();
+  LONG FinishAside();
   LONG Seed();
   LONG MigrateHive(const std::string& hive);
   LONG DropStaleVolatile();

@@ -28,6 +28,9 @@ constexpr SystemCalls kReal = {
     .mmap = ::mmap,
     .munmap = ::munmap,
     .mkdir = ::mkdir,
+    .fsync = ::fsync,
+    .link = ::link,
+    .unlink = ::unlink,
 };
 
 SystemCalls table = kReal;

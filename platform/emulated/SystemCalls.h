@@ -1,9 +1,9 @@
 // The system calls the emulated registry makes itself (SQLite makes its own):
 // the change counter's file and mapping, reading a .reg file whole, creating
-// the store's folder. They are reached through one table, as SQLite's VFS
-// reaches its own, so that a test can make any of them fail without the code
-// that calls them knowing about tests. POSIX only: CMake builds the emulated
-// backend only off Windows.
+// the store's folder, putting a store built aside in its place. They are
+// reached through one table, as SQLite's VFS reaches its own, so that a test
+// can make any of them fail without the code that calls them knowing about
+// tests. POSIX only: CMake builds the emulated backend only off Windows.
 #pragma once
 
 #include <sys/stat.h>
@@ -28,6 +28,9 @@ struct SystemCalls {
                 int fd, off_t offset);
   int (*munmap)(void* address, std::size_t length);
   int (*mkdir)(const char* path, mode_t mode);
+  int (*fsync)(int fd);
+  int (*link)(const char* from, const char* to);
+  int (*unlink)(const char* path);
 };
 
 // The table in use. A test may replace entries, and puts back

@@ -18,11 +18,13 @@
 #include <fstream>
 #include <map>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 
 #include "platform/Platform.h"
+#include "platform/emulated/SystemCalls.h"
 #include "platform/emulated/TestHooks.h"
 #include "support/ScratchFolder.h"
 
@@ -41,6 +43,7 @@ class StoreTest : public ::testing::Test {
     if (old != nullptr) saved_ = old;
   }
   ~StoreTest() override {
+    System() = RealSystemCalls();
     if (saved_) {
       setenv("CORVANE_REGISTRY", saved_->c_str(), 1);
     } else {
@@ -61,6 +64,21 @@ class StoreTest : public ::testing::Test {
   }
   static void Write(const std::string& path, const std::string& bytes) {
     std::ofstream(path, std::ios::binary) << bytes;
+  }
+
+  static std::string Import(const std::string& text, const char* name) {
+    return ImportRegFile(
+        {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()},
+        name);
+  }
+  std::string Files() const {
+    std::set<std::string> names;
+    for (const auto& entry : fs::directory_iterator(folder_.Path())) {
+      names.insert(entry.path().filename().string());
+    }
+    std::string all;
+    for (const std::string& name : names) all += name + " ";
+    return all;
   }
 
   static LONG SetText(const char* path, const char* name, const char* text) {
@@ -448,6 +466,49 @@ TEST_F(StoreTest, AWriterThatDiedAfterCommittingLeavesNoStaleView) {
   EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Died", "v"), "two");
   EXPECT_EQ(counter.load() & 1, 0u) << "settled";
   munmap(map, 8);
+}
+
+// An import into a store that has no file yet builds the store beside it and
+// moves it in whole: in WAL mode, with its counter, nothing else left over;
+// a build abandoned by a dead process is cleared away, a live one's kept. A
+// file with a fault makes nothing, and a store that can't be moved in (one
+// made meanwhile) gets the import as any store does.
+TEST_F(StoreTest, AnImportIntoNoStoreBuildsItAsideAndMovesItIn) {
+  const std::string text =
+      "Windows Registry Editor Version 5.00\r\n\r\n"
+      "[HKEY_CURRENT_USER\\Software\\Built]\r\n\"a\"=\"1\"\r\n";
+  const std::string live = "new.db.building-" + std::to_string(getppid());
+  Write(folder_.File("new.db.building-2147483646"), "abandoned");
+  Write(folder_.File(live), "in progress");
+
+  Use(folder_.File("bad.db"));
+  EXPECT_EQ(Import(text + "[HKEY_NOWHERE\\X]\r\n", "bad.reg"),
+            "bad.reg:5: unknown root key 'HKEY_NOWHERE'");
+  Use(folder_.File("new.db"));
+  EXPECT_EQ(Import(text, "new.reg"), "");
+  EXPECT_EQ(Files(), "new.db new.db-changes " + live + " ");
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Built", "a"), "1");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(folder_.File("new.db").c_str(), &db,
+                            SQLITE_OPEN_READONLY, nullptr),
+            SQLITE_OK);
+  sqlite3_stmt* s = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &s, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "wal");
+  sqlite3_finalize(s);
+  sqlite3_close(db);
+
+  System().link = [](const char*, const char*) {
+    errno = EEXIST;
+    return -1;
+  };
+  Use(folder_.File("raced.db"));
+  EXPECT_EQ(Import(text, "raced.reg"), "");
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Built", "a"), "1");
+  EXPECT_FALSE(fs::exists(
+      folder_.File("raced.db.building-" + std::to_string(getpid()))));
 }
 
 TEST_F(StoreTest, AnImportIsCheckedWholeThenAppliedWhole) {
