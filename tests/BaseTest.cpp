@@ -1,11 +1,15 @@
 // The shared base layer: the code page table both ways, the Unicode forms
 // with their edge cases, hex digits, root-key lookup and registry name
-// folding. Pure functions, so it runs on both backends.
+// folding, reading a stream whole. Pure functions, so it runs on both
+// backends.
 #include <gtest/gtest.h>
 
+#include <sstream>
+#include <streambuf>
 #include <string>
 
 #include "base/HexDigits.h"
+#include "base/ReadAll.h"
 #include "base/RegistryNames.h"
 #include "base/RootKeys.h"
 #include "base/Unicode.h"
@@ -123,6 +127,35 @@ TEST(RegistryNames, FoldToUppercaseLikeWindows) {
   EXPECT_EQ(CompareNames(u"abc", u"ABC"), 0);
   EXPECT_LT(CompareNames(u"ab", u"ABC"), 0);
   EXPECT_GT(CompareNames(u"_", u"z"), 0);
+}
+
+// A pipe: reads, but can't tell where it is.
+class UnseekableBuffer : public std::stringbuf {
+ public:
+  using std::stringbuf::stringbuf;
+
+ protected:
+  pos_type seekoff(off_type, std::ios::seekdir, std::ios::openmode) override {
+    return pos_type(-1);
+  }
+};
+
+TEST(ReadAll, ReadsTheRestFromWhereTheStreamIsSeekableOrNot) {
+  std::string text(200000, '\0');
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    text[i] = static_cast<char>(i * 7);
+  }
+  std::istringstream file(text);
+  file.ignore(3);
+  UnseekableBuffer pipeBuffer(text);
+  std::istream pipe(&pipeBuffer);
+  pipe.ignore(3);
+  for (std::istream* in : {static_cast<std::istream*>(&file), &pipe}) {
+    const std::vector<std::uint8_t> bytes = ReadAll(*in);
+    EXPECT_EQ(std::string(bytes.begin(), bytes.end()), text.substr(3));
+    EXPECT_TRUE(in->eof());
+    EXPECT_FALSE(in->bad());
+  }
 }
 
 }  // namespace
