@@ -259,16 +259,43 @@ void RecordImport(sqlite3* db, const std::string& hive) {
   sqlite3_finalize(s);
 }
 
+// FoldKey into `out`, which has room for three bytes a unit; its length.
+std::size_t FoldInto(std::u16string_view name, char* out) {
+  char* at = out;
+  for (const char16_t unit : name) {
+    const char16_t c = base::FoldChar(unit);
+    if (c < 0x80) {
+      *at++ = static_cast<char>(c);
+    } else if (c < 0x800) {
+      *at++ = static_cast<char>(0xC0 | (c >> 6));
+      *at++ = static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      *at++ = static_cast<char>(0xE0 | (c >> 12));
+      *at++ = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      *at++ = static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return static_cast<std::size_t>(at - out);
+}
+
 // corvane_fold(name): the key the indexes find and order names by.
 void FoldFunction(sqlite3_context* context, int, sqlite3_value** args) {
   const auto* text =
       static_cast<const char16_t*>(sqlite3_value_text16(args[0]));
   const auto units =
       static_cast<std::size_t>(sqlite3_value_bytes16(args[0])) / 2;
-  const std::string fold =
-      FoldKey(text != nullptr ? std::u16string_view(text, units)
-                              : std::u16string_view());
-  sqlite3_result_blob(context, fold.data(), static_cast<int>(fold.size()),
+  const std::u16string_view name = text != nullptr
+                                       ? std::u16string_view(text, units)
+                                       : std::u16string_view();
+  // Most names fold on the stack; SQLite copies the result.
+  char shortFold[3 * 128];
+  std::string longFold;
+  char* fold = shortFold;
+  if (name.size() > 128) {
+    longFold.resize(3 * name.size());
+    fold = longFold.data();
+  }
+  sqlite3_result_blob(context, fold, static_cast<int>(FoldInto(name, fold)),
                       SQLITE_TRANSIENT);
 }
 
@@ -291,21 +318,8 @@ std::uint64_t FileTimeNow() {
 }
 
 std::string FoldKey(std::u16string_view name) {
-  std::string key;
-  key.reserve(name.size());
-  for (const char16_t unit : name) {
-    const char16_t c = base::FoldChar(unit);
-    if (c < 0x80) {
-      key.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      key.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      key.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      key.push_back(static_cast<char>(0xE0 | (c >> 12)));
-      key.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      key.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
+  std::string key(3 * name.size(), '\0');
+  key.resize(FoldInto(name, key.data()));
   return key;
 }
 
