@@ -938,7 +938,9 @@ LONG Store::OpenAside() {
   const std::string setup =
       "PRAGMA encoding='UTF-16le'; PRAGMA journal_mode=OFF;"
       "PRAGMA synchronous=OFF; PRAGMA locking_mode=EXCLUSIVE;"
-      "PRAGMA cache_size=-65536;" +
+      // Pages go to the file as the cache fills, and the cache's memory is
+      // used again: a large one only costs page faults here.
+      "PRAGMA cache_size=-2048;" +
       Schema() + "PRAGMA application_id=" + std::to_string(kApplicationId) +
       "; PRAGMA user_version=" + std::to_string(kSchemaVersion);
   if (Exec(setup.c_str()) || Prepare() || Exec("BEGIN IMMEDIATE")) {
