@@ -43,6 +43,22 @@ std::string ReadRegFile(std::span<const std::uint8_t> bytes,
 std::string CheckRegFile(std::span<const std::uint8_t> bytes,
                          std::string_view fileName);
 
+// The records CheckRegFile accepts, passed on to `next`; the first one it
+// refuses stops the reader.
+class CheckingSink : public RegSink {
+ public:
+  explicit CheckingSink(RegSink& next) : next_(next) {}
+  std::string OnKey(std::u16string_view path) override;
+  std::string OnDeleteKey(std::u16string_view path) override;
+  std::string OnValue(std::u16string_view name, std::uint32_t type,
+                      std::span<const std::uint8_t> data) override;
+  std::string OnDeleteValue(std::u16string_view name) override;
+
+ private:
+  RegSink& next_;
+  bool inKey_ = false;
+};
+
 // Builds a Version 5.00 file in UTF-16LE with a byte-order mark and CRLF line
 // ends, laid out as regedit exports it. Keys are written in the order given;
 // each Value belongs to the last Key.

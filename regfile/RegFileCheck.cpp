@@ -34,38 +34,44 @@ std::string CheckPath(std::u16string_view path,
   return {};
 }
 
-class CheckSink : public RegSink {
- public:
-  std::string OnKey(std::u16string_view path) override {
-    std::vector<std::u16string_view> parts;
-    std::string err = CheckPath(path, parts);
-    inKey_ = err.empty();
-    return err;
-  }
-  std::string OnDeleteKey(std::u16string_view path) override {
-    inKey_ = false;
-    std::vector<std::u16string_view> parts;
-    if (std::string err = CheckPath(path, parts); !err.empty()) return err;
-    if (parts.size() == 1) return "a root key can't be deleted";
-    return {};
-  }
-  std::string OnValue(std::u16string_view, std::uint32_t,
-                      std::span<const std::uint8_t>) override {
-    return inKey_ ? "" : "value outside a key";
-  }
-  std::string OnDeleteValue(std::u16string_view) override {
-    return inKey_ ? "" : "value outside a key";
-  }
-
- private:
-  bool inKey_ = false;
-};
-
 }  // namespace
+
+std::string CheckingSink::OnKey(std::u16string_view path) {
+  std::vector<std::u16string_view> parts;
+  std::string err = CheckPath(path, parts);
+  inKey_ = err.empty();
+  return inKey_ ? next_.OnKey(path) : err;
+}
+
+std::string CheckingSink::OnDeleteKey(std::u16string_view path) {
+  inKey_ = false;
+  std::vector<std::u16string_view> parts;
+  if (std::string err = CheckPath(path, parts); !err.empty()) return err;
+  if (parts.size() == 1) return "a root key can't be deleted";
+  return next_.OnDeleteKey(path);
+}
+
+std::string CheckingSink::OnValue(std::u16string_view name, std::uint32_t type,
+                                  std::span<const std::uint8_t> data) {
+  return inKey_ ? next_.OnValue(name, type, data) : "value outside a key";
+}
+
+std::string CheckingSink::OnDeleteValue(std::u16string_view name) {
+  return inKey_ ? next_.OnDeleteValue(name) : "value outside a key";
+}
 
 std::string CheckRegFile(std::span<const std::uint8_t> bytes,
                          std::string_view fileName) {
-  CheckSink sink;
+  struct Nothing : RegSink {
+    std::string OnKey(std::u16string_view) override { return {}; }
+    std::string OnDeleteKey(std::u16string_view) override { return {}; }
+    std::string OnValue(std::u16string_view, std::uint32_t,
+                        std::span<const std::uint8_t>) override {
+      return {};
+    }
+    std::string OnDeleteValue(std::u16string_view) override { return {}; }
+  } nothing;
+  CheckingSink sink(nothing);
   return ReadRegFile(bytes, fileName, sink);
 }
 

@@ -4,7 +4,6 @@
 // its lock), RegistryAccess (rights), RegistryKeys and ClassesView (keys by
 // handle and path), RegistryWide (the wide functions, the core),
 // RegistryAnsi (the ANSI functions over them) and RegistryGetValue.
-#include <future>
 #include <span>
 #include <string>
 #include <string_view>
@@ -14,7 +13,6 @@
 #include "platform/emulated/RegistryKeys.h"
 #include "platform/emulated/RegistryState.h"
 #include "platform/emulated/Store.h"
-#include "regfile/RegFile.h"
 
 namespace corvane::platform {
 
@@ -59,20 +57,8 @@ std::string RegistryLoadError() {
 
 std::string ImportRegFile(std::span<const std::uint8_t> bytes,
                           std::string_view fileName) {
-  // The whole file is checked on another thread while this one applies it
-  // inside the write transaction, which commits only once the check passed:
-  // a file with a fault anywhere leaves the registry as it was, and its
-  // fault is what is reported.
-  std::future<std::string> check = std::async(std::launch::async, [&] {
-    return regfile::CheckRegFile(bytes, fileName);
-  });
-  std::string fault;
-  bool checked = false;
-  const auto awaitCheck = [&] {
-    if (!checked) fault = check.get();
-    checked = true;
-    return fault.empty();
-  };
+  // The file is checked while it is applied (see ApplyRegFile): one with a
+  // fault anywhere is rolled back, and its fault is what is reported.
   RegistryLock registry;
   std::string err;
   // A store without a file yet is made whole from the file: built aside, it
@@ -85,26 +71,23 @@ std::string ImportRegFile(std::span<const std::uint8_t> bytes,
     registry->store.BuildAside(
         [&](emulated::Store& aside) {
           err = emulated::ApplyRegFile(aside, bytes, fileName);
-          return awaitCheck() && err.empty();
+          return err.empty();
         },
         placed);
     if (placed) {
       registry->view.Clear();
       return {};
     }
-    if (!awaitCheck()) return fault;
     if (!err.empty()) return err;
     // Made meanwhile by another process, or not buildable here: applied as
     // to any store.
   }
   const LONG status = emulated::Write(*registry, [&] {
     err = emulated::ApplyRegFile(registry->store, bytes, fileName);
-    if (!awaitCheck()) return ERROR_REGISTRY_IO_FAILED;
     return err.empty() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
   });
   // Keys the import made or removed may sit anywhere in the cache.
   registry->view.Clear();
-  if (!awaitCheck()) return fault;
   if (!err.empty()) return err;
   if (status != ERROR_SUCCESS) {
     return registry->store.Problem().empty()

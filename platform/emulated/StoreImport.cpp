@@ -1,12 +1,14 @@
-// A .reg file into the shared store: checked whole first (syntax, root
-// names, values that belong to no key), then replayed inside one write
-// transaction, so that an import is all there or not there at all.
+// A .reg file into the shared store, inside one write transaction: checked
+// whole (syntax, root names, values that belong to no key) while it is
+// applied, so that an import with a fault anywhere is rolled back, and one
+// without is all there.
 #include <string>
 #include <unordered_set>
 #include <vector>
 
 #include "base/RootKeys.h"
 #include "base/Unicode.h"
+#include "platform/emulated/ReadAhead.h"
 #include "platform/emulated/Store.h"
 #include "regfile/KeyPathChain.h"
 #include "regfile/RegFile.h"
@@ -20,7 +22,7 @@ std::int64_t RootId(const base::RootKey& root) {
   return static_cast<std::int64_t>(root.value - HKEY_CLASSES_ROOT);
 }
 
-// The second pass. Consecutive keys of a .reg file mostly share a prefix (a
+// Consecutive keys of a .reg file mostly share a prefix (a
 // key, then its children), so the ids of the last path are kept and only the
 // differing tail is looked up.
 class ApplySink : public regfile::RegSink {
@@ -99,7 +101,8 @@ class ApplySink : public regfile::RegSink {
   };
 
   // The key in the file's own words and the system's reason, as a refused
-  // call reports it on Windows.
+  // call reports it on Windows: the file was fine, the registry said no, so
+  // no line of the file goes with it.
   std::string Refused(LONG status) {
     char text[512] = {};
     DWORD length = FormatMessageA(
@@ -112,16 +115,9 @@ class ApplySink : public regfile::RegSink {
     }
     std::string reason(text, length);
     if (reason.empty()) reason = "error " + std::to_string(status);
-    refusal_ = base::Utf16ToUtf8(last_) + ": " + reason;
-    return refusal_;
+    return base::Utf16ToUtf8(last_) + ": " + reason;
   }
 
- public:
-  // What the registry refused, reported without the file's line: the file
-  // was fine, the registry said no.
-  const std::string& Refusal() const { return refusal_; }
-
- private:
   std::string TouchCurrent() {
     if (touched_) return {};
     touched_ = true;
@@ -218,7 +214,6 @@ class ApplySink : public regfile::RegSink {
   std::int64_t lastTouchedParent_ = 0;
   bool touched_ = false;
   std::unordered_set<std::string> freshNames_;
-  std::string refusal_;
 };
 
 }  // namespace
@@ -226,9 +221,7 @@ class ApplySink : public regfile::RegSink {
 std::string ApplyRegFile(Store& store, std::span<const std::uint8_t> bytes,
                          std::string_view fileName) {
   ApplySink sink(store);
-  std::string err = regfile::ReadRegFile(bytes, fileName, sink);
-  if (!err.empty() && !sink.Refusal().empty()) return sink.Refusal();
-  return err;
+  return ReadRegFileAhead(bytes, fileName, sink);
 }
 
 }  // namespace corvane::platform::emulated
