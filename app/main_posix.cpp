@@ -13,6 +13,7 @@
 
 int main() {
   using namespace corvane;
+  platform::DisableSqliteMemoryStatistics();
   const std::string loadError = platform::RegistryLoadError();
   if (!loadError.empty()) {
     std::fprintf(stderr, "corvane: %s\n", loadError.c_str());

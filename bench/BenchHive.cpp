@@ -135,6 +135,8 @@ int Writers(int processes, std::int64_t count) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // As corvane-reg does.
+  platform::DisableSqliteMemoryStatistics();
   if (argc >= 3 && std::strcmp(argv[1], "make") == 0) {
     return Make(argv[2], argc >= 4 ? std::atoll(argv[3]) : 100000);
   }

@@ -307,6 +307,8 @@ void RemoveStoreDir() {
 
 int main(int argc, char** argv) {
   using namespace corvane::bench;
+  // As corvane and corvane-reg do.
+  corvane::platform::DisableSqliteMemoryStatistics();
   // $TMPDIR chooses the file system the stores are measured on.
   const char* tmp = std::getenv("TMPDIR");
   std::string dirTemplate =

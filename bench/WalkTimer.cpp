@@ -242,6 +242,8 @@ int Cases(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // As corvane and corvane-reg do.
+  corvane::platform::DisableSqliteMemoryStatistics();
   const auto is = [&](const char* option, int operands) {
     return argc == 2 + operands && std::strcmp(argv[1], option) == 0;
   };

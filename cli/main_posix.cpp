@@ -7,6 +7,7 @@
 #include "platform/Platform.h"
 
 int main(int argc, char** argv) {
+  corvane::platform::DisableSqliteMemoryStatistics();
   const auto console = corvane::cli::ProcessConsole();
   const std::string loadError = corvane::platform::RegistryLoadError();
   if (!loadError.empty()) {

@@ -55,6 +55,10 @@ std::string RegistryLoadError() {
   return registry->store.Problem();
 }
 
+void DisableSqliteMemoryStatistics() {
+  emulated::Store::DisableMemoryStatistics();
+}
+
 std::string ImportRegFile(std::span<const std::uint8_t> bytes,
                           std::string_view fileName) {
   // The file is checked while it is applied (see ApplyRegFile): one with a

@@ -332,6 +332,11 @@ std::string DatabasePathFor(const std::string& path) {
   return path;
 }
 
+void Store::DisableMemoryStatistics() {
+  // SQLITE_MISUSE once the library is initialized: then nothing changes.
+  sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+}
+
 int Store::WaitLimit() {
   const std::string limit = Env("CORVANE_REGISTRY_TIMEOUT_MS");
   if (!limit.empty()) {

@@ -158,6 +158,9 @@ class Store {
   // Empties the store back to what a fresh one holds.
   LONG Reset();
 
+  // See platform::DisableSqliteMemoryStatistics.
+  static void DisableMemoryStatistics();
+
   // The most a call waits for another process's write, in milliseconds:
   // CORVANE_REGISTRY_TIMEOUT_MS, default 10000.
   static int WaitLimit();

@@ -407,4 +407,6 @@ std::wstring AnsiToWide(std::string_view text) {
 
 std::string RegistryLoadError() { return {}; }
 
+void DisableSqliteMemoryStatistics() {}
+
 }  // namespace corvane::platform
