@@ -318,8 +318,17 @@ std::uint64_t FileTimeNow() {
 }
 
 std::string FoldKey(std::u16string_view name) {
-  std::string key(3 * name.size(), '\0');
-  key.resize(FoldInto(name, key.data()));
+  // Mostly ASCII: one byte a unit, in a string of the name's length.
+  std::string key(name.size(), '\0');
+  std::size_t i = 0;
+  for (; i < name.size(); ++i) {
+    const char16_t c = base::FoldChar(name[i]);
+    if (c >= 0x80) break;
+    key[i] = static_cast<char>(c);
+  }
+  if (i == name.size()) return key;
+  key.resize(i + 3 * (name.size() - i));
+  key.resize(i + FoldInto(name.substr(i), key.data() + i));
   return key;
 }
 
