@@ -134,6 +134,41 @@ TEST_F(ImportRegFileTest, AppliesKeysValuesAndDeletions) {
   EXPECT_TRUE(scratch_.Has("caf\xE9 ?"));
 }
 
+// A file may name a key again, right after itself or after others: the key
+// keeps what it was given and takes the later values, a name given again
+// keeping its place.
+TEST_F(ImportRegFileTest, AKeyNamedAgainKeepsWhatItWasGiven) {
+  ASSERT_EQ(Import(u"[$\\Again]\r\n\"top\"=\"1\"\r\n"
+                   u"[$\\Again\\B]\r\n\"x\"=\"1\"\r\n"
+                   u"[$\\Again\\A]\r\n\"x\"=\"1\"\r\n"
+                   u"[$\\Again\\A]\r\n\"y\"=\"2\"\r\n\"x\"=\"3\"\r\n"
+                   u"[$\\Again\\C]\r\n"
+                   u"[$\\Again\\b]\r\n\"z\"=\"5\"\r\n\"X\"=\"4\"\r\n"
+                   u"[$\\Again]\r\n\"end\"=\"6\"\r\n\"top\"=\"7\"\r\n"),
+            "");
+  EXPECT_EQ(CountsOf(scratch_.Handle(), "Again"), (Counts{3, 2}));
+  for (const auto& [path, count] :
+       {std::pair{"Again\\A", 2u}, {"Again\\B", 2u}, {"Again\\C", 0u}}) {
+    EXPECT_EQ(CountsOf(scratch_.Handle(), path), (Counts{0, count})) << path;
+  }
+  EXPECT_EQ(Data(scratch_.Handle(), "Again\\A", "x", REG_SZ),
+            (std::vector<BYTE>{'3', 0}));
+  EXPECT_EQ(Data(scratch_.Handle(), "Again\\B", "x", REG_SZ),
+            (std::vector<BYTE>{'4', 0}));
+  EXPECT_EQ(Data(scratch_.Handle(), "Again", "top", REG_SZ),
+            (std::vector<BYTE>{'7', 0}));
+  HKEY key = 0;
+  ASSERT_EQ(RegOpenKeyExA(scratch_.Handle(), "Again\\B", 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  char name[8];
+  DWORD length = sizeof name;
+  EXPECT_EQ(
+      RegEnumValueA(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr),
+      ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_STREQ(name, "x");
+}
+
 TEST_F(ImportRegFileTest, AFileWithAMistakeAnywhereAppliesNothing) {
   const std::u16string first = u"[$\\First]\r\n\"v\"=dword:1\r\n";
   const struct {

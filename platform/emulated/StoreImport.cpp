@@ -32,10 +32,16 @@ class ApplySink : public regfile::RegSink {
   std::string OnKey(std::u16string_view path) override {
     current_ = 0;
     if (std::string err = Walk(path, true); !err.empty()) return err;
-    current_ = chain_.back().id;
-    // A key this import made has no values yet: they are numbered from 1.
-    nextOrd_ = chain_.back().fresh ? 1 : 0;
-    touched_ = chain_.back().fresh;
+    Step& key = chain_.back();
+    current_ = key.id;
+    // A key this import made, met for the first time, has no values yet:
+    // they are numbered from 1 and need no lookup. Met again (the file
+    // names it twice), it has the values it was given.
+    firstVisit_ = key.fresh && !key.visited;
+    key.visited = true;
+    nextOrd_ = firstVisit_ ? 1 : 0;
+    touched_ = key.fresh;
+    freshNames_.clear();
     return {};
   }
 
@@ -59,7 +65,7 @@ class ApplySink : public regfile::RegSink {
     bool found = false;
     // A key this import made holds only the names it gave it so far: no
     // lookup is needed unless a name comes twice.
-    if (!chain_.back().fresh || !freshNames_.insert(FoldKey(name)).second) {
+    if (!firstVisit_ || !freshNames_.insert(FoldKey(name)).second) {
       if (const LONG status = store_.FindValue(current_, name, ord, found)) {
         return Refused(status);
       }
@@ -94,10 +100,14 @@ class ApplySink : public regfile::RegSink {
 
  private:
   struct Step {
-    std::size_t end;  // where this component ends in last_
-    std::int64_t id;  // 0 past a missing key when not creating
-    bool isVolatile;
-    bool fresh;  // made by this import
+    std::size_t end = 0;  // where this component ends in last_
+    std::int64_t id = 0;  // 0 past a missing key when not creating
+    bool isVolatile = false;
+    bool fresh = false;    // made by this import
+    bool visited = false;  // has been the key values went to
+    // The greatest folded name among the subkeys this import made or found
+    // below a key it made: a name beyond it can't be one of them.
+    std::string lastChild;
   };
 
   // The key in the file's own words and the system's reason, as a refused
@@ -126,7 +136,6 @@ class ApplySink : public regfile::RegSink {
   }
 
   std::string Walk(std::u16string_view path, bool create) {
-    freshNames_.clear();
     const std::size_t keep = regfile::SharedSteps(
         last_, path, chain_, [](const Step& step) { return step.id != 0; });
     chain_.resize(keep);
@@ -135,7 +144,8 @@ class ApplySink : public regfile::RegSink {
 
     for (std::size_t end = 0; regfile::NextName(path, pos, end); pos = end) {
       const std::u16string_view name = path.substr(pos, end - pos);
-      Step step{end, 0, false, false};
+      Step step;
+      step.end = end;
       if (chain_.empty()) {
         const base::RootKey* root = base::FindRootKey(name);
         if (root == nullptr) {
@@ -146,7 +156,7 @@ class ApplySink : public regfile::RegSink {
         } else if (std::string err = ClassesRoot(step.id); !err.empty()) {
           return err;
         }
-      } else if (const Step& parent = chain_.back(); parent.id != 0) {
+      } else if (Step& parent = chain_.back(); parent.id != 0) {
         if (std::string err = Child(parent, name, create, step); !err.empty()) {
           return err;
         }
@@ -157,11 +167,20 @@ class ApplySink : public regfile::RegSink {
     return {};
   }
 
-  std::string Child(const Step& parent, std::u16string_view name, bool create,
+  std::string Child(Step& parent, std::u16string_view name, bool create,
                     Step& step) {
     KeyRow row;
     bool found = false;
-    if (!parent.fresh) {
+    // Below a key this import made, only its own subkeys can be there. A
+    // file lists a key's subkeys in order, so a name past the last one is
+    // new; one that comes back to an earlier name is looked up.
+    bool known = false;
+    if (parent.fresh) {
+      std::string fold = FoldKey(name);
+      known = fold > parent.lastChild;
+      if (known) parent.lastChild = std::move(fold);
+    }
+    if (!known) {
       if (const LONG status = store_.LoadChild(parent.id, name, row, found)) {
         return Refused(status);
       }
@@ -191,8 +210,9 @@ class ApplySink : public regfile::RegSink {
 
   // HKEY_CLASSES_ROOT in a file means the machine's classes, made if gone.
   std::string ClassesRoot(std::int64_t& id) {
-    Step machine{0, kMachineRootId, false, false};
-    Step software{0, 0, false, false}, classes{0, 0, false, false};
+    Step machine;
+    machine.id = kMachineRootId;
+    Step software, classes;
     if (std::string err = Child(machine, u"SOFTWARE", true, software);
         !err.empty()) {
       return err;
@@ -213,6 +233,7 @@ class ApplySink : public regfile::RegSink {
   std::int64_t nextOrd_ = 0;
   std::int64_t lastTouchedParent_ = 0;
   bool touched_ = false;
+  bool firstVisit_ = false;
   std::unordered_set<std::string> freshNames_;
 };
 
