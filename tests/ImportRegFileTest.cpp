@@ -138,7 +138,14 @@ TEST_F(ImportRegFileTest, AppliesKeysValuesAndDeletions) {
 // keeps what it was given and takes the later values, a name given again
 // keeping its place.
 TEST_F(ImportRegFileTest, AKeyNamedAgainKeepsWhatItWasGiven) {
-  ASSERT_EQ(Import(u"[$\\Again]\r\n\"top\"=\"1\"\r\n"
+  std::u16string many;
+  for (int i = 0; i < 20; ++i) {
+    many += u"\"v" + U16(std::to_string(i)) + u"\"=\"" +
+            U16(std::to_string(i)) + u"\"\r\n";
+  }
+  many += u"\"V3\"=\"again\"\r\n";
+  ASSERT_EQ(Import(u"[$\\Many]\r\n" + many +
+                   u"[$\\Again]\r\n\"top\"=\"1\"\r\n"
                    u"[$\\Again\\B]\r\n\"x\"=\"1\"\r\n"
                    u"[$\\Again\\A]\r\n\"x\"=\"1\"\r\n"
                    u"[$\\Again\\A]\r\n\"y\"=\"2\"\r\n\"x\"=\"3\"\r\n"
@@ -146,6 +153,9 @@ TEST_F(ImportRegFileTest, AKeyNamedAgainKeepsWhatItWasGiven) {
                    u"[$\\Again\\b]\r\n\"z\"=\"5\"\r\n\"X\"=\"4\"\r\n"
                    u"[$\\Again]\r\n\"end\"=\"6\"\r\n\"top\"=\"7\"\r\n"),
             "");
+  EXPECT_EQ(CountsOf(scratch_.Handle(), "Many"), (Counts{0, 20}));
+  EXPECT_EQ(Data(scratch_.Handle(), "Many", "v3", REG_SZ),
+            (std::vector<BYTE>{'a', 'g', 'a', 'i', 'n', 0}));
   EXPECT_EQ(CountsOf(scratch_.Handle(), "Again"), (Counts{3, 2}));
   for (const auto& [path, count] :
        {std::pair{"Again\\A", 2u}, {"Again\\B", 2u}, {"Again\\C", 0u}}) {

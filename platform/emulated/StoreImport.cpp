@@ -6,6 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "base/RegistryNames.h"
 #include "base/RootKeys.h"
 #include "base/Unicode.h"
 #include "platform/emulated/ReadAhead.h"
@@ -42,6 +43,7 @@ class ApplySink : public regfile::RegSink {
     nextOrd_ = firstVisit_ ? 1 : 0;
     touched_ = key.fresh;
     freshNames_.clear();
+    freshCount_ = 0;
     return {};
   }
 
@@ -65,7 +67,7 @@ class ApplySink : public regfile::RegSink {
     bool found = false;
     // A key this import made holds only the names it gave it so far: no
     // lookup is needed unless a name comes twice.
-    if (!firstVisit_ || !freshNames_.insert(FoldKey(name)).second) {
+    if (!firstVisit_ || !FirstTimeNamed(name)) {
       if (const LONG status = store_.FindValue(current_, name, ord, found)) {
         return Refused(status);
       }
@@ -105,9 +107,10 @@ class ApplySink : public regfile::RegSink {
     bool isVolatile = false;
     bool fresh = false;    // made by this import
     bool visited = false;  // has been the key values went to
-    // The greatest folded name among the subkeys this import made or found
-    // below a key it made: a name beyond it can't be one of them.
-    std::string lastChild;
+    // The greatest name (in the registry's order) among the subkeys this
+    // import made or found below a key it made: a name beyond it can't be
+    // one of them.
+    std::u16string lastChild;
   };
 
   // The key in the file's own words and the system's reason, as a refused
@@ -126,6 +129,25 @@ class ApplySink : public regfile::RegSink {
     std::string reason(text, length);
     if (reason.empty()) reason = "error " + std::to_string(status);
     return base::Utf16ToUtf8(last_) + ": " + reason;
+  }
+
+  // Whether `name` is new among those given to the current key so far.
+  bool FirstTimeNamed(std::u16string_view name) {
+    // Keys mostly have a few values: compared one by one, no set to build.
+    constexpr std::size_t kFew = 16;
+    if (freshCount_ < kFew) {
+      for (std::size_t i = 0; i < freshCount_; ++i) {
+        if (base::CompareNames(fewNames_[i], name) == 0) return false;
+      }
+      if (fewNames_.size() == freshCount_) fewNames_.emplace_back();
+      fewNames_[freshCount_++].assign(name);
+      if (freshCount_ < kFew) return true;
+      for (const std::u16string& few : fewNames_) {
+        freshNames_.insert(FoldKey(few));
+      }
+      return true;
+    }
+    return freshNames_.insert(FoldKey(name)).second;
   }
 
   std::string TouchCurrent() {
@@ -176,9 +198,9 @@ class ApplySink : public regfile::RegSink {
     // new; one that comes back to an earlier name is looked up.
     bool known = false;
     if (parent.fresh) {
-      std::string fold = FoldKey(name);
-      known = fold > parent.lastChild;
-      if (known) parent.lastChild = std::move(fold);
+      known = parent.lastChild.empty() ||
+              base::CompareNames(name, parent.lastChild) > 0;
+      if (known) parent.lastChild.assign(name);
     }
     if (!known) {
       if (const LONG status = store_.LoadChild(parent.id, name, row, found)) {
@@ -234,6 +256,10 @@ class ApplySink : public regfile::RegSink {
   std::int64_t lastTouchedParent_ = 0;
   bool touched_ = false;
   bool firstVisit_ = false;
+  // The value names given to the current key: the first few as they came
+  // (buffers kept from key to key), all of them folded once there are more.
+  std::vector<std::u16string> fewNames_;
+  std::size_t freshCount_ = 0;
   std::unordered_set<std::string> freshNames_;
 };
 
