@@ -57,16 +57,19 @@ constexpr std::string_view kValueTable =
     "(key INTEGER NOT NULL, ord INTEGER NOT NULL, name TEXT NOT NULL, "
     "type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, ord)) "
     "WITHOUT ROWID;";
-constexpr std::string_view kIndexes =
-    "CREATE UNIQUE INDEX keys_by_name ON keys(parent, corvane_fold(name));"
+constexpr std::string_view kKeyIndex =
+    "CREATE UNIQUE INDEX keys_by_name ON keys(parent, corvane_fold(name));";
+constexpr std::string_view kValueIndex =
     "CREATE UNIQUE INDEX vals_by_name ON vals(key, corvane_fold(name));";
 
-std::string Schema() {
+// `valueIndex` false: the values' index is made later, in one pass.
+std::string Schema(bool valueIndex = true) {
   return std::string("CREATE TABLE keys")
       .append(kKeyTable)
       .append("CREATE TABLE vals")
       .append(kValueTable)
-      .append(kIndexes)
+      .append(kKeyIndex)
+      .append(valueIndex ? kValueIndex : "")
       .append("CREATE TABLE meta(name TEXT PRIMARY KEY, value) WITHOUT ROWID;");
 }
 
@@ -87,7 +90,8 @@ std::string UpgradeFrom1() {
           "DROP TABLE keys; DROP TABLE vals;"
           "ALTER TABLE keys_2 RENAME TO keys; ALTER TABLE vals_2 RENAME TO "
           "vals;")
-      .append(kIndexes);
+      .append(kKeyIndex)
+      .append(kValueIndex);
 }
 
 std::string Env(const char* name) {
@@ -939,7 +943,9 @@ void Store::BuildAside(const std::function<bool(Store&)>& fill, bool& placed) {
 }
 
 // The fresh store of BuildAside: no log and no other process, so its pages
-// go straight to the file; in WAL mode once it is whole.
+// go straight to the file; in WAL mode once it is whole. The values' index
+// is made at the end, in one sorted pass rather than an insert per value
+// (values are looked up by name only in a key met twice, among its own).
 LONG Store::OpenAside() {
   const std::string folder =
       std::filesystem::path(dbPath_).parent_path().string();
@@ -955,7 +961,8 @@ LONG Store::OpenAside() {
       // Pages go to the file as the cache fills, and the cache's memory is
       // used again: a large one only costs page faults here.
       "PRAGMA cache_size=-2048;" +
-      Schema() + "PRAGMA application_id=" + std::to_string(kApplicationId) +
+      Schema(false) +
+      "PRAGMA application_id=" + std::to_string(kApplicationId) +
       "; PRAGMA user_version=" + std::to_string(kSchemaVersion);
   if (Exec(setup.c_str()) || Prepare() || Exec("BEGIN IMMEDIATE")) {
     return ERROR_BADDB;
@@ -967,6 +974,9 @@ LONG Store::OpenAside() {
 LONG Store::FinishAside() {
   if (const LONG status = SaveLastKeyId()) return status;
   inWrite_ = false;
+  if (const LONG status = Exec(std::string(kValueIndex).c_str())) {
+    return status;
+  }
   if (const LONG status = Exec("COMMIT")) return status;
   sqlite3_stmt* s = nullptr;
   bool wal = false;
