@@ -498,6 +498,16 @@ TEST_F(StoreTest, AnImportIntoNoStoreBuildsItAsideAndMovesItIn) {
   ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
   EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "wal");
   sqlite3_finalize(s);
+  ASSERT_EQ(sqlite3_prepare_v2(db,
+                               "SELECT group_concat(name) FROM (SELECT name "
+                               "FROM sqlite_schema WHERE type='index' AND "
+                               "name LIKE '%_by_name' ORDER BY name)",
+                               -1, &s, nullptr),
+            SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)),
+               "keys_by_name,vals_by_name");
+  sqlite3_finalize(s);
   sqlite3_close(db);
 
   System().link = [](const char*, const char*) {
