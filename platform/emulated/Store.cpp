@@ -43,6 +43,11 @@ constexpr std::uint64_t kMemoryCounter = 0x8000000000000000ull;
 // Odd: no counter to go by, so nothing cached is trusted.
 constexpr std::uint64_t kNoCounter = 1;
 
+// A registry call changes a row or two, and its commit writes each page it
+// touched to the log whole: small pages make small commits (a key deleted
+// writes two). Set when a store is made; a store keeps the size it has.
+constexpr const char* kPageSize = "PRAGMA page_size=2048;";
+
 // The log's length, in pages, that a commit checkpoints at (SQLite's own
 // default).
 constexpr int kCheckpointFrames = 1000;
@@ -678,7 +683,9 @@ LONG Store::Configure(bool fresh) {
   }
   // WAL is a property of the file; asking again is cheap and settles a race
   // between two processes creating the store.
-  if (fresh && Exec("PRAGMA journal_mode=WAL")) return Fail(SQLITE_ERROR, {});
+  if (fresh && (Exec(kPageSize) || Exec("PRAGMA journal_mode=WAL"))) {
+    return Fail(SQLITE_ERROR, {});
+  }
   // No memory mapping: with a WAL that holds pages, every access to a
   // mapped page looks the page up in the WAL again, where the page cache
   // does it once per page.
@@ -956,6 +963,7 @@ LONG Store::OpenAside() {
       nullptr);
   if (rc != SQLITE_OK || RegisterFold(db_) != SQLITE_OK) return ERROR_BADDB;
   const std::string setup =
+      std::string(kPageSize) +
       "PRAGMA encoding='UTF-16le'; PRAGMA journal_mode=OFF;"
       "PRAGMA synchronous=OFF; PRAGMA locking_mode=EXCLUSIVE;"
       // Pages go to the file as the cache fills, and the cache's memory is
