@@ -226,7 +226,7 @@ void SyncFolder(const std::string& file) {
 }
 
 // Stores being built beside `db` by processes that died before they were
-// done ("<db>.building-<pid>").
+// done ("<db>.building-<pid>", and the log SQLite may leave beside one).
 void DropAbandonedBuilds(const std::string& db) {
   const std::filesystem::path path(db);
   const std::string prefix = path.filename().string() + ".building-";
@@ -238,8 +238,10 @@ void DropAbandonedBuilds(const std::string& db) {
     if (!name.starts_with(prefix)) continue;
     char* end = nullptr;
     const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
-    if (*end == '\0' && pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 &&
-        errno == ESRCH) {
+    const std::string_view rest = end;
+    if ((rest.empty() || rest == "-wal" || rest == "-shm" ||
+         rest == "-journal") &&
+        pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
       System().unlink(entry.path().c_str());
     }
   }

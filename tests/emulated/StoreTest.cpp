@@ -479,6 +479,8 @@ TEST_F(StoreTest, AnImportIntoNoStoreBuildsItAsideAndMovesItIn) {
       "[HKEY_CURRENT_USER\\Software\\Built]\r\n\"a\"=\"1\"\r\n";
   const std::string live = "new.db.building-" + std::to_string(getppid());
   Write(folder_.File("new.db.building-2147483646"), "abandoned");
+  Write(folder_.File("new.db.building-2147483646-wal"), "its log");
+  Write(folder_.File("new.db.building-2147483646.kept"), "not ours");
   Write(folder_.File(live), "in progress");
 
   Use(folder_.File("bad.db"));
@@ -486,7 +488,11 @@ TEST_F(StoreTest, AnImportIntoNoStoreBuildsItAsideAndMovesItIn) {
             "bad.reg:5: unknown root key 'HKEY_NOWHERE'");
   Use(folder_.File("new.db"));
   EXPECT_EQ(Import(text, "new.reg"), "");
-  EXPECT_EQ(Files(), "new.db new.db-changes " + live + " ");
+  for (const std::string& kept :
+       {live, std::string("new.db.building-2147483646.kept")}) {
+    EXPECT_TRUE(fs::remove(folder_.File(kept))) << kept;
+  }
+  EXPECT_EQ(Files(), "new.db new.db-changes ");
   EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Built", "a"), "1");
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open_v2(folder_.File("new.db").c_str(), &db,
