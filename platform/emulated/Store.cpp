@@ -190,6 +190,29 @@ ValueRow ColumnValue(sqlite3_stmt* s) {
 
 constexpr const char* kKeyColumns = "id, parent, name, class, boot, last_write";
 
+// Values given to Store::InsertValues go in groups of this many.
+constexpr std::size_t kValuesPerInsert = 16;
+
+std::string InsertValuesSql() {
+  std::string sql = "INSERT INTO vals(key, ord, name, type, data) VALUES";
+  for (std::size_t i = 0; i < kValuesPerInsert; ++i) {
+    sql += i == 0 ? "(?,?,?,?,?)" : ",(?,?,?,?,?)";
+  }
+  return sql;
+}
+
+// A value's five columns, from parameter `at` + 1 on.
+void BindValue(sqlite3_stmt* s, int at, const ValueRow& row) {
+  sqlite3_bind_int64(s, at + 1, row.key);
+  sqlite3_bind_int64(s, at + 2, row.ord);
+  BindText(s, at + 3, row.name);
+  sqlite3_bind_int64(s, at + 4, row.type);
+  sqlite3_bind_blob(
+      s, at + 5,
+      row.data.empty() ? static_cast<const void*>("") : row.data.data(),
+      static_cast<int>(row.data.size()), SQLITE_STATIC);
+}
+
 // Bounded waiting for another process's write lock: short sleeps, so that
 // writers taking turns lose little time, up to the store's wait limit.
 struct Waiting {
@@ -371,8 +394,9 @@ struct Store::Statements {
   Stmt deleteLeaf, deleteLeafValues;
   Stmt loadKey, loadChild, loadValues, hasChildren, findValue, nextOrd,
       subtreeKeys, subtreeValues, scanKeys, scanValues, insertKey, setClass,
-      touch, insertValue, updateValue, deleteValue, deleteTreeValues, lastKeyId,
-      saveLastKeyId, deleteTreeKeys, begin, beginWrite, commit, rollback;
+      touch, insertValue, insertValues, updateValue, deleteValue,
+      deleteTreeValues, lastKeyId, saveLastKeyId, deleteTreeKeys, begin,
+      beginWrite, commit, rollback;
   Waiting busySince;
 };
 
@@ -782,6 +806,7 @@ LONG Store::Prepare() {
       {st.insertValue,
        "INSERT INTO vals(key, ord, name, type, data) "
        "VALUES(?1, ?2, ?3, ?4, ?5)"},
+      {st.insertValues, InsertValuesSql()},
       {st.updateValue,
        "UPDATE vals SET type=?3, data=?4 WHERE key=?1 AND ord=?2"},
       {st.deleteValue, "DELETE FROM vals WHERE key=?1 AND ord=?2"},
@@ -1428,6 +1453,29 @@ LONG Store::PutValue(std::int64_t key, std::int64_t ord, bool insert,
   stmt.Done();
   MarkWritten();
   return Status(rc);
+}
+
+LONG Store::InsertValues(std::span<const ValueRow> rows) {
+  // Whole groups in one statement each: a statement's own cost (its
+  // cursors opened, run and reset) is then paid once per group.
+  while (rows.size() >= kValuesPerInsert) {
+    sqlite3_stmt* s = st_->insertValues.Use();
+    for (std::size_t i = 0; i < kValuesPerInsert; ++i) {
+      BindValue(s, static_cast<int>(5 * i), rows[i]);
+    }
+    const int rc = sqlite3_step(s);
+    st_->insertValues.Done();
+    if (rc != SQLITE_DONE) return Status(rc);
+    rows = rows.subspan(kValuesPerInsert);
+  }
+  for (const ValueRow& row : rows) {
+    if (const LONG status =
+            PutValue(row.key, row.ord, true, row.name, row.type, row.data)) {
+      return status;
+    }
+  }
+  MarkWritten();
+  return ERROR_SUCCESS;
 }
 
 LONG Store::DeleteValue(std::int64_t key, std::int64_t ord) {

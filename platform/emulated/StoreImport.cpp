@@ -4,6 +4,7 @@
 // without is all there.
 #include <string>
 #include <unordered_set>
+#include <utility>
 #include <vector>
 
 #include "base/RegistryNames.h"
@@ -48,6 +49,7 @@ class ApplySink : public regfile::RegSink {
   }
 
   std::string OnDeleteKey(std::u16string_view path) override {
+    if (std::string err = Flush(); !err.empty()) return err;
     current_ = 0;
     if (std::string err = Walk(path, false); !err.empty()) return err;
     const std::int64_t id = chain_.back().id;
@@ -63,14 +65,18 @@ class ApplySink : public regfile::RegSink {
 
   std::string OnValue(std::u16string_view name, std::uint32_t type,
                       std::span<const std::uint8_t> data) override {
+    // A key this import made holds only the names it gave it so far: a
+    // name new to it is a new value, which waits to be inserted with
+    // others (values are read back only below, after Flush).
+    if (firstVisit_ && FirstTimeNamed(name)) {
+      Queue(nextOrd_++, name, type, data);
+      return pendingCount_ < kQueued ? std::string() : Flush();
+    }
+    if (std::string err = Flush(); !err.empty()) return err;
     std::int64_t ord = 0;
     bool found = false;
-    // A key this import made holds only the names it gave it so far: no
-    // lookup is needed unless a name comes twice.
-    if (!firstVisit_ || !FirstTimeNamed(name)) {
-      if (const LONG status = store_.FindValue(current_, name, ord, found)) {
-        return Refused(status);
-      }
+    if (const LONG status = store_.FindValue(current_, name, ord, found)) {
+      return Refused(status);
     }
     if (!found) {
       if (nextOrd_ == 0) {
@@ -88,6 +94,7 @@ class ApplySink : public regfile::RegSink {
   }
 
   std::string OnDeleteValue(std::u16string_view name) override {
+    if (std::string err = Flush(); !err.empty()) return err;
     std::int64_t ord = 0;
     bool found = false;
     if (const LONG status = store_.FindValue(current_, name, ord, found)) {
@@ -131,6 +138,29 @@ class ApplySink : public regfile::RegSink {
     return base::Utf16ToUtf8(last_) + ": " + reason;
   }
 
+  // The new values waiting to be inserted together: the rows are kept from
+  // one flush to the next, so that their buffers are used again.
+  static constexpr std::size_t kQueued = 256;
+  void Queue(std::int64_t ord, std::u16string_view name, std::uint32_t type,
+             std::span<const std::uint8_t> data) {
+    if (pendingCount_ == pending_.size()) pending_.emplace_back();
+    ValueRow& row = pending_[pendingCount_++];
+    row.key = current_;
+    row.ord = ord;
+    row.name.assign(name);
+    row.type = type;
+    row.data.assign(data.begin(), data.end());
+  }
+
+ public:
+  std::string Flush() {
+    if (pendingCount_ == 0) return {};
+    const std::size_t count = std::exchange(pendingCount_, 0);
+    const LONG status = store_.InsertValues({pending_.data(), count});
+    return status ? Refused(status) : std::string();
+  }
+
+ private:
   // Whether `name` is new among those given to the current key so far.
   bool FirstTimeNamed(std::u16string_view name) {
     // Keys mostly have a few values: compared one by one, no set to build.
@@ -259,6 +289,8 @@ class ApplySink : public regfile::RegSink {
   // The value names given to the current key: the first few as they came
   // (buffers kept from key to key), all of them folded once there are more.
   std::vector<std::u16string> fewNames_;
+  std::vector<ValueRow> pending_;
+  std::size_t pendingCount_ = 0;
   std::size_t freshCount_ = 0;
   std::unordered_set<std::string> freshNames_;
 };
@@ -268,7 +300,10 @@ class ApplySink : public regfile::RegSink {
 std::string ApplyRegFile(Store& store, std::span<const std::uint8_t> bytes,
                          std::string_view fileName) {
   ApplySink sink(store);
-  return ReadRegFileAhead(bytes, fileName, sink);
+  if (std::string err = ReadRegFileAhead(bytes, fileName, sink); !err.empty()) {
+    return err;
+  }
+  return sink.Flush();
 }
 
 }  // namespace corvane::platform::emulated
