@@ -388,6 +388,35 @@ TEST_F(RegistryConformance, SetValueOverwritesAndChecksItsArguments) {
   EXPECT_EQ(Query(Scratch(), longest.c_str()), ERROR_SUCCESS);
   const std::string tooLong(16384, 'n');
   EXPECT_EQ(SetDword(Scratch(), tooLong.c_str(), 1), ERROR_INVALID_PARAMETER);
+
+  // A key with a dozen values finds each by name in any case, as after a
+  // value is overwritten or deleted.
+  const HKEY many = scratch_.CreateKey("Many");
+  for (int i = 0; i < 12; ++i) {
+    ASSERT_EQ(SetDword(many, ("n" + std::to_string(10 + i)).c_str(), i),
+              ERROR_SUCCESS);
+  }
+  ASSERT_EQ(SetDword(many, "N15", 50), ERROR_SUCCESS);
+  ASSERT_EQ(RegDeleteValueA(many, "n13"), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(many, "n13", 30), ERROR_SUCCESS);
+  ASSERT_EQ(RegDeleteValueA(many, "N20"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueA(many, "n20"), ERROR_FILE_NOT_FOUND);
+  DWORD values = 0;
+  ASSERT_EQ(
+      RegQueryInfoKeyA(many, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       nullptr, &values, nullptr, nullptr, nullptr, nullptr),
+      ERROR_SUCCESS);
+  EXPECT_EQ(values, 11u);
+  for (const auto& [name, expected] :
+       {std::pair{"n15", 50u}, {"N13", 30u}, {"n21", 11u}, {"N10", 0u}}) {
+    size = sizeof value;
+    EXPECT_EQ(RegQueryValueExA(many, name, nullptr, &type,
+                               reinterpret_cast<BYTE*>(&value), &size),
+              ERROR_SUCCESS)
+        << name;
+    EXPECT_EQ(value, expected) << name;
+  }
+  RegCloseKey(many);
 }
 
 TEST_F(RegistryConformance, EnumValueInCreationOrderWithShortBuffers) {

@@ -9,6 +9,8 @@
 #include <unordered_set>
 #include <utility>
 
+#include "base/RegistryNames.h"
+
 namespace corvane::platform::emulated {
 namespace {
 
@@ -20,9 +22,27 @@ constexpr std::uint64_t kNothing = 1;  // odd: the cache holds no state
 
 bool Odd(std::uint64_t counter) { return (counter & 1) != 0; }
 
+// The key's subkeys looked up one by one, made when first needed.
+std::unordered_map<std::string, std::int64_t>& Lookups(CachedKey& key) {
+  if (!key.lookups)
+    key.lookups = std::make_unique<CachedKey::ByFold::element_type>();
+  return *key.lookups;
+}
+
+// The id a subkey of that folded name was looked up as (0: none), or
+// nullptr when it wasn't.
+const std::int64_t* LookedUp(const CachedKey& key, const std::string& fold) {
+  if (!key.lookups) return nullptr;
+  const auto it = key.lookups->find(fold);
+  return it != key.lookups->end() ? &it->second : nullptr;
+}
+
+// A key with this many values or fewer finds one by comparing names.
+constexpr std::size_t kFewValues = 8;
+
 // A value loaded from the store, after those of the key already cached.
 void AppendValue(CachedKey& key, ValueRow&& row) {
-  key.valueOrds.emplace(FoldKey(row.name), row.ord);
+  if (key.valueOrds) key.valueOrds->emplace(FoldKey(row.name), row.ord);
   key.values.Insert(
       key.values.Size(),
       CachedValue{std::move(row.name), row.type, std::move(row.data), row.ord});
@@ -163,9 +183,8 @@ LONG View::Child(CachedKey& parent, std::u16string_view name,
     }
     child = parent.children.At(at).key;
     return ERROR_SUCCESS;
-  } else if (const auto it = parent.lookups.find(fold);
-             it != parent.lookups.end()) {
-    id = it->second;
+  } else if (const std::int64_t* known = LookedUp(parent, fold)) {
+    id = *known;
     if (id == 0) return ERROR_SUCCESS;
   } else {
     if (!store_.InWrite()) {
@@ -180,7 +199,7 @@ LONG View::Child(CachedKey& parent, std::u16string_view name,
     if (const LONG status = Loaded()) return status;
     const std::int64_t id = found ? row.id : 0;
     if (found) child = &Put(std::move(row));
-    parent.lookups.emplace(fold, id);
+    Lookups(parent).emplace(fold, id);
     return ERROR_SUCCESS;
   }
   return Key(id, child);
@@ -250,12 +269,12 @@ void View::PutSubtreeKeys(std::vector<KeyRow>& rows,
     const auto from = kids.begin() + static_cast<std::ptrdiff_t>(start[p]);
     const auto to = kids.begin() + static_cast<std::ptrdiff_t>(start[p + 1]);
     if (!complete[p]) {
-      for (auto c = from; c != to; ++c) k.lookups.emplace(c->fold, c->id);
+      for (auto c = from; c != to; ++c) Lookups(k).emplace(c->fold, c->id);
       continue;
     }
     if (k.childrenLoaded) continue;
     k.childrenLoaded = true;
-    k.lookups.clear();
+    k.lookups.reset();
     k.maximaKnown = false;
     if (!std::is_sorted(from, to, byFold)) std::sort(from, to, byFold);
     for (auto c = from; c != to; ++c) {
@@ -313,25 +332,45 @@ LONG View::LoadMaxima(CachedKey& key) {
   if (key.maximaKnown) return ERROR_SUCCESS;
   if (const LONG status = LoadChildren(key)) return status;
   if (const LONG status = LoadValues(key)) return status;
+  // Names and data are far below 4 GB (Windows' own limits).
+  const auto size = [](std::size_t n) { return static_cast<std::uint32_t>(n); };
   key.maxChildName = key.maxChildClass = 0;
   for (std::size_t i = 0; i < key.children.Size(); ++i) {
     const CachedKey* child = key.children.At(i).key;
-    key.maxChildName = std::max(key.maxChildName, child->name.size());
-    key.maxChildClass = std::max(key.maxChildClass, child->className.size());
+    key.maxChildName = std::max(key.maxChildName, size(child->name.size()));
+    key.maxChildClass =
+        std::max(key.maxChildClass, size(child->className.size()));
   }
   key.maxValueName = key.maxValueData = 0;
-  key.values.ForEach([&key](const CachedValue& v) {
-    key.maxValueName = std::max(key.maxValueName, v.name.size());
-    key.maxValueData = std::max(key.maxValueData, v.data.size());
+  key.values.ForEach([&key, &size](const CachedValue& v) {
+    key.maxValueName = std::max(key.maxValueName, size(v.name.size()));
+    key.maxValueData = std::max(key.maxValueData, size(v.data.size()));
   });
   key.maximaKnown = true;
   return ERROR_SUCCESS;
 }
 
+std::int64_t View::FindOrd(CachedKey& key, std::u16string_view name) {
+  if (!key.valueOrds && key.values.Size() <= kFewValues) {
+    for (std::size_t i = 0; i < key.values.Size(); ++i) {
+      const CachedValue& value = key.values.At(i);
+      if (base::CompareNames(value.name, name) == 0) return value.ord;
+    }
+    return 0;
+  }
+  if (!key.valueOrds) {
+    key.valueOrds = std::make_unique<CachedKey::ByFold::element_type>();
+    key.values.ForEach([&key](const CachedValue& v) {
+      key.valueOrds->emplace(FoldKey(v.name), v.ord);
+    });
+  }
+  const auto it = key.valueOrds->find(FoldKey(name));
+  return it == key.valueOrds->end() ? 0 : it->second;
+}
+
 const CachedValue* View::FindValue(CachedKey& key, std::u16string_view name) {
-  const auto it = key.valueOrds.find(FoldKey(name));
-  if (it == key.valueOrds.end()) return nullptr;
-  const std::int64_t ord = it->second;
+  const std::int64_t ord = FindOrd(key, name);
+  if (ord == 0) return nullptr;
   const std::size_t at = key.values.LowerBound(
       [ord](const CachedValue& v) { return v.ord < ord; });
   return &key.values.At(at);
@@ -342,10 +381,12 @@ LONG View::HasChildren(CachedKey& key, bool& any) {
     any = key.children.Size() > 0;
     return ERROR_SUCCESS;
   }
-  for (const auto& [fold, id] : key.lookups) {
-    if (id != 0) {
-      any = true;
-      return ERROR_SUCCESS;
+  if (key.lookups) {
+    for (const auto& [fold, id] : *key.lookups) {
+      if (id != 0) {
+        any = true;
+        return ERROR_SUCCESS;
+      }
     }
   }
   if (!store_.InWrite()) {
@@ -385,7 +426,7 @@ LONG View::CreateChild(CachedKey& parent, std::u16string_view name,
         [&fold](const CachedKey::Child& c) { return c.fold < fold; });
     parent.children.Insert(at, {std::move(fold), id, child});
   } else {
-    parent.lookups[fold] = id;
+    Lookups(parent)[fold] = id;
   }
   parent.maximaKnown = false;
   Touch(parent, now);
@@ -406,10 +447,9 @@ LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
   bool insert = true;
   std::int64_t ord = 0;
   if (key.valuesLoaded) {
-    const auto it = key.valueOrds.find(fold);
-    insert = it == key.valueOrds.end();
-    ord = insert ? (key.values.Size() ? key.values.Back().ord + 1 : 1)
-                 : it->second;
+    ord = FindOrd(key, name);
+    insert = ord == 0;
+    if (insert) ord = key.values.Size() ? key.values.Back().ord + 1 : 1;
   } else {
     // Writers taking turns each find the others' values gone from their
     // cache: ask for this one name, not for every value of the key.
@@ -432,7 +472,7 @@ LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
     return ERROR_SUCCESS;
   }
   if (insert) {
-    key.valueOrds.emplace(fold, ord);
+    if (key.valueOrds) key.valueOrds->emplace(fold, ord);
     key.values.Insert(key.values.Size(), CachedValue{std::u16string(name), type,
                                                      std::move(data), ord});
   } else {
@@ -449,12 +489,11 @@ LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
 
 LONG View::DeleteValue(CachedKey& key, std::u16string_view name, bool& found) {
   if (const LONG status = LoadValues(key)) return status;
-  const auto it = key.valueOrds.find(FoldKey(name));
-  found = it != key.valueOrds.end();
+  const std::int64_t ord = FindOrd(key, name);
+  found = ord != 0;
   if (!found) return ERROR_SUCCESS;
-  const std::int64_t ord = it->second;
   if (const LONG status = store_.DeleteValue(key.id, ord)) return status;
-  key.valueOrds.erase(it);
+  if (key.valueOrds) key.valueOrds->erase(FoldKey(name));
   key.values.Erase(key.values.LowerBound(
       [ord](const CachedValue& v) { return v.ord < ord; }));
   key.maximaKnown = false;
@@ -474,7 +513,7 @@ void View::Unlink(CachedKey& key) {
       parent.children.Erase(at);
     }
   } else {
-    parent.lookups[fold] = 0;
+    Lookups(parent)[fold] = 0;
   }
   parent.maximaKnown = false;
   Touch(parent, FileTimeNow());

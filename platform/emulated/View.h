@@ -45,29 +45,32 @@ struct CachedKey {
     CachedKey* key;
   };
 
+  // Folded name -> id or creation order. Most keys never need one, and a
+  // view holds a key for every key a walk passes: made on first use.
+  using ByFold = std::unique_ptr<std::unordered_map<std::string, std::int64_t>>;
+
   std::int64_t id = 0;
   std::int64_t parent = 0;
   std::u16string name;
   std::u16string className;
-  bool isVolatile = false;
   std::uint64_t lastWrite = 0;
+  bool isVolatile = false;
 
-  // Subkeys in the registry's order, once all are known.
+  // Subkeys in the registry's order, once all are known (childrenLoaded);
+  // before that, those looked up one by one in `lookups` (id, 0 for none).
   bool childrenLoaded = false;
-  ChunkedVector<Child> children;
-  // Subkeys looked up one by one before that: fold -> id, 0 for none.
-  std::unordered_map<std::string, std::int64_t> lookups;
-
-  // Values in creation order, once loaded, and their positions by name.
+  // Values in creation order, once loaded; `valueOrds` finds them by name
+  // once there are more than a few (see View::FindOrd).
   bool valuesLoaded = false;
-  ChunkedVector<CachedValue> values;
-  std::unordered_map<std::string, std::int64_t> valueOrds;  // fold -> ord
-
   // Longest subkey name, subkey class, value name and value data; recounted
   // after a change.
   bool maximaKnown = false;
-  std::size_t maxChildName = 0, maxChildClass = 0, maxValueName = 0,
-              maxValueData = 0;
+  std::uint32_t maxChildName = 0, maxChildClass = 0, maxValueName = 0,
+                maxValueData = 0;
+  ChunkedVector<Child> children;
+  ByFold lookups;
+  ChunkedVector<CachedValue> values;
+  ByFold valueOrds;
 };
 
 class View {
@@ -117,6 +120,9 @@ class View {
   LONG LoadMaxima(CachedKey& key);
   // With values loaded.
   const CachedValue* FindValue(CachedKey& key, std::u16string_view name);
+  // The creation order of the value of that name, with values loaded; 0
+  // for none.
+  static std::int64_t FindOrd(CachedKey& key, std::u16string_view name);
   LONG HasChildren(CachedKey& key, bool& any);
 
   // Inside Write only.
