@@ -13,23 +13,28 @@ namespace corvane::base {
 // alone tells that reading failed.
 inline std::vector<std::uint8_t> ReadAll(std::istream& in) {
   std::vector<std::uint8_t> bytes;
-  // A file says how much is left: the buffer is made that large at once,
-  // not grown (and copied) block by block. A pipe can't say.
+  // A file says how much is left: that much is read straight into a buffer
+  // of its size. A pipe can't say, and a file may have grown: the rest comes
+  // block by block.
   if (const std::istream::pos_type at = in.tellg(); at != -1) {
+    std::streamoff left = 0;
     if (in.seekg(0, std::ios::end)) {
       const std::istream::pos_type end = in.tellg();
-      if (end != -1 && end > at) {
-        bytes.reserve(static_cast<std::size_t>(end - at));
-      }
+      if (end != -1 && end > at) left = end - at;
     }
     in.clear();
     in.seekg(at);
+    if (left > 0) {
+      bytes.resize(static_cast<std::size_t>(left));
+      in.read(reinterpret_cast<char*>(bytes.data()), left);
+      bytes.resize(static_cast<std::size_t>(in.gcount()));
+    }
   }
   char block[1 << 16];
-  do {
+  while (in) {
     in.read(block, sizeof block);
     bytes.insert(bytes.end(), block, block + in.gcount());
-  } while (in);
+  }
   return bytes;
 }
 
