@@ -206,8 +206,10 @@ TEST(MRegToolWrite, RefusedKindsAndBadByteArraysWriteNothing) {
   for (const auto& [label, value, expected] : cases) {
     std::wstring name = AnsiToWide(label);
     std::int32_t status = 0;
-    const int raised = RaisedBy(
-        [&] { status = MRegTool::WriteValue(value, scratch.Handle(), name); });
+    const Variant& written = value;  // a lambda can't capture a binding
+    const int raised = RaisedBy([&] {
+      status = MRegTool::WriteValue(written, scratch.Handle(), name);
+    });
     EXPECT_EQ(raised ? raised : status, expected) << label;
     EXPECT_EQ(std::get<0>(Inspect(scratch.Handle(), label)),
               ERROR_FILE_NOT_FOUND)
