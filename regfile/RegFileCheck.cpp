@@ -2,52 +2,43 @@
 // would otherwise refuse half-way (an unknown root, a root deleted, a value
 // that belongs to no key), found without touching a registry.
 #include <string>
-#include <vector>
 
 #include "base/RootKeys.h"
 #include "base/Unicode.h"
+#include "regfile/KeyPathChain.h"
 #include "regfile/RegFile.h"
 
 namespace corvane::regfile {
 namespace {
 
-// The components of a key path; doubled backslashes drop out.
-std::vector<std::u16string_view> Split(std::u16string_view path) {
-  std::vector<std::u16string_view> parts;
-  std::size_t pos = 0;
-  while (pos < path.size()) {
-    std::size_t end = path.find(u'\\', pos);
-    if (end == std::u16string_view::npos) end = path.size();
-    if (end > pos) parts.push_back(path.substr(pos, end - pos));
-    pos = end + 1;
+// A key path must start with a root key's name; `rootOnly` tells whether
+// that is all it names.
+std::string CheckPath(std::u16string_view path, bool& rootOnly) {
+  std::size_t pos = 0, end = 0;
+  if (!NextName(path, pos, end)) return "empty key name";
+  const std::u16string_view root = path.substr(pos, end - pos);
+  if (base::FindRootKey(root) == nullptr) {
+    return "unknown root key '" + base::Utf16ToUtf8(root) + "'";
   }
-  return parts;
-}
-
-std::string CheckPath(std::u16string_view path,
-                      std::vector<std::u16string_view>& parts) {
-  parts = Split(path);
-  if (parts.empty()) return "empty key name";
-  if (base::FindRootKey(parts.front()) == nullptr) {
-    return "unknown root key '" + base::Utf16ToUtf8(parts.front()) + "'";
-  }
+  pos = end;
+  rootOnly = !NextName(path, pos, end);
   return {};
 }
 
 }  // namespace
 
 std::string CheckingSink::OnKey(std::u16string_view path) {
-  std::vector<std::u16string_view> parts;
-  std::string err = CheckPath(path, parts);
+  bool rootOnly = false;
+  std::string err = CheckPath(path, rootOnly);
   inKey_ = err.empty();
   return inKey_ ? next_.OnKey(path) : err;
 }
 
 std::string CheckingSink::OnDeleteKey(std::u16string_view path) {
   inKey_ = false;
-  std::vector<std::u16string_view> parts;
-  if (std::string err = CheckPath(path, parts); !err.empty()) return err;
-  if (parts.size() == 1) return "a root key can't be deleted";
+  bool rootOnly = false;
+  if (std::string err = CheckPath(path, rootOnly); !err.empty()) return err;
+  if (rootOnly) return "a root key can't be deleted";
   return next_.OnDeleteKey(path);
 }
 

@@ -67,7 +67,14 @@ constexpr std::string_view kKeyIndex =
 constexpr std::string_view kValueIndex =
     "CREATE UNIQUE INDEX vals_by_name ON vals(key, corvane_fold(name));";
 
-// `valueIndex` false: the values' index is made later, in one pass.
+// The marks of a store of ours and of this schema.
+std::string Stamp() {
+  return "PRAGMA application_id=" + std::to_string(kApplicationId) +
+         "; PRAGMA user_version=" + std::to_string(kSchemaVersion) + ";";
+}
+
+// The tables, their indexes and the stamp. `valueIndex` false: the values'
+// index is made later, in one pass.
 std::string Schema(bool valueIndex = true) {
   return std::string("CREATE TABLE keys")
       .append(kKeyTable)
@@ -75,7 +82,8 @@ std::string Schema(bool valueIndex = true) {
       .append(kValueTable)
       .append(kKeyIndex)
       .append(valueIndex ? kValueIndex : "")
-      .append("CREATE TABLE meta(name TEXT PRIMARY KEY, value) WITHOUT ROWID;");
+      .append("CREATE TABLE meta(name TEXT PRIMARY KEY, value) WITHOUT ROWID;")
+      .append(Stamp());
 }
 
 // From the first schema, which kept each folded name in its row as well as
@@ -201,16 +209,20 @@ std::string InsertValuesSql() {
   return sql;
 }
 
+// A zero-length blob, never NULL: the column says "no bytes", not "none".
+void BindData(sqlite3_stmt* s, int i, std::span<const BYTE> data) {
+  sqlite3_bind_blob(s, i,
+                    data.empty() ? static_cast<const void*>("") : data.data(),
+                    static_cast<int>(data.size()), SQLITE_STATIC);
+}
+
 // A value's five columns, from parameter `at` + 1 on.
 void BindValue(sqlite3_stmt* s, int at, const ValueRow& row) {
   sqlite3_bind_int64(s, at + 1, row.key);
   sqlite3_bind_int64(s, at + 2, row.ord);
   BindText(s, at + 3, row.name);
   sqlite3_bind_int64(s, at + 4, row.type);
-  sqlite3_bind_blob(
-      s, at + 5,
-      row.data.empty() ? static_cast<const void*>("") : row.data.data(),
-      static_cast<int>(row.data.size()), SQLITE_STATIC);
+  BindData(s, at + 5, row.data);
 }
 
 // Bounded waiting for another process's write lock: short sleeps, so that
@@ -679,8 +691,7 @@ LONG Store::Upgrade() {
     sqlite3_finalize(s);
   }
   if (rc == SQLITE_OK && version == 1) {
-    const std::string upgrade = UpgradeFrom1() + "PRAGMA user_version=" +
-                                std::to_string(kSchemaVersion);
+    const std::string upgrade = UpgradeFrom1() + Stamp();
     rc = sqlite3_exec(db_, upgrade.c_str(), nullptr, nullptr, nullptr);
   } else if (rc == SQLITE_OK && version != kSchemaVersion) {
     Exec("ROLLBACK");
@@ -742,10 +753,7 @@ LONG Store::Configure(bool fresh) {
   }
   sqlite3_finalize(s);
   if (objects == 0) {
-    const std::string stamp =
-        "PRAGMA application_id=" + std::to_string(kApplicationId) +
-        "; PRAGMA user_version=" + std::to_string(kSchemaVersion);
-    if (Exec(Schema().c_str()) || Seed() || Exec(stamp.c_str())) {
+    if (Exec(Schema().c_str()) || Seed()) {
       Exec("ROLLBACK");
       return Fail(SQLITE_ERROR, {});
     }
@@ -996,9 +1004,7 @@ LONG Store::OpenAside() {
       // Pages go to the file as the cache fills, and the cache's memory is
       // used again: a large one only costs page faults here.
       "PRAGMA cache_size=-2048;" +
-      Schema(false) +
-      "PRAGMA application_id=" + std::to_string(kApplicationId) +
-      "; PRAGMA user_version=" + std::to_string(kSchemaVersion);
+      Schema(false);
   if (Exec(setup.c_str()) || Prepare() || Exec("BEGIN IMMEDIATE")) {
     return ERROR_BADDB;
   }
@@ -1445,10 +1451,7 @@ LONG Store::PutValue(std::int64_t key, std::int64_t ord, bool insert,
   } else {
     sqlite3_bind_int64(s, 3, type);
   }
-  // A zero-length blob, never NULL: the column says "no bytes", not "none".
-  sqlite3_bind_blob(s, dataAt,
-                    data.empty() ? static_cast<const void*>("") : data.data(),
-                    static_cast<int>(data.size()), SQLITE_STATIC);
+  BindData(s, dataAt, data);
   const int rc = sqlite3_step(s);
   stmt.Done();
   MarkWritten();

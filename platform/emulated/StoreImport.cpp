@@ -44,7 +44,6 @@ class ApplySink : public regfile::RegSink {
     nextOrd_ = firstVisit_ ? 1 : 0;
     touched_ = key.fresh;
     freshNames_.clear();
-    freshCount_ = 0;
     return {};
   }
 
@@ -68,7 +67,7 @@ class ApplySink : public regfile::RegSink {
     // A key this import made holds only the names it gave it so far: a
     // name new to it is a new value, which waits to be inserted with
     // others (values are read back only below, after Flush).
-    if (firstVisit_ && FirstTimeNamed(name)) {
+    if (firstVisit_ && freshNames_.insert(FoldKey(name)).second) {
       Queue(nextOrd_++, name, type, data);
       return pendingCount_ < kQueued ? std::string() : Flush();
     }
@@ -161,25 +160,6 @@ class ApplySink : public regfile::RegSink {
   }
 
  private:
-  // Whether `name` is new among those given to the current key so far.
-  bool FirstTimeNamed(std::u16string_view name) {
-    // Keys mostly have a few values: compared one by one, no set to build.
-    constexpr std::size_t kFew = 16;
-    if (freshCount_ < kFew) {
-      for (std::size_t i = 0; i < freshCount_; ++i) {
-        if (base::CompareNames(fewNames_[i], name) == 0) return false;
-      }
-      if (fewNames_.size() == freshCount_) fewNames_.emplace_back();
-      fewNames_[freshCount_++].assign(name);
-      if (freshCount_ < kFew) return true;
-      for (const std::u16string& few : fewNames_) {
-        freshNames_.insert(FoldKey(few));
-      }
-      return true;
-    }
-    return freshNames_.insert(FoldKey(name)).second;
-  }
-
   std::string TouchCurrent() {
     if (touched_) return {};
     touched_ = true;
@@ -286,12 +266,9 @@ class ApplySink : public regfile::RegSink {
   std::int64_t lastTouchedParent_ = 0;
   bool touched_ = false;
   bool firstVisit_ = false;
-  // The value names given to the current key: the first few as they came
-  // (buffers kept from key to key), all of them folded once there are more.
-  std::vector<std::u16string> fewNames_;
   std::vector<ValueRow> pending_;
   std::size_t pendingCount_ = 0;
-  std::size_t freshCount_ = 0;
+  // The value names (folded) given to the current key by this import.
   std::unordered_set<std::string> freshNames_;
 };
 

@@ -443,7 +443,6 @@ LONG View::SetClass(CachedKey& key, std::u16string_view className) {
 
 LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
                     std::vector<BYTE> data) {
-  const std::string fold = FoldKey(name);
   bool insert = true;
   std::int64_t ord = 0;
   if (key.valuesLoaded) {
@@ -472,7 +471,7 @@ LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
     return ERROR_SUCCESS;
   }
   if (insert) {
-    if (key.valueOrds) key.valueOrds->emplace(fold, ord);
+    if (key.valueOrds) key.valueOrds->emplace(FoldKey(name), ord);
     key.values.Insert(key.values.Size(), CachedValue{std::u16string(name), type,
                                                      std::move(data), ord});
   } else {
