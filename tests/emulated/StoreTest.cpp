@@ -56,6 +56,38 @@ class StoreTest : public ::testing::Test {
     setenv("CORVANE_REGISTRY", path.c_str(), 1);
   }
 
+  // Runs SQL on a store from outside the registry, as another program would.
+  static bool Sql(const std::string& path, const char* sql) {
+    sqlite3* db = nullptr;
+    const bool ok =
+        sqlite3_open(path.c_str(), &db) == SQLITE_OK &&
+        sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+    sqlite3_close(db);
+    return ok;
+  }
+  // The first row a query finds in a store opened read-only, its columns
+  // joined by '|'.
+  static std::string Ask(const std::string& path, const char* sql) {
+    sqlite3* db = nullptr;
+    std::string row;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) ==
+        SQLITE_OK) {
+      sqlite3_exec(
+          db, sql,
+          [](void* out, int columns, char** values, char**) {
+            auto& text = *static_cast<std::string*>(out);
+            for (int i = 0; i < columns; ++i) {
+              text += std::string(i == 0 ? "" : "|") +
+                      (values[i] != nullptr ? values[i] : "NULL");
+            }
+            return 1;  // the first row is enough
+          },
+          &row, nullptr);
+    }
+    sqlite3_close(db);
+    return row;
+  }
+
   static std::string Read(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream all;
@@ -231,19 +263,11 @@ TEST_F(StoreTest, ForeignAndNewerFilesAreRefusedUntouched) {
   ASSERT_EQ(SetText("Software\\Y", "v", "1"), ERROR_SUCCESS);
   Use(folder_.File("elsewhere.db"));
   RegCloseKey(HKEY_CURRENT_USER);  // lets go of the store
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(newer.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(
-      sqlite3_exec(db, "PRAGMA user_version=99", nullptr, nullptr, nullptr),
-      SQLITE_OK);
-  sqlite3_close(db);
+  ASSERT_TRUE(Sql(newer, "PRAGMA user_version=99"));
 
   // Another program's database.
   const std::string foreign = folder_.File("foreign.db");
-  ASSERT_EQ(sqlite3_open(foreign.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db, "CREATE TABLE t(x)", nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
+  ASSERT_TRUE(Sql(foreign, "CREATE TABLE t(x)"));
 
   struct Case {
     std::string path, reason;
@@ -273,11 +297,8 @@ TEST_F(StoreTest, ForeignAndNewerFilesAreRefusedUntouched) {
 // and the id of a key deleted before the upgrade is not given again.
 TEST_F(StoreTest, AStoreOfTheFirstSchemaIsUpgradedWithItsKeysAndValues) {
   const std::string store = folder_.File("first.db");
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(store.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(
-      sqlite3_exec(
-          db,
+  ASSERT_TRUE(
+      Sql(store,
           "PRAGMA encoding='UTF-16le'; PRAGMA journal_mode=WAL;"
           "PRAGMA application_id=1129469518; PRAGMA user_version=1;"
           "CREATE TABLE keys(id INTEGER PRIMARY KEY AUTOINCREMENT, parent "
@@ -302,10 +323,7 @@ TEST_F(StoreTest, AStoreOfTheFirstSchemaIsUpgradedWithItsKeysAndValues) {
           "(12, 10, 'Old', 'm', 'kind', 0), (13, 12, 'Child b', 'n', NULL, 0),"
           "(14, 12, 'a Child', 'o', NULL, 0);"
           "INSERT INTO vals VALUES(12, 1, 'Zeta', 'p', 1, X'7A00'),"
-          "(12, 2, 'alpha', 'q', 4, X'07000000');",
-          nullptr, nullptr, nullptr),
-      SQLITE_OK);
-  sqlite3_close(db);
+          "(12, 2, 'alpha', 'q', 4, X'07000000');"));
 
   Use(store);
   EXPECT_EQ(GetText(HKEY_CURRENT_USER, "SOFTWARE\\old", "ZETA"), "z");
@@ -342,20 +360,10 @@ TEST_F(StoreTest, AStoreOfTheFirstSchemaIsUpgradedWithItsKeysAndValues) {
   EXPECT_STREQ(className, "kind");
 
   ASSERT_EQ(SetText("Software\\New", "v", "1"), ERROR_SUCCESS);
-  ASSERT_EQ(sqlite3_open_v2(store.c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
-            SQLITE_OK);
-  sqlite3_stmt* s = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db,
-                               "SELECT (SELECT user_version FROM "
-                               "pragma_user_version), (SELECT id FROM keys "
-                               "WHERE name='New')",
-                               -1, &s, nullptr),
-            SQLITE_OK);
-  ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
-  EXPECT_EQ(sqlite3_column_int(s, 0), 2);
-  EXPECT_EQ(sqlite3_column_int(s, 1), 41);
-  sqlite3_finalize(s);
-  sqlite3_close(db);
+  EXPECT_EQ(Ask(store,
+                "SELECT (SELECT user_version FROM pragma_user_version), "
+                "(SELECT id FROM keys WHERE name='New')"),
+            "2|41");
 }
 
 TEST_F(StoreTest, VolatileKeysVanishAfterARestartOnly) {
@@ -384,15 +392,9 @@ TEST_F(StoreTest, VolatileKeysVanishAfterARestartOnly) {
 
   Use(folder_.File("elsewhere.db"));
   RegCloseKey(HKEY_CURRENT_USER);
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(store.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(
-      sqlite3_exec(db,
-                   "UPDATE keys SET boot='earlier' WHERE boot IS NOT NULL;"
-                   "UPDATE meta SET value='earlier' WHERE name='boot'",
-                   nullptr, nullptr, nullptr),
-      SQLITE_OK);
-  sqlite3_close(db);
+  ASSERT_TRUE(Sql(store,
+                  "UPDATE keys SET boot='earlier' WHERE boot IS NOT NULL;"
+                  "UPDATE meta SET value='earlier' WHERE name='boot'"));
   Use(store);
   EXPECT_EQ(
       RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Fleeting", 0, KEY_READ, &key),
@@ -451,14 +453,8 @@ TEST_F(StoreTest, AWriterThatDiedAfterCommittingLeavesNoStaleView) {
   EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Died", "v"), "one");
   counter.store((counter.load() | 1) + 2);
   EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Died", "v"), "one");
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open(store.c_str(), &db), SQLITE_OK);
-  ASSERT_EQ(sqlite3_exec(db,
-                         "UPDATE vals SET data=X'740077006F000000' "
-                         "WHERE name='v'",
-                         nullptr, nullptr, nullptr),
-            SQLITE_OK);
-  sqlite3_close(db);
+  ASSERT_TRUE(
+      Sql(store, "UPDATE vals SET data=X'740077006F000000' WHERE name='v'"));
 
   EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Died", "v"), "two");
   EXPECT_EQ(counter.load() & 1, 1u);
@@ -494,27 +490,12 @@ TEST_F(StoreTest, AnImportIntoNoStoreBuildsItAsideAndMovesItIn) {
   }
   EXPECT_EQ(Files(), "new.db new.db-changes ");
   EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Built", "a"), "1");
-  sqlite3* db = nullptr;
-  ASSERT_EQ(sqlite3_open_v2(folder_.File("new.db").c_str(), &db,
-                            SQLITE_OPEN_READONLY, nullptr),
-            SQLITE_OK);
-  sqlite3_stmt* s = nullptr;
-  ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &s, nullptr),
-            SQLITE_OK);
-  ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
-  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)), "wal");
-  sqlite3_finalize(s);
-  ASSERT_EQ(sqlite3_prepare_v2(db,
-                               "SELECT group_concat(name) FROM (SELECT name "
-                               "FROM sqlite_schema WHERE type='index' AND "
-                               "name LIKE '%_by_name' ORDER BY name)",
-                               -1, &s, nullptr),
-            SQLITE_OK);
-  ASSERT_EQ(sqlite3_step(s), SQLITE_ROW);
-  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(s, 0)),
-               "keys_by_name,vals_by_name");
-  sqlite3_finalize(s);
-  sqlite3_close(db);
+  EXPECT_EQ(Ask(folder_.File("new.db"),
+                "SELECT (SELECT journal_mode FROM pragma_journal_mode), "
+                "(SELECT group_concat(name) FROM (SELECT name FROM "
+                "sqlite_schema WHERE type='index' AND name LIKE '%_by_name' "
+                "ORDER BY name))"),
+            "wal|keys_by_name,vals_by_name");
 
   System().link = [](const char*, const char*) {
     errno = EEXIST;
