@@ -21,6 +21,7 @@ namespace {
 
 using testing::KeyExists;
 using testing::ScratchKey;
+using testing::SubkeyNames;
 
 std::vector<BYTE> Bytes(std::string_view text) {
   return std::vector<BYTE>(text.begin(), text.end());
@@ -64,18 +65,6 @@ LONG EnumKey(HKEY key, DWORD index, char* name, DWORD* length) {
 LONG EnumValue(HKEY key, DWORD index, char* name, DWORD* length) {
   return RegEnumValueA(key, index, name, length, nullptr, nullptr, nullptr,
                        nullptr);
-}
-
-// The names of a key's subkeys, by position.
-std::vector<std::string> SubkeyNames(HKEY key) {
-  std::vector<std::string> names;
-  char name[256];
-  for (DWORD i = 0, length = sizeof name;
-       EnumKey(key, i, name, &length) == ERROR_SUCCESS;
-       ++i, length = sizeof name) {
-    names.emplace_back(name, length);
-  }
-  return names;
 }
 
 class RegistryConformance : public ::testing::Test {
@@ -897,8 +886,9 @@ TEST_F(ClassesRootMerge, SubkeysAreTheUsersAndTheMachinesEachOnce) {
   ASSERT_EQ(RegOpenKeyExA(merged, "BOTH", 0, KEY_READ, &both), ERROR_SUCCESS);
 #ifdef CORVANE_EMULATED
   // A name both hold is listed once, spelled as the user's copy has it.
-  EXPECT_EQ(SubkeyNames(merged), (std::vector<std::string>{
-                                     "both", "M1", "UserOnlyLongest", "zeta"}));
+  EXPECT_EQ(
+      testing::SubkeyNames(merged),
+      (std::vector<std::string>{"both", "M1", "UserOnlyLongest", "zeta"}));
   EXPECT_EQ(subkeys, 4u);
   EXPECT_EQ(maxSubkey, 15u);
   EXPECT_EQ(maxClass, 10u);

@@ -377,18 +377,11 @@ TEST_F(EmulatedRegistry, SubtreesLoadWholeWhateverOrderTheirKeysWereMade) {
   RegCloseKey(c);
 
   const auto names = [](HKEY parent, const std::string& path) {
-    std::vector<std::string> out;
     HKEY key = 0;
-    if (Open(parent, path, KEY_READ, &key) != ERROR_SUCCESS) return out;
-    char child[64];
-    for (DWORD i = 0;; ++i) {
-      DWORD length = sizeof child;
-      if (RegEnumKeyExA(key, i, child, &length, nullptr, nullptr, nullptr,
-                        nullptr) != ERROR_SUCCESS) {
-        break;
-      }
-      out.emplace_back(child);
+    if (Open(parent, path, KEY_READ, &key) != ERROR_SUCCESS) {
+      return std::vector<std::string>{};
     }
+    std::vector<std::string> out = testing::SubkeyNames(key);
     RegCloseKey(key);
     return out;
   };

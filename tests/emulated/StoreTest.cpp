@@ -27,6 +27,7 @@
 #include "platform/emulated/SystemCalls.h"
 #include "platform/emulated/TestHooks.h"
 #include "support/ScratchFolder.h"
+#include "support/ScratchKey.h"
 
 namespace corvane::platform::emulated {
 namespace {
@@ -332,15 +333,10 @@ TEST_F(StoreTest, AStoreOfTheFirstSchemaIsUpgradedWithItsKeysAndValues) {
       RegOpenKeyExA(HKEY_CURRENT_USER, "software\\OLD", 0, KEY_READ, &key),
       ERROR_SUCCESS);
   std::string seen;
-  char name[64];
-  for (DWORD i = 0;; ++i) {
-    DWORD length = sizeof name;
-    if (RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr,
-                      nullptr) != ERROR_SUCCESS) {
-      break;
-    }
-    seen += std::string(name) + ";";
+  for (const std::string& subkey : corvane::testing::SubkeyNames(key)) {
+    seen += subkey + ";";
   }
+  char name[64];
   for (DWORD i = 0;; ++i) {
     DWORD length = sizeof name, type = 0;
     if (RegEnumValueA(key, i, name, &length, nullptr, &type, nullptr,

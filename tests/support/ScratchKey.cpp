@@ -57,6 +57,18 @@ bool ScratchKey::Has(const std::string& relative) const {
   return KeyExists(handle_, relative);
 }
 
+std::vector<std::string> SubkeyNames(platform::HKEY key) {
+  std::vector<std::string> names;
+  char name[256];
+  for (platform::DWORD i = 0, length = sizeof name;
+       platform::RegEnumKeyExA(key, i, name, &length, nullptr, nullptr, nullptr,
+                               nullptr) == platform::ERROR_SUCCESS;
+       ++i, length = sizeof name) {
+    names.emplace_back(name, length);
+  }
+  return names;
+}
+
 bool KeyExists(HKEY parent, const std::string& path) {
   HKEY key = 0;
   if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {

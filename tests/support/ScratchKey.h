@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/Platform.h"
 
@@ -35,6 +36,9 @@ class ScratchKey {
   std::string path_;
   platform::HKEY handle_ = 0;
 };
+
+// The names of a key's subkeys, by position (through RegEnumKeyExA).
+std::vector<std::string> SubkeyNames(platform::HKEY key);
 
 // Whether `path` opens for reading below `parent`.
 bool KeyExists(platform::HKEY parent, const std::string& path);
