@@ -235,6 +235,12 @@ class Store {
   std::uint64_t* counter_ = nullptr;
   std::uint64_t mid_ = 0;
   std::string bootId_;
+  // While a build aside runs: a descriptor of its file, through which the
+  // rows written are sent on their way to the disk every so many.
+  static constexpr std::size_t kRowsPerWriteback = 8192;
+  void CountWritten(std::size_t rows);
+  int writebackFd_ = -1;
+  std::size_t writtenRows_ = 0;
 };
 
 // The database a registry path names: the path itself, or "<path>.db" for a
