@@ -275,28 +275,32 @@ std::wstring ExpandEnvStrings(std::wstring& sText) {
 std::int32_t detail::EnumKeyNameWith(EnumKeyFunction enumKey, HKEY hKey,
                                      const std::int32_t& iIndex,
                                      std::wstring& sName) {
-  DWORD bufferSize = 256;
-  std::string buffer;
+  // Every real name fits the first room, which needs no allocation.
+  char room[256] = {};
+  std::string grown;
+  char* buffer = room;
+  DWORD bufferSize = sizeof room;
   LONG status;
   DWORD length;
   for (;;) {
-    buffer.assign(bufferSize, '\0');
     length = bufferSize;
     DWORD classLength = 0;
     platform::FILETIME written{};
-    status = enumKey(hKey, static_cast<DWORD>(iIndex), buffer.data(), &length,
-                     nullptr, nullptr, &classLength, &written);
+    status = enumKey(hKey, static_cast<DWORD>(iIndex), buffer, &length, nullptr,
+                     nullptr, &classLength, &written);
     if (status != platform::ERROR_MORE_DATA) break;
     bufferSize = CheckedSize(std::int64_t{length} + 256);
+    grown.assign(bufferSize, '\0');
+    buffer = grown.data();
   }
   // Only the name is converted, not the whole buffer: a walk or a tree
   // deletion enumerates once per key, and converting 256 characters of
   // padding each time was most of its cost. A failed call leaves the name
   // as the buffer it wrote nothing into.
   const std::string_view name =
-      status == platform::ERROR_SUCCESS
-          ? std::string_view(buffer.data(), std::min<DWORD>(length, bufferSize))
-          : std::string_view(buffer);
+      std::string_view(buffer, status == platform::ERROR_SUCCESS
+                                   ? std::min<DWORD>(length, bufferSize)
+                                   : bufferSize);
   const LONG failed = platform::AnsiToWide(name, sName);
   return failed ? failed : status;
 }

@@ -45,16 +45,28 @@ std::u16string FromAnsi(std::string_view text) {
   return units;
 }
 
-// An ANSI name in UTF-16, keeping NULL apart from "".
+// An ANSI name or path in UTF-16, keeping NULL apart from "": inline for
+// the short ones most are (a call per key of a walk passes one).
 class WideText {
  public:
-  explicit WideText(const char* text)
-      : null_(text == nullptr), text_(null_ ? u"" : FromAnsi(text)) {}
-  char16_t* get() { return null_ ? nullptr : text_.data(); }
+  explicit WideText(const char* text) {
+    if (text == nullptr) return;
+    const std::size_t length = std::strlen(text);
+    if (length >= inline_.size()) heap_.resize(length + 1);
+    text_ = heap_.empty() ? inline_.data() : heap_.data();
+    for (std::size_t i = 0; i < length; ++i) {
+      text_[i] = base::Windows1252ToUnicode(static_cast<std::uint8_t>(text[i]));
+    }
+    text_[length] = u'\0';
+  }
+  WideText(const WideText&) = delete;
+  WideText& operator=(const WideText&) = delete;
+  char16_t* get() { return text_; }
 
  private:
-  bool null_;
-  std::u16string text_;
+  char16_t* text_ = nullptr;
+  std::array<char16_t, 128> inline_;
+  std::u16string heap_;
 };
 
 std::string ToAnsi(std::u16string_view text) {
@@ -131,12 +143,14 @@ class AnsiData {
   std::span<const BYTE> raw_;
 };
 
-// Writes an ANSI name and its NUL.
+// Writes an ANSI name and its NUL (one byte per unit, as ToAnsi).
 DWORD PutName(std::u16string_view name, char* out) {
-  const std::string ansi = ToAnsi(name);
-  std::memcpy(out, ansi.data(), ansi.size());
-  out[ansi.size()] = '\0';
-  return Size(ansi.size());
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const int byte = base::UnicodeToWindows1252(name[i]);
+    out[i] = byte >= 0 ? static_cast<char>(byte) : '?';
+  }
+  out[name.size()] = '\0';
+  return Size(name.size());
 }
 
 }  // namespace
