@@ -59,7 +59,10 @@ template <class Ch>
 std::u16string NameIn(const Ch* text) {
   std::u16string out;
   if (text == nullptr) return out;
-  for (; *text != 0; ++text) AppendStored(*text, out);
+  const std::basic_string_view<Ch> units(text);
+  // Sized once: most names fit exactly (a unit beyond the BMP takes two).
+  out.reserve(units.size());
+  for (const Ch unit : units) AppendStored(unit, out);
   return out;
 }
 
@@ -331,6 +334,7 @@ LONG EnumKeyEx(HKEY hKey, DWORD dwIndex, Ch* lpName, DWORD* lpcchName,
       return status;
     }
     if (dwIndex >= subkeys.Size()) return ERROR_NO_MORE_ITEMS;
+    if (subkeys.own != nullptr) target.key->listed = dwIndex;
     CachedKey* child = subkeys.Cached(dwIndex);
     if (child == nullptr) {
       if (const LONG status = registry->view.Key(subkeys.Id(dwIndex), child)) {

@@ -173,6 +173,15 @@ LONG View::Key(std::int64_t id, CachedKey*& key) {
 LONG View::Child(CachedKey& parent, std::u16string_view name,
                  CachedKey*& child) {
   child = nullptr;
+  if (parent.childrenLoaded && parent.listed < parent.children.Size()) {
+    // The subkey just enumerated, asked for by the name it was given: no
+    // search, and no folding.
+    CachedKey* const listed = parent.children.At(parent.listed).key;
+    if (listed != nullptr && listed->name == name) {
+      child = listed;
+      return ERROR_SUCCESS;
+    }
+  }
   const std::string fold = FoldKey(name);
   std::int64_t id = 0;
   if (parent.childrenLoaded) {

@@ -68,6 +68,8 @@ struct CachedKey {
   std::uint32_t maxChildName = 0, maxChildClass = 0, maxValueName = 0,
                 maxValueData = 0;
   ChunkedVector<Child> children;
+  // The position last enumerated: a walk opens that subkey next.
+  std::uint32_t listed = 0;
   ByFold lookups;
   ChunkedVector<CachedValue> values;
   ByFold valueOrds;
