@@ -60,9 +60,13 @@ std::u16string NameIn(const Ch* text) {
   std::u16string out;
   if (text == nullptr) return out;
   const std::basic_string_view<Ch> units(text);
-  // Sized once: most names fit exactly (a unit beyond the BMP takes two).
-  out.reserve(units.size());
-  for (const Ch unit : units) AppendStored(unit, out);
+  if constexpr (kStoredForm<Ch>) {
+    out.assign(units.begin(), units.end());
+  } else {
+    // Sized once: most names fit exactly (a unit beyond the BMP takes two).
+    out.reserve(units.size());
+    for (const Ch unit : units) AppendStored(unit, out);
+  }
   return out;
 }
 
