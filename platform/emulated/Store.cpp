@@ -407,8 +407,8 @@ struct Store::Statements {
   Stmt loadKey, loadChild, loadValues, hasChildren, findValue, nextOrd,
       subtreeKeys, subtreeValues, scanKeys, scanValues, insertKey, setClass,
       touch, insertValue, insertValues, updateValue, deleteValue,
-      deleteTreeValues, lastKeyId, saveLastKeyId, deleteTreeKeys, begin,
-      beginWrite, commit, rollback;
+      deleteTreeValues, lastKeyId, saveLastKeyId, deleteTreeKeys, maxKeyId,
+      begin, beginWrite, commit, rollback;
   Waiting busySince;
 };
 
@@ -797,6 +797,7 @@ LONG Store::Prepare() {
            "k.parent=sub.id LIMIT ?2) SELECT sub.*, EXISTS(SELECT 1 FROM keys "
            "c WHERE c.parent=sub.id) FROM sub"},
       {st.scanKeys, "SELECT " + cols + " FROM keys WHERE id>?1 ORDER BY id"},
+      {st.maxKeyId, "SELECT max(id) FROM keys"},
       {st.scanValues,
        "SELECT key, ord, name, type, data FROM vals WHERE key>=?1 AND "
        "key<=?2"},
@@ -1317,9 +1318,16 @@ LONG Store::ScanSubtree(std::int64_t top, std::size_t limit,
     return id >= top && static_cast<std::size_t>(id - top) < in.size() &&
            in[static_cast<std::size_t>(id - top)];
   };
+  // Room for every key the scan may keep, taken at once: a vector grown
+  // row by row moves its rows and touches twice their memory on the way.
+  sqlite3_stmt* s = st_->maxKeyId.Use();
+  const std::int64_t highest =
+      sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int64(s, 0) : top;
+  st_->maxKeyId.Done();
+  keys.reserve(std::min(limit, static_cast<std::size_t>(highest - top) + 1));
   keys.push_back(std::move(first));
   std::size_t read = 0;
-  sqlite3_stmt* s = st_->scanKeys.Use();
+  s = st_->scanKeys.Use();
   sqlite3_bind_int64(s, 1, top);
   int rc;
   while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
