@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <utility>
 
+#include "base/RegistryNames.h"
+
 namespace corvane::platform::emulated {
 
 LONG ClassPath(Registry& registry, CachedKey* key,
@@ -57,12 +59,13 @@ std::vector<std::int64_t> MergeChildren(const CachedKey* user,
     const CachedKey::Child& mine = user->children.At(u);
     if (m < machines) {
       const CachedKey::Child& theirs = machine->children.At(m);
-      if (theirs.fold < mine.fold) {
+      const int order = base::CompareNames(theirs.key->name, mine.key->name);
+      if (order < 0) {
         ids.push_back(theirs.id);
         ++m;
         continue;
       }
-      if (theirs.fold == mine.fold) ++m;
+      if (order == 0) ++m;
     }
     ids.push_back(mine.id);
     ++u;

@@ -37,6 +37,11 @@ const std::int64_t* LookedUp(const CachedKey& key, const std::string& fold) {
   return it != key.lookups->end() ? &it->second : nullptr;
 }
 
+// Whether a subkey list's entry comes before the name, in its order.
+bool Before(const CachedKey::Child& c, std::u16string_view name) {
+  return base::CompareNames(c.key->name, name) < 0;
+}
+
 // A key with this many values or fewer finds one by comparing names.
 constexpr std::size_t kFewValues = 8;
 
@@ -182,17 +187,18 @@ LONG View::Child(CachedKey& parent, std::u16string_view name,
       return ERROR_SUCCESS;
     }
   }
-  const std::string fold = FoldKey(name);
-  std::int64_t id = 0;
   if (parent.childrenLoaded) {
     const std::size_t at = parent.children.LowerBound(
-        [&fold](const CachedKey::Child& c) { return c.fold < fold; });
-    if (at == parent.children.Size() || parent.children.At(at).fold != fold) {
-      return ERROR_SUCCESS;
+        [name](const CachedKey::Child& c) { return Before(c, name); });
+    if (at < parent.children.Size() &&
+        base::CompareNames(parent.children.At(at).key->name, name) == 0) {
+      child = parent.children.At(at).key;
     }
-    child = parent.children.At(at).key;
     return ERROR_SUCCESS;
-  } else if (const std::int64_t* known = LookedUp(parent, fold)) {
+  }
+  const std::string fold = FoldKey(name);
+  std::int64_t id = 0;
+  if (const std::int64_t* known = LookedUp(parent, fold)) {
     id = *known;
     if (id == 0) return ERROR_SUCCESS;
   } else {
@@ -263,29 +269,30 @@ void View::PutSubtreeKeys(std::vector<KeyRow>& rows,
   std::vector<CachedKey::Child> kids(start[n]);
   std::vector<std::size_t> fill(start.begin(), start.end() - 1);
   for (std::size_t i = 0; i < n; ++i) {
-    std::string fold = parentAt[i] < n ? FoldKey(rows[i].name) : std::string();
     cached[i] = &Put(std::move(rows[i]));
     if (parentAt[i] < n) {
-      kids[fill[parentAt[i]]++] = {std::move(fold), cached[i]->id, cached[i]};
+      kids[fill[parentAt[i]]++] = {cached[i]->id, cached[i]};
     }
   }
 
-  const auto byFold = [](const CachedKey::Child& a, const CachedKey::Child& b) {
-    return a.fold < b.fold;
+  const auto byName = [](const CachedKey::Child& a, const CachedKey::Child& b) {
+    return Before(a, b.key->name);
   };
   for (std::size_t p = 0; p < n; ++p) {
     CachedKey& k = *cached[p];
     const auto from = kids.begin() + static_cast<std::ptrdiff_t>(start[p]);
     const auto to = kids.begin() + static_cast<std::ptrdiff_t>(start[p + 1]);
     if (!complete[p]) {
-      for (auto c = from; c != to; ++c) Lookups(k).emplace(c->fold, c->id);
+      for (auto c = from; c != to; ++c) {
+        Lookups(k).emplace(FoldKey(c->key->name), c->id);
+      }
       continue;
     }
     if (k.childrenLoaded) continue;
     k.childrenLoaded = true;
     k.lookups.reset();
     k.maximaKnown = false;
-    if (!std::is_sorted(from, to, byFold)) std::sort(from, to, byFold);
+    if (!std::is_sorted(from, to, byName)) std::sort(from, to, byName);
     for (auto c = from; c != to; ++c) {
       k.children.Insert(k.children.Size(), std::move(*c));
     }
@@ -429,13 +436,12 @@ LONG View::CreateChild(CachedKey& parent, std::u16string_view name,
   child = &Put(std::move(row));
   // A new key has nothing below it yet.
   child->childrenLoaded = child->valuesLoaded = true;
-  std::string fold = FoldKey(name);
   if (parent.childrenLoaded) {
     const std::size_t at = parent.children.LowerBound(
-        [&fold](const CachedKey::Child& c) { return c.fold < fold; });
-    parent.children.Insert(at, {std::move(fold), id, child});
+        [name](const CachedKey::Child& c) { return Before(c, name); });
+    parent.children.Insert(at, {id, child});
   } else {
-    Lookups(parent)[fold] = id;
+    Lookups(parent)[FoldKey(name)] = id;
   }
   parent.maximaKnown = false;
   Touch(parent, now);
@@ -513,15 +519,14 @@ void View::Unlink(CachedKey& key) {
   const auto it = keys_.find(key.parent);
   if (it == keys_.end()) return;
   CachedKey& parent = it->second;
-  const std::string fold = FoldKey(key.name);
   if (parent.childrenLoaded) {
     const std::size_t at = parent.children.LowerBound(
-        [&fold](const CachedKey::Child& c) { return c.fold < fold; });
+        [&key](const CachedKey::Child& c) { return Before(c, key.name); });
     if (at < parent.children.Size() && parent.children.At(at).id == key.id) {
       parent.children.Erase(at);
     }
   } else {
-    Lookups(parent)[fold] = 0;
+    Lookups(parent)[FoldKey(key.name)] = 0;
   }
   parent.maximaKnown = false;
   Touch(parent, FileTimeNow());

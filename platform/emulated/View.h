@@ -38,10 +38,10 @@ struct CachedValue {
 
 struct CachedKey {
   struct Child {
-    std::string fold;
     std::int64_t id;
     // The subkey's entry in the same view: a subkey leaves the view only
-    // after it left this list, or with the whole view.
+    // after it left this list, or with the whole view. Lists are ordered
+    // by its name (base::CompareNames).
     CachedKey* key;
   };
 
