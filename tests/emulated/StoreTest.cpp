@@ -502,6 +502,38 @@ TEST_F(StoreTest, AnImportIntoNoStoreBuildsItAsideAndMovesItIn) {
   EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Built", "a"), "1");
   EXPECT_FALSE(fs::exists(
       folder_.File("raced.db.building-" + std::to_string(getpid()))));
+
+  // A build that can't be synced doesn't take the name either; one large
+  // enough to send its pages to the disk on the way.
+  System() = RealSystemCalls();
+  static int syncs = 0;
+  System().fsync = [](int) {
+    ++syncs;
+    errno = EIO;
+    return -1;
+  };
+  std::string large = text;
+  for (int i = 0; i < 10000; ++i) {
+    large += "\"v" + std::to_string(i) + "\"=dword:00000001\r\n";
+  }
+  Use(folder_.File("unsynced.db"));
+  EXPECT_EQ(Import(large, "unsynced.reg"), "");
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Built", "a"), "1");
+  HKEY built = 0;
+  ASSERT_EQ(
+      RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Built", 0, KEY_READ, &built),
+      ERROR_SUCCESS);
+  DWORD values = 0;
+  EXPECT_EQ(
+      RegQueryInfoKeyA(built, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       nullptr, &values, nullptr, nullptr, nullptr, nullptr),
+      ERROR_SUCCESS);
+  RegCloseKey(built);
+  EXPECT_EQ(values, 10001u);
+  // The build's sync was asked for, and not the folder's a placed store gets.
+  EXPECT_EQ(syncs, 1);
+  EXPECT_FALSE(fs::exists(
+      folder_.File("unsynced.db.building-" + std::to_string(getpid()))));
 }
 
 TEST_F(StoreTest, AnImportIsCheckedWholeThenAppliedWhole) {
