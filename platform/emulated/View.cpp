@@ -255,11 +255,16 @@ void View::PutSubtreeKeys(std::vector<KeyRow>& rows,
   std::vector<std::size_t> parentAt(n, n);
   std::vector<std::size_t> start(n + 1, 0);
   for (std::size_t i = 1; i < n; ++i) {
-    const auto it = std::lower_bound(byId.begin(), byId.end(),
-                                     std::pair{rows[i].parent, std::size_t{0}});
-    if (it == byId.end() || it->first != rows[i].parent) continue;
-    parentAt[i] = it->second;
-    ++start[it->second + 1];
+    // Siblings mostly come one after another: their parent is known.
+    if (i > 1 && rows[i].parent == rows[i - 1].parent) {
+      parentAt[i] = parentAt[i - 1];
+    } else {
+      const auto it = std::lower_bound(
+          byId.begin(), byId.end(), std::pair{rows[i].parent, std::size_t{0}});
+      if (it == byId.end() || it->first != rows[i].parent) continue;
+      parentAt[i] = it->second;
+    }
+    if (parentAt[i] < n) ++start[parentAt[i] + 1];
   }
   for (std::size_t p = 0; p < n; ++p) start[p + 1] += start[p];
 
