@@ -360,6 +360,7 @@ TEST_F(EmulatedRegistry, ManyKeysAndValuesKeepTheirOrder) {
 // one load them again.
 TEST_F(EmulatedRegistry, SubtreesLoadWholeWhateverOrderTheirKeysWereMade) {
   scratch_.Make("Early\\a");
+  scratch_.Make("Early\\_x");
   scratch_.Make("Early\\b");
   HKEY filler = scratch_.CreateKey("Filler");
   char name[32];
@@ -391,11 +392,16 @@ TEST_F(EmulatedRegistry, SubtreesLoadWholeWhateverOrderTheirKeysWereMade) {
     ASSERT_EQ(run.status, 0) << run.output;
   };
 
-  // Early's keys sit before and after six thousand others.
+  // Early's keys sit before and after six thousand others; loaded, they
+  // are in the registry's order ("_" after the letters, in uppercase) and
+  // found by name in any case.
   reload();
   EXPECT_EQ(names(Scratch(), "Early"),
-            (std::vector<std::string>{"a", "b", "C"}));
-  EXPECT_EQ(names(Scratch(), "Early\\b"), std::vector<std::string>{"deep"});
+            (std::vector<std::string>{"a", "b", "C", "_x"}));
+  EXPECT_EQ(names(Scratch(), "EARLY\\B"), std::vector<std::string>{"deep"});
+  HKEY x = 0;
+  EXPECT_EQ(Open(Scratch(), "early\\_X", KEY_READ, &x), ERROR_SUCCESS);
+  RegCloseKey(x);
   DWORD value = 0, size = sizeof value;
   EXPECT_EQ(RegGetValueA(Scratch(), "Early\\C", "n", RRF_RT_REG_DWORD, nullptr,
                          &value, &size),
