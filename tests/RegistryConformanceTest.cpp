@@ -22,6 +22,7 @@ namespace {
 using testing::KeyExists;
 using testing::ScratchKey;
 using testing::SubkeyNames;
+using testing::ValueCount;
 
 std::vector<BYTE> Bytes(std::string_view text) {
   return std::vector<BYTE>(text.begin(), text.end());
@@ -48,15 +49,6 @@ LONG Query(HKEY key, const char* name) {
 LONG Info(HKEY key) {
   return RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,
                           nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-}
-// How many values a key has; ~0 when it can't be asked.
-DWORD ValueCount(HKEY key) {
-  DWORD values = 0;
-  return RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,
-                          nullptr, &values, nullptr, nullptr, nullptr,
-                          nullptr) == ERROR_SUCCESS
-             ? values
-             : ~DWORD{0};
 }
 LONG EnumKey(HKEY key, DWORD index, char* name, DWORD* length) {
   return RegEnumKeyExA(key, index, name, length, nullptr, nullptr, nullptr,

@@ -37,11 +37,16 @@ using base::IsStringType;
 
 DWORD Size(std::size_t n) { return static_cast<DWORD>(n); }
 
+// ANSI text into `out`, which has room for a unit per byte.
+void AnsiInto(std::string_view text, char16_t* out) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    out[i] = base::Windows1252ToUnicode(static_cast<std::uint8_t>(text[i]));
+  }
+}
+
 std::u16string FromAnsi(std::string_view text) {
   std::u16string units(text.size(), u'\0');
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    units[i] = base::Windows1252ToUnicode(static_cast<std::uint8_t>(text[i]));
-  }
+  AnsiInto(text, units.data());
   return units;
 }
 
@@ -54,9 +59,7 @@ class WideText {
     const std::size_t length = std::strlen(text);
     if (length >= inline_.size()) heap_.resize(length + 1);
     text_ = heap_.empty() ? inline_.data() : heap_.data();
-    for (std::size_t i = 0; i < length; ++i) {
-      text_[i] = base::Windows1252ToUnicode(static_cast<std::uint8_t>(text[i]));
-    }
+    AnsiInto({text, length}, text_);
     text_[length] = u'\0';
   }
   WideText(const WideText&) = delete;

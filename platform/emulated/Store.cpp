@@ -407,8 +407,8 @@ struct Store::Statements {
   Stmt loadKey, loadChild, loadValues, hasChildren, findValue, nextOrd,
       subtreeKeys, subtreeValues, scanKeys, scanValues, insertKey, setClass,
       touch, insertValue, insertValues, updateValue, deleteValue,
-      deleteTreeValues, lastKeyId, saveLastKeyId, deleteTreeKeys, maxKeyId,
-      begin, beginWrite, commit, rollback;
+      deleteTreeValues, lastKeyId, saveLastKeyId, deleteTreeKeys, begin,
+      beginWrite, commit, rollback;
   Waiting busySince;
 };
 
@@ -797,7 +797,6 @@ LONG Store::Prepare() {
            "k.parent=sub.id LIMIT ?2) SELECT sub.*, EXISTS(SELECT 1 FROM keys "
            "c WHERE c.parent=sub.id) FROM sub"},
       {st.scanKeys, "SELECT " + cols + " FROM keys WHERE id>?1 ORDER BY id"},
-      {st.maxKeyId, "SELECT max(id) FROM keys"},
       {st.scanValues,
        "SELECT key, ord, name, type, data FROM vals WHERE key>=?1 AND "
        "key<=?2"},
@@ -1320,10 +1319,11 @@ LONG Store::ScanSubtree(std::int64_t top, std::size_t limit,
   };
   // Room for every key the scan may keep, taken at once: a vector grown
   // row by row moves its rows and touches twice their memory on the way.
-  sqlite3_stmt* s = st_->maxKeyId.Use();
+  // The highest id the store gave bounds them.
+  sqlite3_stmt* s = st_->lastKeyId.Use();
   const std::int64_t highest =
       sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int64(s, 0) : top;
-  st_->maxKeyId.Done();
+  st_->lastKeyId.Done();
   keys.reserve(std::min(limit, static_cast<std::size_t>(highest - top) + 1));
   keys.push_back(std::move(first));
   std::size_t read = 0;

@@ -40,8 +40,8 @@ struct CachedKey {
   struct Child {
     std::int64_t id;
     // The subkey's entry in the same view: a subkey leaves the view only
-    // after it left this list, or with the whole view. Lists are ordered
-    // by its name (base::CompareNames).
+    // after it left this list, or with the whole view. A list is in the
+    // order of its subkeys' names (base::CompareNames).
     CachedKey* key;
   };
 

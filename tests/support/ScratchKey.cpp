@@ -69,6 +69,15 @@ std::vector<std::string> SubkeyNames(platform::HKEY key) {
   return names;
 }
 
+DWORD ValueCount(HKEY key) {
+  DWORD values = 0;
+  return RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,
+                          nullptr, &values, nullptr, nullptr, nullptr,
+                          nullptr) == ERROR_SUCCESS
+             ? values
+             : ~DWORD{0};
+}
+
 bool KeyExists(HKEY parent, const std::string& path) {
   HKEY key = 0;
   if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {

@@ -40,6 +40,9 @@ class ScratchKey {
 // The names of a key's subkeys, by position (through RegEnumKeyExA).
 std::vector<std::string> SubkeyNames(platform::HKEY key);
 
+// How many values a key has; ~0 when it can't be asked.
+platform::DWORD ValueCount(platform::HKEY key);
+
 // Whether `path` opens for reading below `parent`.
 bool KeyExists(platform::HKEY parent, const std::string& path);
 
