@@ -14,19 +14,14 @@
 
 namespace corvane::platform::emulated {
 
-// A sequence held as one vector while it is short and as a row of chunks of
-// at most kChunk elements once it is long. Inserting or erasing anywhere
-// moves at most one chunk and renumbers the chunk starts, O(kChunk + n /
-// kChunk); reaching an element by position is a binary search over the
-// starts. A short sequence (nearly every key's) costs one vector and no more.
+namespace chunked {
+
+// The elements of a ChunkedVector that has any: one vector while they are
+// few, a row of chunks of at most kChunk elements once they are many.
 template <class T>
-class ChunkedVector {
+class Items {
  public:
   static constexpr std::size_t kChunk = 512;
-
-  ChunkedVector() = default;
-  ChunkedVector(const ChunkedVector&) = delete;
-  ChunkedVector& operator=(const ChunkedVector&) = delete;
 
   std::size_t Size() const { return big_ ? big_->size : flat_.size(); }
 
@@ -37,7 +32,7 @@ class ChunkedVector {
     return big_->chunks[c][position - big_->starts[c]];
   }
   const T& At(std::size_t position) const {
-    return const_cast<ChunkedVector*>(this)->At(position);
+    return const_cast<Items*>(this)->At(position);
   }
   // Size() > 0.
   const T& Back() const {
@@ -63,6 +58,10 @@ class ChunkedVector {
            static_cast<std::size_t>(
                std::partition_point(chunk->begin(), chunk->end(), below) -
                chunk->begin());
+  }
+
+  void Reserve(std::size_t n) {
+    if (!big_) flat_.reserve(std::min(n, kChunk));
   }
 
   // position <= Size().
@@ -158,13 +157,8 @@ class ChunkedVector {
   }
   template <class F>
   void ForEach(F&& visit) const {
-    const_cast<ChunkedVector*>(this)->ForEach(
+    const_cast<Items*>(this)->ForEach(
         [&visit](const T& element) { visit(element); });
-  }
-
-  void Clear() {
-    flat_ = {};
-    big_.reset();
   }
 
  private:
@@ -192,6 +186,77 @@ class ChunkedVector {
 
   std::vector<T> flat_;
   std::unique_ptr<Chunks> big_;
+};
+
+}  // namespace chunked
+
+// A sequence held as one vector while it is short and as a row of chunks of
+// at most kChunk elements once it is long. Inserting or erasing anywhere
+// moves at most one chunk and renumbers the chunk starts, O(kChunk + n /
+// kChunk); reaching an element by position is a binary search over the
+// starts. An empty sequence (most keys' subkeys or values) is one null
+// pointer, a short one a vector besides.
+template <class T>
+class ChunkedVector {
+ public:
+  static constexpr std::size_t kChunk = chunked::Items<T>::kChunk;
+
+  ChunkedVector() = default;
+  ChunkedVector(const ChunkedVector&) = delete;
+  ChunkedVector& operator=(const ChunkedVector&) = delete;
+
+  std::size_t Size() const { return items_ ? items_->Size() : 0; }
+
+  // position < Size().
+  T& At(std::size_t position) { return items_->At(position); }
+  const T& At(std::size_t position) const { return items_->At(position); }
+  // Size() > 0.
+  const T& Back() const { return items_->Back(); }
+
+  // The first position whose element is not `below`, for a sequence ordered
+  // so that every element `below` comes first.
+  template <class Below>
+  std::size_t LowerBound(Below below) const {
+    return items_ ? items_->LowerBound(below) : 0;
+  }
+
+  // Room for `n` elements in all, so that a list filled at once takes its
+  // memory in one piece.
+  void Reserve(std::size_t n) {
+    if (n == 0) return;
+    Made().Reserve(n);
+  }
+
+  // position <= Size().
+  void Insert(std::size_t position, T value) {
+    Made().Insert(position, std::move(value));
+  }
+
+  // Moves the element at `position` (< Size()) out.
+  T Erase(std::size_t position) {
+    T removed = items_->Erase(position);
+    if (items_->Size() == 0) items_.reset();
+    return removed;
+  }
+
+  template <class F>
+  void ForEach(F&& visit) {
+    if (items_) items_->ForEach(visit);
+  }
+  template <class F>
+  void ForEach(F&& visit) const {
+    if (items_) std::as_const(*items_).ForEach(visit);
+  }
+
+  void Clear() { items_.reset(); }
+
+ private:
+  chunked::Items<T>& Made() {
+    if (!items_) items_ = std::make_unique<chunked::Items<T>>();
+    return *items_;
+  }
+
+  std::unique_ptr<chunked::Items<T>> items_;
 };
 
 }  // namespace corvane::platform::emulated

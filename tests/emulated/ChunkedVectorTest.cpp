@@ -34,8 +34,10 @@ TEST(ChunkedVector, RandomEditsAgreeWithAVectorAtEveryLength) {
   std::mt19937 random(7);
   int next = 0;
   // Grow well past one chunk, shrink back below it, and grow again: each
-  // phase leans one way but mixes in the other.
-  for (const std::size_t target : {kChunk * 9, kChunk / 8, kChunk * 3, 0ul}) {
+  // phase leans one way but mixes in the other. The last ones come and go
+  // around empty, which holds no elements' storage at all.
+  for (const std::size_t target :
+       {kChunk * 9, kChunk / 8, kChunk * 3, 0ul, 3ul, 0ul}) {
     while (mirror.size() != target) {
       const bool grow =
           mirror.size() < target ? random() % 4 != 0 : random() % 4 == 0;
@@ -80,6 +82,10 @@ TEST(ChunkedVector, SortedLoadFillsChunksAndLowerBoundFindsEveryPlace) {
   chunked.Insert(0, 1);
   chunked.Clear();
   EXPECT_EQ(chunked.Size(), 0u);
+  EXPECT_EQ(chunked.LowerBound([](int) { return true; }), 0u);
+  chunked.Reserve(3);
+  chunked.Insert(0, 4);
+  ExpectSame(chunked, {4});
 }
 
 }  // namespace
