@@ -100,7 +100,7 @@ LONG MergedChildren(Registry& registry, CachedKey* key, OpenKey& open,
     CachedKey* child = nullptr;
     if (const LONG status = registry.view.Key(id, child)) return status;
     merged.maxName = std::max(merged.maxName, child->name.size());
-    merged.maxClass = std::max(merged.maxClass, child->className.size());
+    merged.maxClass = std::max(merged.maxClass, child->ClassName().size());
   }
   merged.at = stamp;
   open.list = std::move(merged);

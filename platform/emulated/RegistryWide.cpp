@@ -349,7 +349,7 @@ LONG EnumKeyEx(HKEY hKey, DWORD dwIndex, Ch* lpName, DWORD* lpcchName,
     const std::basic_string_view<Ch> name =
         UnitsOut<Ch>(child->name, scratchName);
     const std::basic_string_view<Ch> className =
-        UnitsOut<Ch>(child->className, scratchClass);
+        UnitsOut<Ch>(child->ClassName(), scratchClass);
     SetTime(lpftLastWriteTime, child->lastWrite);
     if (name.size() >= *lpcchName ||
         (lpClass != nullptr && lpcchClass != nullptr &&
@@ -393,7 +393,8 @@ LONG FindMaxima(Registry& registry, CachedKey& key, const Subkeys& subkeys,
         return status;
       }
       m.subkeyName = std::max(m.subkeyName, UnitCount<Ch>(child->name));
-      m.subkeyClass = std::max(m.subkeyClass, UnitCount<Ch>(child->className));
+      m.subkeyClass =
+          std::max(m.subkeyClass, UnitCount<Ch>(child->ClassName()));
     }
     key.values.ForEach([&m](const CachedValue& v) {
       m.valueName = std::max(m.valueName, UnitCount<Ch>(v.name));
@@ -406,7 +407,7 @@ LONG FindMaxima(Registry& registry, CachedKey& key, const Subkeys& subkeys,
 // The key's class into the caller's buffer, in the caller's characters;
 // its length goes to lpcchClass whether or not it fit.
 template <class Ch>
-LONG PutClass(const std::u16string& stored, Ch* lpClass, DWORD* lpcchClass) {
+LONG PutClass(std::u16string_view stored, Ch* lpClass, DWORD* lpcchClass) {
   if (lpcchClass == nullptr) return ERROR_SUCCESS;
   std::basic_string<Ch> scratch;
   const std::basic_string_view<Ch> className = UnitsOut<Ch>(stored, scratch);
@@ -447,7 +448,7 @@ LONG QueryInfoKey(HKEY hKey, Ch* lpClass, DWORD* lpcchClass, DWORD* lpReserved,
     if (const LONG status = FindMaxima<Ch>(*registry, *key, subkeys, maxima)) {
       return status;
     }
-    const LONG status = PutClass(key->className, lpClass, lpcchClass);
+    const LONG status = PutClass(key->ClassName(), lpClass, lpcchClass);
     if (lpcSubKeys != nullptr) *lpcSubKeys = Size(subkeys.Size());
     if (lpcbMaxSubKeyLen != nullptr) {
       *lpcbMaxSubKeyLen = Size(maxima.subkeyName);

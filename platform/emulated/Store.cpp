@@ -43,6 +43,9 @@ constexpr std::uint64_t kMemoryCounter = 0x8000000000000000ull;
 // Odd: no counter to go by, so nothing cached is trusted.
 constexpr std::uint64_t kNoCounter = 1;
 
+// The keys a subtree scan took when its sink stopped it.
+constexpr std::size_t kStopped = static_cast<std::size_t>(-1);
+
 // A registry call changes a row or two, and its commit writes each page it
 // touched to the log whole: small pages make small commits (a key deleted
 // writes two). Set when a store is made; a store keeps the size it has.
@@ -1278,18 +1281,20 @@ LONG Store::LoadValues(std::int64_t key, std::vector<ValueRow>& values) {
   return Status(rc);
 }
 
-LONG Store::LoadSubtree(std::int64_t top, std::size_t limit,
-                        std::vector<KeyRow>& keys, std::vector<bool>& complete,
+LONG Store::LoadSubtree(std::int64_t top, std::size_t limit, KeySink& keys,
+                        std::vector<bool>& complete,
                         std::vector<ValueRow>& values) {
   bool whole = false;
-  if (const LONG status = ScanSubtree(top, limit, keys, values, whole)) {
+  std::size_t taken = 0;
+  if (const LONG status = ScanSubtree(top, limit, keys, taken, values, whole)) {
     return status;
   }
   if (whole) {
-    complete.assign(keys.size(), true);
+    complete.assign(taken, true);
     return ERROR_SUCCESS;
   }
-  keys.clear();
+  if (taken == kStopped) return ERROR_SUCCESS;
+  keys.Restart();
   values.clear();
   return WalkSubtree(top, limit, keys, complete, values);
 }
@@ -1300,12 +1305,14 @@ LONG Store::LoadSubtree(std::int64_t top, std::size_t limit,
 // costs index lookups per key. The scan goes on to the end of the table,
 // which proves every key's children all came, while the keys read are mostly
 // the subtree's; once they are mostly not, it gives up (`whole` false).
-LONG Store::ScanSubtree(std::int64_t top, std::size_t limit,
-                        std::vector<KeyRow>& keys,
-                        std::vector<ValueRow>& values, bool& whole) {
+// `taken` is kStopped when the sink stopped it.
+LONG Store::ScanSubtree(std::int64_t top, std::size_t limit, KeySink& keys,
+                        std::size_t& taken, std::vector<ValueRow>& values,
+                        bool& whole) {
   // Reading this many keys costs less than following parents for a few.
   constexpr std::size_t kFreeScan = 4096;
   whole = false;
+  taken = 0;
   KeyRow first;
   bool found = false;
   if (const LONG status = LoadKey(top, first, found)) return status;
@@ -1317,15 +1324,18 @@ LONG Store::ScanSubtree(std::int64_t top, std::size_t limit,
     return id >= top && static_cast<std::size_t>(id - top) < in.size() &&
            in[static_cast<std::size_t>(id - top)];
   };
-  // Room for every key the scan may keep, taken at once: a vector grown
-  // row by row moves its rows and touches twice their memory on the way.
-  // The highest id the store gave bounds them.
+  // The highest id the store gave bounds the keys the scan may take.
   sqlite3_stmt* s = st_->lastKeyId.Use();
   const std::int64_t highest =
       sqlite3_step(s) == SQLITE_ROW ? sqlite3_column_int64(s, 0) : top;
   st_->lastKeyId.Done();
-  keys.reserve(std::min(limit, static_cast<std::size_t>(highest - top) + 1));
-  keys.push_back(std::move(first));
+  keys.Expect(std::min(limit, static_cast<std::size_t>(highest - top) + 1));
+  if (!keys.Take(std::move(first))) {
+    taken = kStopped;
+    return ERROR_SUCCESS;
+  }
+  taken = 1;
+  std::int64_t last = top;
   std::size_t read = 0;
   s = st_->scanKeys.Use();
   sqlite3_bind_int64(s, 1, top);
@@ -1333,20 +1343,25 @@ LONG Store::ScanSubtree(std::int64_t top, std::size_t limit,
   while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
     ++read;
     if (within(sqlite3_column_int64(s, 1))) {
-      keys.push_back(ColumnKey(s));
-      const auto at = static_cast<std::size_t>(keys.back().id - top);
+      last = sqlite3_column_int64(s, 0);
+      const auto at = static_cast<std::size_t>(last - top);
       if (at >= in.size()) in.resize(std::max(at + 1, 2 * in.size()));
       in[at] = true;
-      if (keys.size() >= limit) break;
+      if (!keys.Take(ColumnKey(s))) {
+        st_->scanKeys.Done();
+        taken = kStopped;
+        return ERROR_SUCCESS;
+      }
+      if (++taken >= limit) break;
     }
-    if (read > kFreeScan && keys.size() * 4 < read) break;
+    if (read > kFreeScan && taken * 4 < read) break;
   }
   st_->scanKeys.Done();
   if (rc != SQLITE_DONE) return rc == SQLITE_ROW ? ERROR_SUCCESS : Status(rc);
 
   s = st_->scanValues.Use();
   sqlite3_bind_int64(s, 1, top);
-  sqlite3_bind_int64(s, 2, keys.back().id);
+  sqlite3_bind_int64(s, 2, last);
   while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
     if (within(sqlite3_column_int64(s, 0))) {
       values.push_back(ColumnValue(s));
@@ -1360,17 +1375,26 @@ LONG Store::ScanSubtree(std::int64_t top, std::size_t limit,
 
 // Following parents through the index: for a subtree whose keys are spread
 // among many others, or more than `limit` of them.
-LONG Store::WalkSubtree(std::int64_t top, std::size_t limit,
-                        std::vector<KeyRow>& keys, std::vector<bool>& complete,
+LONG Store::WalkSubtree(std::int64_t top, std::size_t limit, KeySink& keys,
+                        std::vector<bool>& complete,
                         std::vector<ValueRow>& values) {
   sqlite3_stmt* s = st_->subtreeKeys.Use();
   sqlite3_bind_int64(s, 1, top);
   sqlite3_bind_int64(s, 2, static_cast<sqlite3_int64>(limit));
   int rc;
-  std::vector<bool> parents;
+  // Each key's id, parent and whether it has children, in the order read.
+  struct Taken {
+    std::int64_t id, parent;
+    bool parentOfAny;
+  };
+  std::vector<Taken> taken;
   while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-    keys.push_back(ColumnKey(s));
-    parents.push_back(sqlite3_column_int(s, 6) != 0);
+    KeyRow row = ColumnKey(s);
+    taken.push_back({row.id, row.parent, sqlite3_column_int(s, 6) != 0});
+    if (!keys.Take(std::move(row))) {
+      st_->subtreeKeys.Done();
+      return ERROR_SUCCESS;
+    }
   }
   st_->subtreeKeys.Done();
   if (const LONG status = Status(rc)) return status;
@@ -1380,13 +1404,13 @@ LONG Store::WalkSubtree(std::int64_t top, std::size_t limit,
   // may have lost children, and keys after it were never expanded; every
   // key before it has all its children here, and so has every key that has
   // none.
-  complete.assign(keys.size(), true);
-  if (keys.size() >= limit && keys.size() > 1) {
-    const std::int64_t cut = keys.back().parent;
+  complete.assign(taken.size(), true);
+  if (taken.size() >= limit && taken.size() > 1) {
+    const std::int64_t cut = taken.back().parent;
     bool after = false;
-    for (std::size_t i = 0; i < keys.size(); ++i) {
-      if (keys[i].id == cut) after = true;
-      if (after && parents[i]) complete[i] = false;
+    for (std::size_t i = 0; i < taken.size(); ++i) {
+      if (taken[i].id == cut) after = true;
+      if (after && taken[i].parentOfAny) complete[i] = false;
     }
   }
 

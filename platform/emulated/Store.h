@@ -58,6 +58,21 @@ struct ValueRow {
   std::vector<BYTE> data;
 };
 
+// Takes the keys of a subtree as they are read, so that they need not be
+// held twice on the way.
+class KeySink {
+ public:
+  // At most this many keys will come.
+  virtual void Expect(std::size_t keys) = 0;
+  // False: read no further.
+  virtual bool Take(KeyRow&& row) = 0;
+  // The keys taken so far are not the subtree's list: it comes again.
+  virtual void Restart() = 0;
+
+ protected:
+  ~KeySink() = default;
+};
+
 // Ids of the keys every store holds from its creation on.
 inline constexpr std::int64_t kRootIds[] = {1, 2, 3, 4, 5, 6};  // HKCU..HKDD
 inline constexpr std::int64_t kMachineRootId = 2;
@@ -126,13 +141,12 @@ class Store {
   LONG LoadKey(std::int64_t id, KeyRow& row, bool& found);
   LONG LoadChild(std::int64_t parent, std::u16string_view name, KeyRow& row,
                  bool& found);
-  // The key `top` and keys below it in breadth-first order, at most `limit`
-  // of them, children of one parent in the registry's order; `complete`
-  // says for each row whether all its children are among them. Values of
-  // every key returned are in `values`, grouped by key in creation order.
-  LONG LoadSubtree(std::int64_t top, std::size_t limit,
-                   std::vector<KeyRow>& keys, std::vector<bool>& complete,
-                   std::vector<ValueRow>& values);
+  // The key `top` and keys below it, parents before their children, at
+  // most `limit` of them, into `keys`; `complete` says for each key taken
+  // whether all its children were taken too. Values of every key taken are
+  // in `values`. A sink that stops the reading gets no values.
+  LONG LoadSubtree(std::int64_t top, std::size_t limit, KeySink& keys,
+                   std::vector<bool>& complete, std::vector<ValueRow>& values);
   LONG LoadValues(std::int64_t key, std::vector<ValueRow>& values);
   LONG HasChildren(std::int64_t key, bool& any);
   LONG FindValue(std::int64_t key, std::u16string_view name, std::int64_t& ord,
@@ -175,12 +189,11 @@ class Store {
   // A checkpoint of that SQLite mode that leaves what readers still need.
   void CheckpointWithoutWaiting(int mode);
   // The two ways LoadSubtree reads a subtree.
-  LONG ScanSubtree(std::int64_t top, std::size_t limit,
-                   std::vector<KeyRow>& keys, std::vector<ValueRow>& values,
+  LONG ScanSubtree(std::int64_t top, std::size_t limit, KeySink& keys,
+                   std::size_t& taken, std::vector<ValueRow>& values,
                    bool& whole);
-  LONG WalkSubtree(std::int64_t top, std::size_t limit,
-                   std::vector<KeyRow>& keys, std::vector<bool>& complete,
-                   std::vector<ValueRow>& values);
+  LONG WalkSubtree(std::int64_t top, std::size_t limit, KeySink& keys,
+                   std::vector<bool>& complete, std::vector<ValueRow>& values);
   LONG OpenFile(bool create);
   LONG OpenFileOnce(bool create);
   LONG OpenMemory();

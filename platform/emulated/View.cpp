@@ -151,7 +151,7 @@ CachedKey& View::Put(KeyRow&& row) {
     key.id = row.id;
     key.parent = row.parent;
     key.name = std::move(row.name);
-    key.className = std::move(row.className);
+    key.SetClassName(std::move(row.className));
     key.isVolatile = row.isVolatile;
     key.lastWrite = row.lastWrite;
   }
@@ -225,58 +225,95 @@ LONG View::LoadChildren(CachedKey& key) {
   if (!store_.InWrite()) {
     if (const LONG status = store_.BeginRead()) return status;
   }
-  std::vector<KeyRow> rows;
+  // Each key goes into the view as it is read, once the first read has
+  // shown that the view may take it.
+  class Sink final : public KeySink {
+   public:
+    explicit Sink(View& view) : view_(view) {}
+    void Expect(std::size_t keys) override { placed.reserve(keys); }
+    bool Take(KeyRow&& row) override {
+      if (!checked) {
+        checked = true;
+        status = view_.Loaded();
+      }
+      if (status != ERROR_SUCCESS) return false;
+      const std::int64_t id = row.id;
+      const std::int64_t parent = row.parent;
+      placed.push_back({id, parent, &view_.Put(std::move(row))});
+      return true;
+    }
+    void Restart() override { placed.clear(); }
+
+    std::vector<Placed> placed;
+    LONG status = ERROR_SUCCESS;
+    bool checked = false;
+
+   private:
+    View& view_;
+  } sink(*this);
   std::vector<bool> complete;
   std::vector<ValueRow> values;
   const std::int64_t top = key.id;
   if (const LONG status =
-          store_.LoadSubtree(top, kPrefetch, rows, complete, values)) {
+          store_.LoadSubtree(top, kPrefetch, sink, complete, values)) {
     return status;
   }
-  if (const LONG status = Loaded()) return status;
-  if (rows.empty() || rows.front().id != top) return ERROR_KEY_DELETED;
-  PutSubtreeKeys(rows, complete);
-  PutSubtreeValues(rows, values);
+  if (!sink.checked) sink.status = Loaded();
+  if (sink.status != ERROR_SUCCESS) return sink.status;
+  if (sink.placed.empty() || sink.placed.front().id != top) {
+    return ERROR_KEY_DELETED;
+  }
+  PutSubtreeKeys(sink.placed, complete);
+  PutSubtreeValues(sink.placed, values);
   return ERROR_SUCCESS;
 }
 
 // A key whose children all came is given its whole list, in the registry's
 // order; one whose children were cut off by the prefetch limit only learns
 // the ones that came, as lookups.
-void View::PutSubtreeKeys(std::vector<KeyRow>& rows,
+void View::PutSubtreeKeys(const std::vector<Placed>& placed,
                           const std::vector<bool>& complete) {
-  const std::size_t n = rows.size();
-  // Each row's parent among the rows (n for the top), found by id.
-  std::vector<std::pair<std::int64_t, std::size_t>> byId(n);
-  for (std::size_t i = 0; i < n; ++i) byId[i] = {rows[i].id, i};
-  if (!std::is_sorted(byId.begin(), byId.end())) {
+  const std::size_t n = placed.size();
+  // Each key's parent among them (n for the top), found by id: in the keys
+  // themselves when they came in id order (a scan's), else in a sorted copy.
+  const auto byIdOrder = [](const Placed& a, const Placed& b) {
+    return a.id < b.id;
+  };
+  std::vector<std::pair<std::int64_t, std::size_t>> byId;
+  if (!std::is_sorted(placed.begin(), placed.end(), byIdOrder)) {
+    byId.resize(n);
+    for (std::size_t i = 0; i < n; ++i) byId[i] = {placed[i].id, i};
     std::sort(byId.begin(), byId.end());
   }
+  const auto find = [&](std::int64_t id) {
+    if (byId.empty()) {
+      const auto it = std::lower_bound(placed.begin(), placed.end(),
+                                       Placed{id, 0, nullptr}, byIdOrder);
+      return it != placed.end() && it->id == id
+                 ? static_cast<std::size_t>(it - placed.begin())
+                 : n;
+    }
+    const auto it = std::lower_bound(byId.begin(), byId.end(),
+                                     std::pair{id, std::size_t{0}});
+    return it != byId.end() && it->first == id ? it->second : n;
+  };
   std::vector<std::size_t> parentAt(n, n);
   std::vector<std::size_t> start(n + 1, 0);
   for (std::size_t i = 1; i < n; ++i) {
     // Siblings mostly come one after another: their parent is known.
-    if (i > 1 && rows[i].parent == rows[i - 1].parent) {
-      parentAt[i] = parentAt[i - 1];
-    } else {
-      const auto it = std::lower_bound(
-          byId.begin(), byId.end(), std::pair{rows[i].parent, std::size_t{0}});
-      if (it == byId.end() || it->first != rows[i].parent) continue;
-      parentAt[i] = it->second;
-    }
+    parentAt[i] = i > 1 && placed[i].parent == placed[i - 1].parent
+                      ? parentAt[i - 1]
+                      : find(placed[i].parent);
     if (parentAt[i] < n) ++start[parentAt[i] + 1];
   }
   for (std::size_t p = 0; p < n; ++p) start[p + 1] += start[p];
 
-  // The children of row p at [start[p], start[p + 1]), in the order read.
-  keys_.reserve(keys_.size() + n);
-  std::vector<CachedKey*> cached(n);
+  // The children of key p at [start[p], start[p + 1]), in the order read.
   std::vector<CachedKey::Child> kids(start[n]);
   std::vector<std::size_t> fill(start.begin(), start.end() - 1);
   for (std::size_t i = 0; i < n; ++i) {
-    cached[i] = &Put(std::move(rows[i]));
     if (parentAt[i] < n) {
-      kids[fill[parentAt[i]]++] = {cached[i]->id, cached[i]};
+      kids[fill[parentAt[i]]++] = {placed[i].id, placed[i].key};
     }
   }
 
@@ -284,7 +321,7 @@ void View::PutSubtreeKeys(std::vector<KeyRow>& rows,
     return Before(a, b.key->name);
   };
   for (std::size_t p = 0; p < n; ++p) {
-    CachedKey& k = *cached[p];
+    CachedKey& k = *placed[p].key;
     const auto from = kids.begin() + static_cast<std::ptrdiff_t>(start[p]);
     const auto to = kids.begin() + static_cast<std::ptrdiff_t>(start[p + 1]);
     if (!complete[p]) {
@@ -298,6 +335,7 @@ void View::PutSubtreeKeys(std::vector<KeyRow>& rows,
     k.lookups.reset();
     k.maximaKnown = false;
     if (!std::is_sorted(from, to, byName)) std::sort(from, to, byName);
+    k.children.Reserve(k.children.Size() + static_cast<std::size_t>(to - from));
     for (auto c = from; c != to; ++c) {
       k.children.Insert(k.children.Size(), std::move(*c));
     }
@@ -306,11 +344,11 @@ void View::PutSubtreeKeys(std::vector<KeyRow>& rows,
 
 // Values of every key listed; a key without any has none. Keys whose values
 // were cached before keep those.
-void View::PutSubtreeValues(const std::vector<KeyRow>& rows,
+void View::PutSubtreeValues(const std::vector<Placed>& placed,
                             std::vector<ValueRow>& values) {
   std::unordered_set<std::int64_t> known;
-  for (const KeyRow& row : rows) {
-    CachedKey& k = keys_.at(row.id);
+  for (const Placed& p : placed) {
+    CachedKey& k = *p.key;
     if (k.valuesLoaded) {
       known.insert(k.id);
       continue;
@@ -360,7 +398,7 @@ LONG View::LoadMaxima(CachedKey& key) {
     const CachedKey* child = key.children.At(i).key;
     key.maxChildName = std::max(key.maxChildName, size(child->name.size()));
     key.maxChildClass =
-        std::max(key.maxChildClass, size(child->className.size()));
+        std::max(key.maxChildClass, size(child->ClassName().size()));
   }
   key.maxValueName = key.maxValueData = 0;
   key.values.ForEach([&key, &size](const CachedValue& v) {
@@ -454,7 +492,7 @@ LONG View::CreateChild(CachedKey& parent, std::u16string_view name,
 }
 
 LONG View::SetClass(CachedKey& key, std::u16string_view className) {
-  key.className = std::u16string(className);
+  key.SetClassName(std::u16string(className));
   if (const auto it = keys_.find(key.parent); it != keys_.end()) {
     it->second.maximaKnown = false;
   }

@@ -52,7 +52,6 @@ struct CachedKey {
   std::int64_t id = 0;
   std::int64_t parent = 0;
   std::u16string name;
-  std::u16string className;
   std::uint64_t lastWrite = 0;
   bool isVolatile = false;
 
@@ -67,12 +66,25 @@ struct CachedKey {
   bool maximaKnown = false;
   std::uint32_t maxChildName = 0, maxChildClass = 0, maxValueName = 0,
                 maxValueData = 0;
-  ChunkedVector<Child> children;
   // The position last enumerated: a walk opens that subkey next.
   std::uint32_t listed = 0;
+  ChunkedVector<Child> children;
   ByFold lookups;
   ChunkedVector<CachedValue> values;
   ByFold valueOrds;
+  // Few keys have a class: one is held only when there is (see ClassName).
+  std::unique_ptr<std::u16string> classText;
+
+  std::u16string_view ClassName() const {
+    return classText ? std::u16string_view(*classText) : std::u16string_view();
+  }
+  void SetClassName(std::u16string text) {
+    if (text.empty()) {
+      classText.reset();
+    } else {
+      classText = std::make_unique<std::u16string>(std::move(text));
+    }
+  }
 };
 
 class View {
@@ -150,10 +162,16 @@ class View {
   LONG Loaded();
   LONG Load(const KeyRow& row, CachedKey*& key);
   CachedKey& Put(KeyRow&& row);
-  // The keys and values of one LoadSubtree, into the cache.
-  void PutSubtreeKeys(std::vector<KeyRow>& rows,
+  // A key of a subtree being loaded, put in the cache as it was read.
+  struct Placed {
+    std::int64_t id;
+    std::int64_t parent;
+    CachedKey* key;
+  };
+  // The lists of subkeys and the values of one LoadSubtree, into the cache.
+  void PutSubtreeKeys(const std::vector<Placed>& placed,
                       const std::vector<bool>& complete);
-  void PutSubtreeValues(const std::vector<KeyRow>& rows,
+  void PutSubtreeValues(const std::vector<Placed>& placed,
                         std::vector<ValueRow>& values);
   void Unlink(CachedKey& key);
   void Touch(CachedKey& key, std::uint64_t time);
