@@ -87,7 +87,9 @@ std::string ImportRegFile(std::span<const std::uint8_t> bytes,
     // to any store.
   }
   const LONG status = emulated::Write(*registry, [&] {
+    registry->store.BulkCache(true);
     err = emulated::ApplyRegFile(registry->store, bytes, fileName);
+    registry->store.BulkCache(false);
     return err.empty() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
   });
   // Keys the import made or removed may sit anywhere in the cache.

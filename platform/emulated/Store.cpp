@@ -51,6 +51,13 @@ constexpr std::size_t kStopped = static_cast<std::size_t>(-1);
 // writes two). Set when a store is made; a store keeps the size it has.
 constexpr const char* kPageSize = "PRAGMA page_size=2048;";
 
+// A call reads or changes a few pages and a subtree is read once in order,
+// into the view: a small page cache serves them, where a large one would
+// hold a second copy of what a walk loaded. A bulk write holds its pages
+// until it commits.
+constexpr const char* kSmallCache = "PRAGMA cache_size=-2048;";
+constexpr const char* kBulkCache = "PRAGMA cache_size=-65536;";
+
 // The log's length, in pages, that a commit checkpoints at (SQLite's own
 // default).
 constexpr int kCheckpointFrames = 1000;
@@ -730,7 +737,7 @@ LONG Store::Configure(bool fresh) {
   // mapped page looks the page up in the WAL again, where the page cache
   // does it once per page.
   if (Exec("PRAGMA synchronous=NORMAL") || Exec("PRAGMA mmap_size=0") ||
-      Exec("PRAGMA cache_size=-65536")) {
+      Exec(kSmallCache)) {
     return Fail(SQLITE_ERROR, {});
   }
   // Checkpoints are ours to run, after a commit is published (see Commit).
@@ -939,7 +946,10 @@ LONG Store::MigrateHive(const std::string& hive) {
   }
   // Another process may have imported it while this one waited.
   if (!HiveImported(db_)) {
-    if (std::string err = ApplyRegFile(*this, data, hive); !err.empty()) {
+    BulkCache(true);
+    std::string err = ApplyRegFile(*this, data, hive);
+    BulkCache(false);
+    if (!err.empty()) {
       Rollback();
       problem_ = err;
       Close();
@@ -954,6 +964,11 @@ LONG Store::MigrateHive(const std::string& hive) {
   }
   Checkpoint();
   return ERROR_SUCCESS;
+}
+
+void Store::BulkCache(bool on) {
+  // A cache that can't be resized is only slower or larger.
+  if (db_ != nullptr) Exec(on ? kBulkCache : kSmallCache);
 }
 
 void Store::BuildAside(const std::function<bool(Store&)>& fill, bool& placed) {
@@ -1009,11 +1024,10 @@ LONG Store::OpenAside() {
   const std::string setup =
       std::string(kPageSize) +
       "PRAGMA encoding='UTF-16le'; PRAGMA journal_mode=OFF;"
-      "PRAGMA synchronous=OFF; PRAGMA locking_mode=EXCLUSIVE;"
+      "PRAGMA synchronous=OFF; PRAGMA locking_mode=EXCLUSIVE;" +
       // Pages go to the file as the cache fills, and the cache's memory is
       // used again: a large one only costs page faults here.
-      "PRAGMA cache_size=-2048;" +
-      Schema(false);
+      kSmallCache + Schema(false);
   if (Exec(setup.c_str()) || Prepare() || Exec("BEGIN IMMEDIATE")) {
     return ERROR_BADDB;
   }

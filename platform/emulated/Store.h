@@ -126,6 +126,10 @@ class Store {
   // After bulk work: moves the log into the database without waiting for
   // readers.
   void Checkpoint();
+  // A page cache large enough for a bulk write to stay out of the log until
+  // it commits (on), or the small one that calls of a row or two and
+  // subtree scans need (off, the default).
+  void BulkCache(bool on);
 
   // The bound store has no file yet: the registry is a fresh one, in memory
   // until the first write makes the file.
