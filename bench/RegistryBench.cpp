@@ -21,6 +21,7 @@
 #include "app/MainApp.h"
 #include "bench/Workload.h"
 #include "platform/Platform.h"
+#include "platform/emulated/Store.h"
 #include "registry/MRegTool.h"
 #include "variant/Variant.h"
 
@@ -140,6 +141,89 @@ void RemoveKeyTree(benchmark::State& state) {
   platform::RegCloseKey(scratch);
 }
 BENCHMARK(RemoveKeyTree)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->ComputeStatistics("min", Fastest);
+
+// The floor under RemoveKeyTree: the store alone deleting the same tree's
+// keys, each in a commit of its own, with no registry call, handle, view or
+// walk around it. The keys go in descending id order, so each one is a leaf
+// by the time it goes (a key is made after its parent).
+class IdCollector final : public platform::emulated::KeySink {
+ public:
+  void Expect(std::size_t keys) override { ids.reserve(keys); }
+  bool Take(platform::emulated::KeyRow&& row) override {
+    ids.push_back(row.id);
+    return true;
+  }
+  void Restart() override { ids.clear(); }
+  std::vector<std::int64_t> ids;
+};
+
+// The ids of the tree `name` below the scratch key, top first; empty when
+// the store could not be read.
+std::vector<std::int64_t> TreeIds(platform::emulated::Store& store,
+                                  const std::string& name) {
+  if (store.BeginRead() != 0) return {};
+  std::int64_t id = platform::emulated::kRootIds[0];  // HKEY_CURRENT_USER
+  std::string path = std::string(kScratchPath) + "\\" + name;
+  IdCollector tree;
+  for (std::size_t from = 0; from <= path.size();) {
+    const std::size_t to = std::min(path.find('\\', from), path.size());
+    const std::string part = path.substr(from, to - from);
+    platform::emulated::KeyRow row;
+    bool found = false;
+    if (store.LoadChild(id, std::u16string(part.begin(), part.end()), row,
+                        found) != 0 ||
+        !found) {
+      store.EndRead();
+      return {};
+    }
+    id = row.id;
+    from = to + 1;
+  }
+  std::vector<bool> complete;
+  std::vector<platform::emulated::ValueRow> values;
+  const std::size_t all = static_cast<std::size_t>(-1);
+  if (store.LoadSubtree(id, all, tree, complete, values) != 0) tree.ids.clear();
+  store.EndRead();
+  return tree.ids;
+}
+
+void StoreDeleteCommits(benchmark::State& state) {
+  const std::int64_t keys = state.range(0);
+  Trees().Drop();
+  platform::emulated::Store store;
+  bool reopened = false;
+  if (store.Bind(reopened) != 0) {
+    state.SkipWithError("the store could not be opened");
+    return;
+  }
+  for (auto _ : state) {
+    state.PauseTiming();
+    std::vector<std::int64_t> ids;
+    if (ImportTree("Doomed", keys)) ids = TreeIds(store, "Doomed");
+    state.ResumeTiming();
+    if (ids.size() != static_cast<std::size_t>(keys)) {
+      state.SkipWithError("building the tree failed");
+      break;
+    }
+    std::sort(ids.rbegin(), ids.rend());
+    for (const std::int64_t id : ids) {
+      std::uint64_t counter = 0;
+      if (store.BeginWrite() != 0 || store.DeleteTree(id, true, false) != 0 ||
+          store.Commit(false, counter) != 0) {
+        store.Rollback();
+        state.SkipWithError("a delete failed");
+        break;
+      }
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * keys);
+}
+BENCHMARK(StoreDeleteCommits)
     ->Arg(10000)
     ->Arg(100000)
     ->Unit(benchmark::kMillisecond)
