@@ -3,7 +3,8 @@
 # work on Wine's registry (the Windows build, through the real registry API),
 # and prints one table with the ratios and the targets they are held to:
 # warm and cold walks, the repair on an existing store, importing the
-# benchmark hive, RemoveKeyTree, four writers at once and how soon another
+# benchmark hive, RemoveKeyTree (and, beside it, the store's own commits of
+# the same deletes: its floor), four writers at once and how soon another
 # process sees a write.
 #
 #   bench/compare_wine.sh [NATIVE_BUILD_DIR] [WINDOWS_BUILD_DIR]
@@ -98,7 +99,7 @@ dist() {
 # --- Emulated registry, in process: Google Benchmark ------------------------
 log "native benchmarks ($repetitions repetitions)..."
 TMPDIR=$stores "$native/bench/corvane_bench" \
-  --benchmark_filter='^(WalkAllNodes|WalkItems|RemoveKeyTree|Import|Repair)' \
+  --benchmark_filter='^(WalkAllNodes|WalkItems|RemoveKeyTree|StoreDeleteCommits/100000|Import|Repair)' \
   --benchmark_repetitions="$repetitions" --benchmark_report_aggregates_only=true \
   --benchmark_out="$work/native.json" --benchmark_out_format=json >/dev/null
 # "<case> <wall ns> <cpu ns>" per line.
@@ -220,6 +221,8 @@ for c in $cases; do
   w=$(ns "$work/wine.txt" "$c")
   row "$c" "$(fmt_ms "$n")" "$(fmt_ms "$w")" "$(ratio "$w" "$n")"
 done
+# The floor under RemoveKeyTree: its deletes' commits, with nothing around.
+row "  the store's commits alone" "$(fmt_ms "$(ns "$work/native.txt" StoreDeleteCommits/100000)")" "" ""
 row "ColdWalk/$cold_keys (new process)" "$(fmt_ms "$native_cold")" "$(fmt_ms "$wine_cold")" "$(ratio "$wine_cold" "$native_cold")"
 row "import 100k hive (process)" "$best_import" "$wine_import" "$(ratio "$wine_import" "$best_import")"
 row "  in process (Import)" "$(fmt_ms "$(ns "$work/native.txt" Import)")" "" ""
