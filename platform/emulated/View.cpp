@@ -56,7 +56,10 @@ void AppendValue(CachedKey& key, ValueRow&& row) {
 }  // namespace
 
 void View::Clear() {
-  keys_.clear();
+  // The arena goes back whole, once nothing of the map is left in it.
+  keys_.reset();
+  arena_.Release();
+  keys_.emplace(&arena_);
   ++generation_;
   cached_ = kNothing;
 }
@@ -135,7 +138,7 @@ LONG View::Loaded() {
   // since that state, so the snapshot and the cache agree.
   const std::uint64_t now = store_.Counter();
   if (now == callStart_ && !Odd(now)) {
-    if (keys_.empty() || cached_ == now) {
+    if (keys_->empty() || cached_ == now) {
       cached_ = now;
       return ERROR_SUCCESS;
     }
@@ -145,7 +148,7 @@ LONG View::Loaded() {
 }
 
 CachedKey& View::Put(KeyRow&& row) {
-  const auto [it, added] = keys_.try_emplace(row.id);
+  const auto [it, added] = keys_->try_emplace(row.id);
   CachedKey& key = it->second;
   if (added) {
     key.id = row.id;
@@ -159,7 +162,7 @@ CachedKey& View::Put(KeyRow&& row) {
 }
 
 LONG View::Key(std::int64_t id, CachedKey*& key) {
-  if (const auto it = keys_.find(id); it != keys_.end()) {
+  if (const auto it = keys_->find(id); it != keys_->end()) {
     key = &it->second;
     return ERROR_SUCCESS;
   }
@@ -366,7 +369,7 @@ void View::PutSubtreeValues(const std::vector<Placed>& placed,
   for (ValueRow& v : values) {
     if (k == nullptr || k->id != v.key) {
       if (known.contains(v.key)) continue;
-      k = &keys_.at(v.key);
+      k = &keys_->at(v.key);
     }
     AppendValue(*k, std::move(v));
   }
@@ -493,7 +496,7 @@ LONG View::CreateChild(CachedKey& parent, std::u16string_view name,
 
 LONG View::SetClass(CachedKey& key, std::u16string_view className) {
   key.SetClassName(std::u16string(className));
-  if (const auto it = keys_.find(key.parent); it != keys_.end()) {
+  if (const auto it = keys_->find(key.parent); it != keys_->end()) {
     it->second.maximaKnown = false;
   }
   return store_.SetClass(key.id, className);
@@ -559,8 +562,8 @@ LONG View::DeleteValue(CachedKey& key, std::u16string_view name, bool& found) {
 }
 
 void View::Unlink(CachedKey& key) {
-  const auto it = keys_.find(key.parent);
-  if (it == keys_.end()) return;
+  const auto it = keys_->find(key.parent);
+  if (it == keys_->end()) return;
   CachedKey& parent = it->second;
   if (parent.childrenLoaded) {
     const std::size_t at = parent.children.LowerBound(
@@ -589,7 +592,7 @@ LONG View::DeleteTree(CachedKey& key) {
     Clear();
     return ERROR_SUCCESS;
   }
-  keys_.erase(key.id);
+  keys_->erase(key.id);
   ++generation_;
   return ERROR_SUCCESS;
 }

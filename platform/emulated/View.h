@@ -18,6 +18,8 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <memory_resource>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -25,6 +27,7 @@
 
 #include "platform/Platform.h"
 #include "platform/emulated/ChunkedVector.h"
+#include "platform/emulated/NodeArena.h"
 #include "platform/emulated/Store.h"
 
 namespace corvane::platform::emulated {
@@ -178,7 +181,10 @@ class View {
 
   Store& store_;
   // Node-based: a CachedKey stays where it is while others come and go.
-  std::unordered_map<std::int64_t, CachedKey> keys_;
+  // The nodes come from arena_, which Clear() gives back whole.
+  using Keys = std::pmr::unordered_map<std::int64_t, CachedKey>;
+  NodeArena arena_;
+  std::optional<Keys> keys_{std::in_place, &arena_};
   // The counter value the cache holds the state of; odd: none.
   std::uint64_t cached_ = 1;
   std::uint64_t generation_ = 0;
