@@ -20,17 +20,34 @@ std::size_t RoundUp(std::size_t n, std::size_t to) {
 
 }  // namespace
 
-NodeArena::~NodeArena() { Release(); }
+NodeArena::~NodeArena() {
+  for (const Chunk& chunk : chunks_) munmap(chunk.start, chunk.size);
+}
 
 void NodeArena::Release() {
-  for (const Chunk& chunk : chunks_) munmap(chunk.start, chunk.size);
-  chunks_.clear();
-  next_ = end_ = nullptr;
+  std::size_t kept = 0;
   held_ = 0;
+  while (kept < chunks_.size() && held_ + chunks_[kept].size <= kKept) {
+    held_ += chunks_[kept++].size;
+  }
+  for (std::size_t i = kept; i < chunks_.size(); ++i) {
+    munmap(chunks_[i].start, chunks_[i].size);
+  }
+  chunks_.resize(kept);
   free_.fill(nullptr);
+  current_ = 0;
+  next_ = chunks_.empty() ? nullptr : chunks_.front().start;
+  end_ = chunks_.empty() ? nullptr : next_ + chunks_.front().size;
 }
 
 void NodeArena::Grow(std::size_t at_least) {
+  // Chunks kept by Release come first.
+  if (!chunks_.empty() && current_ + 1 < chunks_.size()) {
+    const Chunk& chunk = chunks_[++current_];
+    next_ = chunk.start;
+    end_ = chunk.start + chunk.size;
+    return;
+  }
   std::size_t size = std::clamp(held_, kFirstChunk, kLastChunk);
   size = std::max(size, at_least);
   const bool huge = size >= kHugeChunk;
@@ -59,6 +76,7 @@ void NodeArena::Grow(std::size_t at_least) {
 #endif
   }
   chunks_.push_back({start, size});
+  current_ = chunks_.size() - 1;
   held_ += size;
   next_ = start;
   end_ = start + size;

@@ -36,14 +36,17 @@ class NodeArena final : public std::pmr::memory_resource {
   static constexpr std::size_t kSmall = 256;
   static constexpr std::size_t kFirstChunk = std::size_t{64} << 10;
   static constexpr std::size_t kHugeChunk = std::size_t{2} << 20;
+  static constexpr std::size_t kKept = std::size_t{1} << 20;
 
   NodeArena() = default;
   NodeArena(const NodeArena&) = delete;
   NodeArena& operator=(const NodeArena&) = delete;
   ~NodeArena() override;
 
-  // Gives every chunk back to the system. Blocks carved before are gone:
-  // only for when none is in use any more.
+  // Forgets every block: only for when none is in use any more. Chunks
+  // beyond the first kKept bytes go back to the system; the first are
+  // carved again, so that a view emptied again and again (as every other
+  // process's write empties it) costs no system calls or page faults.
   void Release();
   // The bytes of chunks held.
   std::size_t Held() const { return held_; }
@@ -69,6 +72,8 @@ class NodeArena final : public std::pmr::memory_resource {
   void Grow(std::size_t at_least);
 
   std::vector<Chunk> chunks_;
+  // The chunk being carved.
+  std::size_t current_ = 0;
   char* next_ = nullptr;
   char* end_ = nullptr;
   std::size_t held_ = 0;

@@ -1,6 +1,6 @@
 // NodeArena under a map the way the view uses it: many nodes of one size,
 // through the growth into huge chunks, with erasing and inserting mixed in,
-// checked against a plain map; then given back and used again.
+// checked against a plain map; then released and used again.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -68,8 +68,9 @@ TEST(NodeArena, NodesStayWholeThroughGrowthErasureAndRelease) {
         EXPECT_GE(arena.Held(), NodeArena::kHugeChunk);
       }
     }
+    // The second round carves the chunks kept here before it maps more.
     arena.Release();
-    EXPECT_EQ(arena.Held(), 0u);
+    EXPECT_LE(arena.Held(), NodeArena::kKept);
   }
 }
 
