@@ -62,6 +62,13 @@ constexpr const char* kBulkCache = "PRAGMA cache_size=-65536;";
 // default).
 constexpr int kCheckpointFrames = 1000;
 
+// The log can only start over from its beginning when no process is reading
+// it, so writers that keep overlapping grow it for as long as they do (four
+// writing 20,000 values left a 150 MB file), and the file kept its largest
+// size for good. Once the log starts over, the file is now cut back to this
+// many bytes, twice what a checkpoint leaves.
+constexpr const char* kLogLimit = "PRAGMA journal_size_limit=4194304;";
+
 // Names are found through indexes on their folded form (see FoldKey), which
 // the tables don't repeat: `corvane_fold`, a function every connection of
 // ours registers. Key ids are the store's to hand out (see NewKeyId).
@@ -737,7 +744,7 @@ LONG Store::Configure(bool fresh) {
   // mapped page looks the page up in the WAL again, where the page cache
   // does it once per page.
   if (Exec("PRAGMA synchronous=NORMAL") || Exec("PRAGMA mmap_size=0") ||
-      Exec(kSmallCache)) {
+      Exec(kSmallCache) || Exec(kLogLimit)) {
     return Fail(SQLITE_ERROR, {});
   }
   // Checkpoints are ours to run, after a commit is published (see Commit).

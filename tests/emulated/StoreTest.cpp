@@ -460,6 +460,46 @@ TEST_F(StoreTest, AWriterThatDiedAfterCommittingLeavesNoStaleView) {
   munmap(map, 8);
 }
 
+// While another connection reads, the log can't start over and grows with
+// every write; once it starts over, its file is cut back instead of keeping
+// the size of the longest burst for good.
+TEST_F(StoreTest, ALogGrownPastAReaderIsCutBackWhenItStartsOver) {
+  const std::string store = folder_.File("log.db");
+  Use(store);
+  ASSERT_EQ(SetText("Software\\Log", "first", "x"), ERROR_SUCCESS);
+  sqlite3* reader = nullptr;
+  ASSERT_EQ(
+      sqlite3_open_v2(store.c_str(), &reader, SQLITE_OPEN_READONLY, nullptr),
+      SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(reader, "BEGIN; SELECT count(*) FROM keys;", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  HKEY key = 0;
+  ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Log", 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const std::vector<BYTE> data(16384, 0x5A);
+  const auto burst = [&](int from, int count) {
+    for (int i = from; i < from + count; ++i) {
+      ASSERT_EQ(RegSetValueExA(key, std::to_string(i).c_str(), 0, REG_BINARY,
+                               data.data(), static_cast<DWORD>(data.size())),
+                ERROR_SUCCESS);
+    }
+  };
+  burst(0, 600);
+  const std::string log = store + "-wal";
+  const auto grown = fs::file_size(log);
+  EXPECT_GT(grown, 8u << 20);
+  sqlite3_exec(reader, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(reader);
+  // One write finds nobody reading and checkpoints the whole log; the next
+  // starts it over.
+  burst(600, 3);
+  RegCloseKey(key);
+  EXPECT_LE(fs::file_size(log), 4u << 20) << "grown to " << grown;
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Log", "first"), "x");
+}
+
 // An import into a store that has no file yet builds the store beside it and
 // moves it in whole: in WAL mode, with its counter, nothing else left over;
 // a build abandoned by a dead process is cleared away, a live one's kept. A
