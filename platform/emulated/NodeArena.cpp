@@ -18,6 +18,11 @@ std::size_t RoundUp(std::size_t n, std::size_t to) {
   return (n + to - 1) / to * to;
 }
 
+// A carved block's size class: its size in grains.
+std::size_t Grains(std::size_t bytes, std::size_t grain) {
+  return std::max<std::size_t>(1, RoundUp(bytes, grain) / grain);
+}
+
 }  // namespace
 
 NodeArena::~NodeArena() {
@@ -55,6 +60,7 @@ void NodeArena::Grow(std::size_t at_least) {
   // A huge chunk is mapped one huge page larger and trimmed to start on a
   // huge page's boundary.
   const std::size_t mapped = huge ? size + kHugeChunk : size;
+  chunks_.reserve(chunks_.size() + 1);
   void* p = mmap(nullptr, mapped, PROT_READ | PROT_WRITE,
                  MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
   if (p == MAP_FAILED) throw std::bad_alloc();
@@ -62,8 +68,9 @@ void NodeArena::Grow(std::size_t at_least) {
   if (huge) {
     const auto at = reinterpret_cast<std::uintptr_t>(p);
     char* aligned = start + (RoundUp(at, kHugeChunk) - at);
-    if (aligned > start)
+    if (aligned > start) {
       munmap(start, static_cast<std::size_t>(aligned - start));
+    }
     char* tail = aligned + size;
     if (tail < start + mapped) {
       munmap(tail, static_cast<std::size_t>(start + mapped - tail));
@@ -86,8 +93,7 @@ void* NodeArena::do_allocate(std::size_t bytes, std::size_t alignment) {
   if (!Carved(bytes, alignment)) {
     return ::operator new (bytes, std::align_val_t{alignment});
   }
-  const std::size_t grains =
-      std::max<std::size_t>(1, RoundUp(bytes, kGrain) / kGrain);
+  const std::size_t grains = Grains(bytes, kGrain);
   if (void* block = free_[grains]) {
     free_[grains] = *static_cast<void**>(block);
     return block;
@@ -105,8 +111,7 @@ void NodeArena::do_deallocate(void* p, std::size_t bytes,
     ::operator delete (p, bytes, std::align_val_t{alignment});
     return;
   }
-  const std::size_t grains =
-      std::max<std::size_t>(1, RoundUp(bytes, kGrain) / kGrain);
+  const std::size_t grains = Grains(bytes, kGrain);
   *static_cast<void**>(p) = free_[grains];
   free_[grains] = p;
 }

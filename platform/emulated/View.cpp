@@ -56,7 +56,7 @@ void AppendValue(CachedKey& key, ValueRow&& row) {
 }  // namespace
 
 void View::Clear() {
-  // The arena goes back whole, once nothing of the map is left in it.
+  // The arena is emptied once nothing of the map is left in it.
   keys_.reset();
   arena_.Release();
   keys_.emplace(&arena_);

@@ -181,7 +181,7 @@ class View {
 
   Store& store_;
   // Node-based: a CachedKey stays where it is while others come and go.
-  // The nodes come from arena_, which Clear() gives back whole.
+  // The nodes come from arena_, which Clear() empties.
   using Keys = std::pmr::unordered_map<std::int64_t, CachedKey>;
   NodeArena arena_;
   std::optional<Keys> keys_{std::in_place, &arena_};
