@@ -108,7 +108,7 @@ void* NodeArena::do_allocate(std::size_t bytes, std::size_t alignment) {
 void NodeArena::do_deallocate(void* p, std::size_t bytes,
                               std::size_t alignment) {
   if (!Carved(bytes, alignment)) {
-    ::operator delete (p, bytes, std::align_val_t{alignment});
+    ::operator delete (p, std::align_val_t{alignment});
     return;
   }
   const std::size_t grains = Grains(bytes, kGrain);
