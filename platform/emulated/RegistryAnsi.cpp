@@ -50,6 +50,35 @@ std::u16string FromAnsi(std::string_view text) {
   return units;
 }
 
+// UTF-16 units into `out`, a byte per unit ('?' for one the code page
+// lacks).
+void UnitsInto(std::u16string_view text, char* out) {
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const int byte = base::UnicodeToWindows1252(text[i]);
+    out[i] = byte >= 0 ? static_cast<char>(byte) : '?';
+  }
+}
+
+std::string ToAnsi(std::u16string_view text) {
+  std::string ansi(text.size(), '\0');
+  UnitsInto(text, ansi.data());
+  return ansi;
+}
+
+// Room for what a wide call hands back: inline for the small names and
+// values most are, on the heap for the rest.
+template <class T, std::size_t N>
+class Room {
+ public:
+  T* data() { return heap_.empty() ? inline_.data() : heap_.data(); }
+  DWORD size() const { return Size(heap_.empty() ? N : heap_.size()); }
+  void Grow(DWORD size) { heap_.resize(std::max<std::size_t>(size, N)); }
+
+ private:
+  std::array<T, N> inline_;
+  std::vector<T> heap_;
+};
+
 // An ANSI name or path in UTF-16, keeping NULL apart from "": inline for
 // the short ones most are (a call per key of a walk passes one).
 class WideText {
@@ -57,8 +86,8 @@ class WideText {
   explicit WideText(const char* text) {
     if (text == nullptr) return;
     const std::size_t length = std::strlen(text);
-    if (length >= inline_.size()) heap_.resize(length + 1);
-    text_ = heap_.empty() ? inline_.data() : heap_.data();
+    if (length >= room_.size()) room_.Grow(Size(length + 1));
+    text_ = room_.data();
     AnsiInto({text, length}, text_);
     text_[length] = u'\0';
   }
@@ -68,18 +97,8 @@ class WideText {
 
  private:
   char16_t* text_ = nullptr;
-  std::array<char16_t, 128> inline_;
-  std::u16string heap_;
+  Room<char16_t, 128> room_;
 };
-
-std::string ToAnsi(std::u16string_view text) {
-  std::string ansi(text.size(), '?');
-  for (std::size_t i = 0; i < text.size(); ++i) {
-    const int byte = base::UnicodeToWindows1252(text[i]);
-    if (byte >= 0) ansi[i] = static_cast<char>(byte);
-  }
-  return ansi;
-}
 
 // UTF-16LE string data in the code page; a last odd byte is no unit.
 std::string DataToAnsi(std::span<const BYTE> data) {
@@ -100,20 +119,6 @@ std::vector<BYTE> DataFromAnsi(const BYTE* data, DWORD size) {
   }
   return bytes;
 }
-
-// Room for what a wide call hands back: inline for the small names and
-// values most are, on the heap for the rest.
-template <class T, std::size_t N>
-class Room {
- public:
-  T* data() { return heap_.empty() ? inline_.data() : heap_.data(); }
-  DWORD size() const { return Size(heap_.empty() ? N : heap_.size()); }
-  void Grow(DWORD size) { heap_.resize(std::max<std::size_t>(size, N)); }
-
- private:
-  std::array<T, N> inline_;
-  std::vector<T> heap_;
-};
 
 // A value's data as the caller sees it: string data in the code page, the
 // rest as stored.
@@ -146,12 +151,9 @@ class AnsiData {
   std::span<const BYTE> raw_;
 };
 
-// Writes an ANSI name and its NUL (one byte per unit, as ToAnsi).
+// Writes an ANSI name and its NUL.
 DWORD PutName(std::u16string_view name, char* out) {
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const int byte = base::UnicodeToWindows1252(name[i]);
-    out[i] = byte >= 0 ? static_cast<char>(byte) : '?';
-  }
+  UnitsInto(name, out);
   out[name.size()] = '\0';
   return Size(name.size());
 }

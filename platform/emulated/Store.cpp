@@ -43,9 +43,6 @@ constexpr std::uint64_t kMemoryCounter = 0x8000000000000000ull;
 // Odd: no counter to go by, so nothing cached is trusted.
 constexpr std::uint64_t kNoCounter = 1;
 
-// The keys a subtree scan took when its sink stopped it.
-constexpr std::size_t kStopped = static_cast<std::size_t>(-1);
-
 // A registry call changes a row or two, and its commit writes each page it
 // touched to the log whole: small pages make small commits (a key deleted
 // writes two). Set when a store is made; a store keeps the size it has.
@@ -1305,16 +1302,13 @@ LONG Store::LoadValues(std::int64_t key, std::vector<ValueRow>& values) {
 LONG Store::LoadSubtree(std::int64_t top, std::size_t limit, KeySink& keys,
                         std::vector<bool>& complete,
                         std::vector<ValueRow>& values) {
-  bool whole = false;
+  Scan scan = Scan::kGaveUp;
   std::size_t taken = 0;
-  if (const LONG status = ScanSubtree(top, limit, keys, taken, values, whole)) {
+  if (const LONG status = ScanSubtree(top, limit, keys, taken, values, scan)) {
     return status;
   }
-  if (whole) {
-    complete.assign(taken, true);
-    return ERROR_SUCCESS;
-  }
-  if (taken == kStopped) return ERROR_SUCCESS;
+  if (scan == Scan::kWhole) complete.assign(taken, true);
+  if (scan != Scan::kGaveUp) return ERROR_SUCCESS;
   keys.Restart();
   values.clear();
   return WalkSubtree(top, limit, keys, complete, values);
@@ -1325,14 +1319,13 @@ LONG Store::LoadSubtree(std::int64_t top, std::size_t limit, KeySink& keys,
 // id order, both tables are read sequentially, where following parents
 // costs index lookups per key. The scan goes on to the end of the table,
 // which proves every key's children all came, while the keys read are mostly
-// the subtree's; once they are mostly not, it gives up (`whole` false).
-// `taken` is kStopped when the sink stopped it.
+// the subtree's; once they are mostly not, it gives up.
 LONG Store::ScanSubtree(std::int64_t top, std::size_t limit, KeySink& keys,
                         std::size_t& taken, std::vector<ValueRow>& values,
-                        bool& whole) {
+                        Scan& scan) {
   // Reading this many keys costs less than following parents for a few.
   constexpr std::size_t kFreeScan = 4096;
-  whole = false;
+  scan = Scan::kGaveUp;
   taken = 0;
   KeyRow first;
   bool found = false;
@@ -1352,7 +1345,7 @@ LONG Store::ScanSubtree(std::int64_t top, std::size_t limit, KeySink& keys,
   st_->lastKeyId.Done();
   keys.Expect(std::min(limit, static_cast<std::size_t>(highest - top) + 1));
   if (!keys.Take(std::move(first))) {
-    taken = kStopped;
+    scan = Scan::kStopped;
     return ERROR_SUCCESS;
   }
   taken = 1;
@@ -1370,7 +1363,7 @@ LONG Store::ScanSubtree(std::int64_t top, std::size_t limit, KeySink& keys,
       in[at] = true;
       if (!keys.Take(ColumnKey(s))) {
         st_->scanKeys.Done();
-        taken = kStopped;
+        scan = Scan::kStopped;
         return ERROR_SUCCESS;
       }
       if (++taken >= limit) break;
@@ -1390,7 +1383,7 @@ LONG Store::ScanSubtree(std::int64_t top, std::size_t limit, KeySink& keys,
   }
   st_->scanValues.Done();
   if (rc != SQLITE_DONE) return Status(rc);
-  whole = true;
+  scan = Scan::kWhole;
   return ERROR_SUCCESS;
 }
 

@@ -192,10 +192,12 @@ class Store {
   LONG Rebound();
   // A checkpoint of that SQLite mode that leaves what readers still need.
   void CheckpointWithoutWaiting(int mode);
-  // The two ways LoadSubtree reads a subtree.
+  // The two ways LoadSubtree reads a subtree. A scan takes the whole
+  // subtree, gives up for the other way, or is stopped by its sink.
+  enum class Scan { kWhole, kGaveUp, kStopped };
   LONG ScanSubtree(std::int64_t top, std::size_t limit, KeySink& keys,
                    std::size_t& taken, std::vector<ValueRow>& values,
-                   bool& whole);
+                   Scan& scan);
   LONG WalkSubtree(std::int64_t top, std::size_t limit, KeySink& keys,
                    std::vector<bool>& complete, std::vector<ValueRow>& values);
   LONG OpenFile(bool create);

@@ -181,16 +181,16 @@ LONG View::Key(std::int64_t id, CachedKey*& key) {
 LONG View::Child(CachedKey& parent, std::u16string_view name,
                  CachedKey*& child) {
   child = nullptr;
-  if (parent.childrenLoaded && parent.listed < parent.children.Size()) {
+  if (parent.childrenLoaded) {
     // The subkey just enumerated, asked for by the name it was given: no
     // search, and no folding.
-    CachedKey* const listed = parent.children.At(parent.listed).key;
-    if (listed != nullptr && listed->name == name) {
-      child = listed;
-      return ERROR_SUCCESS;
+    if (parent.listed < parent.children.Size()) {
+      CachedKey* const listed = parent.children.At(parent.listed).key;
+      if (listed != nullptr && listed->name == name) {
+        child = listed;
+        return ERROR_SUCCESS;
+      }
     }
-  }
-  if (parent.childrenLoaded) {
     const std::size_t at = parent.children.LowerBound(
         [name](const CachedKey::Child& c) { return Before(c, name); });
     if (at < parent.children.Size() &&
@@ -229,16 +229,13 @@ LONG View::LoadChildren(CachedKey& key) {
     if (const LONG status = store_.BeginRead()) return status;
   }
   // Each key goes into the view as it is read, once the first read has
-  // shown that the view may take it.
+  // shown that the view may take it (Loaded answers once, then passes).
   class Sink final : public KeySink {
    public:
     explicit Sink(View& view) : view_(view) {}
     void Expect(std::size_t keys) override { placed.reserve(keys); }
     bool Take(KeyRow&& row) override {
-      if (!checked) {
-        checked = true;
-        status = view_.Loaded();
-      }
+      status = view_.Loaded();
       if (status != ERROR_SUCCESS) return false;
       const std::int64_t id = row.id;
       const std::int64_t parent = row.parent;
@@ -249,7 +246,6 @@ LONG View::LoadChildren(CachedKey& key) {
 
     std::vector<Placed> placed;
     LONG status = ERROR_SUCCESS;
-    bool checked = false;
 
    private:
     View& view_;
@@ -261,7 +257,8 @@ LONG View::LoadChildren(CachedKey& key) {
           store_.LoadSubtree(top, kPrefetch, sink, complete, values)) {
     return status;
   }
-  if (!sink.checked) sink.status = Loaded();
+  // A store that gave no key was still read: that read is checked too.
+  if (sink.status == ERROR_SUCCESS) sink.status = Loaded();
   if (sink.status != ERROR_SUCCESS) return sink.status;
   if (sink.placed.empty() || sink.placed.front().id != top) {
     return ERROR_KEY_DELETED;
