@@ -22,6 +22,7 @@ namespace corvane::platform {
 namespace {
 
 using testing::kChildGuard;
+using testing::QueryString;
 using testing::RunRegChild;
 using testing::StartRegChild;
 
@@ -29,16 +30,6 @@ LONG SetString(HKEY key, const char* name, const std::string& text) {
   return RegSetValueExA(key, name, 0, REG_SZ,
                         reinterpret_cast<const BYTE*>(text.c_str()),
                         static_cast<DWORD>(text.size() + 1));
-}
-
-// A string value's text, or "status N" when the query fails.
-std::string QueryString(HKEY key, const char* name) {
-  char data[256];
-  DWORD size = sizeof data, type = 0;
-  const LONG status = RegQueryValueExA(key, name, nullptr, &type,
-                                       reinterpret_cast<BYTE*>(data), &size);
-  if (status != ERROR_SUCCESS) return "status " + std::to_string(status);
-  return std::string(data, size > 0 ? size - 1 : 0);
 }
 
 class MultiProcess : public ::testing::Test {

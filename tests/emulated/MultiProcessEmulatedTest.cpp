@@ -22,17 +22,9 @@ namespace {
 using namespace std::chrono_literals;
 using testing::kChildGuard;
 using testing::Process;
+using testing::QueryString;
 using testing::RunRegChild;
 using testing::StartRegChild;
-
-std::string QueryString(HKEY key, const char* name) {
-  char data[256];
-  DWORD size = sizeof data, type = 0;
-  const LONG status = RegQueryValueExA(key, name, nullptr, &type,
-                                       reinterpret_cast<BYTE*>(data), &size);
-  if (status != ERROR_SUCCESS) return "status " + std::to_string(status);
-  return std::string(data, size > 0 ? size - 1 : 0);
-}
 
 TEST(MultiProcessEmulated, FrozenWriterMakesOtherWritesTimeOutNotHang) {
   testing::ScratchKey scratch;

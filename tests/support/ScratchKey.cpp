@@ -78,6 +78,15 @@ DWORD ValueCount(HKEY key) {
              : ~DWORD{0};
 }
 
+std::string QueryString(HKEY key, const char* name) {
+  char data[256];
+  DWORD size = sizeof data, type = 0;
+  const LONG status = RegQueryValueExA(key, name, nullptr, &type,
+                                       reinterpret_cast<BYTE*>(data), &size);
+  if (status != ERROR_SUCCESS) return "status " + std::to_string(status);
+  return std::string(data, size > 0 ? size - 1 : 0);
+}
+
 bool KeyExists(HKEY parent, const std::string& path) {
   HKEY key = 0;
   if (RegOpenKeyExA(parent, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {

@@ -42,6 +42,8 @@ std::vector<std::string> SubkeyNames(platform::HKEY key);
 
 // How many values a key has; ~0 when it can't be asked.
 platform::DWORD ValueCount(platform::HKEY key);
+// A string value's text, or "status N" when the query fails.
+std::string QueryString(platform::HKEY key, const char* name);
 
 // Whether `path` opens for reading below `parent`.
 bool KeyExists(platform::HKEY parent, const std::string& path);
