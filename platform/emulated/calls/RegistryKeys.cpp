@@ -1,13 +1,13 @@
 // Keys by handle and by path (RegistryKeys.h), and the test hook that denies
 // rights on a key named by its path.
-#include "platform/emulated/RegistryKeys.h"
+#include "platform/emulated/calls/RegistryKeys.h"
 
 #include <algorithm>
 #include <iterator>
 #include <string_view>
 
-#include "platform/emulated/ClassesView.h"
-#include "platform/emulated/RegistryAccess.h"
+#include "platform/emulated/calls/ClassesView.h"
+#include "platform/emulated/calls/RegistryAccess.h"
 #include "platform/emulated/TestHooks.h"
 #include "regfile/KeyPathChain.h"
 

@@ -10,8 +10,8 @@
 #include "base/RegistryNames.h"
 #include "base/RootKeys.h"
 #include "base/Unicode.h"
-#include "platform/emulated/ReadAhead.h"
-#include "platform/emulated/Store.h"
+#include "platform/emulated/import/ReadAhead.h"
+#include "platform/emulated/store/Store.h"
 #include "regfile/KeyPathChain.h"
 #include "regfile/RegFile.h"
 

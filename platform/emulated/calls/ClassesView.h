@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "platform/emulated/RegistryState.h"
-#include "platform/emulated/View.h"
+#include "platform/emulated/calls/RegistryState.h"
+#include "platform/emulated/view/View.h"
 
 namespace corvane::platform::emulated {
 

@@ -1,6 +1,6 @@
 // The process environment for the emulated KERNEL32 and registry functions
 // (Environment.h).
-#include "platform/emulated/Environment.h"
+#include "platform/emulated/calls/Environment.h"
 
 #include <cstdlib>
 #include <cstring>

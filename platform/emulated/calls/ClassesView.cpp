@@ -1,5 +1,5 @@
 // HKEY_CLASSES_ROOT's merged view (ClassesView.h).
-#include "platform/emulated/ClassesView.h"
+#include "platform/emulated/calls/ClassesView.h"
 
 #include <algorithm>
 #include <utility>

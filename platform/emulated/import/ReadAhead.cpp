@@ -1,7 +1,7 @@
 // The reading thread records what it reads into batches; the calling thread
 // plays them back to its sink and returns them empty. A few batches in
 // flight bound the memory whatever the file's size.
-#include "platform/emulated/ReadAhead.h"
+#include "platform/emulated/import/ReadAhead.h"
 
 #include <condition_variable>
 #include <deque>

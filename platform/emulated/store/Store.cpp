@@ -1,7 +1,7 @@
 // The shared store on SQLite: opening and stamping the database, the change
 // counter in shared memory, transactions with a bounded wait, and the rows
 // of keys and values.
-#include "platform/emulated/Store.h"
+#include "platform/emulated/store/Store.h"
 
 #include <fcntl.h>
 #include <signal.h>
@@ -22,8 +22,8 @@
 #include <unordered_map>
 
 #include "base/RegistryNames.h"
-#include "platform/emulated/HiveFile.h"
-#include "platform/emulated/SystemCalls.h"
+#include "platform/emulated/store/HiveFile.h"
+#include "platform/emulated/system/SystemCalls.h"
 #include "regfile/RegFile.h"
 
 namespace corvane::platform::emulated {

@@ -10,9 +10,9 @@
 #include <utility>
 
 #include "platform/Platform.h"
-#include "platform/emulated/RegistryKeys.h"
-#include "platform/emulated/RegistryState.h"
-#include "platform/emulated/Store.h"
+#include "platform/emulated/calls/RegistryKeys.h"
+#include "platform/emulated/calls/RegistryState.h"
+#include "platform/emulated/store/Store.h"
 
 namespace corvane::platform {
 

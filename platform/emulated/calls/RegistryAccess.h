@@ -5,8 +5,8 @@
 #pragma once
 
 #include "platform/Platform.h"
-#include "platform/emulated/RegistryState.h"
-#include "platform/emulated/View.h"
+#include "platform/emulated/calls/RegistryState.h"
+#include "platform/emulated/view/View.h"
 
 namespace corvane::platform::emulated {
 

@@ -10,7 +10,7 @@
 
 #include "base/ValueTypes.h"
 #include "platform/Platform.h"
-#include "platform/emulated/Environment.h"
+#include "platform/emulated/calls/Environment.h"
 
 namespace corvane::platform {
 namespace {

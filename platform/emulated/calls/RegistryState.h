@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "platform/Platform.h"
-#include "platform/emulated/Store.h"
-#include "platform/emulated/View.h"
+#include "platform/emulated/store/Store.h"
+#include "platform/emulated/view/View.h"
 
 namespace corvane::platform::emulated {
 

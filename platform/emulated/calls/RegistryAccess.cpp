@@ -1,5 +1,5 @@
 // Access rights of the emulated registry (RegistryAccess.h).
-#include "platform/emulated/RegistryAccess.h"
+#include "platform/emulated/calls/RegistryAccess.h"
 
 namespace corvane::platform::emulated {
 namespace {

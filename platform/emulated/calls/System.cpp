@@ -14,8 +14,8 @@
 #include <utility>
 
 #include "platform/Platform.h"
-#include "platform/emulated/Environment.h"
-#include "platform/emulated/Messages.h"
+#include "platform/emulated/calls/Environment.h"
+#include "platform/emulated/calls/Messages.h"
 #include "platform/emulated/TestHooks.h"
 
 namespace corvane::platform {

@@ -1,6 +1,6 @@
 // The emulated registry's per-process state (RegistryState.h): made on first
 // use, kept across fork, and the test hooks that only set or read it.
-#include "platform/emulated/RegistryState.h"
+#include "platform/emulated/calls/RegistryState.h"
 
 #include <pthread.h>
 

@@ -1,7 +1,7 @@
 // The process-local view of the shared store: loading on demand, the call
 // protocol that keeps the cache honest, and writes applied to the database
 // and the cache together.
-#include "platform/emulated/View.h"
+#include "platform/emulated/view/View.h"
 
 #include <algorithm>
 #include <chrono>

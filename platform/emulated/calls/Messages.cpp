@@ -1,7 +1,7 @@
 // The emulated system message table. The wording is Windows' own (English,
 // as FormatMessageA gives it with language 0 on an English system), so that
 // texts the model shows read the same under the emulation as on Windows.
-#include "platform/emulated/Messages.h"
+#include "platform/emulated/calls/Messages.h"
 
 #include <map>
 #include <mutex>

@@ -1,6 +1,6 @@
 // Where the registry lives and reading a whole .reg file: the path the
 // environment names, and the bytes of an old hive to import.
-#include "platform/emulated/HiveFile.h"
+#include "platform/emulated/store/HiveFile.h"
 
 #include <fcntl.h>
 
@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <system_error>
 
-#include "platform/emulated/SystemCalls.h"
+#include "platform/emulated/system/SystemCalls.h"
 
 namespace corvane::platform::emulated {
 namespace {

@@ -12,7 +12,7 @@
 // and a 234 reports what the caller's units need. String data given in
 // wchar_t is read in whole units; bytes left over after the last are not
 // stored. Data of the other types is bytes, the same for every caller.
-#include "platform/emulated/RegistryWide.h"
+#include "platform/emulated/calls/RegistryWide.h"
 
 #include <algorithm>
 #include <cstring>
@@ -25,8 +25,8 @@
 #include "base/Unicode.h"
 #include "base/ValueTypes.h"
 #include "platform/Platform.h"
-#include "platform/emulated/RegistryKeys.h"
-#include "platform/emulated/RegistryState.h"
+#include "platform/emulated/calls/RegistryKeys.h"
+#include "platform/emulated/calls/RegistryState.h"
 
 namespace corvane::platform {
 namespace emulated {

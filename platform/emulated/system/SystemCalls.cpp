@@ -1,6 +1,6 @@
 // The table of system calls, filled with the system's own functions. open is
 // variadic in C, so it gets a fixed-argument wrapper the table can point at.
-#include "platform/emulated/SystemCalls.h"
+#include "platform/emulated/system/SystemCalls.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>

@@ -1,6 +1,6 @@
 // Chunks mapped from the system, doubling as the view grows; blocks carved
 // from them in order and kept on lists by size once freed.
-#include "platform/emulated/NodeArena.h"
+#include "platform/emulated/view/NodeArena.h"
 
 #include <sys/mman.h>
 

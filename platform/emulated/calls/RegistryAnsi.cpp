@@ -23,8 +23,8 @@
 #include "base/ValueTypes.h"
 #include "base/Windows1252.h"
 #include "platform/Platform.h"
-#include "platform/emulated/RegistryState.h"
-#include "platform/emulated/RegistryWide.h"
+#include "platform/emulated/calls/RegistryState.h"
+#include "platform/emulated/calls/RegistryWide.h"
 
 namespace corvane::platform {
 namespace emulated {
