@@ -21,7 +21,7 @@
 #include "app/MainApp.h"
 #include "bench/Workload.h"
 #include "platform/Platform.h"
-#include "platform/emulated/Store.h"
+#include "platform/emulated/store/Store.h"
 #include "registry/MRegTool.h"
 #include "variant/Variant.h"
 

@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "platform/emulated/ChunkedVector.h"
+#include "platform/emulated/view/ChunkedVector.h"
 
 namespace corvane::platform::emulated {
 namespace {

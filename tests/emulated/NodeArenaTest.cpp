@@ -10,7 +10,7 @@
 #include <random>
 #include <unordered_map>
 
-#include "platform/emulated/NodeArena.h"
+#include "platform/emulated/view/NodeArena.h"
 
 namespace corvane::platform::emulated {
 namespace {

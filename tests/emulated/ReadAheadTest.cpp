@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/emulated/ReadAhead.h"
+#include "platform/emulated/import/ReadAhead.h"
 #include "regfile/RegFile.h"
 
 namespace corvane::platform::emulated {

@@ -24,8 +24,8 @@
 #include <thread>
 
 #include "platform/Platform.h"
-#include "platform/emulated/SystemCalls.h"
 #include "platform/emulated/TestHooks.h"
+#include "platform/emulated/system/SystemCalls.h"
 #include "support/ScratchFolder.h"
 #include "support/ScratchKey.h"
 

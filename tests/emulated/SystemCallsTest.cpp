@@ -14,7 +14,7 @@
 #include <string_view>
 
 #include "platform/Platform.h"
-#include "platform/emulated/SystemCalls.h"
+#include "platform/emulated/system/SystemCalls.h"
 #include "support/ScratchFolder.h"
 
 namespace corvane::platform::emulated {

@@ -11,8 +11,8 @@
 
 #include "errors/MErrors.h"
 #include "platform/Platform.h"
-#include "platform/emulated/Messages.h"
 #include "platform/emulated/TestHooks.h"
+#include "platform/emulated/calls/Messages.h"
 
 namespace corvane::platform {
 namespace {

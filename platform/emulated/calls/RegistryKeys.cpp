@@ -6,9 +6,9 @@
 #include <iterator>
 #include <string_view>
 
+#include "platform/emulated/TestHooks.h"
 #include "platform/emulated/calls/ClassesView.h"
 #include "platform/emulated/calls/RegistryAccess.h"
-#include "platform/emulated/TestHooks.h"
 #include "regfile/KeyPathChain.h"
 
 namespace corvane::platform::emulated {

@@ -14,9 +14,9 @@
 #include <utility>
 
 #include "platform/Platform.h"
+#include "platform/emulated/TestHooks.h"
 #include "platform/emulated/calls/Environment.h"
 #include "platform/emulated/calls/Messages.h"
-#include "platform/emulated/TestHooks.h"
 
 namespace corvane::platform {
 namespace {

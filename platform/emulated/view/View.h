@@ -26,9 +26,9 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/emulated/store/Store.h"
 #include "platform/emulated/view/ChunkedVector.h"
 #include "platform/emulated/view/NodeArena.h"
-#include "platform/emulated/store/Store.h"
 
 namespace corvane::platform::emulated {
 
