@@ -12,6 +12,7 @@
 #include "platform/Platform.h"
 #include "platform/emulated/calls/RegistryKeys.h"
 #include "platform/emulated/calls/RegistryState.h"
+#include "platform/emulated/import/StoreImport.h"
 #include "platform/emulated/store/Store.h"
 
 namespace corvane::platform {

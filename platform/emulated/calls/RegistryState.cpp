@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "platform/emulated/TestHooks.h"
+#include "platform/emulated/import/HiveMigration.h"
 
 namespace corvane::platform::emulated {
 namespace {
@@ -36,6 +37,7 @@ Registry& State() {
   static Registry* registry = [] {
     auto* registry = new Registry;
     registry->readOnly = ReadOnlyRequested();
+    registry->view.migrate = MigrateHive;
     registry->view.onRebind = [registry] {
       registry->handles.clear();
       registry->denials.clear();

@@ -2,6 +2,8 @@
 // whole (syntax, root names, values that belong to no key) while it is
 // applied, so that an import with a fault anywhere is rolled back, and one
 // without is all there.
+#include "platform/emulated/import/StoreImport.h"
+
 #include <string>
 #include <unordered_set>
 #include <utility>

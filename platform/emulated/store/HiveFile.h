@@ -12,9 +12,4 @@ namespace corvane::platform::emulated {
 // CORVANE_REGISTRY nor HOME tells where. The store is DatabasePathFor() it.
 std::string HivePath();
 
-// Reads the whole file into `bytes`. A missing file sets `missing` and is no
-// error. Failures come back as "<path>: <system reason>".
-std::string ReadHiveFile(const std::string& path, std::string& bytes,
-                         bool& missing);
-
 }  // namespace corvane::platform::emulated

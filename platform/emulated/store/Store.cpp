@@ -24,7 +24,6 @@
 #include "base/RegistryNames.h"
 #include "platform/emulated/store/HiveFile.h"
 #include "platform/emulated/system/SystemCalls.h"
-#include "regfile/RegFile.h"
 
 namespace corvane::platform::emulated {
 namespace {
@@ -296,29 +295,6 @@ void DropAbandonedBuilds(const std::string& db) {
   }
 }
 
-// The store notes the hive it imported, so that the import happens once.
-bool HiveImported(sqlite3* db) {
-  sqlite3_stmt* s = nullptr;
-  bool done = false;
-  if (sqlite3_prepare_v2(db, "SELECT 1 FROM meta WHERE name='imported'", -1, &s,
-                         nullptr) == SQLITE_OK) {
-    done = sqlite3_step(s) == SQLITE_ROW;
-  }
-  sqlite3_finalize(s);
-  return done;
-}
-
-void RecordImport(sqlite3* db, const std::string& hive) {
-  sqlite3_stmt* s = nullptr;
-  if (sqlite3_prepare_v2(db,
-                         "INSERT INTO meta(name, value) VALUES('imported', ?1)",
-                         -1, &s, nullptr) == SQLITE_OK) {
-    sqlite3_bind_text(s, 1, hive.c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_step(s);
-  }
-  sqlite3_finalize(s);
-}
-
 // FoldKey into `out`, which has room for three bytes a unit; its length.
 std::size_t FoldInto(std::u16string_view name, char* out) {
   char* at = out;
@@ -545,9 +521,9 @@ LONG Store::Rebound() {
 bool Store::MemoryStoreOutdated() const { return Exists(dbPath_); }
 
 LONG Store::Open() {
+  oldHive_.clear();
   if (Exists(dbPath_)) return OpenFile(false);
-  const std::string hive = envPath_;
-  if (hive != dbPath_ && Exists(hive)) return MigrateHive(hive);
+  if (envPath_ != dbPath_ && Exists(envPath_)) oldHive_ = envPath_;
   return OpenMemory();
 }
 
@@ -927,47 +903,39 @@ LONG Store::DropStaleVolatile() {
   return problem_.empty() ? ERROR_SUCCESS : ERROR_BADDB;
 }
 
-LONG Store::MigrateHive(const std::string& hive) {
-  std::string bytes;
-  bool missing = false;
-  if (std::string err = ReadHiveFile(hive, bytes, missing); !err.empty()) {
-    problem_ = err;
-    return ERROR_BADDB;
+LONG Store::Noted(const char* name, bool& found) {
+  found = false;
+  sqlite3_stmt* s = nullptr;
+  int rc = sqlite3_prepare_v2(db_, "SELECT 1 FROM meta WHERE name=?1", -1, &s,
+                              nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_bind_text(s, 1, name, -1, SQLITE_STATIC);
+    rc = sqlite3_step(s);
+    found = rc == SQLITE_ROW;
   }
-  const std::span<const std::uint8_t> data(
-      reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size());
-  // Checked whole before the store is created, so that a hive that can't
-  // be read leaves nothing behind.
-  if (std::string err = regfile::CheckRegFile(data, hive); !err.empty()) {
-    problem_ = err;
-    return ERROR_BADDB;
+  sqlite3_finalize(s);
+  return found ? ERROR_SUCCESS : Status(rc);
+}
+
+LONG Store::Note(const char* name, const std::string& value) {
+  sqlite3_stmt* s = nullptr;
+  int rc = sqlite3_prepare_v2(
+      db_, "INSERT OR REPLACE INTO meta(name, value) VALUES(?1, ?2)", -1, &s,
+      nullptr);
+  if (rc == SQLITE_OK) {
+    sqlite3_bind_text(s, 1, name, -1, SQLITE_STATIC);
+    sqlite3_bind_text(s, 2, value.c_str(), -1, SQLITE_STATIC);
+    rc = sqlite3_step(s);
   }
-  if (const LONG status = OpenFile(true)) return status;
-  if (const LONG status = BeginWrite()) {
-    return Fail(SQLITE_BUSY,
-                "waiting for another process to set up the store "
-                "timed out");
-  }
-  // Another process may have imported it while this one waited.
-  if (!HiveImported(db_)) {
-    BulkCache(true);
-    std::string err = ApplyRegFile(*this, data, hive);
-    BulkCache(false);
-    if (!err.empty()) {
-      Rollback();
-      problem_ = err;
-      Close();
-      return ERROR_BADDB;
-    }
-    RecordImport(db_, hive);
-    MarkWritten();
-  }
-  std::uint64_t counter = 0;
-  if (const LONG status = Commit(true, counter)) {
-    return problem_.empty() ? Fail(SQLITE_IOERR, "import not saved") : status;
-  }
-  Checkpoint();
-  return ERROR_SUCCESS;
+  sqlite3_finalize(s);
+  if (rc == SQLITE_DONE) MarkWritten();
+  return Status(rc);
+}
+
+void Store::Refuse(std::string problem) {
+  problem_ = std::move(problem);
+  Close();
+  UnmapCounter();
 }
 
 void Store::BulkCache(bool on) {
@@ -1169,6 +1137,7 @@ LONG Store::BeginWrite() {
   if (memory_) {
     // The first write makes the store.
     Close();
+    oldHive_.clear();
     if (const LONG status = OpenFile(true)) return status;
   }
   if (counter_ == nullptr) {

@@ -101,6 +101,12 @@ class Store {
   const std::string& Problem() const { return problem_; }
   // The database file (or, while no store exists yet, where it will be).
   const std::string& Path() const { return dbPath_; }
+  // An old hive the bound store is still to be made from, or "": the layer
+  // above imports it (see MigrateHive) before the store serves a call.
+  const std::string& OldHive() const { return oldHive_; }
+  // Makes the store unusable to this process, for `problem`, until the
+  // environment names another one.
+  void Refuse(std::string problem);
   // Drops the connection without touching the file: at fork, so that
   // neither process uses a connection the other also holds.
   void Disconnect();
@@ -175,6 +181,9 @@ class Store {
   // The key and everything below it; `leaf`: the key has no subkeys.
   // `values` false: the key is known to have none (a leaf only).
   LONG DeleteTree(std::int64_t key, bool leaf = false, bool values = true);
+  // Notes kept in the store's meta table, by name.
+  LONG Noted(const char* name, bool& found);
+  LONG Note(const char* name, const std::string& value);
   // Empties the store back to what a fresh one holds.
   LONG Reset();
 
@@ -214,7 +223,6 @@ class Store {
   LONG OpenAside();
   LONG FinishAside();
   LONG Seed();
-  LONG MigrateHive(const std::string& hive);
   LONG DropStaleVolatile();
   LONG MapCounter(bool create);
   void UnmapCounter();
@@ -228,6 +236,7 @@ class Store {
   std::string envPath_;  // CORVANE_REGISTRY as last seen
   std::string dbPath_;
   std::string problem_;
+  std::string oldHive_;
   // No store file yet: a fresh registry in memory.
   bool memory_ = false;
   // Pages in the log after the last commit.
@@ -265,9 +274,5 @@ class Store {
 // The database a registry path names: the path itself, or "<path>.db" for a
 // path ending in ".reg" (an old hive file, imported into it once).
 std::string DatabasePathFor(const std::string& path);
-
-// Applies a checked .reg file inside the store's current write transaction.
-std::string ApplyRegFile(Store& store, std::span<const std::uint8_t> bytes,
-                         std::string_view fileName);
 
 }  // namespace corvane::platform::emulated

@@ -66,10 +66,15 @@ void View::Clear() {
 
 LONG View::Begin(bool write) {
   bool reopened = false;
-  const LONG bound = store_.Bind(reopened);
+  LONG bound = store_.Bind(reopened);
   if (reopened) {
     Clear();
     if (onRebind) onRebind();
+  }
+  if (bound == ERROR_SUCCESS && store_.NotMadeYet() &&
+      !store_.OldHive().empty() && migrate != nullptr) {
+    const std::string hive = store_.OldHive();
+    bound = migrate(store_, hive);
   }
   if (bound != ERROR_SUCCESS) {
     Clear();

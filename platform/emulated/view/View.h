@@ -123,6 +123,10 @@ class View {
   // Called when the environment names another store: ids, and the handles
   // that carry them, mean nothing from then on.
   std::function<void()> onRebind;
+  // Makes the store from the old hive the environment names (see
+  // Store::OldHive) at the first call that finds one still to import: the
+  // import's MigrateHive, which the layer above hands in.
+  LONG (*migrate)(Store& store, const std::string& hive) = nullptr;
   void Clear();
   // Changes whenever a cached key leaves the view: a CachedKey* kept from
   // an earlier call is still good while this is unchanged.

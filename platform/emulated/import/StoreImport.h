@@ -1,0 +1,20 @@
+// A .reg file applied to the store's rows inside the current write
+// transaction, checked whole while it is applied.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "platform/emulated/store/Store.h"
+
+namespace corvane::platform::emulated {
+
+// "" when the whole file was applied; else the file's fault
+// ("<fileName>:<line>: ...") or the key the store refused and why, and the
+// caller rolls the transaction back.
+std::string ApplyRegFile(Store& store, std::span<const std::uint8_t> bytes,
+                         std::string_view fileName);
+
+}  // namespace corvane::platform::emulated
