@@ -22,7 +22,8 @@
 #include <unordered_map>
 
 #include "base/RegistryNames.h"
-#include "platform/emulated/store/HiveFile.h"
+#include "platform/emulated/store/StoreLocation.h"
+#include "platform/emulated/store/StorePaths.h"
 #include "platform/emulated/system/SystemCalls.h"
 
 namespace corvane::platform::emulated {
@@ -274,22 +275,15 @@ void SyncFolder(const std::string& file) {
 }
 
 // Stores being built beside `db` by processes that died before they were
-// done ("<db>.building-<pid>", and the log SQLite may leave beside one).
+// done, and the logs SQLite may leave beside them.
 void DropAbandonedBuilds(const std::string& db) {
   const std::filesystem::path path(db);
-  const std::string prefix = path.filename().string() + ".building-";
   std::error_code ec;
   const std::filesystem::path folder =
       path.has_parent_path() ? path.parent_path() : ".";
   for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
-    const std::string name = entry.path().filename().string();
-    if (!name.starts_with(prefix)) continue;
-    char* end = nullptr;
-    const long pid = std::strtol(name.c_str() + prefix.size(), &end, 10);
-    const std::string_view rest = end;
-    if ((rest.empty() || rest == "-wal" || rest == "-shm" ||
-         rest == "-journal") &&
-        pid > 0 && kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) {
+    const pid_t pid = BuildingOwner(db, entry.path().filename().string());
+    if (pid > 0 && kill(pid, 0) != 0 && errno == ESRCH) {
       System().unlink(entry.path().c_str());
     }
   }
@@ -368,15 +362,6 @@ std::string FoldKey(std::u16string_view name) {
   return key;
 }
 
-std::string DatabasePathFor(const std::string& path) {
-  const std::string_view ext = ".reg";
-  if (path.size() >= ext.size() &&
-      path.compare(path.size() - ext.size(), ext.size(), ext) == 0) {
-    return path + ".db";
-  }
-  return path;
-}
-
 void Store::DisableMemoryStatistics() {
   // SQLITE_MISUSE once the library is initialized: then nothing changes.
   sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
@@ -424,16 +409,16 @@ LONG Store::Bind(bool& reopened) {
   // as they were when it was last found the same, so the store is too.
   // Checked without searching the environment (which cost a tenth of a
   // walk): see EnvironmentAsSeen.
-  if (bound_ && EnvironmentAsSeen()) return Rebound();
+  if (bound_ && environment_.AsSeen()) return Rebound();
   // Seen again only once the store it names is known to be the bound one:
   // setenv may hand back an earlier string for an earlier value.
-  environmentSeen_.array = nullptr;
+  environment_.Forget();
   const char* named = std::getenv("CORVANE_REGISTRY");
   if (bound_ && named != nullptr && *named != '\0' && envPath_ == named) {
-    SeeEnvironment();
+    environment_.See();
     return Rebound();
   }
-  std::string env = HivePath();
+  std::string env = StoreLocation();
   if (!bound_ || env != envPath_) {
     reopened = bound_;
     Disconnect();
@@ -455,54 +440,8 @@ LONG Store::Bind(bool& reopened) {
     dbPath_ = DatabasePathFor(ec ? env : absolute);
     return Open();
   }
-  SeeEnvironment();
+  environment_.See();
   return Rebound();
-}
-
-namespace {
-
-// What HivePath reads.
-constexpr std::string_view kStoreVariables[] = {"CORVANE_REGISTRY",
-                                                "XDG_DATA_HOME", "HOME"};
-
-}  // namespace
-
-// setenv and putenv put a changed value in a new string in the same place
-// of the array, a new variable goes at its end, and unsetenv moves the
-// entries after the one it takes out: so while the array, its length, its
-// last entry and the entries of the store's variables are the ones seen,
-// the variables hold the values they held.
-bool Store::EnvironmentAsSeen() const {
-  const Seen& seen = environmentSeen_;
-  if (seen.array == nullptr || environ != seen.array ||
-      environ[seen.length] != nullptr ||
-      (seen.length > 0 && environ[seen.length - 1] != seen.last)) {
-    return false;
-  }
-  for (const auto& [at, entry] : seen.entries) {
-    if (environ[at] != entry) return false;
-  }
-  return true;
-}
-
-void Store::SeeEnvironment() {
-  Seen& seen = environmentSeen_;
-  seen.entries.clear();
-  seen.array = nullptr;
-  if (environ == nullptr) return;  // cleared: looked up every time
-  std::size_t i = 0;
-  for (; environ[i] != nullptr; ++i) {
-    const std::string_view entry = environ[i];
-    for (const std::string_view name : kStoreVariables) {
-      if (entry.size() > name.size() && entry.starts_with(name) &&
-          entry[name.size()] == '=') {
-        seen.entries.emplace_back(i, environ[i]);
-      }
-    }
-  }
-  seen.array = environ;
-  seen.length = i;
-  seen.last = i > 0 ? environ[i - 1] : nullptr;
 }
 
 // Bound to the same store as before: reconnect if the connection was
@@ -946,7 +885,7 @@ void Store::BulkCache(bool on) {
 void Store::BuildAside(const std::function<bool(Store&)>& fill, bool& placed) {
   placed = false;
   const SystemCalls& sys = System();
-  const std::string aside = dbPath_ + ".building-" + std::to_string(getpid());
+  const std::string aside = BuildingPath(dbPath_, getpid());
   DropAbandonedBuilds(dbPath_);
   sys.unlink(aside.c_str());
   bool synced = false;
@@ -1058,7 +997,7 @@ void Store::CheckpointWithoutWaiting(int mode) {
 LONG Store::MapCounter(bool create) {
   if (counter_ != nullptr) return ERROR_SUCCESS;
   const SystemCalls& sys = System();
-  const std::string path = dbPath_ + "-changes";
+  const std::string path = ChangesPath(dbPath_);
   const int fd =
       sys.open(path.c_str(), O_RDWR | O_CLOEXEC | (create ? O_CREAT : 0), 0644);
   if (fd < 0) {

@@ -35,6 +35,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/emulated/store/StoreLocation.h"
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -92,7 +93,7 @@ class Store {
   Store(const Store&) = delete;
   Store& operator=(const Store&) = delete;
 
-  // Binds to the store the environment names (see StorePath), opening it on
+  // Binds to the store the environment names (see StoreLocation), opening it on
   // first use and again when the environment names another one. `reopened`
   // tells the caller that ids it holds from before mean nothing any more.
   // Returns ERROR_SUCCESS or ERROR_BADDB with Problem() set.
@@ -242,15 +243,7 @@ class Store {
   // Pages in the log after the last commit.
   int logFrames_ = 0;
   // The environment when it last named the bound store.
-  bool EnvironmentAsSeen() const;
-  void SeeEnvironment();
-  struct Seen {
-    char** array = nullptr;  // none seen
-    std::size_t length = 0;
-    const char* last = nullptr;
-    // The store's variables that were set: where, and the entry.
-    std::vector<std::pair<std::size_t, const char*>> entries;
-  } environmentSeen_;
+  EnvironmentWatch environment_;
   bool busyFailure_ = false;  // the last Fail was a lock held elsewhere
   bool inRead_ = false;
   bool inWrite_ = false;
@@ -270,9 +263,5 @@ class Store {
   int writebackFd_ = -1;
   std::size_t writtenRows_ = 0;
 };
-
-// The database a registry path names: the path itself, or "<path>.db" for a
-// path ending in ".reg" (an old hive file, imported into it once).
-std::string DatabasePathFor(const std::string& path);
 
 }  // namespace corvane::platform::emulated
