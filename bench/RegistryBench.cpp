@@ -21,6 +21,7 @@
 #include "app/MainApp.h"
 #include "bench/Workload.h"
 #include "platform/Platform.h"
+#include "platform/emulated/store/Seed.h"
 #include "platform/emulated/store/Store.h"
 #include "registry/MRegTool.h"
 #include "variant/Variant.h"
@@ -167,7 +168,7 @@ class IdCollector final : public platform::emulated::KeySink {
 std::vector<std::int64_t> TreeIds(platform::emulated::Store& store,
                                   const std::string& name) {
   if (store.BeginRead() != 0) return {};
-  std::int64_t id = platform::emulated::kRootIds[0];  // HKEY_CURRENT_USER
+  std::int64_t id = platform::emulated::seed::kCurrentUser;
   std::string path = std::string(kScratchPath) + "\\" + name;
   IdCollector tree;
   for (std::size_t from = 0; from <= path.size();) {

@@ -11,7 +11,7 @@ namespace corvane::platform::emulated {
 LONG ClassPath(Registry& registry, CachedKey* key,
                std::vector<std::u16string>& parts) {
   std::vector<std::u16string> up;
-  while (key->id != kMachineClassesId && key->id != kUserClassesId) {
+  while (key->id != seed::kMachineClasses && key->id != seed::kUserClasses) {
     // Only keys found through the merged view are asked about.
     if (key->parent == 0) return ERROR_BADKEY;
     up.push_back(key->name);
@@ -33,11 +33,11 @@ LONG Descend(Registry& registry, std::int64_t from,
 
 LONG MergedKey(Registry& registry, const std::vector<std::u16string>& parts,
                CachedKey*& key) {
-  if (const LONG status = Descend(registry, kUserClassesId, parts, key)) {
+  if (const LONG status = Descend(registry, seed::kUserClasses, parts, key)) {
     return status;
   }
   if (key != nullptr) return ERROR_SUCCESS;
-  return Descend(registry, kMachineClassesId, parts, key);
+  return Descend(registry, seed::kMachineClasses, parts, key);
 }
 
 namespace {
@@ -83,11 +83,11 @@ LONG MergedChildren(Registry& registry, CachedKey* key, OpenKey& open,
   if (const LONG status = ClassPath(registry, key, parts)) return status;
   CachedKey* user = nullptr;
   CachedKey* machine = nullptr;
-  if (const LONG status = Descend(registry, kUserClassesId, parts, user)) {
+  if (const LONG status = Descend(registry, seed::kUserClasses, parts, user)) {
     return status;
   }
   if (const LONG status =
-          Descend(registry, kMachineClassesId, parts, machine)) {
+          Descend(registry, seed::kMachineClasses, parts, machine)) {
     return status;
   }
   for (CachedKey* copy : {user, machine}) {

@@ -16,7 +16,7 @@ LONG UnderMachine(Registry& registry, CachedKey* key, bool& under) {
   while (key->parent != 0) {
     if (const LONG status = registry.view.Key(key->parent, key)) return status;
   }
-  under = key->id == kMachineRootId;
+  under = key->id == seed::kLocalMachine;
   return ERROR_SUCCESS;
 }
 

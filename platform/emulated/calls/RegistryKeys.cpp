@@ -9,6 +9,7 @@
 #include "platform/emulated/TestHooks.h"
 #include "platform/emulated/calls/ClassesView.h"
 #include "platform/emulated/calls/RegistryAccess.h"
+#include "platform/emulated/import/RootKeyIds.h"
 #include "regfile/KeyPathChain.h"
 
 namespace corvane::platform::emulated {
@@ -84,7 +85,7 @@ LONG Locate(Registry& registry, HKEY hKey,
       existing = walk.size();
       return ERROR_SUCCESS;
     }
-    if (const LONG status = registry.view.Key(kMachineClassesId, key)) {
+    if (const LONG status = registry.view.Key(seed::kMachineClasses, key)) {
       return status;
     }
   } else {
@@ -174,9 +175,9 @@ LONG EmptyKey(Registry& registry, HKEY hKey) {
 LONG Resolve(Registry& registry, HKEY hKey, Target& target) {
   if (IsRoot(hKey)) {
     const bool classes = hKey == HKEY_CLASSES_ROOT;
-    const std::int64_t id =
-        classes ? kMachineClassesId : kRootIds[hKey - HKEY_CURRENT_USER];
-    if (const LONG status = registry.view.Key(id, target.key)) return status;
+    if (const LONG status = registry.view.Key(RootKeyId(hKey), target.key)) {
+      return status;
+    }
     target.open = classes ? &registry.classesRoot : nullptr;
     REGSAM refused = 0;
     if (const LONG status = Refused(registry, target.key, refused)) {

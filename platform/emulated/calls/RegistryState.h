@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "platform/Platform.h"
+#include "platform/emulated/store/Seed.h"
 #include "platform/emulated/store/Store.h"
 #include "platform/emulated/view/View.h"
 
@@ -30,10 +31,9 @@ inline constexpr std::size_t kMaxKeyNameLength = 255;
 inline constexpr std::size_t kMaxValueNameLength = 16383;
 
 // Keys that stand for predefined keys: they can be emptied, never deleted.
-inline constexpr std::int64_t kProtectedIds[] = {7, 8, 10, 11};
-// The two halves of HKEY_CLASSES_ROOT's merged view.
-inline constexpr std::int64_t kMachineClassesId = 8;  // HKLM\SOFTWARE\Classes
-inline constexpr std::int64_t kUserClassesId = 11;    // HKCU\Software\Classes
+inline constexpr std::int64_t kProtectedIds[] = {
+    seed::kMachineSoftware, seed::kMachineClasses, seed::kUserSoftware,
+    seed::kUserClasses};
 
 // The subkeys a key shows through HKEY_CLASSES_ROOT, as they stood when the
 // store's change counter read `at` (odd: not worked out yet).
@@ -67,7 +67,7 @@ struct Registry {
   std::map<HKEY, OpenKey> handles;
   // What HKEY_CLASSES_ROOT itself stands for: the machine's Classes key, as
   // the predefined handle is opened on Windows, seen merged.
-  OpenKey classesRoot{kMachineClassesId, KEY_ALL_ACCESS, true, {}};
+  OpenKey classesRoot{seed::kMachineClasses, KEY_ALL_ACCESS, true, {}};
   HKEY nextHandle = kFirstHandle;
   std::unordered_map<std::int64_t, REGSAM> denials;
   std::size_t flushes = 0;

@@ -13,18 +13,13 @@
 #include "base/RootKeys.h"
 #include "base/Unicode.h"
 #include "platform/emulated/import/ReadAhead.h"
+#include "platform/emulated/import/RootKeyIds.h"
 #include "platform/emulated/store/Store.h"
 #include "regfile/KeyPathChain.h"
 #include "regfile/RegFile.h"
 
 namespace corvane::platform::emulated {
 namespace {
-
-// The store's id of a root: the seeded roots are numbered as their handles,
-// so HKEY_CLASSES_ROOT comes out 0, the machine's Classes key, looked up.
-std::int64_t RootId(const base::RootKey& root) {
-  return static_cast<std::int64_t>(root.value - HKEY_CLASSES_ROOT);
-}
 
 // Consecutive keys of a .reg file mostly share a prefix (a
 // key, then its children), so the ids of the last path are kept and only the
@@ -185,8 +180,10 @@ class ApplySink : public regfile::RegSink {
         if (root == nullptr) {
           return "unknown root key '" + base::Utf16ToUtf8(name) + "'";
         }
-        if (RootId(*root) != 0) {
-          step.id = RootId(*root);
+        // HKEY_CLASSES_ROOT is looked up by name: the file may have
+        // deleted the machine's classes before.
+        if (root->value != kClassesRootValue) {
+          step.id = RootKeyId(root->value);
         } else if (std::string err = ClassesRoot(step.id); !err.empty()) {
           return err;
         }
@@ -245,7 +242,7 @@ class ApplySink : public regfile::RegSink {
   // HKEY_CLASSES_ROOT in a file means the machine's classes, made if gone.
   std::string ClassesRoot(std::int64_t& id) {
     Step machine;
-    machine.id = kMachineRootId;
+    machine.id = seed::kLocalMachine;
     Step software, classes;
     if (std::string err = Child(machine, u"SOFTWARE", true, software);
         !err.empty()) {

@@ -22,6 +22,7 @@
 #include <unordered_map>
 
 #include "base/RegistryNames.h"
+#include "platform/emulated/store/Seed.h"
 #include "platform/emulated/store/StoreLocation.h"
 #include "platform/emulated/store/StorePaths.h"
 #include "platform/emulated/system/SystemCalls.h"
@@ -766,27 +767,8 @@ LONG Store::Prepare() {
   return ERROR_SUCCESS;
 }
 
-// What a fresh installation holds: the root keys, the machine's classes with
-// their AppID key, and the user's classes. Fixed ids, so that every store
-// and the in-memory stand-in agree on them.
+// What a fresh installation holds (Seed.h).
 LONG Store::Seed() {
-  struct Seeded {
-    std::int64_t id, parent;
-    const char16_t* name;
-  };
-  static constexpr Seeded kSeed[] = {
-      {1, 0, u"HKEY_CURRENT_USER"},
-      {2, 0, u"HKEY_LOCAL_MACHINE"},
-      {3, 0, u"HKEY_USERS"},
-      {4, 0, u"HKEY_PERFORMANCE_DATA"},
-      {5, 0, u"HKEY_CURRENT_CONFIG"},
-      {6, 0, u"HKEY_DYN_DATA"},
-      {7, 2, u"SOFTWARE"},
-      {8, 7, u"Classes"},
-      {9, 8, u"AppID"},
-      {10, 1, u"Software"},
-      {11, 10, u"Classes"},
-  };
   sqlite3_stmt* s = nullptr;
   if (sqlite3_prepare_v2(db_,
                          "INSERT INTO keys(id, parent, name, last_write) "
@@ -796,7 +778,7 @@ LONG Store::Seed() {
   }
   const std::uint64_t now = FileTimeNow();
   int rc = SQLITE_DONE;
-  for (const Seeded& key : kSeed) {
+  for (const seed::Key& key : seed::kKeys) {
     sqlite3_reset(s);
     sqlite3_bind_int64(s, 1, key.id);
     sqlite3_bind_int64(s, 2, key.parent);

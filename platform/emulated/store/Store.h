@@ -74,10 +74,6 @@ class KeySink {
   ~KeySink() = default;
 };
 
-// Ids of the keys every store holds from its creation on.
-inline constexpr std::int64_t kRootIds[] = {1, 2, 3, 4, 5, 6};  // HKCU..HKDD
-inline constexpr std::int64_t kMachineRootId = 2;
-
 // Now, in FILETIME ticks (100 ns since 1601), as last write times count.
 std::uint64_t FileTimeNow();
 
