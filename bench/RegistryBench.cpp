@@ -176,8 +176,8 @@ std::vector<std::int64_t> TreeIds(platform::emulated::Store& store,
     const std::string part = path.substr(from, to - from);
     platform::emulated::KeyRow row;
     bool found = false;
-    if (store.LoadChild(id, std::u16string(part.begin(), part.end()), row,
-                        found) != 0 ||
+    if (store.rows().LoadChild(id, std::u16string(part.begin(), part.end()),
+                               row, found) != 0 ||
         !found) {
       store.EndRead();
       return {};
@@ -185,10 +185,9 @@ std::vector<std::int64_t> TreeIds(platform::emulated::Store& store,
     id = row.id;
     from = to + 1;
   }
-  std::vector<bool> complete;
-  std::vector<platform::emulated::ValueRow> values;
+  platform::emulated::SubtreeRest rest;
   const std::size_t all = static_cast<std::size_t>(-1);
-  if (store.LoadSubtree(id, all, tree, complete, values) != 0) tree.ids.clear();
+  if (store.subtree().Load(id, all, tree, rest) != 0) tree.ids.clear();
   store.EndRead();
   return tree.ids;
 }
@@ -214,7 +213,8 @@ void StoreDeleteCommits(benchmark::State& state) {
     std::sort(ids.rbegin(), ids.rend());
     for (const std::int64_t id : ids) {
       std::uint64_t counter = 0;
-      if (store.BeginWrite() != 0 || store.DeleteTree(id, true, false) != 0 ||
+      if (store.BeginWrite() != 0 ||
+          store.rows().DeleteTree(id, true, false) != 0 ||
           store.Commit(false, counter) != 0) {
         store.Rollback();
         state.SkipWithError("a delete failed");

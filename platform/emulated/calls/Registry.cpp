@@ -13,7 +13,6 @@
 #include "platform/emulated/calls/RegistryKeys.h"
 #include "platform/emulated/calls/RegistryState.h"
 #include "platform/emulated/import/StoreImport.h"
-#include "platform/emulated/store/Store.h"
 
 namespace corvane::platform {
 
@@ -53,11 +52,11 @@ LONG RegFlushKey(HKEY hKey) {
 std::string RegistryLoadError() {
   RegistryLock registry;
   emulated::Read(*registry, [] { return ERROR_SUCCESS; });
-  return registry->store.Problem();
+  return registry->view.Problem();
 }
 
 void DisableSqliteMemoryStatistics() {
-  emulated::Store::DisableMemoryStatistics();
+  emulated::View::DisableMemoryStatistics();
 }
 
 std::string ImportRegFile(std::span<const std::uint8_t> bytes,
@@ -71,16 +70,11 @@ std::string ImportRegFile(std::span<const std::uint8_t> bytes,
   // log and then again into the database.
   if (emulated::Read(*registry, [] { return ERROR_SUCCESS; }) ==
           ERROR_SUCCESS &&
-      registry->store.NotMadeYet()) {
-    bool placed = false;
-    registry->store.BuildAside(
-        [&](emulated::Store& aside) {
+      registry->view.NotMadeYet()) {
+    if (registry->view.BuildAside([&](emulated::Rows& aside) {
           err = emulated::ApplyRegFile(aside, bytes, fileName);
           return err.empty();
-        },
-        placed);
-    if (placed) {
-      registry->view.Clear();
+        })) {
       return {};
     }
     if (!err.empty()) return err;
@@ -88,22 +82,22 @@ std::string ImportRegFile(std::span<const std::uint8_t> bytes,
     // to any store.
   }
   const LONG status = emulated::Write(*registry, [&] {
-    registry->store.BulkCache(true);
-    err = emulated::ApplyRegFile(registry->store, bytes, fileName);
-    registry->store.BulkCache(false);
+    err = registry->view.Bulk([&](emulated::Rows& rows) {
+      return emulated::ApplyRegFile(rows, bytes, fileName);
+    });
     return err.empty() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
   });
   // Keys the import made or removed may sit anywhere in the cache.
   registry->view.Clear();
   if (!err.empty()) return err;
   if (status != ERROR_SUCCESS) {
-    return registry->store.Problem().empty()
+    return registry->view.Problem().empty()
                ? std::string(fileName) +
                      ": the registry could not be written (error " +
                      std::to_string(status) + ")"
-               : registry->store.Problem();
+               : registry->view.Problem();
   }
-  registry->store.Checkpoint();
+  registry->view.Checkpoint();
   return {};
 }
 

@@ -22,7 +22,7 @@ namespace {
 void BeforeFork() {
   Registry& registry = State();
   registry.mutex.lock();
-  registry.store.Disconnect();
+  registry.view.Disconnect();
 }
 void AfterFork() { State().mutex.unlock(); }
 
@@ -89,9 +89,7 @@ std::size_t OpenHandleCount() {
 
 std::string StorePath() {
   RegistryLock registry;
-  bool reopened = false;
-  registry->store.Bind(reopened);
-  return registry->store.Path();
+  return registry->view.Locate();
 }
 
 }  // namespace corvane::platform::emulated

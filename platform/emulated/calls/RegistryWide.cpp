@@ -326,7 +326,7 @@ LONG EnumKeyEx(HKEY hKey, DWORD dwIndex, Ch* lpName, DWORD* lpcchName,
     return ERROR_INVALID_PARAMETER;
   }
   RegistryLock registry;
-  const std::uint64_t stamp = registry->store.Counter();
+  const std::uint64_t stamp = registry->view.Stamp();
   return Read(*registry, [&] {
     Target target;
     if (const LONG status =
@@ -433,7 +433,7 @@ LONG QueryInfoKey(HKEY hKey, Ch* lpClass, DWORD* lpcchClass, DWORD* lpReserved,
     return ERROR_INVALID_PARAMETER;
   }
   RegistryLock registry;
-  const std::uint64_t stamp = registry->store.Counter();
+  const std::uint64_t stamp = registry->view.Stamp();
   return Read(*registry, [&] {
     Target target;
     if (const LONG status = Resolve(*registry, hKey, KEY_QUERY_VALUE, target)) {

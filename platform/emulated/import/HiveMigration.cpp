@@ -93,15 +93,16 @@ LONG MigrateHive(Store& store, const std::string& hive) {
   }
   // Another process may have imported it while this one waited.
   bool imported = false;
-  if (const LONG status = store.Noted(kImportedNote, imported)) {
+  if (const LONG status = store.rows().Noted(kImportedNote, imported)) {
     store.Rollback();
     return status;
   }
   if (!imported) {
     store.BulkCache(true);
-    std::string err = ApplyRegFile(store, data, hive);
+    std::string err = ApplyRegFile(store.rows(), data, hive);
     store.BulkCache(false);
-    if (err.empty() && store.Note(kImportedNote, hive) != ERROR_SUCCESS) {
+    if (err.empty() &&
+        store.rows().Note(kImportedNote, hive) != ERROR_SUCCESS) {
       err = store.Path() + ": import not saved";
     }
     if (!err.empty()) {

@@ -14,7 +14,6 @@
 #include "base/Unicode.h"
 #include "platform/emulated/import/ReadAhead.h"
 #include "platform/emulated/import/RootKeyIds.h"
-#include "platform/emulated/store/Store.h"
 #include "regfile/KeyPathChain.h"
 #include "regfile/RegFile.h"
 
@@ -26,7 +25,7 @@ namespace {
 // differing tail is looked up.
 class ApplySink : public regfile::RegSink {
  public:
-  explicit ApplySink(Store& store) : store_(store), now_(FileTimeNow()) {}
+  explicit ApplySink(Rows& rows) : rows_(rows), now_(FileTimeNow()) {}
 
   std::string OnKey(std::u16string_view path) override {
     current_ = 0;
@@ -54,8 +53,8 @@ class ApplySink : public regfile::RegSink {
     chain_.clear();
     last_.clear();
     if (id == 0) return {};
-    if (const LONG status = store_.DeleteTree(id)) return Refused(status);
-    if (const LONG status = store_.Touch(parent, now_)) return Refused(status);
+    if (const LONG status = rows_.DeleteTree(id)) return Refused(status);
+    if (const LONG status = rows_.Touch(parent, now_)) return Refused(status);
     return {};
   }
 
@@ -71,19 +70,19 @@ class ApplySink : public regfile::RegSink {
     if (std::string err = Flush(); !err.empty()) return err;
     std::int64_t ord = 0;
     bool found = false;
-    if (const LONG status = store_.FindValue(current_, name, ord, found)) {
+    if (const LONG status = rows_.FindValue(current_, name, ord, found)) {
       return Refused(status);
     }
     if (!found) {
       if (nextOrd_ == 0) {
-        if (const LONG status = store_.NextOrd(current_, nextOrd_)) {
+        if (const LONG status = rows_.NextOrd(current_, nextOrd_)) {
           return Refused(status);
         }
       }
       ord = nextOrd_++;
     }
-    if (const LONG status = store_.PutValue(current_, ord, !found, name, type,
-                                            {data.data(), data.size()})) {
+    if (const LONG status = rows_.PutValue(current_, ord, !found, name, type,
+                                           {data.data(), data.size()})) {
       return Refused(status);
     }
     return TouchCurrent();
@@ -93,11 +92,11 @@ class ApplySink : public regfile::RegSink {
     if (std::string err = Flush(); !err.empty()) return err;
     std::int64_t ord = 0;
     bool found = false;
-    if (const LONG status = store_.FindValue(current_, name, ord, found)) {
+    if (const LONG status = rows_.FindValue(current_, name, ord, found)) {
       return Refused(status);
     }
     if (!found) return {};
-    if (const LONG status = store_.DeleteValue(current_, ord)) {
+    if (const LONG status = rows_.DeleteValue(current_, ord)) {
       return Refused(status);
     }
     return TouchCurrent();
@@ -152,7 +151,7 @@ class ApplySink : public regfile::RegSink {
   std::string Flush() {
     if (pendingCount_ == 0) return {};
     const std::size_t count = std::exchange(pendingCount_, 0);
-    const LONG status = store_.InsertValues({pending_.data(), count});
+    const LONG status = rows_.InsertValues({pending_.data(), count});
     return status ? Refused(status) : std::string();
   }
 
@@ -160,7 +159,7 @@ class ApplySink : public regfile::RegSink {
   std::string TouchCurrent() {
     if (touched_) return {};
     touched_ = true;
-    const LONG status = store_.Touch(current_, now_);
+    const LONG status = rows_.Touch(current_, now_);
     return status ? Refused(status) : std::string();
   }
 
@@ -212,7 +211,7 @@ class ApplySink : public regfile::RegSink {
       if (known) parent.lastChild.assign(name);
     }
     if (!known) {
-      if (const LONG status = store_.LoadChild(parent.id, name, row, found)) {
+      if (const LONG status = rows_.LoadChild(parent.id, name, row, found)) {
         return Refused(status);
       }
     }
@@ -225,14 +224,14 @@ class ApplySink : public regfile::RegSink {
     // A .reg file makes lasting keys, which can't live below a volatile one.
     if (parent.isVolatile) return Refused(ERROR_CHILD_MUST_BE_VOLATILE);
     step.fresh = true;
-    if (const LONG status = store_.InsertKey(parent.id, name, nullptr,
-                                             step.isVolatile, now_, step.id)) {
+    if (const LONG status = rows_.InsertKey(parent.id, name, nullptr,
+                                            step.isVolatile, now_, step.id)) {
       return Refused(status);
     }
     // A key this import made already carries the import's time.
     if (!parent.fresh && parent.id != lastTouchedParent_) {
       lastTouchedParent_ = parent.id;
-      if (const LONG status = store_.Touch(parent.id, now_)) {
+      if (const LONG status = rows_.Touch(parent.id, now_)) {
         return Refused(status);
       }
     }
@@ -256,7 +255,7 @@ class ApplySink : public regfile::RegSink {
     return {};
   }
 
-  Store& store_;
+  Rows& rows_;
   std::uint64_t now_;
   std::u16string last_;
   std::vector<Step> chain_;
@@ -273,9 +272,9 @@ class ApplySink : public regfile::RegSink {
 
 }  // namespace
 
-std::string ApplyRegFile(Store& store, std::span<const std::uint8_t> bytes,
+std::string ApplyRegFile(Rows& rows, std::span<const std::uint8_t> bytes,
                          std::string_view fileName) {
-  ApplySink sink(store);
+  ApplySink sink(rows);
   if (std::string err = ReadRegFileAhead(bytes, fileName, sink); !err.empty()) {
     return err;
   }

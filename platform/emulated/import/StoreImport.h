@@ -7,14 +7,14 @@
 #include <string>
 #include <string_view>
 
-#include "platform/emulated/store/Store.h"
+#include "platform/emulated/store/Rows.h"
 
 namespace corvane::platform::emulated {
 
 // "" when the whole file was applied; else the file's fault
 // ("<fileName>:<line>: ...") or the key the store refused and why, and the
 // caller rolls the transaction back.
-std::string ApplyRegFile(Store& store, std::span<const std::uint8_t> bytes,
+std::string ApplyRegFile(Rows& rows, std::span<const std::uint8_t> bytes,
                          std::string_view fileName);
 
 }  // namespace corvane::platform::emulated

@@ -14,20 +14,9 @@
 namespace corvane::platform::emulated {
 namespace {
 
-// How many keys one listing of subkeys brings in: a walk's next few
-// thousand calls, for the price of two queries.
-constexpr std::size_t kPrefetch = 1 << 18;
-
 constexpr std::uint64_t kNothing = 1;  // odd: the cache holds no state
 
 bool Odd(std::uint64_t counter) { return (counter & 1) != 0; }
-
-// The key's subkeys looked up one by one, made when first needed.
-std::unordered_map<std::string, std::int64_t>& Lookups(CachedKey& key) {
-  if (!key.lookups)
-    key.lookups = std::make_unique<CachedKey::ByFold::element_type>();
-  return *key.lookups;
-}
 
 // The id a subkey of that folded name was looked up as (0: none), or
 // nullptr when it wasn't.
@@ -37,21 +26,8 @@ const std::int64_t* LookedUp(const CachedKey& key, const std::string& fold) {
   return it != key.lookups->end() ? &it->second : nullptr;
 }
 
-// Whether a subkey list's entry comes before the name, in its order.
-bool Before(const CachedKey::Child& c, std::u16string_view name) {
-  return base::CompareNames(c.key->name, name) < 0;
-}
-
 // A key with this many values or fewer finds one by comparing names.
 constexpr std::size_t kFewValues = 8;
-
-// A value loaded from the store, after those of the key already cached.
-void AppendValue(CachedKey& key, ValueRow&& row) {
-  if (key.valueOrds) key.valueOrds->emplace(FoldKey(row.name), row.ord);
-  key.values.Insert(
-      key.values.Size(),
-      CachedValue{std::move(row.name), row.type, std::move(row.data), row.ord});
-}
 
 }  // namespace
 
@@ -91,7 +67,7 @@ LONG View::Begin(bool write) {
     // the latest state, and the cache is part of it if the counter agrees.
     validated_ = true;
   }
-  callStart_ = store_.Counter();
+  callStart_ = Stamp();
   if (Odd(callStart_) && !write) {
     // Caching waits for the counter to be even again; when it stays odd a
     // while, its writer is likely gone.
@@ -100,9 +76,9 @@ LONG View::Begin(bool write) {
       lastOdd_ = callStart_;
       oddSince_ = now;
     } else if (now - oddSince_ > std::chrono::milliseconds(100)) {
-      store_.Settle(callStart_);
+      store_.counter().Settle(callStart_);
       oddSince_ = now;
-      callStart_ = store_.Counter();
+      callStart_ = Stamp();
     }
   }
   if (callStart_ != cached_ || Odd(callStart_)) Clear();
@@ -141,7 +117,7 @@ LONG View::Loaded() {
   // The read transaction's snapshot was fixed by the load just made. An
   // even counter unchanged since the call began means no commit happened
   // since that state, so the snapshot and the cache agree.
-  const std::uint64_t now = store_.Counter();
+  const std::uint64_t now = Stamp();
   if (now == callStart_ && !Odd(now)) {
     if (keys_->empty() || cached_ == now) {
       cached_ = now;
@@ -176,7 +152,7 @@ LONG View::Key(std::int64_t id, CachedKey*& key) {
   }
   KeyRow row;
   bool found = false;
-  if (const LONG status = store_.LoadKey(id, row, found)) return status;
+  if (const LONG status = store_.rows().LoadKey(id, row, found)) return status;
   if (const LONG status = Loaded()) return status;
   if (!found) return ERROR_KEY_DELETED;
   key = &Put(std::move(row));
@@ -216,7 +192,8 @@ LONG View::Child(CachedKey& parent, std::u16string_view name,
     KeyRow row;
     bool found = false;
     const std::int64_t parentId = parent.id;
-    if (const LONG status = store_.LoadChild(parentId, name, row, found)) {
+    if (const LONG status =
+            store_.rows().LoadChild(parentId, name, row, found)) {
       return status;
     }
     if (const LONG status = Loaded()) return status;
@@ -228,155 +205,6 @@ LONG View::Child(CachedKey& parent, std::u16string_view name,
   return Key(id, child);
 }
 
-LONG View::LoadChildren(CachedKey& key) {
-  if (key.childrenLoaded) return ERROR_SUCCESS;
-  if (!store_.InWrite()) {
-    if (const LONG status = store_.BeginRead()) return status;
-  }
-  // Each key goes into the view as it is read, once the first read has
-  // shown that the view may take it (Loaded answers once, then passes).
-  class Sink final : public KeySink {
-   public:
-    explicit Sink(View& view) : view_(view) {}
-    void Expect(std::size_t keys) override { placed.reserve(keys); }
-    bool Take(KeyRow&& row) override {
-      status = view_.Loaded();
-      if (status != ERROR_SUCCESS) return false;
-      const std::int64_t id = row.id;
-      const std::int64_t parent = row.parent;
-      placed.push_back({id, parent, &view_.Put(std::move(row))});
-      return true;
-    }
-    void Restart() override { placed.clear(); }
-
-    std::vector<Placed> placed;
-    LONG status = ERROR_SUCCESS;
-
-   private:
-    View& view_;
-  } sink(*this);
-  std::vector<bool> complete;
-  std::vector<ValueRow> values;
-  const std::int64_t top = key.id;
-  if (const LONG status =
-          store_.LoadSubtree(top, kPrefetch, sink, complete, values)) {
-    return status;
-  }
-  // A store that gave no key was still read: that read is checked too.
-  if (sink.status == ERROR_SUCCESS) sink.status = Loaded();
-  if (sink.status != ERROR_SUCCESS) return sink.status;
-  if (sink.placed.empty() || sink.placed.front().id != top) {
-    return ERROR_KEY_DELETED;
-  }
-  PutSubtreeKeys(sink.placed, complete);
-  PutSubtreeValues(sink.placed, values);
-  return ERROR_SUCCESS;
-}
-
-// A key whose children all came is given its whole list, in the registry's
-// order; one whose children were cut off by the prefetch limit only learns
-// the ones that came, as lookups.
-void View::PutSubtreeKeys(const std::vector<Placed>& placed,
-                          const std::vector<bool>& complete) {
-  const std::size_t n = placed.size();
-  // Each key's parent among them (n for the top), found by id: in the keys
-  // themselves when they came in id order (a scan's), else in a sorted copy.
-  const auto byIdOrder = [](const Placed& a, const Placed& b) {
-    return a.id < b.id;
-  };
-  std::vector<std::pair<std::int64_t, std::size_t>> byId;
-  if (!std::is_sorted(placed.begin(), placed.end(), byIdOrder)) {
-    byId.resize(n);
-    for (std::size_t i = 0; i < n; ++i) byId[i] = {placed[i].id, i};
-    std::sort(byId.begin(), byId.end());
-  }
-  const auto find = [&](std::int64_t id) {
-    if (byId.empty()) {
-      const auto it = std::lower_bound(placed.begin(), placed.end(),
-                                       Placed{id, 0, nullptr}, byIdOrder);
-      return it != placed.end() && it->id == id
-                 ? static_cast<std::size_t>(it - placed.begin())
-                 : n;
-    }
-    const auto it = std::lower_bound(byId.begin(), byId.end(),
-                                     std::pair{id, std::size_t{0}});
-    return it != byId.end() && it->first == id ? it->second : n;
-  };
-  std::vector<std::size_t> parentAt(n, n);
-  std::vector<std::size_t> start(n + 1, 0);
-  for (std::size_t i = 1; i < n; ++i) {
-    // Siblings mostly come one after another: their parent is known.
-    parentAt[i] = i > 1 && placed[i].parent == placed[i - 1].parent
-                      ? parentAt[i - 1]
-                      : find(placed[i].parent);
-    if (parentAt[i] < n) ++start[parentAt[i] + 1];
-  }
-  for (std::size_t p = 0; p < n; ++p) start[p + 1] += start[p];
-
-  // The children of key p at [start[p], start[p + 1]), in the order read.
-  std::vector<CachedKey::Child> kids(start[n]);
-  std::vector<std::size_t> fill(start.begin(), start.end() - 1);
-  for (std::size_t i = 0; i < n; ++i) {
-    if (parentAt[i] < n) {
-      kids[fill[parentAt[i]]++] = {placed[i].id, placed[i].key};
-    }
-  }
-
-  const auto byName = [](const CachedKey::Child& a, const CachedKey::Child& b) {
-    return Before(a, b.key->name);
-  };
-  for (std::size_t p = 0; p < n; ++p) {
-    CachedKey& k = *placed[p].key;
-    const auto from = kids.begin() + static_cast<std::ptrdiff_t>(start[p]);
-    const auto to = kids.begin() + static_cast<std::ptrdiff_t>(start[p + 1]);
-    if (!complete[p]) {
-      for (auto c = from; c != to; ++c) {
-        Lookups(k).emplace(FoldKey(c->key->name), c->id);
-      }
-      continue;
-    }
-    if (k.childrenLoaded) continue;
-    k.childrenLoaded = true;
-    k.lookups.reset();
-    k.maximaKnown = false;
-    if (!std::is_sorted(from, to, byName)) std::sort(from, to, byName);
-    k.children.Reserve(k.children.Size() + static_cast<std::size_t>(to - from));
-    for (auto c = from; c != to; ++c) {
-      k.children.Insert(k.children.Size(), std::move(*c));
-    }
-  }
-}
-
-// Values of every key listed; a key without any has none. Keys whose values
-// were cached before keep those.
-void View::PutSubtreeValues(const std::vector<Placed>& placed,
-                            std::vector<ValueRow>& values) {
-  std::unordered_set<std::int64_t> known;
-  for (const Placed& p : placed) {
-    CachedKey& k = *p.key;
-    if (k.valuesLoaded) {
-      known.insert(k.id);
-      continue;
-    }
-    k.valuesLoaded = true;
-    k.maximaKnown = false;
-  }
-  const auto byKeyAndOrd = [](const ValueRow& a, const ValueRow& b) {
-    return a.key != b.key ? a.key < b.key : a.ord < b.ord;
-  };
-  if (!std::is_sorted(values.begin(), values.end(), byKeyAndOrd)) {
-    std::sort(values.begin(), values.end(), byKeyAndOrd);
-  }
-  CachedKey* k = nullptr;
-  for (ValueRow& v : values) {
-    if (k == nullptr || k->id != v.key) {
-      if (known.contains(v.key)) continue;
-      k = &keys_->at(v.key);
-    }
-    AppendValue(*k, std::move(v));
-  }
-}
-
 LONG View::LoadValues(CachedKey& key) {
   if (key.valuesLoaded) return ERROR_SUCCESS;
   if (!store_.InWrite()) {
@@ -384,7 +212,7 @@ LONG View::LoadValues(CachedKey& key) {
   }
   std::vector<ValueRow> rows;
   const std::int64_t id = key.id;
-  if (const LONG status = store_.LoadValues(id, rows)) return status;
+  if (const LONG status = store_.rows().LoadValues(id, rows)) return status;
   if (const LONG status = Loaded()) return status;
   key.valuesLoaded = true;
   key.maximaKnown = false;
@@ -457,13 +285,13 @@ LONG View::HasChildren(CachedKey& key, bool& any) {
     if (const LONG status = store_.BeginRead()) return status;
   }
   const std::int64_t id = key.id;
-  if (const LONG status = store_.HasChildren(id, any)) return status;
+  if (const LONG status = store_.rows().HasChildren(id, any)) return status;
   return Loaded();
 }
 
 void View::Touch(CachedKey& key, std::uint64_t time) {
   key.lastWrite = time;
-  store_.Touch(key.id, time);
+  store_.rows().Touch(key.id, time);
 }
 
 LONG View::CreateChild(CachedKey& parent, std::u16string_view name,
@@ -471,8 +299,8 @@ LONG View::CreateChild(CachedKey& parent, std::u16string_view name,
                        CachedKey*& child) {
   const std::uint64_t now = FileTimeNow();
   KeyRow row;
-  if (const LONG status = store_.InsertKey(parent.id, name, className,
-                                           isVolatile, now, row.id)) {
+  if (const LONG status = store_.rows().InsertKey(parent.id, name, className,
+                                                  isVolatile, now, row.id)) {
     return status;
   }
   row.parent = parent.id;
@@ -501,7 +329,7 @@ LONG View::SetClass(CachedKey& key, std::u16string_view className) {
   if (const auto it = keys_->find(key.parent); it != keys_->end()) {
     it->second.maximaKnown = false;
   }
-  return store_.SetClass(key.id, className);
+  return store_.rows().SetClass(key.id, className);
 }
 
 LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
@@ -516,16 +344,16 @@ LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
     // Writers taking turns each find the others' values gone from their
     // cache: ask for this one name, not for every value of the key.
     bool found = false;
-    if (const LONG status = store_.FindValue(key.id, name, ord, found)) {
+    if (const LONG status = store_.rows().FindValue(key.id, name, ord, found)) {
       return status;
     }
     insert = !found;
     if (insert) {
-      if (const LONG status = store_.NextOrd(key.id, ord)) return status;
+      if (const LONG status = store_.rows().NextOrd(key.id, ord)) return status;
     }
   }
-  if (const LONG status = store_.PutValue(key.id, ord, insert, name, type,
-                                          {data.data(), data.size()})) {
+  if (const LONG status = store_.rows().PutValue(
+          key.id, ord, insert, name, type, {data.data(), data.size()})) {
     return status;
   }
   if (!key.valuesLoaded) {
@@ -554,7 +382,7 @@ LONG View::DeleteValue(CachedKey& key, std::u16string_view name, bool& found) {
   const std::int64_t ord = FindOrd(key, name);
   found = ord != 0;
   if (!found) return ERROR_SUCCESS;
-  if (const LONG status = store_.DeleteValue(key.id, ord)) return status;
+  if (const LONG status = store_.rows().DeleteValue(key.id, ord)) return status;
   if (key.valueOrds) key.valueOrds->erase(FoldKey(name));
   key.values.Erase(key.values.LowerBound(
       [ord](const CachedValue& v) { return v.ord < ord; }));
@@ -584,7 +412,7 @@ LONG View::DeleteTree(CachedKey& key) {
   bool any = true;
   if (const LONG status = HasChildren(key, any)) return status;
   const bool values = !key.valuesLoaded || key.values.Size() > 0;
-  if (const LONG status = store_.DeleteTree(key.id, !any, values)) {
+  if (const LONG status = store_.rows().DeleteTree(key.id, !any, values)) {
     return status;
   }
   Unlink(key);
@@ -606,7 +434,30 @@ LONG View::MarkFlush() {
 
 LONG View::Reset() {
   Clear();
-  return store_.Reset();
+  return store_.rows().Reset();
+}
+
+const std::string& View::Locate() {
+  bool reopened = false;
+  store_.Bind(reopened);
+  if (reopened) {
+    Clear();
+    if (onRebind) onRebind();
+  }
+  return store_.Path();
+}
+
+bool View::BuildAside(const std::function<bool(Rows&)>& fill) {
+  if (!store_.BuildAside(fill)) return false;
+  Clear();
+  return true;
+}
+
+std::string View::Bulk(const std::function<std::string(Rows&)>& apply) {
+  store_.BulkCache(true);
+  std::string result = apply(store_.rows());
+  store_.BulkCache(false);
+  return result;
 }
 
 }  // namespace corvane::platform::emulated

@@ -27,68 +27,10 @@
 
 #include "platform/Platform.h"
 #include "platform/emulated/store/Store.h"
-#include "platform/emulated/view/ChunkedVector.h"
+#include "platform/emulated/view/CachedKey.h"
 #include "platform/emulated/view/NodeArena.h"
 
 namespace corvane::platform::emulated {
-
-struct CachedValue {
-  std::u16string name;
-  DWORD type = REG_NONE;
-  std::vector<BYTE> data;
-  std::int64_t ord = 0;
-};
-
-struct CachedKey {
-  struct Child {
-    std::int64_t id;
-    // The subkey's entry in the same view: a subkey leaves the view only
-    // after it left this list, or with the whole view. A list is in the
-    // order of its subkeys' names (base::CompareNames).
-    CachedKey* key;
-  };
-
-  // Folded name -> id or creation order. Most keys never need one, and a
-  // view holds a key for every key a walk passes: made on first use.
-  using ByFold = std::unique_ptr<std::unordered_map<std::string, std::int64_t>>;
-
-  std::int64_t id = 0;
-  std::int64_t parent = 0;
-  std::u16string name;
-  std::uint64_t lastWrite = 0;
-  bool isVolatile = false;
-
-  // Subkeys in the registry's order, once all are known (childrenLoaded);
-  // before that, those looked up one by one in `lookups` (id, 0 for none).
-  bool childrenLoaded = false;
-  // Values in creation order, once loaded; `valueOrds` finds them by name
-  // once there are more than a few (see View::FindOrd).
-  bool valuesLoaded = false;
-  // Longest subkey name, subkey class, value name and value data; recounted
-  // after a change.
-  bool maximaKnown = false;
-  std::uint32_t maxChildName = 0, maxChildClass = 0, maxValueName = 0,
-                maxValueData = 0;
-  // The position last enumerated: a walk opens that subkey next.
-  std::uint32_t listed = 0;
-  ChunkedVector<Child> children;
-  ByFold lookups;
-  ChunkedVector<CachedValue> values;
-  ByFold valueOrds;
-  // Few keys have a class: one is held only when there is (see ClassName).
-  std::unique_ptr<std::u16string> classText;
-
-  std::u16string_view ClassName() const {
-    return classText ? std::u16string_view(*classText) : std::u16string_view();
-  }
-  void SetClassName(std::u16string text) {
-    if (text.empty()) {
-      classText.reset();
-    } else {
-      classText = std::make_unique<std::u16string>(std::move(text));
-    }
-  }
-};
 
 class View {
  public:
@@ -97,8 +39,6 @@ class View {
   static constexpr LONG kRetry = -1;
 
   explicit View(Store& store) : store_(store) {}
-
-  Store& store() { return store_; }
 
   // Runs `body` as one call. `body` returns a status; kRetry from a load
   // must be passed straight back.
@@ -128,6 +68,9 @@ class View {
   // import's MigrateHive, which the layer above hands in.
   LONG (*migrate)(Store& store, const std::string& hive) = nullptr;
   void Clear();
+  // The store's change counter as this process sees it now (see
+  // ChangeCounter): a value to compare with one taken before.
+  std::uint64_t Stamp() const { return store_.counter().Value(); }
   // Changes whenever a cached key leaves the view: a CachedKey* kept from
   // an earlier call is still good while this is unchanged.
   std::uint64_t Generation() const { return generation_; }
@@ -160,6 +103,28 @@ class View {
   LONG MarkFlush();
   // Empties the store to a fresh one.
   LONG Reset();
+
+  // The store itself, outside any call. Problem(): why the bound store
+  // can't be used, or "".
+  const std::string& Problem() const { return store_.Problem(); }
+  // Binds, and the store's database file (where it will be, while it has
+  // none).
+  const std::string& Locate();
+  // Drops the store's connection (at fork).
+  void Disconnect() { store_.Disconnect(); }
+  static void DisableMemoryStatistics() {
+    Connection::DisableMemoryStatistics();
+  }
+  // Bulk work, such as a .reg import. The store has no file yet (bound by
+  // a call just made): BuildAside can make it whole from `fill`, and
+  // empties the view when it did.
+  bool NotMadeYet() const { return store_.NotMadeYet(); }
+  bool BuildAside(const std::function<bool(Rows&)>& fill);
+  // Inside Write: `apply` gets the store's rows with a page cache large
+  // enough for bulk work. What it returns comes back.
+  std::string Bulk(const std::function<std::string(Rows&)>& apply);
+  // After bulk work: the log moved into the database.
+  void Checkpoint() { store_.Checkpoint(); }
 
  private:
   LONG Begin(bool write);

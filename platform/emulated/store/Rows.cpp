@@ -1,0 +1,183 @@
+// The store's data access (Rows.h).
+#include "platform/emulated/store/Rows.h"
+
+#include <chrono>
+
+#include "platform/emulated/store/Schema.h"
+
+namespace corvane::platform::emulated {
+
+std::uint64_t FileTimeNow() {
+  using namespace std::chrono;
+  // The Unix epoch is 11644473600 s after FILETIME's.
+  const auto since1970 =
+      duration_cast<nanoseconds>(system_clock::now().time_since_epoch());
+  return static_cast<std::uint64_t>(since1970.count() / 100) +
+         116444736000000000ull;
+}
+
+LONG Rows::LoadKey(std::int64_t id, KeyRow& row, bool& found) {
+  const int rc = c_.st().loadKey.Run(
+      [&row](sqlite3_stmt* s) { row = sql::ColumnKey(s); }, id);
+  found = rc == SQLITE_ROW;
+  return found ? ERROR_SUCCESS : c_.Status(rc);
+}
+
+LONG Rows::LoadChild(std::int64_t parent, std::u16string_view name, KeyRow& row,
+                     bool& found) {
+  const int rc = c_.st().loadChild.Run(
+      [&row](sqlite3_stmt* s) { row = sql::ColumnKey(s); }, parent, Fold(name));
+  found = rc == SQLITE_ROW;
+  return found ? ERROR_SUCCESS : c_.Status(rc);
+}
+
+LONG Rows::HasChildren(std::int64_t key, bool& any) {
+  const int rc = c_.st().hasChildren.Exec(key);
+  any = rc == SQLITE_ROW;
+  return any ? ERROR_SUCCESS : c_.Status(rc);
+}
+
+LONG Rows::FindValue(std::int64_t key, std::u16string_view name,
+                     std::int64_t& ord, bool& found) {
+  const int rc = c_.st().findValue.Run(
+      [&ord](sqlite3_stmt* s) { ord = sqlite3_column_int64(s, 0); }, key,
+      Fold(name));
+  found = rc == SQLITE_ROW;
+  return found ? ERROR_SUCCESS : c_.Status(rc);
+}
+
+LONG Rows::NextOrd(std::int64_t key, std::int64_t& ord) {
+  return c_.Status(c_.st().nextOrd.Run(
+      [&ord](sqlite3_stmt* s) { ord = sqlite3_column_int64(s, 0); }, key));
+}
+
+LONG Rows::LoadValues(std::int64_t key, std::vector<ValueRow>& values) {
+  return c_.Status(c_.st().loadValues.Each(
+      [&values](sqlite3_stmt* s) { values.push_back(sql::ColumnValue(s)); },
+      key));
+}
+
+LONG Rows::HighestKeyId(std::int64_t& id) {
+  const int rc = c_.st().lastKeyId.Run(
+      [&id](sqlite3_stmt* s) { id = sqlite3_column_int64(s, 0); });
+  return rc == SQLITE_ROW ? ERROR_SUCCESS : c_.Status(rc);
+}
+
+LONG Rows::KnowLastKeyId() {
+  if (lastKeyId_ != 0) return ERROR_SUCCESS;
+  return HighestKeyId(lastKeyId_);
+}
+
+LONG Rows::SaveLastKeyId() {
+  if (!lastKeyIdChanged_) return ERROR_SUCCESS;
+  return c_.Status(c_.st().saveLastKeyId.Exec(lastKeyId_));
+}
+
+// The highest id is read once per transaction and saved at its commit.
+LONG Rows::InsertKey(std::int64_t parent, std::u16string_view name,
+                     const std::u16string* className, bool isVolatile,
+                     std::uint64_t time, std::int64_t& id) {
+  if (const LONG status = KnowLastKeyId()) return status;
+  const std::int64_t newId = lastKeyId_ + 1;
+  const int rc =
+      c_.st().insertKey.Exec(newId, parent, name, className,
+                             isVolatile ? boot_.c_str() : nullptr, time);
+  if (rc != SQLITE_DONE) return c_.Status(rc);
+  lastKeyId_ = newId;
+  lastKeyIdChanged_ = true;
+  id = newId;
+  c_.Wrote(1);
+  return ERROR_SUCCESS;
+}
+
+LONG Rows::SetClass(std::int64_t key, std::u16string_view className) {
+  const int rc = c_.st().setClass.Exec(key, className);
+  c_.MarkWritten();
+  return c_.Status(rc);
+}
+
+LONG Rows::Touch(std::int64_t key, std::uint64_t time) {
+  const int rc = c_.st().touch.Exec(key, time);
+  c_.MarkWritten();
+  return c_.Status(rc);
+}
+
+LONG Rows::PutValue(std::int64_t key, std::int64_t ord, bool insert,
+                    std::u16string_view name, DWORD type,
+                    std::span<const BYTE> data) {
+  Statements& st = c_.st();
+  const int rc = insert ? st.insertValue.Exec(key, ord, name, type, data)
+                        : st.updateValue.Exec(key, ord, type, data);
+  c_.Wrote(1);
+  return c_.Status(rc);
+}
+
+LONG Rows::InsertValues(std::span<const ValueRow> rows) {
+  const std::size_t grouped = rows.size() - rows.size() % kValuesPerInsert;
+  // Whole groups in one statement each: a statement's own cost (its
+  // cursors opened, run and reset) is then paid once per group.
+  Stmt& insert = c_.st().insertValues;
+  while (rows.size() >= kValuesPerInsert) {
+    sqlite3_stmt* s = insert.Use();
+    for (std::size_t i = 0; i < kValuesPerInsert; ++i) {
+      sql::Bind(s, static_cast<int>(5 * i + 1), rows[i]);
+    }
+    const int rc = sqlite3_step(s);
+    insert.Done();
+    if (rc != SQLITE_DONE) return c_.Status(rc);
+    rows = rows.subspan(kValuesPerInsert);
+  }
+  for (const ValueRow& row : rows) {
+    if (const LONG status =
+            PutValue(row.key, row.ord, true, row.name, row.type, row.data)) {
+      return status;
+    }
+  }
+  c_.Wrote(grouped);
+  return ERROR_SUCCESS;
+}
+
+LONG Rows::DeleteValue(std::int64_t key, std::int64_t ord) {
+  const int rc = c_.st().deleteValue.Exec(key, ord);
+  c_.MarkWritten();
+  return c_.Status(rc);
+}
+
+LONG Rows::DeleteTree(std::int64_t key, bool leaf, bool values) {
+  Statements& st = c_.st();
+  Stmt* const leafSteps[] = {&st.deleteLeafValues, &st.deleteLeaf};
+  Stmt* const treeSteps[] = {&st.deleteTreeValues, &st.deleteTreeKeys};
+  for (Stmt* stmt : leaf ? leafSteps : treeSteps) {
+    if (stmt == &st.deleteLeafValues && !values) continue;
+    const int rc = stmt->Exec(key);
+    if (rc != SQLITE_DONE) return c_.Status(rc);
+  }
+  c_.MarkWritten();
+  return ERROR_SUCCESS;
+}
+
+LONG Rows::Reset() {
+  // Ids stay unused after a reset too: the commit saves the highest again.
+  if (const LONG status = KnowLastKeyId()) return status;
+  lastKeyIdChanged_ = true;
+  if (const LONG status =
+          c_.Exec("DELETE FROM vals; DELETE FROM keys; DELETE FROM meta")) {
+    return status;
+  }
+  c_.MarkWritten();
+  return schema::Seed(c_, boot_);
+}
+
+LONG Rows::Noted(const char* name, bool& found) {
+  const int rc = c_.st().noted.Exec(name);
+  found = rc == SQLITE_ROW;
+  return found ? ERROR_SUCCESS : c_.Status(rc);
+}
+
+LONG Rows::Note(const char* name, const std::string& value) {
+  const int rc = c_.st().note.Exec(name, value.c_str());
+  c_.MarkWritten();
+  return c_.Status(rc);
+}
+
+}  // namespace corvane::platform::emulated

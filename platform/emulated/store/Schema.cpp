@@ -1,0 +1,273 @@
+// What makes a database a store of ours (Schema.h).
+#include "platform/emulated/store/Schema.h"
+
+#include <cstring>
+#include <fstream>
+#include <string_view>
+
+#include "platform/emulated/store/Seed.h"
+
+namespace corvane::platform::emulated::schema {
+namespace {
+
+// "CRVN" in the database header: a file stamped otherwise is not ours.
+constexpr int kApplicationId = 0x4352564E;
+
+// A registry call changes a row or two, and its commit writes each page it
+// touched to the log whole: small pages make small commits (a key deleted
+// writes two). Set when a store is made; a store keeps the size it has.
+constexpr const char* kPageSize = "PRAGMA page_size=2048;";
+
+// Names are found through indexes on their folded form (see FoldKey), which
+// the tables don't repeat: `corvane_fold`, a function every connection of
+// ours registers. Key ids are the store's to hand out (see Rows::InsertKey).
+constexpr std::string_view kKeyTable =
+    "(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL, name TEXT NOT NULL, "
+    "class TEXT, boot TEXT, last_write INTEGER NOT NULL);";
+constexpr std::string_view kValueTable =
+    "(key INTEGER NOT NULL, ord INTEGER NOT NULL, name TEXT NOT NULL, "
+    "type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, ord)) "
+    "WITHOUT ROWID;";
+constexpr std::string_view kKeyIndex =
+    "CREATE UNIQUE INDEX keys_by_name ON keys(parent, corvane_fold(name));";
+constexpr std::string_view kValueIndex =
+    "CREATE UNIQUE INDEX vals_by_name ON vals(key, corvane_fold(name));";
+
+// The marks of a store of ours and of this schema.
+std::string Stamp() {
+  return "PRAGMA application_id=" + std::to_string(kApplicationId) +
+         "; PRAGMA user_version=" + std::to_string(kVersion) + ";";
+}
+
+// The tables, their indexes and the stamp. `valueIndex` false: the values'
+// index is made later, in one pass.
+std::string Tables(bool valueIndex = true) {
+  return std::string("CREATE TABLE keys")
+      .append(kKeyTable)
+      .append("CREATE TABLE vals")
+      .append(kValueTable)
+      .append(kKeyIndex)
+      .append(valueIndex ? kValueIndex : "")
+      .append("CREATE TABLE meta(name TEXT PRIMARY KEY, value) WITHOUT ROWID;")
+      .append(Stamp());
+}
+
+// From the first schema, which kept each folded name in its row as well as
+// in its index and numbered keys with AUTOINCREMENT: the same rows, and the
+// highest id it ever gave.
+std::string UpgradeFrom1() {
+  return std::string("CREATE TABLE keys_2")
+      .append(kKeyTable)
+      .append("CREATE TABLE vals_2")
+      .append(kValueTable)
+      .append(
+          "INSERT INTO keys_2 SELECT id, parent, name, class, boot, "
+          "last_write FROM keys ORDER BY id;"
+          "INSERT INTO vals_2 SELECT key, ord, name, type, data FROM vals;"
+          "INSERT OR REPLACE INTO meta(name, value) SELECT 'last_key_id', seq "
+          "FROM sqlite_sequence WHERE name='keys';"
+          "DROP TABLE keys; DROP TABLE vals;"
+          "ALTER TABLE keys_2 RENAME TO keys; ALTER TABLE vals_2 RENAME TO "
+          "vals;")
+      .append(kKeyIndex)
+      .append(kValueIndex);
+}
+
+// The first column of the one row `sql` gives, or `otherwise`.
+int IntOf(sqlite3* db, const char* sql, int otherwise) {
+  sqlite3_stmt* s = nullptr;
+  int value = otherwise;
+  if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK &&
+      sqlite3_step(s) == SQLITE_ROW) {
+    value = sqlite3_column_int(s, 0);
+  }
+  sqlite3_finalize(s);
+  return value;
+}
+
+}  // namespace
+
+std::string BootId() {
+  std::ifstream in("/proc/sys/kernel/random/boot_id");
+  std::string id;
+  std::getline(in, id);
+  return id.empty() ? "unknown" : id;
+}
+
+LONG CheckStamp(Connection& connection, bool& fresh, int& version) {
+  sqlite3_stmt* s = nullptr;
+  int rc = sqlite3_prepare_v2(
+      connection.db(),
+      "SELECT (SELECT application_id FROM pragma_application_id),"
+      " (SELECT user_version FROM pragma_user_version),"
+      " (SELECT count(*) FROM sqlite_schema)",
+      -1, &s, nullptr);
+  if (rc == SQLITE_OK) rc = sqlite3_step(s);
+  if (rc != SQLITE_ROW) {
+    sqlite3_finalize(s);
+    return connection.Fail(rc, {});
+  }
+  const int appId = sqlite3_column_int(s, 0);
+  version = sqlite3_column_int(s, 1);
+  const int objects = sqlite3_column_int(s, 2);
+  sqlite3_finalize(s);
+  fresh = appId == 0 && version == 0 && objects == 0;
+  if (fresh) return ERROR_SUCCESS;
+  if (appId != kApplicationId) {
+    return connection.Fail(SQLITE_NOTADB, "not a Corvane registry store");
+  }
+  if (version > kVersion) {
+    return connection.Fail(SQLITE_NOTADB,
+                           "made by a newer Corvane (store version " +
+                               std::to_string(version) + "; this one reads " +
+                               std::to_string(kVersion) + ")");
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG Format(Connection& connection) {
+  // WAL is a property of the file; asking again is cheap and settles a race
+  // between two processes creating the store.
+  if (connection.Exec("PRAGMA encoding='UTF-16le'") ||
+      connection.Exec(kPageSize) ||
+      connection.Exec("PRAGMA journal_mode=WAL")) {
+    return connection.Fail(SQLITE_ERROR, {});
+  }
+  return ERROR_SUCCESS;
+}
+
+LONG Create(Connection& connection, const std::string& boot) {
+  if (const LONG status = connection.Exec("BEGIN IMMEDIATE")) {
+    return status == ERROR_BADDB ? status : connection.Fail(SQLITE_BUSY, {});
+  }
+  if (IntOf(connection.db(), "SELECT count(*) FROM sqlite_schema", -1) == 0) {
+    if (connection.Exec(Tables().c_str()) || Seed(connection, boot)) {
+      connection.Exec("ROLLBACK");
+      return connection.Fail(SQLITE_ERROR, {});
+    }
+  }
+  if (connection.Exec("COMMIT")) return connection.Fail(SQLITE_ERROR, {});
+  return ERROR_SUCCESS;
+}
+
+LONG CreateInMemory(Connection& connection, const std::string& boot) {
+  if (connection.Exec(Tables().c_str()) || connection.Prepare() ||
+      Seed(connection, boot)) {
+    return connection.Fail(SQLITE_ERROR, {});
+  }
+  return ERROR_SUCCESS;
+}
+
+// The values' index is made at the end, in one sorted pass rather than an
+// insert per value (values are looked up by name only in a key met twice,
+// among its own).
+LONG CreateAside(Connection& connection, const std::string& boot) {
+  const std::string setup =
+      std::string(kPageSize) + "PRAGMA encoding='UTF-16le';" + Tables(false);
+  if (connection.Exec(setup.c_str()) || connection.Prepare() ||
+      connection.BeginWrite()) {
+    return ERROR_BADDB;
+  }
+  return Seed(connection, boot);
+}
+
+// Whole: the values' index, and the file in WAL mode like every store.
+LONG FinishAside(Connection& connection) {
+  if (const LONG status = connection.Exec(std::string(kValueIndex).c_str())) {
+    return status;
+  }
+  if (connection.Commit(false) != SQLITE_DONE) return ERROR_BADDB;
+  sqlite3_stmt* s = nullptr;
+  bool wal = false;
+  if (sqlite3_prepare_v2(connection.db(), "PRAGMA journal_mode=WAL", -1, &s,
+                         nullptr) == SQLITE_OK &&
+      sqlite3_step(s) == SQLITE_ROW) {
+    const auto* mode = sqlite3_column_text(s, 0);
+    wal = mode != nullptr &&
+          std::strcmp(reinterpret_cast<const char*>(mode), "wal") == 0;
+  }
+  sqlite3_finalize(s);
+  return wal ? ERROR_SUCCESS : ERROR_BADDB;
+}
+
+// Its rows stay as they were. Readers of the earlier build still connected
+// fail their next call.
+LONG Upgrade(Connection& connection) {
+  sqlite3* db = connection.db();
+  int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  // Another process may have upgraded it while this one waited.
+  const int version = rc == SQLITE_OK ? IntOf(db, "PRAGMA user_version", 0) : 0;
+  if (rc == SQLITE_OK && version == 1) {
+    const std::string upgrade = UpgradeFrom1() + Stamp();
+    rc = sqlite3_exec(db, upgrade.c_str(), nullptr, nullptr, nullptr);
+  } else if (rc == SQLITE_OK && version != kVersion) {
+    connection.Exec("ROLLBACK");
+    return connection.Fail(SQLITE_NOTADB,
+                           "unknown store version " + std::to_string(version));
+  }
+  if (rc == SQLITE_OK) {
+    rc = sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  }
+  if (rc == SQLITE_OK) return ERROR_SUCCESS;
+  // Waiting for the write lock is retried (see Store::OpenFile); anything
+  // else leaves the store as it was, and unusable to this build.
+  const std::string reason =
+      (rc & 0xFF) == SQLITE_BUSY
+          ? std::string()
+          : "made by an earlier Corvane (store version 1) and can't be "
+            "upgraded: " +
+                std::string(sqlite3_errmsg(db));
+  sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
+  return connection.Fail(rc, reason);
+}
+
+LONG Seed(Connection& connection, const std::string& boot) {
+  sqlite3_stmt* s = nullptr;
+  if (sqlite3_prepare_v2(connection.db(),
+                         "INSERT INTO keys(id, parent, name, last_write) "
+                         "VALUES(?1, ?2, ?3, ?4)",
+                         -1, &s, nullptr) != SQLITE_OK) {
+    return ERROR_BADDB;
+  }
+  const std::uint64_t now = FileTimeNow();
+  int rc = SQLITE_DONE;
+  for (const seed::Key& key : seed::kKeys) {
+    sqlite3_reset(s);
+    sql::Bind(s, 1, key.id);
+    sql::Bind(s, 2, key.parent);
+    sql::Bind(s, 3, std::u16string_view(key.name));
+    sql::Bind(s, 4, now);
+    if ((rc = sqlite3_step(s)) != SQLITE_DONE) break;
+  }
+  sqlite3_finalize(s);
+  if (rc != SQLITE_DONE) return connection.Status(rc);
+  const std::string sql =
+      "INSERT OR REPLACE INTO meta(name, value) VALUES('boot', '" + boot + "')";
+  return connection.Exec(sql.c_str());
+}
+
+bool OfAnotherBoot(Connection& connection, const std::string& boot) {
+  sqlite3_stmt* s = nullptr;
+  std::string stored;
+  if (sqlite3_prepare_v2(connection.db(),
+                         "SELECT value FROM meta WHERE name='boot'", -1, &s,
+                         nullptr) == SQLITE_OK &&
+      sqlite3_step(s) == SQLITE_ROW) {
+    const auto* text = sqlite3_column_text(s, 0);
+    stored = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+  }
+  sqlite3_finalize(s);
+  return stored != boot;
+}
+
+LONG DropStaleVolatile(Connection& connection, const std::string& boot) {
+  const std::string sql =
+      "DELETE FROM vals WHERE key IN (SELECT id FROM keys WHERE boot IS NOT "
+      "NULL AND boot<>'" +
+      boot + "'); DELETE FROM keys WHERE boot IS NOT NULL AND boot<>'" + boot +
+      "'; INSERT OR REPLACE INTO meta(name, value) VALUES('boot', '" + boot +
+      "')";
+  return connection.Exec(sql.c_str());
+}
+
+}  // namespace corvane::platform::emulated::schema

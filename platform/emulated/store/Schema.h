@@ -1,0 +1,43 @@
+// What makes a database a store of ours: the stamp in its header, the
+// tables and indexes, the upgrade of a store of the earlier schema, the
+// seeded keys (Seed.h), and the boot a store's volatile keys belong to.
+// The file format and stamp are fixed: stores on disk keep working.
+#pragma once
+
+#include <string>
+
+#include "platform/Platform.h"
+#include "platform/emulated/store/Connection.h"
+
+namespace corvane::platform::emulated::schema {
+
+// The id of this boot of the machine: volatile keys carry it.
+std::string BootId();
+
+// Refuses, without writing a byte, a file that is not a store of ours or is
+// one of a later schema. `fresh`: an empty database still to be set up;
+// `version` the schema the file has.
+LONG CheckStamp(Connection& connection, bool& fresh, int& version);
+// A fresh file's format: its page size, text encoding, and the log (WAL).
+LONG Format(Connection& connection);
+// The tables, seeded, in a fresh file another process may be setting up at
+// the same moment: the one that gets the write lock first does it.
+LONG Create(Connection& connection, const std::string& boot);
+// The tables, seeded, in the in-memory stand-in.
+LONG CreateInMemory(Connection& connection, const std::string& boot);
+// The tables of a store built aside, inside its write transaction, without
+// the values' index (see FinishAside), and seeded.
+LONG CreateAside(Connection& connection, const std::string& boot);
+LONG FinishAside(Connection& connection);
+// A store of the earlier schema brought to this one, in one transaction.
+LONG Upgrade(Connection& connection);
+// The keys every store holds from its creation on, and the boot.
+LONG Seed(Connection& connection, const std::string& boot);
+// Removes volatile keys of another boot than `boot` and makes the store
+// `boot`'s, inside a write transaction.
+LONG DropStaleVolatile(Connection& connection, const std::string& boot);
+// Whether the store was last used in another boot.
+bool OfAnotherBoot(Connection& connection, const std::string& boot);
+inline constexpr int kVersion = 2;
+
+}  // namespace corvane::platform::emulated::schema
