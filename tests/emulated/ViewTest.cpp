@@ -1,0 +1,129 @@
+// A view's cache against the change counter, two stores on one file
+// standing for two processes: another's write makes a view start again from
+// the store, while reads and the view's own writes leave what it holds in
+// place.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "StoreOfItsOwn.h"
+#include "platform/emulated/view/View.h"
+
+namespace corvane::platform::emulated {
+namespace {
+
+class ViewTest : public StoreOfItsOwn {
+ protected:
+  // The key `name` below HKEY_CURRENT_USER in `view`, made when missing.
+  static LONG Make(View& view, std::u16string_view name) {
+    return view.Write([&] {
+      CachedKey* user = nullptr;
+      CachedKey* key = nullptr;
+      if (const LONG status = view.Key(seed::kCurrentUser, user)) {
+        return status;
+      }
+      if (const LONG status = view.Child(*user, name, key)) return status;
+      if (key != nullptr) return ERROR_SUCCESS;
+      return view.CreateChild(*user, name, nullptr, false, key);
+    });
+  }
+
+  static LONG SetByte(View& view, std::u16string_view name, BYTE byte) {
+    return view.Write([&] {
+      CachedKey* key = nullptr;
+      if (const LONG status = Find(view, name, key)) return status;
+      return view.SetValue(*key, u"v", REG_BINARY, {byte});
+    });
+  }
+
+  static LONG Find(View& view, std::u16string_view name, CachedKey*& key) {
+    CachedKey* user = nullptr;
+    if (const LONG status = view.Key(seed::kCurrentUser, user)) return status;
+    if (const LONG status = view.Child(*user, name, key)) return status;
+    return key != nullptr ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  }
+
+  // The byte of `name`'s value, read in one call of `view`; and the key's
+  // entry in the view.
+  static BYTE ReadByte(View& view, std::u16string_view name,
+                       CachedKey** entry = nullptr) {
+    BYTE byte = 0;
+    EXPECT_EQ(view.Read([&] {
+      CachedKey* key = nullptr;
+      if (const LONG status = Find(view, name, key)) return status;
+      if (const LONG status = view.LoadValues(*key)) return status;
+      const CachedValue* value = view.FindValue(*key, u"v");
+      if (value == nullptr || value->data.size() != 1) {
+        return ERROR_FILE_NOT_FOUND;
+      }
+      byte = value->data[0];
+      if (entry != nullptr) *entry = key;
+      return ERROR_SUCCESS;
+    }),
+              ERROR_SUCCESS);
+    return byte;
+  }
+};
+
+TEST_F(ViewTest, AnotherStoresWriteEmptiesTheCacheReadsKeepIt) {
+  Store mine, theirs;
+  View view(mine), other(theirs);
+  ASSERT_EQ(Make(other, u"Shared"), ERROR_SUCCESS);
+  ASSERT_EQ(SetByte(other, u"Shared", 1), ERROR_SUCCESS);
+
+  CachedKey* entry = nullptr;
+  EXPECT_EQ(ReadByte(view, u"Shared", &entry), 1);
+  const std::uint64_t generation = view.Generation();
+  const std::uint64_t stamp = view.Stamp();
+  // Read again with nothing written anywhere: the same entry, from memory.
+  CachedKey* again = nullptr;
+  EXPECT_EQ(ReadByte(view, u"Shared", &again), 1);
+  EXPECT_EQ(again, entry);
+  EXPECT_EQ(view.Generation(), generation);
+  EXPECT_EQ(view.Stamp(), stamp);
+
+  // A write elsewhere, even to another key: the next call starts afresh
+  // and sees the store as it is now.
+  ASSERT_EQ(Make(other, u"Unrelated"), ERROR_SUCCESS);
+  ASSERT_EQ(SetByte(other, u"Shared", 2), ERROR_SUCCESS);
+  EXPECT_NE(view.Stamp(), stamp);
+  EXPECT_EQ(ReadByte(view, u"Shared"), 2);
+  EXPECT_NE(view.Generation(), generation);
+}
+
+TEST_F(ViewTest, ItsOwnWritesKeepTheCacheAndReachTheOthers) {
+  Store mine, theirs;
+  View view(mine), other(theirs);
+  ASSERT_EQ(Make(view, u"Mine"), ERROR_SUCCESS);
+  ASSERT_EQ(SetByte(view, u"Mine", 3), ERROR_SUCCESS);
+  CachedKey* entry = nullptr;
+  EXPECT_EQ(ReadByte(view, u"Mine", &entry), 3);
+  const std::uint64_t generation = view.Generation();
+
+  ASSERT_EQ(SetByte(view, u"Mine", 4), ERROR_SUCCESS);
+  CachedKey* after = nullptr;
+  EXPECT_EQ(ReadByte(view, u"Mine", &after), 4);
+  EXPECT_EQ(after, entry);
+  EXPECT_EQ(view.Generation(), generation);
+  EXPECT_EQ(ReadByte(other, u"Mine"), 4);
+}
+
+TEST_F(ViewTest, AFailedWriteLeavesNothingBehindInTheCacheOrTheStore) {
+  Store mine, theirs;
+  View view(mine), other(theirs);
+  ASSERT_EQ(Make(view, u"Kept"), ERROR_SUCCESS);
+  ASSERT_EQ(SetByte(view, u"Kept", 5), ERROR_SUCCESS);
+  EXPECT_EQ(view.Write([&] {
+    CachedKey* key = nullptr;
+    if (const LONG status = Find(view, u"Kept", key)) return status;
+    view.SetValue(*key, u"v", REG_BINARY, {6});
+    return static_cast<LONG>(ERROR_ACCESS_DENIED);
+  }),
+            ERROR_ACCESS_DENIED);
+  EXPECT_EQ(ReadByte(view, u"Kept"), 5);
+  EXPECT_EQ(ReadByte(other, u"Kept"), 5);
+}
+
+}  // namespace
+}  // namespace corvane::platform::emulated
