@@ -119,7 +119,7 @@ class Stmt {
   sqlite3_stmt* Use(const Args&... args) {
     sqlite3_reset(s_);
     sqlite3_clear_bindings(s_);
-    int i = 1;
+    [[maybe_unused]] int i = 1;
     (sql::Bind(s_, i++, args), ...);
     return s_;
   }
