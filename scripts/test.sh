@@ -21,9 +21,10 @@ export WINEARCH=win64
 
 step() { printf '\n=== %s\n' "$*"; }
 
+# Warnings fail the build here (users build without -Werror).
 for preset in native native-asan windows; do
   step "build $preset"
-  cmake --preset "$preset" >/dev/null
+  cmake --preset "$preset" -DCORVANE_WERROR=ON >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 done
 
