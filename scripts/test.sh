@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the native build on the emulated registry, the
-# same under AddressSanitizer + UBSan and under ThreadSanitizer, and the
-# Windows build under Wine against Wine's own registry, then the checks that
-# compare us with Wine's tools.
+# same under AddressSanitizer + UBSan and under ThreadSanitizer, the fuzz
+# target's corpus, and the Windows build under Wine against Wine's own
+# registry, then the checks that compare us with Wine's tools.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/bootstrap.sh
@@ -28,6 +28,19 @@ for preset in native native-asan native-tsan windows; do
   cmake --preset "$preset" -DCORVANE_WERROR=ON >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
 done
+
+# Every seed of the .reg reader's fuzz target, run once under ASan + UBSan:
+# through libFuzzer with clang, through a plain replay program otherwise.
+step "fuzz corpus replay"
+if command -v clang++ >/dev/null; then
+  cmake -S fuzz -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+  cmake --build build/fuzz -j "$jobs"
+  build/fuzz/regfile_fuzz fuzz/corpus/*
+else
+  cmake -S fuzz -B build/fuzz-replay >/dev/null
+  cmake --build build/fuzz-replay -j "$jobs"
+  build/fuzz-replay/regfile_replay fuzz/corpus
+fi
 
 step "package: find_package(corvane) from an installed tree"
 cmake --install build/native --prefix "$scratch/prefix" >/dev/null
