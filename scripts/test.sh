@@ -16,7 +16,7 @@ case "${1:-}" in
 esac
 
 if $quick; then
-  scripts/bootstrap.sh native
+  scripts/bootstrap.sh quick
 else
   scripts/bootstrap.sh
 fi
@@ -62,6 +62,8 @@ if command -v clang++ >/dev/null; then
   cmake -S fuzz -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ >/dev/null
   cmake --build build/fuzz -j "$jobs"
   build/fuzz/regfile_fuzz fuzz/corpus/*
+  # The replay program too, so that the fallback keeps working.
+  build/fuzz/regfile_replay fuzz/corpus
 else
   cmake -S fuzz -B build/fuzz-replay >/dev/null
   cmake --build build/fuzz-replay -j "$jobs"
