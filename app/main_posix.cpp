@@ -1,8 +1,9 @@
 // Entry point of the Linux program: the repair on the emulated registry's
-// hive. No arguments are read and nothing is printed on success.
+// store. No arguments are read and nothing is printed on success.
 //   exit 0  done (steps that could not be made were passed over)
 //   exit 1  the repair failed; the report is on stderr
-//   exit 2  the hive could not be loaded; nothing was done
+//   exit 2  the store (or a hive of the earlier layout to import) could not
+//           be used; nothing was done
 #include <cstdio>
 
 #include "app/MainApp.h"

@@ -25,7 +25,7 @@ inline constexpr auto kHexValues = [] {
 inline constexpr unsigned kNotHex = 0xFF;
 
 // 0-15, or kNotHex. A table rather than comparisons: the .reg reader calls
-// this for every digit of a hive's binary data.
+// this for every digit of a .reg file's binary data.
 template <typename C>
 constexpr unsigned HexDigitValue(C c) {
   const auto u = static_cast<std::uint32_t>(c);

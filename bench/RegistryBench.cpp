@@ -1,8 +1,8 @@
 // The benchmark suite on the emulated registry (Google Benchmark): walks,
-// subtree deletion, the value codec, importing the 100k-key hive into an
-// empty store, and the repair on a store holding that hive. Everything runs
-// in this one process; what needs several (a cold walk, writers at once,
-// change propagation) is in WalkTimer.cpp and BenchHive.cpp. The stores are
+// subtree deletion, the value codec, importing the 100k-key classes file
+// into an empty store, and the repair on a store holding its keys. Everything
+// runs in this one process; what needs several (a cold walk, writers at once,
+// change propagation) is in WalkTimer.cpp and BenchStore.cpp. The stores are
 // kept in a temporary folder that is removed when the suite ends, so no
 // benchmark touches the user's own registry.
 #include <benchmark/benchmark.h>
@@ -32,7 +32,7 @@ namespace {
 using platform::HKEY;
 using platform::KEY_ALL_ACCESS;
 
-constexpr std::int64_t kHiveKeys = 100000;
+constexpr std::int64_t kClassesKeys = 100000;
 
 // One generated tree at a time below the scratch key: trees of a million
 // keys are too large to keep several around.
@@ -308,10 +308,11 @@ void WriteValue(benchmark::State& state) {
 }
 BENCHMARK(WriteValue)->DenseRange(0, std::size(kWrittenLabels) - 1);
 
-// --- The hive ----------------------------------------------------------------
+// --- The classes file --------------------------------------------------------
 
-const std::string& HiveBytes() {
-  static const std::string bytes = HiveFileBytes(HiveEntries(kHiveKeys));
+const std::string& ClassesFile() {
+  static const std::string bytes =
+      ClassesFileBytes(ClassesEntries(kClassesKeys));
   return bytes;
 }
 
@@ -325,10 +326,10 @@ std::filesystem::path& StoreDir() {
 }
 std::string MainStore() { return (StoreDir() / "registry.db").string(); }
 
-// The hive into an empty store: a new store file each time, made by the
+// The classes file into an empty store: a new store file each time, made by the
 // import's own first write, as a fresh installation's would be.
 void Import(benchmark::State& state) {
-  const std::string& bytes = HiveBytes();
+  const std::string& bytes = ClassesFile();
   Trees().Drop();
   int round = 0;
   for (auto _ : state) {
@@ -338,7 +339,7 @@ void Import(benchmark::State& state) {
     setenv("CORVANE_REGISTRY", store.c_str(), 1);
     state.ResumeTiming();
     const std::string error =
-        platform::ImportRegFile(AsSpan(bytes), "hive.reg");
+        platform::ImportRegFile(AsSpan(bytes), "classes.reg");
     if (!error.empty()) {
       state.SkipWithError(error.c_str());
       break;
@@ -367,12 +368,12 @@ BENCHMARK(Import)
 // --- The repair ------------------------------------------------------------
 
 // MainApp::Main again and again in one process: after the first run, what
-// the repair costs on a warm view of a store holding the hive.
+// the repair costs on a warm view of a store holding the classes file's keys.
 void Repair(benchmark::State& state) {
   static const bool imported =
-      platform::ImportRegFile(AsSpan(HiveBytes()), "hive.reg").empty();
+      platform::ImportRegFile(AsSpan(ClassesFile()), "classes.reg").empty();
   if (!imported) {
-    state.SkipWithError("hive import failed");
+    state.SkipWithError("classes file import failed");
     return;
   }
   for (auto _ : state) MainApp::Main();

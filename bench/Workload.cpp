@@ -241,7 +241,7 @@ std::int64_t WalkValues(const std::string& path) {
   return visitor.items;
 }
 
-std::vector<HiveEntry> HiveEntries(std::int64_t keys) {
+std::vector<ClassesEntry> ClassesEntries(std::int64_t keys) {
   using platform::REG_DWORD;
   using platform::REG_SZ;
   const std::string classes = "SOFTWARE\\Classes";
@@ -249,7 +249,7 @@ std::vector<HiveEntry> HiveEntries(std::int64_t keys) {
   const std::string clsid = classes + "\\CLSID";
   const std::string skyGuid = Guid(0x5C7, 0xA11);
 
-  std::vector<HiveEntry> entries;
+  std::vector<ClassesEntry> entries;
   entries.reserve(static_cast<std::size_t>(keys) + 8);
   entries.push_back({"SOFTWARE", {}});
   entries.push_back({classes, {}});
@@ -285,7 +285,7 @@ std::vector<HiveEntry> HiveEntries(std::int64_t keys) {
   return entries;
 }
 
-std::string HiveFileBytes(const std::vector<HiveEntry>& entries) {
+std::string ClassesFileBytes(const std::vector<ClassesEntry>& entries) {
   regfile::RegWriter writer;
   std::vector<std::uint8_t> data;
   for (const auto& entry : entries) {
@@ -309,7 +309,7 @@ std::string HiveFileBytes(const std::vector<HiveEntry>& entries) {
   return writer.Finish();
 }
 
-LONG ImportEntries(const std::vector<HiveEntry>& entries) {
+LONG ImportEntries(const std::vector<ClassesEntry>& entries) {
   for (const auto& entry : entries) {
     const HKEY key = CreateKey(platform::HKEY_LOCAL_MACHINE, entry.path);
     if (key == 0) return platform::ERROR_ACCESS_DENIED;

@@ -1,7 +1,7 @@
 // Workloads shared by the Google Benchmark suite and the self-timing Windows
-// harness: generated key trees, a key full of values, and the 100k-key hive,
-// all built through the platform functions so that the same code runs on the
-// emulated registry and on the real one.
+// harness: generated key trees, a key full of values, and the 100k-key classes
+// file, all built through the platform functions so that the same code runs on
+// the emulated registry and on the real one.
 #pragma once
 
 #include <cstdint>
@@ -94,13 +94,13 @@ std::int64_t WalkTree(const std::string& path);
 // number of values visited.
 std::int64_t WalkValues(const std::string& path);
 
-// The benchmark hive: about `keys` keys below
+// The classes file, the benchmark's .reg file: about `keys` keys below
 // HKEY_LOCAL_MACHINE\SOFTWARE\Classes, shaped like a machine's class
 // registrations (AppID entries with a name and an authentication level, CLSID
 // entries with an InprocServer32 subkey), plus the two planetarium
 // registrations the repair looks for. The driver's registration is missing, so
 // the repair creates it.
-struct HiveEntry {
+struct ClassesEntry {
   std::string path;  // below HKEY_LOCAL_MACHINE, no leading backslash
   struct Value {
     std::string name;
@@ -110,12 +110,12 @@ struct HiveEntry {
   };
   std::vector<Value> values;
 };
-std::vector<HiveEntry> HiveEntries(std::int64_t keys);
+std::vector<ClassesEntry> ClassesEntries(std::int64_t keys);
 
 // The entries as a regedit Version 5.00 file (UTF-16LE, CRLF).
-std::string HiveFileBytes(const std::vector<HiveEntry>& entries);
+std::string ClassesFileBytes(const std::vector<ClassesEntry>& entries);
 // The entries written into the registry through the platform functions.
 // Returns the first failing status, or 0.
-platform::LONG ImportEntries(const std::vector<HiveEntry>& entries);
+platform::LONG ImportEntries(const std::vector<ClassesEntry>& entries);
 
 }  // namespace corvane::bench

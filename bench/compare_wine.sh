@@ -3,7 +3,7 @@
 # work on Wine's registry (the Windows build, through the real registry API),
 # and prints one table with the ratios and the targets they are held to:
 # warm and cold walks, the repair on an existing store, importing the
-# benchmark hive, RemoveKeyTree (and, beside it, the store's own commits of
+# classes file (the benchmark's .reg file), RemoveKeyTree (and, beside it, the store's own commits of
 # the same deletes: its floor), four writers at once and how soon another
 # process sees a write.
 #
@@ -41,7 +41,7 @@ beats=${BEATS:-1000}
 beat_gap_us=2000
 cold_keys=100000
 
-for tool in "$native/bench/corvane_bench" "$native/bench/corvane_benchhive" \
+for tool in "$native/bench/corvane_bench" "$native/bench/corvane_benchstore" \
             "$native/bench/corvane_walktimer" "$native/app/corvane" \
             "$native/cli/corvane-reg" "$windows/bench/corvane_walktimer.exe" \
             "$windows/app/corvane.exe"; do
@@ -128,20 +128,20 @@ wine_wt --build "$cold_keys"
 wine_cold=$(wine_wt --cold "$cold_keys" | awk '{print $2}')
 wine_wt --drop
 
-# --- Import of the benchmark hive into an empty store -----------------------
-log "importing the 100k-key hive..."
-hive=$work/hive100k.reg
-"$native/bench/corvane_benchhive" make "$hive" 100000
-hive_bytes=$(stat -c %s "$hive")
+# --- Import of the classes file into an empty store -------------------------
+log "importing the 100k-key classes file..."
+classes=$work/classes100k.reg
+"$native/bench/corvane_benchstore" make "$classes" 100000
+classes_bytes=$(stat -c %s "$classes")
 import_ms=
 for i in 1 2 3; do
   rm -rf "$stores/import$i" && mkdir "$stores/import$i"
   export CORVANE_REGISTRY=$stores/import$i/registry.db
-  import_ms+=" $(ms_of "$native/bench/corvane_benchhive" import "$hive")"
+  import_ms+=" $(ms_of "$native/bench/corvane_benchstore" import "$classes")"
 done
 best_import=$(min_of <<<"$import_ms")
 start=$EPOCHREALTIME
-wine reg import "$(winepath -w "$hive" 2>/dev/null)" >/dev/null 2>&1 ||
+wine reg import "$(winepath -w "$classes" 2>/dev/null)" >/dev/null 2>&1 ||
   { echo "wine reg import failed" >&2; exit 1; }
 wine_import=$(awk -v s="$start" -v e="$EPOCHREALTIME" 'BEGIN{printf "%.1f", (e - s) * 1000}')
 wine_start=$(ms_of wine cmd /c exit)
@@ -163,7 +163,7 @@ rss_kb=$(cat "$work/rss1")
   { echo "the repair left no driver registration in the store" >&2; exit 1; }
 first_best=$(min_of <<<"$first_ms")
 repeat_best=$(min_of <<<"$repeat_ms")
-# The same repair under Wine, on the registry the hive was imported into.
+# The same repair under Wine, on the registry the classes file was imported into.
 wine_first=$(ms_of wine "$windows/app/corvane.exe")
 wine_repeat=$(ms_of wine "$windows/app/corvane.exe")
 
@@ -171,7 +171,7 @@ wine_repeat=$(ms_of wine "$windows/app/corvane.exe")
 log "four writers, $writes values each..."
 export CORVANE_REGISTRY=$stores/writers.db
 read -r _ native_counted native_secs native_rate < \
-  <("$native/bench/corvane_benchhive" writers 4 "$writes")
+  <("$native/bench/corvane_benchstore" writers 4 "$writes")
 wine_wt --drop
 # Wine processes take a while to start: all four wait for a common moment.
 at=$(($(date +%s%3N) + 4000))
@@ -224,7 +224,7 @@ done
 # The floor under RemoveKeyTree: its deletes' commits, with nothing around.
 row "  the store's commits alone" "$(fmt_ms "$(ns "$work/native.txt" StoreDeleteCommits/100000)")" "" ""
 row "ColdWalk/$cold_keys (new process)" "$(fmt_ms "$native_cold")" "$(fmt_ms "$wine_cold")" "$(ratio "$wine_cold" "$native_cold")"
-row "import 100k hive (process)" "$best_import" "$wine_import" "$(ratio "$wine_import" "$best_import")"
+row "import 100k classes file (process)" "$best_import" "$wine_import" "$(ratio "$wine_import" "$best_import")"
 row "  in process (Import)" "$(fmt_ms "$(ns "$work/native.txt" Import)")" "" ""
 row "corvane, first run on a copy" "$first_best" "$wine_first" ""
 row "corvane, repeat" "$repeat_best" "$wine_repeat" ""
@@ -256,7 +256,7 @@ target "4 writers: values lost" "$lost" "<=" 0
 target "write seen by another process, p99 (us)" "$native_p99" "<=" 1000
 echo
 echo "runs: corvane first $first_ms ms; repeat $repeat_ms ms; import $import_ms ms"
-echo "hive: $hive_bytes bytes of UTF-16 text, 100k keys; corvane peak RSS ${rss_kb} kB"
+echo "classes file: $classes_bytes bytes of UTF-16 text, 100k keys; corvane peak RSS ${rss_kb} kB"
 echo "store: $stores on $(stat -f -c %T "$stores") ($(df --output=source "$stores" | tail -1));" \
   "$(nproc) cores, load average $(cut -d' ' -f1-3 /proc/loadavg)," \
   "$([[ -n $awake_pid ]] && echo "one core kept awake" || echo "cores left to sleep")"

@@ -1,7 +1,7 @@
 // The regedit .reg format, on its own: a reader that turns a file's bytes into
 // calls on a sink, and a writer that builds a file the way regedit exports
 // one. Neither knows about any registry: the emulation's store, the Windows
-// build's import, corvane-reg and the hive tool each join them to theirs.
+// build's import, corvane-reg and regfiletool each join them to theirs.
 // The format's facts are in RegFormat.h.
 //
 // Names and string data cross this interface as UTF-16 code units exactly as

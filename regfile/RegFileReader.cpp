@@ -1,6 +1,6 @@
 // The .reg reader: one pass over the text with no per-character allocation.
 // Names without escapes are handed to the sink as views into the file, and the
-// buffers for escaped names and value data are reused from line to line. Hives
+// buffers for escaped names and value data are reused from line to line. Files
 // of 100k keys load at several hundred MB/s.
 #include <bit>
 #include <cstring>

@@ -3,18 +3,22 @@
 # a package already present is skipped, and nothing is printed when all are.
 #   scripts/bootstrap.sh           everything (native, Windows cross build, Wine)
 #   scripts/bootstrap.sh native    only what the Linux build needs
+#   scripts/bootstrap.sh quick     that and clang-format (test.sh --quick)
 set -euo pipefail
 
 native=(cmake make g++ libgtest-dev libbenchmark-dev libsqlite3-dev sqlite3)
+# clang-format is the check for drift in test.sh.
+quick=("${native[@]}" clang-format)
 # clang and its runtime build the fuzz target; jq and time serve the Wine
-# benchmark comparison; clang-format is the check for drift in test.sh.
-full=("${native[@]}" googletest g++-mingw-w64-x86-64 wine64 wine clang
-      libclang-rt-14-dev jq time clang-format)
+# benchmark comparison.
+full=("${quick[@]}" googletest g++-mingw-w64-x86-64 wine64 wine clang
+      libclang-rt-14-dev jq time)
 
 case "${1:-all}" in
   native) wanted=("${native[@]}") ;;
+  quick) wanted=("${quick[@]}") ;;
   all) wanted=("${full[@]}") ;;
-  *) echo "usage: $0 [native|all]" >&2; exit 2 ;;
+  *) echo "usage: $0 [native|quick|all]" >&2; exit 2 ;;
 esac
 
 missing=()

@@ -1,4 +1,4 @@
-// Test entry point. On the emulated backend every run gets a hive file of
+// Test entry point. On the emulated backend every run gets a store of
 // its own in a fresh temporary folder, so tests never touch the user's
 // registry.
 #include <gtest/gtest.h>
@@ -19,8 +19,8 @@ int main(int argc, char** argv) {
   std::string dir =
       (std::filesystem::temp_directory_path() / "corvane-test-XXXXXX").string();
   if (mkdtemp(dir.data()) == nullptr) return 2;
-  const std::string hive = dir + "/registry.reg";
-  setenv("CORVANE_REGISTRY", hive.c_str(), 1);
+  const std::string store = dir + "/registry.reg";
+  setenv("CORVANE_REGISTRY", store.c_str(), 1);
   unsetenv("CORVANE_REGISTRY_READONLY");
   const int result = RUN_ALL_TESTS();
   // Save now, so that the save at exit finds nothing left to write and

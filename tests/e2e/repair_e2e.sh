@@ -226,12 +226,12 @@ two_at_once() {
   expect_rc 0
   linux_capture
   if cmp -s "$work/single.txt" "$work/state.txt"; then ok; else
-    bad "hive differs from one repair's: $(diff "$work/single.txt" "$work/state.txt" | head -5)"
+    bad "state differs from one repair's: $(diff "$work/single.txt" "$work/state.txt" | head -5)"
   fi
 }
 
-# Linux only: Wine runs every program as an administrator, and its hive is
-# Wine's to parse.
+# Linux only: Wine runs every program as an administrator, and its registry
+# is Wine's to parse.
 not_administrator() {
   label="non-administrator, driver missing"
   linux_load driver_missing.reg

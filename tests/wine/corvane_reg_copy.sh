@@ -113,7 +113,7 @@ fi
 
 # The Linux build: the same source through a .reg file, the same copy.
 wine "$exe" export "$src" "$(winepath -w "$work/source.reg")" /y >/dev/null
-export CORVANE_REGISTRY="$work/hive.reg"
+export CORVANE_REGISTRY="$work/store.reg"
 "$native" import "$work/source.reg" >/dev/null
 "$native" copy "$src" "$base\Linux" /s /f >/dev/null
 listing "$base\Wine\Tree" >"$work/expected"

@@ -3,7 +3,7 @@
 # with `wine reg add`, then requires corvane-reg.exe to print exactly what
 # `wine reg query` prints for it (same bytes, same exit status), and the Linux
 # corvane-reg to print the same again after the tree has travelled to its
-# emulated hive through export and import.
+# emulated store through export and import.
 #
 #   tests/wine/corvane_reg_query.sh NATIVE_BUILD WINDOWS_BUILD
 #
@@ -86,13 +86,13 @@ expect_failure() {
 expect_failure "$key\Missing"
 expect_failure "$key" /v Missing
 
-# The same tree on the Linux build's emulated hive, by way of a .reg file.
+# The same tree on the Linux build's emulated store, by way of a .reg file.
 wine "$exe" export "$key" "$(winepath -w "$work/tree.reg")" /y >/dev/null
-CORVANE_REGISTRY="$work/hive.reg" "$native" import "$work/tree.reg" >/dev/null
+CORVANE_REGISTRY="$work/store.reg" "$native" import "$work/tree.reg" >/dev/null
 wine reg query "$key" /s | tr -d '\r' >"$work/expected"
-CORVANE_REGISTRY="$work/hive.reg" "$native" query "$key" /s >"$work/actual"
+CORVANE_REGISTRY="$work/store.reg" "$native" query "$key" /s >"$work/actual"
 if ! cmp -s "$work/expected" "$work/actual"; then
-  echo "FAIL: query /s on the emulated hive after export and import"
+  echo "FAIL: query /s on the emulated store after export and import"
   diff "$work/expected" "$work/actual" | head -20
   failures=$((failures + 1))
 fi

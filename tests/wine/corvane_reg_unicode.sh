@@ -25,7 +25,7 @@ native=$1/cli/corvane-reg
 exe=$2/cli/corvane-reg.exe
 top='HKEY_CURRENT_USER\Software\Corvane Unicode Test'
 work=$(mktemp -d)
-export CORVANE_REGISTRY="$work/hive.reg"
+export CORVANE_REGISTRY="$work/store.reg"
 failures=0
 
 cleanup() {
@@ -196,7 +196,7 @@ for script in cyrillic cjk astral lone latin; do
   run wine reg query "$top"
   [ "$status" = 1 ] || fail "$script: corvane-reg.exe delete left the key"
 
-  rm -f "$work/hive.reg.db"*
+  rm -f "$work/store.reg.db"*
   run "$native" import "$file"
   [ "$status" = 0 ] || fail "$script: corvane-reg import (exit $status)"
   "$native" query "$top" /s >"$work/$script.linux-query" 2>&1 || true
@@ -237,7 +237,7 @@ run wine "$exe" delete "$key\\Ключ" /f
 run wine reg query "$key\\Ключ"
 [ "$status" = 1 ] || fail "corvane-reg.exe delete left a non-ASCII key"
 
-rm -f "$work/hive.reg.db"*
+rm -f "$work/store.reg.db"*
 adds "$native" >/dev/null 2>&1 || fail "corvane-reg add on Linux"
 run "$native" export "$top" "$work/args.linux.reg" /y
 cmp -s "$work/args.wine.reg" "$work/args.linux.reg" ||

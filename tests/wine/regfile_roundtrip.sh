@@ -1,7 +1,7 @@
 #!/bin/sh
 # Trades .reg files with Wine's reg.exe both ways: what `reg export` writes
-# loads into the emulated hive with every value intact, and what the
-# emulated hive saves goes through `reg import` and `reg export` unchanged.
+# loads into regfiletool's key tree with every value intact, and what the
+# tree saves goes through `reg import` and `reg export` unchanged.
 # Usage: regfile_roundtrip.sh BUILD_DIR_NATIVE  (WINEPREFIX should name a
 # throwaway prefix; keys under HKEY_CURRENT_USER\Software\Corvane* are
 # replaced).
@@ -9,10 +9,10 @@ set -eu
 
 build=${1:?usage: regfile_roundtrip.sh BUILD_DIR_NATIVE}
 tool=
-for t in "$build/tests/tools/hivetool" "$build/tools/hivetool"; do
+for t in "$build/tests/tools/regfiletool" "$build/tools/regfiletool"; do
   [ -x "$t" ] && tool=$t && break
 done
-[ -n "$tool" ] || { echo "regfile_roundtrip: no hivetool in $build" >&2; exit 2; }
+[ -n "$tool" ] || { echo "regfile_roundtrip: no regfiletool in $build" >&2; exit 2; }
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT INT TERM
@@ -63,7 +63,7 @@ quiet wine reg export "$big" "$work/big.reg" /y || fail "reg export $big"
 cmp "$work/big.txt" "$work/big-resaved.txt" ||
   fail "keys or values of $big changed through load and save"
 
-# 2. A hive saved by us (every type, names and text outside the ANSI code
+# 2. A .reg file saved by us (every type, names and text outside the ANSI code
 # page), imported into Wine and exported back: the same bytes. It holds no
 # REG_DWORD of 2 bytes or REG_SZ data without its terminator, which Wine's
 # importer rewrites (Windows keeps hex(N) data as written); the native tests
@@ -71,10 +71,10 @@ cmp "$work/big.txt" "$work/big-resaved.txt" ||
 to='HKEY_CURRENT_USER\Software\CorvaneToWine'
 quiet wine reg delete "$to" /f || true
 "$tool" sample "$work/ours.reg" "$to"
-quiet wine reg import "$work/ours.reg" || fail "reg import of our hive"
+quiet wine reg import "$work/ours.reg" || fail "reg import of our .reg file"
 quiet wine reg export "$to" "$work/back.reg" /y || fail "reg export $to"
 "$tool" export "$work/ours.reg" "$to" "$work/ours-key.reg"
 cmp "$work/ours-key.reg" "$work/back.reg" ||
-  fail "our hive changed through reg import and reg export"
+  fail "our .reg file changed through reg import and reg export"
 
 echo "regfile_roundtrip: ok"

@@ -1,12 +1,14 @@
-// hivetool: .reg hives loaded, saved and looked into from the command line, for
+// regfiletool: .reg files loaded, saved and looked into from the command line,
+// for
 // the shell tests that trade .reg files with Wine.
 //
-//   hivetool resave IN OUT        load IN (any .reg), save it as OUT
-//   hivetool dump FILE [KEY]      keys and values, values sorted by name, as
+//   regfiletool resave IN OUT        load IN (any .reg), save it as OUT
+//   regfiletool dump FILE [KEY]      keys and values, values sorted by name, as
 //                                 text that compares across exporters
-//   hivetool export FILE KEY OUT  the subtree KEY of FILE alone, as regedit
+//   regfiletool export FILE KEY OUT  the subtree KEY of FILE alone, as regedit
 //                                 exports one key
-//   hivetool sample OUT KEY       a hive whose subtree KEY holds every type
+//   regfiletool sample OUT KEY       a .reg file whose subtree KEY holds every
+//   type
 //                                 and awkward names and data
 #include <algorithm>
 #include <cstdio>
@@ -20,15 +22,15 @@
 #include "base/Unicode.h"
 #include "base/ValueTypes.h"
 #include "regfile/RegFile.h"
-#include "tools/HiveTree.h"
+#include "tools/RegTree.h"
 
 using namespace corvane::base;
 using corvane::regfile::ReadRegFile;
 using corvane::regfile::RegSink;
 using corvane::regfile::RegWriter;
-using corvane::tools::HiveKey;
-using corvane::tools::HiveTree;
-using corvane::tools::HiveValue;
+using corvane::tools::RegTree;
+using corvane::tools::RegTreeKey;
+using corvane::tools::RegTreeValue;
 using BYTE = std::uint8_t;
 
 namespace {
@@ -55,7 +57,7 @@ std::span<const std::uint8_t> Span(const std::string& s) {
   return {reinterpret_cast<const std::uint8_t*>(s.data()), s.size()};
 }
 
-void Load(const char* path, HiveTree& tree) {
+void Load(const char* path, RegTree& tree) {
   const std::string bytes = Slurp(path);
   const std::string err = tree.Read(Span(bytes), path);
   if (!err.empty()) {
@@ -64,7 +66,7 @@ void Load(const char* path, HiveTree& tree) {
   }
 }
 
-void Save(const HiveTree& tree, const char* path) {
+void Save(const RegTree& tree, const char* path) {
   std::string bytes;
   const std::string err = tree.Write(bytes);
   if (!err.empty()) {
@@ -96,29 +98,30 @@ std::u16string Join(std::u16string_view path, std::u16string_view name) {
   return r;
 }
 
-void Dump(const HiveKey& key, const std::u16string& path, std::ostream& out) {
+void Dump(const RegTreeKey& key, const std::u16string& path,
+          std::ostream& out) {
   out << "[" << Show(path) << "]\n";
-  std::vector<const HiveValue*> values;
-  for (const HiveValue& v : key.Values()) values.push_back(&v);
+  std::vector<const RegTreeValue*> values;
+  for (const RegTreeValue& v : key.Values()) values.push_back(&v);
   std::sort(values.begin(), values.end(), [](auto* a, auto* b) {
     return CompareNames(a->name, b->name) < 0;
   });
-  for (const HiveValue* v : values) {
+  for (const RegTreeValue* v : values) {
     out << "  \"" << Show(v->name) << "\" " << v->type << " ";
     char buf[4];
     for (BYTE b : v->data)
       std::snprintf(buf, sizeof buf, "%02x", b), out << buf;
     out << "\n";
   }
-  for (const HiveKey* child : key.Children()) {
+  for (const RegTreeKey* child : key.Children()) {
     Dump(*child, Join(path, child->Name()), out);
   }
 }
 
-void Export(const HiveKey& key, const std::u16string& path, RegWriter& w) {
+void Export(const RegTreeKey& key, const std::u16string& path, RegWriter& w) {
   w.Key(path);
-  for (const HiveValue& v : key.Values()) w.Value(v.name, v.type, v.data);
-  for (const HiveKey* child : key.Children()) {
+  for (const RegTreeValue& v : key.Values()) w.Value(v.name, v.type, v.data);
+  for (const RegTreeKey* child : key.Children()) {
     Export(*child, Join(path, child->Name()), w);
   }
 }
@@ -134,7 +137,7 @@ std::vector<BYTE> Le(std::u16string_view s) {
 // Values in sorted name order, so that a file written from this tree and
 // the same subtree exported by `reg export` (which sorts) can match byte
 // for byte.
-void Sample(HiveKey& k) {
+void Sample(RegTreeKey& k) {
   std::vector<BYTE> big(300);
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = BYTE(i * 13);
   k.SetValue(u"", kRegSz, Le(u"default"));
@@ -160,8 +163,9 @@ void Sample(HiveKey& k) {
 }
 
 int Usage() {
-  std::cerr << "usage: hivetool resave IN OUT | dump FILE [KEY] | export FILE "
-               "KEY OUT | sample OUT KEY\n";
+  std::cerr
+      << "usage: regfiletool resave IN OUT | dump FILE [KEY] | export FILE "
+         "KEY OUT | sample OUT KEY\n";
   return 2;
 }
 
@@ -170,7 +174,7 @@ int Usage() {
 int main(int argc, char** argv) {
   if (argc < 3) return Usage();
   const std::string cmd = argv[1];
-  HiveTree tree;
+  RegTree tree;
   if (cmd == "resave" && argc == 4) {
     Load(argv[2], tree);
     Save(tree, argv[3]);
@@ -178,7 +182,7 @@ int main(int argc, char** argv) {
     Load(argv[2], tree);
     const std::u16string key =
         Utf8ToUtf16(argc == 4 ? argv[3] : "HKEY_CURRENT_USER");
-    const HiveKey* found = tree.Find(key);
+    const RegTreeKey* found = tree.Find(key);
     if (found == nullptr) {
       std::cerr << argv[3] << ": no such key\n";
       return 1;
@@ -187,7 +191,7 @@ int main(int argc, char** argv) {
   } else if (cmd == "export" && argc == 5) {
     Load(argv[2], tree);
     const std::u16string key = Utf8ToUtf16(argv[3]);
-    const HiveKey* found = tree.Find(key);
+    const RegTreeKey* found = tree.Find(key);
     if (found == nullptr) {
       std::cerr << argv[3] << ": no such key\n";
       return 1;
@@ -196,7 +200,7 @@ int main(int argc, char** argv) {
     Export(*found, key, w);
     Spit(argv[4], w.Finish());
   } else if (cmd == "sample" && argc == 4) {
-    HiveKey* key = tree.Create(Utf8ToUtf16(argv[3]));
+    RegTreeKey* key = tree.Create(Utf8ToUtf16(argv[3]));
     if (key == nullptr) {
       std::cerr << argv[3] << ": unknown root key\n";
       return 1;

@@ -1,13 +1,14 @@
 // The native side of the multi-process benchmarks, each timing itself:
-// making the benchmark hive, importing it into a store, and several
-// processes writing to one store at once. The store is the one
-// CORVANE_REGISTRY names.
+// making the classes file (the benchmark's .reg file), importing it into a
+// store, and several processes writing to one store at once. The store is the
+// one CORVANE_REGISTRY names.
 //
-//   corvane_benchhive make FILE [KEYS]  writes a KEYS-key hive (default
+//   corvane_benchstore make FILE [KEYS]  writes a KEYS-key classes file
+//   (default
 //                                       100000) as a .reg file
-//   corvane_benchhive import FILE       applies FILE with ImportRegFile:
+//   corvane_benchstore import FILE       applies FILE with ImportRegFile:
 //                                       "<file bytes> <seconds> <MB/s>"
-//   corvane_benchhive writers P N       P processes each write N values
+//   corvane_benchstore writers P N       P processes each write N values
 //                                       under one key at once, then the key's
 //                                       values are counted: "<expected>
 //                                       <counted> <seconds> <values/s>"
@@ -37,7 +38,7 @@ using Clock = std::chrono::steady_clock;
 constexpr const char* kWritersPath = "Software\\Corvane Bench\\Writers";
 
 int Make(const char* file, std::int64_t keys) {
-  const std::string bytes = HiveFileBytes(HiveEntries(keys));
+  const std::string bytes = ClassesFileBytes(ClassesEntries(keys));
   std::ofstream out(file, std::ios::binary);
   out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
   return out ? 0 : 1;
@@ -145,7 +146,7 @@ int main(int argc, char** argv) {
     return Writers(std::atoi(argv[2]), std::atoll(argv[3]));
   }
   std::fprintf(stderr,
-               "usage: corvane_benchhive make FILE [KEYS] | import FILE |"
+               "usage: corvane_benchstore make FILE [KEYS] | import FILE |"
                " writers PROCESSES VALUES\n");
   return 2;
 }

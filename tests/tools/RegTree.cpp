@@ -1,5 +1,5 @@
-// hivetool's key tree, and its joins to the .reg reader and writer.
-#include "tools/HiveTree.h"
+// regfiletool's key tree, and its joins to the .reg reader and writer.
+#include "tools/RegTree.h"
 
 #include <algorithm>
 #include <iterator>
@@ -27,9 +27,9 @@ constexpr std::uint32_t kSaveOrder[] = {0x80000002u, 0x80000001u, 0x80000003u,
 // Replays a file into the tree. Consecutive keys of a .reg file mostly share
 // a prefix (a key, then its children), so the keys of the last path are kept
 // and only the differing tail is looked up.
-class HiveSink : public regfile::RegSink {
+class TreeSink : public regfile::RegSink {
  public:
-  explicit HiveSink(HiveTree& tree) : tree_(tree) {}
+  explicit TreeSink(RegTree& tree) : tree_(tree) {}
 
   std::string OnKey(std::u16string_view path) override {
     std::string err = Walk(path, true);
@@ -42,7 +42,7 @@ class HiveSink : public regfile::RegSink {
     std::string err = Walk(path, false);
     if (!err.empty() || chain_.back().key == nullptr) return err;
     if (chain_.size() == 1) return "a root key can't be deleted";
-    HiveKey* parent = chain_[chain_.size() - 2].key;
+    RegTreeKey* parent = chain_[chain_.size() - 2].key;
     parent->RemoveChild(chain_.back().key->Name());
     chain_.clear();
     last_.clear();
@@ -65,7 +65,7 @@ class HiveSink : public regfile::RegSink {
  private:
   struct Step {
     std::size_t end;  // where this component ends in last_
-    HiveKey* key;     // nullptr past a missing key when not creating
+    RegTreeKey* key;  // nullptr past a missing key when not creating
   };
 
   // Resolves `path` into chain_, making missing keys when `create`.
@@ -79,14 +79,14 @@ class HiveSink : public regfile::RegSink {
 
     for (std::size_t end = 0; regfile::NextName(path, pos, end); pos = end) {
       const std::u16string_view name = path.substr(pos, end - pos);
-      HiveKey* key = nullptr;
+      RegTreeKey* key = nullptr;
       if (chain_.empty()) {
         key = tree_.Find(name);
         if (key == nullptr) {
           last_.clear();
           return "unknown root key '" + base::Utf16ToUtf8(name) + "'";
         }
-      } else if (HiveKey* parent = chain_.back().key; parent != nullptr) {
+      } else if (RegTreeKey* parent = chain_.back().key; parent != nullptr) {
         key = create ? &parent->CreateChild(name) : parent->FindChild(name);
       }
       chain_.push_back({end, key});
@@ -95,54 +95,55 @@ class HiveSink : public regfile::RegSink {
     return {};
   }
 
-  HiveTree& tree_;
-  HiveKey* current_ = nullptr;
+  RegTree& tree_;
+  RegTreeKey* current_ = nullptr;
   std::u16string last_;
   std::vector<Step> chain_;
 };
 
 }  // namespace
 
-HiveKey::~HiveKey() {
+RegTreeKey::~RegTreeKey() {
   // A deep tree is taken apart level by level rather than by recursion.
-  std::vector<std::unique_ptr<HiveKey>> pending;
-  auto release = [&pending](HiveKey& key) {
+  std::vector<std::unique_ptr<RegTreeKey>> pending;
+  auto release = [&pending](RegTreeKey& key) {
     for (auto& entry : key.children_)
       pending.push_back(std::move(entry.second));
     key.children_.clear();
   };
   release(*this);
   while (!pending.empty()) {
-    std::unique_ptr<HiveKey> key = std::move(pending.back());
+    std::unique_ptr<RegTreeKey> key = std::move(pending.back());
     pending.pop_back();
     release(*key);
   }
 }
 
-HiveKey* HiveKey::FindChild(std::u16string_view name) const {
+RegTreeKey* RegTreeKey::FindChild(std::u16string_view name) const {
   const auto it = children_.find(FoldName(name));
   return it != children_.end() ? it->second.get() : nullptr;
 }
 
-HiveKey& HiveKey::CreateChild(std::u16string_view name) {
-  std::unique_ptr<HiveKey>& child = children_[FoldName(name)];
-  if (child == nullptr) child = std::make_unique<HiveKey>(std::u16string(name));
+RegTreeKey& RegTreeKey::CreateChild(std::u16string_view name) {
+  std::unique_ptr<RegTreeKey>& child = children_[FoldName(name)];
+  if (child == nullptr)
+    child = std::make_unique<RegTreeKey>(std::u16string(name));
   return *child;
 }
 
-bool HiveKey::RemoveChild(std::u16string_view name) {
+bool RegTreeKey::RemoveChild(std::u16string_view name) {
   return children_.erase(FoldName(name)) == 1;
 }
 
-std::vector<HiveKey*> HiveKey::Children() const {
-  std::vector<HiveKey*> children;
+std::vector<RegTreeKey*> RegTreeKey::Children() const {
+  std::vector<RegTreeKey*> children;
   children.reserve(children_.size());
   for (const auto& entry : children_) children.push_back(entry.second.get());
   return children;
 }
 
-void HiveKey::SetValue(std::u16string_view name, std::uint32_t type,
-                       std::vector<std::uint8_t> data) {
+void RegTreeKey::SetValue(std::u16string_view name, std::uint32_t type,
+                          std::vector<std::uint8_t> data) {
   const auto [it, added] =
       valuePositions_.try_emplace(FoldName(name), values_.size());
   if (added) {
@@ -153,7 +154,7 @@ void HiveKey::SetValue(std::u16string_view name, std::uint32_t type,
   }
 }
 
-void HiveKey::DeleteValue(std::u16string_view name) {
+void RegTreeKey::DeleteValue(std::u16string_view name) {
   const auto it = valuePositions_.find(FoldName(name));
   if (it == valuePositions_.end()) return;
   const std::size_t position = it->second;
@@ -164,17 +165,17 @@ void HiveKey::DeleteValue(std::u16string_view name) {
   }
 }
 
-HiveTree::HiveTree() {
+RegTree::RegTree() {
   for (const base::RootKey& root : base::kRootKeys) {
     roots_.push_back(root.value == kFirstRoot
                          ? nullptr
-                         : std::make_unique<HiveKey>(std::u16string(
+                         : std::make_unique<RegTreeKey>(std::u16string(
                                root.name.begin(), root.name.end())));
   }
   Create(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\AppID");
 }
 
-HiveKey* HiveTree::Root(std::u16string_view name) {
+RegTreeKey* RegTree::Root(std::u16string_view name) {
   const base::RootKey* root = base::FindRootKey(name);
   if (root == nullptr) return nullptr;
   if (root->value == kFirstRoot) {
@@ -186,9 +187,9 @@ HiveKey* HiveTree::Root(std::u16string_view name) {
 }
 
 template <class TakeStep>
-HiveKey* HiveTree::Follow(std::u16string_view path, TakeStep takeStep) {
+RegTreeKey* RegTree::Follow(std::u16string_view path, TakeStep takeStep) {
   const std::size_t cut = std::min(path.find(u'\\'), path.size());
-  HiveKey* key = Root(path.substr(0, cut));
+  RegTreeKey* key = Root(path.substr(0, cut));
   for (std::size_t pos = cut; key != nullptr && pos < path.size();) {
     const std::size_t start = pos + 1;
     pos = std::min(path.find(u'\\', start), path.size());
@@ -197,34 +198,34 @@ HiveKey* HiveTree::Follow(std::u16string_view path, TakeStep takeStep) {
   return key;
 }
 
-HiveKey* HiveTree::Find(std::u16string_view path) {
-  return Follow(path, [](HiveKey& key, std::u16string_view name) {
+RegTreeKey* RegTree::Find(std::u16string_view path) {
+  return Follow(path, [](RegTreeKey& key, std::u16string_view name) {
     return key.FindChild(name);
   });
 }
 
-HiveKey* HiveTree::Create(std::u16string_view path) {
-  return Follow(path, [](HiveKey& key, std::u16string_view name) {
+RegTreeKey* RegTree::Create(std::u16string_view path) {
+  return Follow(path, [](RegTreeKey& key, std::u16string_view name) {
     return &key.CreateChild(name);
   });
 }
 
-std::string HiveTree::Read(std::span<const std::uint8_t> bytes,
-                           std::string_view fileName) {
-  HiveSink sink(*this);
+std::string RegTree::Read(std::span<const std::uint8_t> bytes,
+                          std::string_view fileName) {
+  TreeSink sink(*this);
   return regfile::ReadRegFile(bytes, fileName, sink);
 }
 
-std::string HiveTree::Write(std::string& bytes) const {
+std::string RegTree::Write(std::string& bytes) const {
   regfile::RegWriter writer;
   std::u16string path;
   struct Pending {
-    const HiveKey* key;
+    const RegTreeKey* key;
     std::size_t pathLength;  // of the parent's path
   };
   std::vector<Pending> stack;
   for (const std::uint32_t root : kSaveOrder) {
-    const HiveKey* top = roots_[root - kFirstRoot].get();
+    const RegTreeKey* top = roots_[root - kFirstRoot].get();
     stack.push_back({top, 0});
     while (!stack.empty()) {
       const Pending next = stack.back();
@@ -241,11 +242,11 @@ std::string HiveTree::Write(std::string& bytes) const {
                  "carry: " +
                  base::Utf16ToUtf8(path);
         }
-        for (const HiveValue& value : next.key->Values()) {
+        for (const RegTreeValue& value : next.key->Values()) {
           writer.Value(value.name, value.type, value.data);
         }
       }
-      const std::vector<HiveKey*> children = next.key->Children();
+      const std::vector<RegTreeKey*> children = next.key->Children();
       for (auto it = children.rbegin(); it != children.rend(); ++it) {
         stack.push_back({*it, path.size()});
       }

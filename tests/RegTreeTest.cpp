@@ -1,4 +1,4 @@
-// hivetool's key tree (tests/tools/HiveTree.h): how it orders and spells
+// regfiletool's key tree (tests/tools/RegTree.h): how it orders and spells
 // names, and what a file comes out as after it was read into the tree.
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "base/Unicode.h"
-#include "tools/HiveTree.h"
+#include "tools/RegTree.h"
 
 namespace corvane::tools {
 namespace {
@@ -16,7 +16,7 @@ std::span<const std::uint8_t> Bytes(const std::string& text) {
 }
 
 // A saved tree as UTF-8 text, without the byte-order mark.
-std::string Saved(const HiveTree& tree) {
+std::string Saved(const RegTree& tree) {
   std::string bytes;
   EXPECT_EQ(tree.Write(bytes), "");
   std::u16string text;
@@ -27,19 +27,20 @@ std::string Saved(const HiveTree& tree) {
   return base::Utf16ToUtf8(text);
 }
 
-std::vector<std::u16string> ValueNames(const HiveKey& key) {
+std::vector<std::u16string> ValueNames(const RegTreeKey& key) {
   std::vector<std::u16string> names;
-  for (const HiveValue& value : key.Values()) names.push_back(value.name);
+  for (const RegTreeValue& value : key.Values()) names.push_back(value.name);
   return names;
 }
 
-TEST(HiveTree, NamesKeepTheirFirstSpellingAndTheRegistrysOrder) {
-  HiveKey key(u"k");
+TEST(RegTree, NamesKeepTheirFirstSpellingAndTheRegistrysOrder) {
+  RegTreeKey key(u"k");
   for (const char16_t* name : {u"beta", u"Alpha", u"_x", u"ALPHA", u"gamma"}) {
     key.CreateChild(name);
   }
   std::vector<std::u16string> children;
-  for (const HiveKey* child : key.Children()) children.push_back(child->Name());
+  for (const RegTreeKey* child : key.Children())
+    children.push_back(child->Name());
   // Folded to uppercase, "_" sorts after the letters.
   EXPECT_EQ(children,
             (std::vector<std::u16string>{u"Alpha", u"beta", u"gamma", u"_x"}));
@@ -64,19 +65,20 @@ TEST(HiveTree, NamesKeepTheirFirstSpellingAndTheRegistrysOrder) {
   EXPECT_EQ(key.Values()[1].data, std::vector<std::uint8_t>{7});
 }
 
-TEST(HiveTree, FindsKeysByEitherRootNameAndClassesUnderTheMachine) {
-  HiveTree tree;
-  HiveKey* appId = tree.Find(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\AppID");
+TEST(RegTree, FindsKeysByEitherRootNameAndClassesUnderTheMachine) {
+  RegTree tree;
+  RegTreeKey* appId =
+      tree.Find(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Classes\\AppID");
   ASSERT_NE(appId, nullptr) << "a fresh tree has it";
   EXPECT_EQ(tree.Find(u"hkcr\\\\appid\\"), appId);
   EXPECT_EQ(tree.Find(u"HKEY_CLASSES_ROOT\\Missing"), nullptr);
   EXPECT_EQ(tree.Find(u"HKEY_NOWHERE"), nullptr);
   EXPECT_EQ(tree.Create(u"HKEY_NOWHERE\\x"), nullptr);
-  HiveKey* made = tree.Create(u"HKCU\\a\\b");
+  RegTreeKey* made = tree.Create(u"HKCU\\a\\b");
   EXPECT_EQ(tree.Find(u"HKEY_CURRENT_USER\\A\\B"), made);
 
   tree.Find(u"HKLM\\SOFTWARE")->RemoveChild(u"Classes");
-  HiveKey* classes = tree.Find(u"HKCR");
+  RegTreeKey* classes = tree.Find(u"HKCR");
   ASSERT_NE(classes, nullptr) << "made again on demand";
   EXPECT_EQ(classes, tree.Find(u"HKLM\\SOFTWARE\\Classes"));
 }
@@ -84,7 +86,7 @@ TEST(HiveTree, FindsKeysByEitherRootNameAndClassesUnderTheMachine) {
 // Creations, deletions and values in any case and through either name of a
 // root: what is saved is the tree they leave, in the registry's order, roots
 // written only for their own values.
-TEST(HiveTree, SavesWhatTheFileLeavesInOrder) {
+TEST(RegTree, SavesWhatTheFileLeavesInOrder) {
   const std::string file =
       "REGEDIT4\r\n\r\n"
       "[HKEY_CURRENT_USER\\Software\\Zeta]\r\n"
@@ -103,7 +105,7 @@ TEST(HiveTree, SavesWhatTheFileLeavesInOrder) {
       "[HKEY_CURRENT_USER\\Software\\Zeta]\r\n"
       "\"B\"=-\r\n"
       "\"B\"=\"again\"\r\n";
-  HiveTree tree;
+  RegTree tree;
   ASSERT_EQ(tree.Read(Bytes(file), "f.reg"), "");
   const std::string saved = Saved(tree);
   EXPECT_EQ(saved,
@@ -125,23 +127,23 @@ TEST(HiveTree, SavesWhatTheFileLeavesInOrder) {
 
   std::string bytes;
   ASSERT_EQ(tree.Write(bytes), "");
-  HiveTree again;
+  RegTree again;
   ASSERT_EQ(again.Read(Bytes(bytes), "saved.reg"), "");
   EXPECT_EQ(Saved(again), saved);
 }
 
-TEST(HiveTree, RefusesRootDeletionsAndUnknownRootsByLine) {
-  HiveTree tree;
+TEST(RegTree, RefusesRootDeletionsAndUnknownRootsByLine) {
+  RegTree tree;
   EXPECT_EQ(tree.Read(Bytes("REGEDIT4\r\n\r\n[-HKEY_CLASSES_ROOT]\r\n"), "a"),
             "a:3: a root key can't be deleted");
   EXPECT_EQ(tree.Read(Bytes("REGEDIT4\r\n[HKEY_NOPE\\x]\r\n"), "b"),
             "b:2: unknown root key 'HKEY_NOPE'");
 }
 
-TEST(HiveTree, ADeepTreeIsReleasedWithoutRecursion) {
+TEST(RegTree, ADeepTreeIsReleasedWithoutRecursion) {
   std::u16string path = u"HKCU";
   for (int i = 0; i < 200000; ++i) path += u"\\k";
-  HiveTree tree;
+  RegTree tree;
   ASSERT_NE(tree.Create(path), nullptr);
 }
 

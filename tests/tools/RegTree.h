@@ -1,4 +1,4 @@
-// hivetool's key tree: a .reg file's keys and values in memory, with just
+// regfiletool's key tree: a .reg file's keys and values in memory, with just
 // what loading a file, finding keys in it and saving it again need. Names
 // compare case-insensitively, as the registry compares them
 // (base/RegistryNames.h); subkeys are kept in that order, values in the
@@ -16,60 +16,60 @@
 
 namespace corvane::tools {
 
-struct HiveValue {
+struct RegTreeValue {
   std::u16string name;  // as first set; "" is the key's default value
   std::uint32_t type = 0;
   std::vector<std::uint8_t> data;  // raw: REG_SZ is UTF-16LE
 };
 
-class HiveKey {
+class RegTreeKey {
  public:
-  explicit HiveKey(std::u16string name) : name_(std::move(name)) {}
-  ~HiveKey();
-  HiveKey(const HiveKey&) = delete;
-  HiveKey& operator=(const HiveKey&) = delete;
+  explicit RegTreeKey(std::u16string name) : name_(std::move(name)) {}
+  ~RegTreeKey();
+  RegTreeKey(const RegTreeKey&) = delete;
+  RegTreeKey& operator=(const RegTreeKey&) = delete;
 
   // As first created ("HKEY_LOCAL_MACHINE" and so on for a root).
   const std::u16string& Name() const { return name_; }
 
   // nullptr when there is no child of that name.
-  HiveKey* FindChild(std::u16string_view name) const;
+  RegTreeKey* FindChild(std::u16string_view name) const;
   // The child of that name: the existing one, spelled as it was, or a new one.
-  HiveKey& CreateChild(std::u16string_view name);
+  RegTreeKey& CreateChild(std::u16string_view name);
   // Takes the child out with its subtree; false when there is none.
   bool RemoveChild(std::u16string_view name);
   // In case-insensitive order of their names.
-  std::vector<HiveKey*> Children() const;
+  std::vector<RegTreeKey*> Children() const;
 
   // A value set again keeps its place and its first spelling.
   void SetValue(std::u16string_view name, std::uint32_t type,
                 std::vector<std::uint8_t> data);
   void DeleteValue(std::u16string_view name);
   // In the order they were first set.
-  const std::vector<HiveValue>& Values() const { return values_; }
+  const std::vector<RegTreeValue>& Values() const { return values_; }
 
  private:
   std::u16string name_;
   // Keyed by folded name, which orders them as the registry does.
-  std::map<std::u16string, std::unique_ptr<HiveKey>> children_;
-  std::vector<HiveValue> values_;
+  std::map<std::u16string, std::unique_ptr<RegTreeKey>> children_;
+  std::vector<RegTreeValue> values_;
   // Folded value name -> its position in values_.
   std::unordered_map<std::u16string, std::size_t> valuePositions_;
 };
 
-class HiveTree {
+class RegTree {
  public:
   // What a fresh emulated registry holds: the roots HKEY_CURRENT_USER to
   // HKEY_DYN_DATA and HKEY_LOCAL_MACHINE\SOFTWARE\Classes\AppID.
-  HiveTree();
+  RegTree();
 
   // The key at "ROOT\a\b", the root by its long name or its abbreviation,
   // empty steps passed over; nullptr when a step is missing.
   // HKEY_CLASSES_ROOT is HKEY_LOCAL_MACHINE\SOFTWARE\Classes, made again
   // when it was deleted.
-  HiveKey* Find(std::u16string_view path);
+  RegTreeKey* Find(std::u16string_view path);
   // The same, making missing keys; nullptr only for an unknown root.
-  HiveKey* Create(std::u16string_view path);
+  RegTreeKey* Create(std::u16string_view path);
 
   // Replays a .reg file into the tree: "" or "<file>:<line>: <what is
   // wrong>", the lines before the failing one applied.
@@ -81,15 +81,15 @@ class HiveTree {
 
  private:
   // The key of the root named `name`; nullptr for an unknown name.
-  HiveKey* Root(std::u16string_view name);
+  RegTreeKey* Root(std::u16string_view name);
   // The key at `path`, each step below the root taken by
   // `takeStep(key, name)`.
   template <class TakeStep>
-  HiveKey* Follow(std::u16string_view path, TakeStep takeStep);
+  RegTreeKey* Follow(std::u16string_view path, TakeStep takeStep);
 
   // By root value from HKEY_CLASSES_ROOT (0x80000000) up; that one is empty,
   // as it is a key under HKEY_LOCAL_MACHINE.
-  std::vector<std::unique_ptr<HiveKey>> roots_;
+  std::vector<std::unique_ptr<RegTreeKey>> roots_;
 };
 
 }  // namespace corvane::tools
