@@ -28,9 +28,9 @@ constexpr const char* kBulkCache = "PRAGMA cache_size=-65536;";
 constexpr int kCheckpointFrames = 1000;
 
 // The log can only start over from its beginning when no process is reading
-// it, so writers that keep overlapping grow it for as long as they do (four
-// writing 20,000 values left a 150 MB file). Once the log starts over, the
-// file is cut back to this many bytes, twice what a checkpoint leaves.
+// it, so writers that keep overlapping grow it for as long as they do. Once
+// the log starts over, its file is cut back to this many bytes, twice what a
+// checkpoint leaves.
 constexpr const char* kLogLimit = "PRAGMA journal_size_limit=4194304;";
 
 // Short sleeps, so that writers taking turns lose little time, up to the
