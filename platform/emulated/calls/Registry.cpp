@@ -7,9 +7,9 @@
 #include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "platform/Platform.h"
+#include "platform/emulated/calls/CallHooks.h"
 #include "platform/emulated/calls/RegistryKeys.h"
 #include "platform/emulated/calls/RegistryState.h"
 #include "platform/emulated/store/Store.h"
@@ -31,23 +31,24 @@ LONG RegCloseKey(HKEY hKey) {
 
 LONG RegFlushKey(HKEY hKey) {
   RegistryLock registry;
-  ++registry->flushes;
-  if (const LONG status =
-          std::exchange(registry->failNextFlush, ERROR_SUCCESS)) {
-    return status;
-  }
+  return emulated::Hooks().flushKey(*registry, hKey);
+}
+
+namespace emulated {
+
+LONG FlushKey(Registry& registry, HKEY hKey) {
   // One synced commit makes every earlier one durable too.
-  return emulated::Write(
-      *registry,
+  return Write(
+      registry,
       [&] {
-        emulated::Target target;
-        if (const LONG status = emulated::Resolve(*registry, hKey, target)) {
-          return status;
-        }
-        return registry->view.MarkFlush();
+        Target target;
+        if (const LONG status = Resolve(registry, hKey, target)) return status;
+        return registry.view.MarkFlush();
       },
       true);
 }
+
+}  // namespace emulated
 
 std::string RegistryLoadError() {
   RegistryLock registry;

@@ -14,7 +14,6 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,6 +22,7 @@
 #include "base/ValueTypes.h"
 #include "base/Windows1252.h"
 #include "platform/Platform.h"
+#include "platform/emulated/calls/CallHooks.h"
 #include "platform/emulated/calls/RegistryState.h"
 #include "platform/emulated/calls/RegistryWide.h"
 
@@ -183,6 +183,19 @@ LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved,
 
 LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
                       DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
+  // A size query goes through the test seam: a test acts between it and
+  // the read that follows.
+  if (lpData == nullptr) {
+    return Hooks().sizeQuery(hKey, lpValueName, lpReserved, lpType, lpData,
+                             lpcbData);
+  }
+  return QueryValueA(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
+}
+
+namespace emulated {
+
+LONG QueryValueA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
+                 DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
   if ((lpData != nullptr && lpcbData == nullptr) || lpReserved != nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -215,11 +228,10 @@ LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
              lpcbData != nullptr) {
     *lpcbData = 0;
   }
-  if (lpData == nullptr) {
-    if (const std::function<void()> action = TakeSizeQueryHook()) action();
-  }
   return status;
 }
+
+}  // namespace emulated
 
 LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName,
                    DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,

@@ -1,12 +1,10 @@
-// Keys by handle and by path (RegistryKeys.h), and the test hook that denies
-// rights on a key named by its path.
+// Keys by handle and by path (RegistryKeys.h).
 #include "platform/emulated/calls/RegistryKeys.h"
 
 #include <algorithm>
 #include <iterator>
 #include <string_view>
 
-#include "platform/emulated/TestHooks.h"
 #include "platform/emulated/calls/ClassesView.h"
 #include "platform/emulated/calls/RegistryAccess.h"
 #include "regfile/KeyPathChain.h"
@@ -434,19 +432,6 @@ void SetTime(FILETIME* out, std::uint64_t time) {
   if (out == nullptr) return;
   out->dwLowDateTime = static_cast<DWORD>(time);
   out->dwHighDateTime = static_cast<DWORD>(time >> 32);
-}
-
-void DenyAccess(HKEY root, const char* path, REGSAM rights) {
-  RegistryLock registry;
-  std::wstring wide;
-  AnsiToWide(path != nullptr ? path : "", wide);
-  const std::u16string name(wide.begin(), wide.end());
-  Read(*registry, [&] {
-    CachedKey* key = nullptr;
-    if (const LONG status = FindKey(*registry, root, name, key)) return status;
-    registry->denials[key->id] |= rights;
-    return ERROR_SUCCESS;
-  });
 }
 
 }  // namespace corvane::platform::emulated

@@ -1,5 +1,5 @@
 // The emulated registry's state in this process: the store, this process's
-// view of it, the handle table and what the test hooks set, behind one mutex.
+// view of it and the handle table, behind one mutex.
 //
 // Every registry function holds the lock (RegistryLock) for its whole call,
 // so the functions may be called from any thread, and runs as one Read or
@@ -9,10 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <mutex>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -69,10 +67,6 @@ struct Registry {
   // the predefined handle is opened on Windows, seen merged.
   OpenKey classesRoot{kMachineClassesId, KEY_ALL_ACCESS, true, {}};
   HKEY nextHandle = kFirstHandle;
-  std::unordered_map<std::int64_t, REGSAM> denials;
-  std::size_t flushes = 0;
-  LONG failNextFlush = ERROR_SUCCESS;
-  std::function<void()> afterSizeQuery;
 };
 
 // Never destroyed: calls from other static destructors must still find it.
@@ -104,7 +98,8 @@ LONG Write(Registry& registry, Body&& body, bool durable = false) {
   return registry.view.Write(body, durable);
 }
 
-// The hook AfterNextSizeQuery set, taken so that it runs once.
-std::function<void()> TakeSizeQueryHook();
+// What the process forgets when its store is bound to another path: its
+// handles and what they remembered. The real entry of CallHooks::forget.
+void ForgetHandles(Registry& registry);
 
 }  // namespace corvane::platform::emulated
