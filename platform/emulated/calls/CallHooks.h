@@ -22,7 +22,7 @@ struct CallHooks {
   // RegQueryValueExA asked for a size only (lpData null). Registry not
   // locked: the entry is read outside the lock, so a test sets it while no
   // other thread queries.
-  LONG (*sizeQuery)
+  LONG(*sizeQuery)
   (HKEY hKey, const char* lpValueName, DWORD* lpReserved, DWORD* lpType,
    BYTE* lpData, DWORD* lpcbData);
 };
