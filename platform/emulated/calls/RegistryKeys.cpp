@@ -1,11 +1,11 @@
-// Keys by handle and by path (RegistryKeys.h).
+// Keys by handle and by path (RegistryKeys.h), and RegCloseKey.
 #include "platform/emulated/calls/RegistryKeys.h"
 
 #include <algorithm>
 #include <iterator>
 #include <string_view>
 
-#include "platform/emulated/calls/ClassesView.h"
+#include "platform/emulated/calls/MergedClasses.h"
 #include "platform/emulated/calls/RegistryAccess.h"
 #include "regfile/KeyPathChain.h"
 
@@ -185,7 +185,7 @@ LONG Resolve(Registry& registry, HKEY hKey, Target& target) {
   }
   const auto it = registry.handles.find(hKey);
   if (it == registry.handles.end()) return ERROR_INVALID_HANDLE;
-  OpenKey& open = it->second;
+  HandleEntry& open = it->second;
   target.open = &open;
   target.granted = open.granted;
   if (open.key != nullptr && open.seen == registry.view.Generation()) {
@@ -223,7 +223,8 @@ HKEY NewHandle(Registry& registry, CachedKey* key, REGSAM granted,
   registry.nextHandle = handle + 4;
   registry.handles.emplace(
       handle,
-      OpenKey{key->id, granted, merged, {}, key, registry.view.Generation()});
+      HandleEntry{
+          key->id, granted, merged, {}, key, registry.view.Generation()});
   return handle;
 }
 
@@ -435,3 +436,20 @@ void SetTime(FILETIME* out, std::uint64_t time) {
 }
 
 }  // namespace corvane::platform::emulated
+
+namespace corvane::platform {
+
+using emulated::RegistryLock;
+
+LONG RegCloseKey(HKEY hKey) {
+  RegistryLock registry;
+  if (const LONG status =
+          emulated::Read(*registry, [] { return ERROR_SUCCESS; })) {
+    return status;
+  }
+  if (emulated::IsRoot(hKey)) return ERROR_SUCCESS;
+  return registry->handles.erase(hKey) != 0 ? ERROR_SUCCESS
+                                            : ERROR_INVALID_HANDLE;
+}
+
+}  // namespace corvane::platform

@@ -41,7 +41,9 @@ struct MergedList {
   std::size_t maxName = 0, maxClass = 0;
 };
 
-struct OpenKey {
+// An open handle's entry in the handle table: its key and the rights it
+// was granted.
+struct HandleEntry {
   std::int64_t id;
   REGSAM granted;
   // Opened through HKEY_CLASSES_ROOT: paths below it and its subkeys are
@@ -62,10 +64,10 @@ struct Registry {
   bool readOnly = false;
   // Ordered: a process holds few handles at once, and a short tree search
   // beats hashing on every call.
-  std::map<HKEY, OpenKey> handles;
+  std::map<HKEY, HandleEntry> handles;
   // What HKEY_CLASSES_ROOT itself stands for: the machine's Classes key, as
   // the predefined handle is opened on Windows, seen merged.
-  OpenKey classesRoot{kMachineClassesId, KEY_ALL_ACCESS, true, {}};
+  HandleEntry classesRoot{kMachineClassesId, KEY_ALL_ACCESS, true, {}};
   HKEY nextHandle = kFirstHandle;
 };
 

@@ -1,9 +1,10 @@
-// The emulated registry functions that carry no text: closing a handle,
-// flushing, importing a .reg file in one transaction, and the store's
-// health. The rest is split by what it does: RegistryState (the state and
-// its lock), RegistryAccess (rights), RegistryKeys and ClassesView (keys by
-// handle and path), RegistryWide (the wide functions, the core),
-// RegistryAnsi (the ANSI functions over them) and RegistryGetValue.
+// The emulated registry functions that act on the store as a whole:
+// flushing it, importing a .reg file in one transaction, and its health.
+// The rest is split by what it does: RegistryState (the state and its
+// lock), RegistryAccess (rights), RegistryKeys and MergedClasses (keys by
+// handle and path, and closing handles), RegistryWide (the wide functions,
+// the core), RegistryAnsi (the ANSI functions over them),
+// RegistryGetValue, and CallHooks with RegistryTestHooks (the tests' seams).
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,17 +18,6 @@
 namespace corvane::platform {
 
 using emulated::RegistryLock;
-
-LONG RegCloseKey(HKEY hKey) {
-  RegistryLock registry;
-  if (const LONG status =
-          emulated::Read(*registry, [] { return ERROR_SUCCESS; })) {
-    return status;
-  }
-  if (emulated::IsRoot(hKey)) return ERROR_SUCCESS;
-  return registry->handles.erase(hKey) != 0 ? ERROR_SUCCESS
-                                            : ERROR_INVALID_HANDLE;
-}
 
 LONG RegFlushKey(HKEY hKey) {
   RegistryLock registry;
