@@ -157,17 +157,22 @@ inline constexpr DWORD RRF_NOEXPAND = 0x10000000;
 inline constexpr DWORD RRF_ZEROONFAILURE = 0x20000000;
 inline constexpr LONG ERROR_UNSUPPORTED_TYPE = 1630;
 
-// ADVAPI32: the registry functions, as one list so that each backend (and
-// the drop-in <corvane/winreg.h> on Linux) forwards all of them from it:
-//   FUNCTION(name, (parameters), (arguments))
-// in Windows' own types and names. The list is expanded by a macro given
-// two others: FUNCTION for functions each backend writes out, WIDE for wide
-// functions the emulation writes once over the caller's text unit (see
-// emulated/calls/RegistryWide.h). The wide forms serve code that must not
-// lose text (corvane-reg, and Windows registry code built on Linux): names
-// and string data are in wchar_t units, UTF-16 on Windows and UTF-32 on
-// Linux, where the emulation stores them as UTF-16 and sizes of string data
-// count sizeof(wchar_t) bytes a character.
+// ADVAPI32: the registry functions, each once, in Windows' own types and
+// parameter names:
+//   FUNCTION(name, (parameters), (arguments))  written by each backend
+//   WIDE(name, (parameters), (arguments))      a W form the emulation writes
+//                                              once over its text unit
+//                                              (emulated/calls/RegistryWide.h)
+// A file expands the list with two macros of its own for the two kinds:
+// here it declares every function; the Windows backend forwards them to
+// ADVAPI32, and on Linux the drop-in <corvane/winreg.h> forwards its C
+// functions to these.
+//
+// The W forms serve code that must not lose text (corvane-reg, and Windows
+// registry code built on Linux): names and string data are in wchar_t
+// units, UTF-16 on Windows and UTF-32 on Linux, where the emulation stores
+// them as UTF-16 and sizes of string data count sizeof(wchar_t) bytes a
+// character.
 #define CORVANE_REGISTRY_FUNCTIONS(FUNCTION, WIDE)                             \
   FUNCTION(RegOpenKeyExA,                                                      \
            (HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,    \
