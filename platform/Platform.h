@@ -2,7 +2,8 @@
 // and argument order. Key handles are 32-bit values (HKEY_CLASSES_ROOT is
 // 0x80000000) and statuses are Win32 error codes. The build links exactly one
 // backend: win32/ forwards to ADVAPI32 and KERNEL32, emulated/ answers from
-// an in-memory registry kept in a .reg hive file.
+// a live registry kept in an SQLite store that every process naming the same
+// store shares, as Windows' registry is shared.
 //
 // Everything lives in namespace corvane::platform so that these declarations
 // can sit beside <windows.h> in the win32 backend. A file that includes both
@@ -129,62 +130,17 @@ inline constexpr DWORD FORMAT_MESSAGE_FROM_STRING = 0x00000400;
 inline constexpr DWORD FORMAT_MESSAGE_FROM_HMODULE = 0x00000800;
 inline constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x00001000;
 
-// ADVAPI32: the registry.
-LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions,
-                   REGSAM samDesired, HKEY* phkResult);
-LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved,
-                     char* lpClass, DWORD dwOptions, REGSAM samDesired,
-                     const SECURITY_ATTRIBUTES* lpSecurityAttributes,
-                     HKEY* phkResult, DWORD* lpdwDisposition);
-LONG RegCloseKey(HKEY hKey);
-LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
-                      DWORD* lpType, BYTE* lpData, DWORD* lpcbData);
-LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName,
-                   DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
-                   BYTE* lpData, DWORD* lpcbData);
-LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved,
-                    DWORD dwType, const BYTE* lpData, DWORD cbData);
-LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName,
-                   DWORD* lpReserved, char* lpClass, DWORD* lpcchClass,
-                   FILETIME* lpftLastWriteTime);
-LONG RegQueryInfoKeyA(HKEY hKey, char* lpClass, DWORD* lpcchClass,
-                      DWORD* lpReserved, DWORD* lpcSubKeys,
-                      DWORD* lpcbMaxSubKeyLen, DWORD* lpcbMaxClassLen,
-                      DWORD* lpcValues, DWORD* lpcbMaxValueNameLen,
-                      DWORD* lpcbMaxValueLen, DWORD* lpcbSecurityDescriptor,
-                      FILETIME* lpftLastWriteTime);
-LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey);
-LONG RegDeleteValueA(HKEY hKey, const char* lpValueName);
-LONG RegFlushKey(HKEY hKey);
-
-// The wide forms, for code that must not lose text (corvane-reg, and Windows
-// registry code built on Linux). Names and string data are in wchar_t units:
-// UTF-16 on Windows, UTF-32 on Linux, where the emulation stores them as
-// UTF-16 and sizes of string data count sizeof(wchar_t) bytes a character.
-LONG RegOpenKeyExW(HKEY hKey, const wchar_t* lpSubKey, DWORD ulOptions,
-                   REGSAM samDesired, HKEY* phkResult);
-LONG RegCreateKeyExW(HKEY hKey, const wchar_t* lpSubKey, DWORD Reserved,
-                     wchar_t* lpClass, DWORD dwOptions, REGSAM samDesired,
-                     const SECURITY_ATTRIBUTES* lpSecurityAttributes,
-                     HKEY* phkResult, DWORD* lpdwDisposition);
-LONG RegQueryValueExW(HKEY hKey, const wchar_t* lpValueName, DWORD* lpReserved,
-                      DWORD* lpType, BYTE* lpData, DWORD* lpcbData);
-LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, wchar_t* lpValueName,
-                   DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
-                   BYTE* lpData, DWORD* lpcbData);
-LONG RegSetValueExW(HKEY hKey, const wchar_t* lpValueName, DWORD Reserved,
-                    DWORD dwType, const BYTE* lpData, DWORD cbData);
-LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, wchar_t* lpName, DWORD* lpcchName,
-                   DWORD* lpReserved, wchar_t* lpClass, DWORD* lpcchClass,
-                   FILETIME* lpftLastWriteTime);
-LONG RegQueryInfoKeyW(HKEY hKey, wchar_t* lpClass, DWORD* lpcchClass,
-                      DWORD* lpReserved, DWORD* lpcSubKeys,
-                      DWORD* lpcbMaxSubKeyLen, DWORD* lpcbMaxClassLen,
-                      DWORD* lpcValues, DWORD* lpcbMaxValueNameLen,
-                      DWORD* lpcbMaxValueLen, DWORD* lpcbSecurityDescriptor,
-                      FILETIME* lpftLastWriteTime);
-LONG RegDeleteKeyW(HKEY hKey, const wchar_t* lpSubKey);
-LONG RegDeleteValueW(HKEY hKey, const wchar_t* lpValueName);
+// The Win32 names of pointer types, so that the list below reads as
+// Windows' own declarations do.
+using LPSTR = char*;
+using LPCSTR = const char*;
+using LPWSTR = wchar_t*;
+using LPCWSTR = const wchar_t*;
+using LPBYTE = BYTE*;
+using LPDWORD = DWORD*;
+using PHKEY = HKEY*;
+using PFILETIME = FILETIME*;
+using PVOID = void*;
 
 // RegGetValue's flags: which types are wanted, and not expanding.
 inline constexpr DWORD RRF_RT_REG_NONE = 0x00000001;
@@ -201,12 +157,127 @@ inline constexpr DWORD RRF_NOEXPAND = 0x10000000;
 inline constexpr DWORD RRF_ZEROONFAILURE = 0x20000000;
 inline constexpr LONG ERROR_UNSUPPORTED_TYPE = 1630;
 
-LONG RegGetValueA(HKEY hkey, const char* lpSubKey, const char* lpValue,
-                  DWORD dwFlags, DWORD* pdwType, void* pvData, DWORD* pcbData);
-LONG RegGetValueW(HKEY hkey, const wchar_t* lpSubKey, const wchar_t* lpValue,
-                  DWORD dwFlags, DWORD* pdwType, void* pvData, DWORD* pcbData);
-LONG RegDeleteTreeA(HKEY hKey, const char* lpSubKey);
-LONG RegDeleteTreeW(HKEY hKey, const wchar_t* lpSubKey);
+// ADVAPI32: the registry functions, each once, in Windows' own types and
+// parameter names:
+//   FUNCTION(name, (parameters), (arguments))  written by each backend
+//   WIDE(name, (parameters), (arguments))      a W form the emulation writes
+//                                              once over its text unit
+//                                              (emulated/calls/RegistryWide.h)
+// A file expands the list with two macros of its own for the two kinds:
+// here it declares every function; the Windows backend forwards them to
+// ADVAPI32, and on Linux the drop-in <corvane/winreg.h> forwards its C
+// functions to these.
+//
+// The W forms serve code that must not lose text (corvane-reg, and Windows
+// registry code built on Linux): names and string data are in wchar_t
+// units, UTF-16 on Windows and UTF-32 on Linux, where the emulation stores
+// them as UTF-16 and sizes of string data count sizeof(wchar_t) bytes a
+// character.
+#define CORVANE_REGISTRY_FUNCTIONS(FUNCTION, WIDE)                             \
+  FUNCTION(RegOpenKeyExA,                                                      \
+           (HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,    \
+            PHKEY phkResult),                                                  \
+           (hKey, lpSubKey, ulOptions, samDesired, phkResult))                 \
+  WIDE(RegOpenKeyExW,                                                          \
+       (HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions, REGSAM samDesired,       \
+        PHKEY phkResult),                                                      \
+       (hKey, lpSubKey, ulOptions, samDesired, phkResult))                     \
+  FUNCTION(RegCreateKeyExA,                                                    \
+           (HKEY hKey, LPCSTR lpSubKey, DWORD Reserved, LPSTR lpClass,         \
+            DWORD dwOptions, REGSAM samDesired,                                \
+            const SECURITY_ATTRIBUTES* lpSecurityAttributes, PHKEY phkResult,  \
+            LPDWORD lpdwDisposition),                                          \
+           (hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired,          \
+            lpSecurityAttributes, phkResult, lpdwDisposition))                 \
+  WIDE(RegCreateKeyExW,                                                        \
+       (HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,           \
+        DWORD dwOptions, REGSAM samDesired,                                    \
+        const SECURITY_ATTRIBUTES* lpSecurityAttributes, PHKEY phkResult,      \
+        LPDWORD lpdwDisposition),                                              \
+       (hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired,              \
+        lpSecurityAttributes, phkResult, lpdwDisposition))                     \
+  FUNCTION(RegCloseKey, (HKEY hKey), (hKey))                                   \
+  FUNCTION(RegFlushKey, (HKEY hKey), (hKey))                                   \
+  FUNCTION(RegQueryValueExA,                                                   \
+           (HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType, \
+            LPBYTE lpData, LPDWORD lpcbData),                                  \
+           (hKey, lpValueName, lpReserved, lpType, lpData, lpcbData))          \
+  WIDE(RegQueryValueExW,                                                       \
+       (HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,    \
+        LPBYTE lpData, LPDWORD lpcbData),                                      \
+       (hKey, lpValueName, lpReserved, lpType, lpData, lpcbData))              \
+  FUNCTION(RegSetValueExA,                                                     \
+           (HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,       \
+            const BYTE* lpData, DWORD cbData),                                 \
+           (hKey, lpValueName, Reserved, dwType, lpData, cbData))              \
+  WIDE(RegSetValueExW,                                                         \
+       (HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,          \
+        const BYTE* lpData, DWORD cbData),                                     \
+       (hKey, lpValueName, Reserved, dwType, lpData, cbData))                  \
+  FUNCTION(                                                                    \
+      RegEnumValueA,                                                           \
+      (HKEY hKey, DWORD dwIndex, LPSTR lpValueName, LPDWORD lpcchValueName,    \
+       LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData),   \
+      (hKey, dwIndex, lpValueName, lpcchValueName, lpReserved, lpType, lpData, \
+       lpcbData))                                                              \
+  WIDE(RegEnumValueW,                                                          \
+       (HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,  \
+        LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData),  \
+       (hKey, dwIndex, lpValueName, lpcchValueName, lpReserved, lpType,        \
+        lpData, lpcbData))                                                     \
+  FUNCTION(RegEnumKeyExA,                                                      \
+           (HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,         \
+            LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,             \
+            PFILETIME lpftLastWriteTime),                                      \
+           (hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass, \
+            lpftLastWriteTime))                                                \
+  WIDE(RegEnumKeyExW,                                                          \
+       (HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName,            \
+        LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcchClass,                \
+        PFILETIME lpftLastWriteTime),                                          \
+       (hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass, lpcchClass,     \
+        lpftLastWriteTime))                                                    \
+  FUNCTION(RegQueryInfoKeyA,                                                   \
+           (HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,  \
+            LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen,                      \
+            LPDWORD lpcbMaxClassLen, LPDWORD lpcValues,                        \
+            LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,              \
+            LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime),      \
+           (hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys,                 \
+            lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcValues, lpcbMaxValueNameLen, \
+            lpcbMaxValueLen, lpcbSecurityDescriptor, lpftLastWriteTime))       \
+  WIDE(RegQueryInfoKeyW,                                                       \
+       (HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,     \
+        LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen, \
+        LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,                        \
+        LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,               \
+        PFILETIME lpftLastWriteTime),                                          \
+       (hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys, lpcbMaxSubKeyLen,   \
+        lpcbMaxClassLen, lpcValues, lpcbMaxValueNameLen, lpcbMaxValueLen,      \
+        lpcbSecurityDescriptor, lpftLastWriteTime))                            \
+  FUNCTION(RegDeleteKeyA, (HKEY hKey, LPCSTR lpSubKey), (hKey, lpSubKey))      \
+  WIDE(RegDeleteKeyW, (HKEY hKey, LPCWSTR lpSubKey), (hKey, lpSubKey))         \
+  FUNCTION(RegDeleteValueA, (HKEY hKey, LPCSTR lpValueName),                   \
+           (hKey, lpValueName))                                                \
+  WIDE(RegDeleteValueW, (HKEY hKey, LPCWSTR lpValueName), (hKey, lpValueName)) \
+  FUNCTION(RegDeleteTreeA, (HKEY hKey, LPCSTR lpSubKey), (hKey, lpSubKey))     \
+  WIDE(RegDeleteTreeW, (HKEY hKey, LPCWSTR lpSubKey), (hKey, lpSubKey))        \
+  FUNCTION(RegGetValueA,                                                       \
+           (HKEY hkey, LPCSTR lpSubKey, LPCSTR lpValue, DWORD dwFlags,         \
+            LPDWORD pdwType, PVOID pvData, LPDWORD pcbData),                   \
+           (hkey, lpSubKey, lpValue, dwFlags, pdwType, pvData, pcbData))       \
+  FUNCTION(RegGetValueW,                                                       \
+           (HKEY hkey, LPCWSTR lpSubKey, LPCWSTR lpValue, DWORD dwFlags,       \
+            LPDWORD pdwType, PVOID pvData, LPDWORD pcbData),                   \
+           (hkey, lpSubKey, lpValue, dwFlags, pdwType, pvData, pcbData))
+
+// Expansions for the list: a declaration, and nothing.
+#define CORVANE_REGISTRY_DECLARATION(name, parameters, arguments) \
+  LONG name parameters;
+#define CORVANE_REGISTRY_SKIPPED(name, parameters, arguments)
+
+CORVANE_REGISTRY_FUNCTIONS(CORVANE_REGISTRY_DECLARATION,
+                           CORVANE_REGISTRY_DECLARATION)
 
 // KERNEL32. Each sets the calling thread's last-error value as Windows does.
 DWORD FormatMessageA(DWORD dwFlags, const void* lpSource, DWORD dwMessageId,

@@ -727,5 +727,47 @@ TEST_F(RegistryWideConformance, GetValueAndDeleteTreeCheckTheirHandle) {
   RegCloseKey(writer);
 }
 
+// A call that fails leaves the caller's FILETIME as it was, in either form;
+// one that succeeds writes it.
+TEST_F(RegistryWideConformance, AFailedCallLeavesTheCallersFileTime) {
+  HKEY closed = Create(L"Closed");
+  ASSERT_EQ(RegCloseKey(closed), ERROR_SUCCESS);
+  constexpr FILETIME kMarker{0x12345678u, 0x9ABCDEFu};
+  const auto unchanged = [&](const FILETIME& time) {
+    return time.dwLowDateTime == kMarker.dwLowDateTime &&
+           time.dwHighDateTime == kMarker.dwHighDateTime;
+  };
+  FILETIME time = kMarker;
+  EXPECT_EQ(
+      RegQueryInfoKeyW(closed, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       nullptr, nullptr, nullptr, nullptr, nullptr, &time),
+      ERROR_INVALID_HANDLE);
+  EXPECT_TRUE(unchanged(time)) << "RegQueryInfoKeyW";
+  EXPECT_EQ(
+      RegQueryInfoKeyA(closed, nullptr, nullptr, nullptr, nullptr, nullptr,
+                       nullptr, nullptr, nullptr, nullptr, nullptr, &time),
+      ERROR_INVALID_HANDLE);
+  EXPECT_TRUE(unchanged(time)) << "RegQueryInfoKeyA";
+
+  wchar_t wideName[32];
+  char name[32];
+  DWORD length = 32;
+  EXPECT_EQ(RegEnumKeyExW(Scratch(), 1, wideName, &length, nullptr, nullptr,
+                          nullptr, &time),
+            ERROR_NO_MORE_ITEMS);
+  EXPECT_TRUE(unchanged(time)) << "RegEnumKeyExW";
+  length = 32;
+  EXPECT_EQ(
+      RegEnumKeyExA(closed, 0, name, &length, nullptr, nullptr, nullptr, &time),
+      ERROR_INVALID_HANDLE);
+  EXPECT_TRUE(unchanged(time)) << "RegEnumKeyExA";
+
+  EXPECT_EQ(
+      RegQueryInfoKeyW(Scratch(), nullptr, nullptr, nullptr, nullptr, nullptr,
+                       nullptr, nullptr, nullptr, nullptr, nullptr, &time),
+      ERROR_SUCCESS);
+  EXPECT_FALSE(unchanged(time));
+}
+
 }  // namespace
 }  // namespace corvane::platform

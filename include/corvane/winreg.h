@@ -88,6 +88,13 @@ typedef CHAR TCHAR;
 #define __TEXT(quote) quote
 #endif
 #define TEXT(quote) __TEXT(quote)
+/* The unsuffixed name of a function with A and W forms names the form
+ * UNICODE chooses: #define RegOpenKeyEx CORVANE_TEXT_FORM(RegOpenKeyEx). */
+#ifdef UNICODE
+#define CORVANE_TEXT_FORM(name) name##W
+#else
+#define CORVANE_TEXT_FORM(name) name##A
+#endif
 typedef TCHAR* PTSTR;
 typedef TCHAR* LPTSTR;
 typedef const TCHAR* PCTSTR;
@@ -250,6 +257,7 @@ LSTATUS WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
                              REGSAM samDesired, PHKEY phkResult);
 LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions,
                              REGSAM samDesired, PHKEY phkResult);
+#define RegOpenKeyEx CORVANE_TEXT_FORM(RegOpenKeyEx)
 LSTATUS WINAPI RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
                                LPSTR lpClass, DWORD dwOptions,
                                REGSAM samDesired,
@@ -260,6 +268,7 @@ LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved,
                                REGSAM samDesired,
                                const SECURITY_ATTRIBUTES* lpSecurityAttributes,
                                PHKEY phkResult, LPDWORD lpdwDisposition);
+#define RegCreateKeyEx CORVANE_TEXT_FORM(RegCreateKeyEx)
 LSTATUS WINAPI RegCloseKey(HKEY hKey);
 LSTATUS WINAPI RegFlushKey(HKEY hKey);
 LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
@@ -268,16 +277,19 @@ LSTATUS WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName,
 LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName,
                                 LPDWORD lpReserved, LPDWORD lpType,
                                 LPBYTE lpData, LPDWORD lpcbData);
+#define RegQueryValueEx CORVANE_TEXT_FORM(RegQueryValueEx)
 LSTATUS WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
                               DWORD dwType, const BYTE* lpData, DWORD cbData);
 LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved,
                               DWORD dwType, const BYTE* lpData, DWORD cbData);
+#define RegSetValueEx CORVANE_TEXT_FORM(RegSetValueEx)
 LSTATUS WINAPI RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
                              LPDWORD lpcchValueName, LPDWORD lpReserved,
                              LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
 LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName,
                              LPDWORD lpcchValueName, LPDWORD lpReserved,
                              LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
+#define RegEnumValue CORVANE_TEXT_FORM(RegEnumValue)
 LSTATUS WINAPI RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName,
                              LPDWORD lpcchName, LPDWORD lpReserved,
                              LPSTR lpClass, LPDWORD lpcchClass,
@@ -286,6 +298,7 @@ LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName,
                              LPDWORD lpcchName, LPDWORD lpReserved,
                              LPWSTR lpClass, LPDWORD lpcchClass,
                              PFILETIME lpftLastWriteTime);
+#define RegEnumKeyEx CORVANE_TEXT_FORM(RegEnumKeyEx)
 LSTATUS WINAPI RegQueryInfoKeyA(
     HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass, LPDWORD lpReserved,
     LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
@@ -296,18 +309,23 @@ LSTATUS WINAPI RegQueryInfoKeyW(
     LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
     LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
     LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime);
+#define RegQueryInfoKey CORVANE_TEXT_FORM(RegQueryInfoKey)
 LSTATUS WINAPI RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey);
 LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
+#define RegDeleteKey CORVANE_TEXT_FORM(RegDeleteKey)
 LSTATUS WINAPI RegDeleteValueA(HKEY hKey, LPCSTR lpValueName);
 LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
+#define RegDeleteValue CORVANE_TEXT_FORM(RegDeleteValue)
 LSTATUS WINAPI RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey);
 LSTATUS WINAPI RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey);
+#define RegDeleteTree CORVANE_TEXT_FORM(RegDeleteTree)
 LSTATUS WINAPI RegGetValueA(HKEY hkey, LPCSTR lpSubKey, LPCSTR lpValue,
                             DWORD dwFlags, LPDWORD pdwType, PVOID pvData,
                             LPDWORD pcbData);
 LSTATUS WINAPI RegGetValueW(HKEY hkey, LPCWSTR lpSubKey, LPCWSTR lpValue,
                             DWORD dwFlags, LPDWORD pdwType, PVOID pvData,
                             LPDWORD pcbData);
+#define RegGetValue CORVANE_TEXT_FORM(RegGetValue)
 
 DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
                             DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize,
@@ -315,36 +333,9 @@ DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
 DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
                             DWORD dwLanguageId, LPWSTR lpBuffer, DWORD nSize,
                             va_list* Arguments);
+#define FormatMessage CORVANE_TEXT_FORM(FormatMessage)
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
-
-#ifdef UNICODE
-#define RegOpenKeyEx RegOpenKeyExW
-#define RegCreateKeyEx RegCreateKeyExW
-#define RegQueryValueEx RegQueryValueExW
-#define RegSetValueEx RegSetValueExW
-#define RegEnumValue RegEnumValueW
-#define RegEnumKeyEx RegEnumKeyExW
-#define RegQueryInfoKey RegQueryInfoKeyW
-#define RegDeleteKey RegDeleteKeyW
-#define RegDeleteValue RegDeleteValueW
-#define RegDeleteTree RegDeleteTreeW
-#define RegGetValue RegGetValueW
-#define FormatMessage FormatMessageW
-#else
-#define RegOpenKeyEx RegOpenKeyExA
-#define RegCreateKeyEx RegCreateKeyExA
-#define RegQueryValueEx RegQueryValueExA
-#define RegSetValueEx RegSetValueExA
-#define RegEnumValue RegEnumValueA
-#define RegEnumKeyEx RegEnumKeyExA
-#define RegQueryInfoKey RegQueryInfoKeyA
-#define RegDeleteKey RegDeleteKeyA
-#define RegDeleteValue RegDeleteValueA
-#define RegDeleteTree RegDeleteTreeA
-#define RegGetValue RegGetValueA
-#define FormatMessage FormatMessageA
-#endif
 
 /* ---- Corvane's own, not Windows' ----------------------------------------*/
 

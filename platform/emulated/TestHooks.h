@@ -34,8 +34,9 @@ void ClearDenials();
 // Handles currently open (the predefined roots not counted).
 std::size_t OpenHandleCount();
 
-// RegFlushKey calls answered since the process started, failed ones
-// included.
+// RegFlushKey calls answered, failed ones included, since this process
+// first asked (FlushCount or FailNextFlush): the first answer is 0, and the
+// difference between two answers is the calls made between them.
 std::size_t FlushCount();
 // The next RegFlushKey answers `status` (non-zero) without flushing.
 void FailNextFlush(LONG status);

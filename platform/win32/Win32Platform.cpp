@@ -1,10 +1,12 @@
 // The Windows backend: every platform function forwards to ADVAPI32 or
-// KERNEL32. Key handles cross as 32-bit values, sign-extended to HKEY on the
-// way in (so 0x80000000 becomes the predefined HKEY_CLASSES_ROOT) and
-// truncated on the way out; registry handles always fit in 32 bits.
+// KERNEL32, the registry's from Platform.h's list. Key handles cross as
+// 32-bit values, sign-extended to HKEY on the way in (so 0x80000000 becomes
+// the predefined HKEY_CLASSES_ROOT) and truncated on the way out; registry
+// handles always fit in 32 bits.
 //
 // This header must come before <windows.h>: see its note on macros.
 #include "base/Unicode.h"
+#include "platform/Forward.h"
 #include "platform/Platform.h"
 // clang-format off
 #include <windows.h>
@@ -26,256 +28,101 @@ HKEY FromSystem(::HKEY key) {
   return static_cast<HKEY>(reinterpret_cast<UINT_PTR>(key));
 }
 
-// DWORD is unsigned long on Windows and std::uint32_t here: same width,
-// different types. An in/out DWORD goes through a local copy, keeping NULL.
-class DwordArg {
- public:
-  explicit DwordArg(DWORD* target)
-      : target_(target), value_(target ? *target : 0) {}
-  ~DwordArg() {
-    if (target_) *target_ = static_cast<DWORD>(value_);
-  }
-  DwordArg(const DwordArg&) = delete;
-  DwordArg& operator=(const DwordArg&) = delete;
-  ::DWORD* get() { return target_ ? &value_ : nullptr; }
-
- private:
-  DWORD* target_;
-  ::DWORD value_;
+// Every argument not adapted below passes as it is (DWORD to ::DWORD,
+// LPCSTR to LPCSTR, ...).
+template <class To, class From>
+class Arg : public PassedAsIs<To, From> {
+  using PassedAsIs<To, From>::PassedAsIs;
 };
 
-class HkeyArg {
+template <>
+class Arg<::HKEY, HKEY> : public PassedAsIs<::HKEY, ::HKEY> {
  public:
-  explicit HkeyArg(HKEY* target)
-      : target_(target), value_(target ? ToSystem(*target) : nullptr) {}
-  ~HkeyArg() {
-    if (target_) *target_ = FromSystem(value_);
+  explicit Arg(HKEY key) : PassedAsIs(ToSystem(key)) {}
+};
+
+// An in/out value through a local copy of the system's type, written back
+// whatever the status, keeping NULL.
+template <class System, class Ours, System (*In)(Ours), Ours (*Out)(System)>
+class Through {
+ public:
+  explicit Through(Ours* target)
+      : target_(target), value_(target ? In(*target) : System{}) {}
+  Through(const Through&) = delete;
+  Through& operator=(const Through&) = delete;
+  System* Get() { return target_ ? &value_ : nullptr; }
+  void Finish(LONG) const {
+    if (target_) *target_ = Out(value_);
   }
-  HkeyArg(const HkeyArg&) = delete;
-  HkeyArg& operator=(const HkeyArg&) = delete;
-  ::HKEY* get() { return target_ ? &value_ : nullptr; }
 
  private:
-  HKEY* target_;
-  ::HKEY value_;
+  Ours* target_;
+  System value_;
+};
+
+::DWORD DwordToSystem(DWORD value) { return value; }
+DWORD DwordFromSystem(::DWORD value) { return static_cast<DWORD>(value); }
+
+// DWORD is unsigned long on Windows and std::uint32_t here: same width,
+// different types.
+template <>
+class Arg<::DWORD*, DWORD*>
+    : public Through<::DWORD, DWORD, DwordToSystem, DwordFromSystem> {
+  using Through::Through;
+};
+
+template <>
+class Arg<::HKEY*, HKEY*> : public Through<::HKEY, HKEY, ToSystem, FromSystem> {
+  using Through::Through;
+};
+
+// A failed call leaves the caller's FILETIME as it was.
+template <>
+class Arg<::FILETIME*, FILETIME*> {
+ public:
+  explicit Arg(FILETIME* target) : target_(target) {}
+  Arg(const Arg&) = delete;
+  Arg& operator=(const Arg&) = delete;
+  ::FILETIME* Get() { return target_ ? &time_ : nullptr; }
+  void Finish(LONG status) const {
+    if (status != ERROR_SUCCESS || !target_) return;
+    target_->dwLowDateTime = time_.dwLowDateTime;
+    target_->dwHighDateTime = time_.dwHighDateTime;
+  }
+
+ private:
+  FILETIME* target_;
+  ::FILETIME time_{};
+};
+
+template <>
+class Arg<::SECURITY_ATTRIBUTES*, const SECURITY_ATTRIBUTES*> {
+ public:
+  explicit Arg(const SECURITY_ATTRIBUTES* from) : given_(from != nullptr) {
+    if (!from) return;
+    attributes_.nLength = sizeof attributes_;
+    attributes_.lpSecurityDescriptor = from->lpSecurityDescriptor;
+    attributes_.bInheritHandle = from->bInheritHandle;
+  }
+  Arg(const Arg&) = delete;
+  Arg& operator=(const Arg&) = delete;
+  ::SECURITY_ATTRIBUTES* Get() { return given_ ? &attributes_ : nullptr; }
+  void Finish(LONG) const {}
+
+ private:
+  bool given_;
+  ::SECURITY_ATTRIBUTES attributes_{};
 };
 
 }  // namespace
 
-LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions,
-                   REGSAM samDesired, HKEY* phkResult) {
-  HkeyArg result(phkResult);
-  return ::RegOpenKeyExA(ToSystem(hKey), lpSubKey, ulOptions, samDesired,
-                         result.get());
-}
-
-LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved,
-                     char* lpClass, DWORD dwOptions, REGSAM samDesired,
-                     const SECURITY_ATTRIBUTES* lpSecurityAttributes,
-                     HKEY* phkResult, DWORD* lpdwDisposition) {
-  ::SECURITY_ATTRIBUTES attributes{};
-  ::SECURITY_ATTRIBUTES* attributesArg = nullptr;
-  if (lpSecurityAttributes) {
-    attributes.nLength = sizeof attributes;
-    attributes.lpSecurityDescriptor =
-        lpSecurityAttributes->lpSecurityDescriptor;
-    attributes.bInheritHandle = lpSecurityAttributes->bInheritHandle;
-    attributesArg = &attributes;
-  }
-  HkeyArg result(phkResult);
-  DwordArg disposition(lpdwDisposition);
-  return ::RegCreateKeyExA(ToSystem(hKey), lpSubKey, Reserved, lpClass,
-                           dwOptions, samDesired, attributesArg, result.get(),
-                           disposition.get());
-}
-
-LONG RegCloseKey(HKEY hKey) { return ::RegCloseKey(ToSystem(hKey)); }
-
-LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
-                      DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
-  DwordArg reserved(lpReserved), type(lpType), size(lpcbData);
-  return ::RegQueryValueExA(ToSystem(hKey), lpValueName, reserved.get(),
-                            type.get(), lpData, size.get());
-}
-
-LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName,
-                   DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
-                   BYTE* lpData, DWORD* lpcbData) {
-  DwordArg nameLength(lpcchValueName), reserved(lpReserved), type(lpType),
-      size(lpcbData);
-  return ::RegEnumValueA(ToSystem(hKey), dwIndex, lpValueName, nameLength.get(),
-                         reserved.get(), type.get(), lpData, size.get());
-}
-
-LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved,
-                    DWORD dwType, const BYTE* lpData, DWORD cbData) {
-  return ::RegSetValueExA(ToSystem(hKey), lpValueName, Reserved, dwType, lpData,
-                          cbData);
-}
-
-LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName,
-                   DWORD* lpReserved, char* lpClass, DWORD* lpcchClass,
-                   FILETIME* lpftLastWriteTime) {
-  DwordArg nameLength(lpcchName), reserved(lpReserved), classLength(lpcchClass);
-  ::FILETIME written{};
-  const LONG status = ::RegEnumKeyExA(
-      ToSystem(hKey), dwIndex, lpName, nameLength.get(), reserved.get(),
-      lpClass, classLength.get(), lpftLastWriteTime ? &written : nullptr);
-  if (lpftLastWriteTime && status == ERROR_SUCCESS) {
-    lpftLastWriteTime->dwLowDateTime = written.dwLowDateTime;
-    lpftLastWriteTime->dwHighDateTime = written.dwHighDateTime;
-  }
-  return status;
-}
-
-LONG RegQueryInfoKeyA(HKEY hKey, char* lpClass, DWORD* lpcchClass,
-                      DWORD* lpReserved, DWORD* lpcSubKeys,
-                      DWORD* lpcbMaxSubKeyLen, DWORD* lpcbMaxClassLen,
-                      DWORD* lpcValues, DWORD* lpcbMaxValueNameLen,
-                      DWORD* lpcbMaxValueLen, DWORD* lpcbSecurityDescriptor,
-                      FILETIME* lpftLastWriteTime) {
-  DwordArg classLength(lpcchClass), reserved(lpReserved), subKeys(lpcSubKeys),
-      maxSubKey(lpcbMaxSubKeyLen), maxClass(lpcbMaxClassLen), values(lpcValues),
-      maxValueName(lpcbMaxValueNameLen), maxValue(lpcbMaxValueLen),
-      security(lpcbSecurityDescriptor);
-  ::FILETIME written{};
-  const LONG status = ::RegQueryInfoKeyA(
-      ToSystem(hKey), lpClass, classLength.get(), reserved.get(), subKeys.get(),
-      maxSubKey.get(), maxClass.get(), values.get(), maxValueName.get(),
-      maxValue.get(), security.get(), lpftLastWriteTime ? &written : nullptr);
-  if (lpftLastWriteTime && status == ERROR_SUCCESS) {
-    lpftLastWriteTime->dwLowDateTime = written.dwLowDateTime;
-    lpftLastWriteTime->dwHighDateTime = written.dwHighDateTime;
-  }
-  return status;
-}
-
-LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey) {
-  return ::RegDeleteKeyA(ToSystem(hKey), lpSubKey);
-}
-
-LONG RegDeleteValueA(HKEY hKey, const char* lpValueName) {
-  return ::RegDeleteValueA(ToSystem(hKey), lpValueName);
-}
-
-LONG RegFlushKey(HKEY hKey) { return ::RegFlushKey(ToSystem(hKey)); }
-
-// The wide forms: wchar_t is UTF-16 here, the system's own WCHAR.
-LONG RegOpenKeyExW(HKEY hKey, const wchar_t* lpSubKey, DWORD ulOptions,
-                   REGSAM samDesired, HKEY* phkResult) {
-  HkeyArg result(phkResult);
-  return ::RegOpenKeyExW(ToSystem(hKey), lpSubKey, ulOptions, samDesired,
-                         result.get());
-}
-
-LONG RegCreateKeyExW(HKEY hKey, const wchar_t* lpSubKey, DWORD Reserved,
-                     wchar_t* lpClass, DWORD dwOptions, REGSAM samDesired,
-                     const SECURITY_ATTRIBUTES* lpSecurityAttributes,
-                     HKEY* phkResult, DWORD* lpdwDisposition) {
-  ::SECURITY_ATTRIBUTES attributes{};
-  ::SECURITY_ATTRIBUTES* attributesArg = nullptr;
-  if (lpSecurityAttributes) {
-    attributes.nLength = sizeof attributes;
-    attributes.lpSecurityDescriptor =
-        lpSecurityAttributes->lpSecurityDescriptor;
-    attributes.bInheritHandle = lpSecurityAttributes->bInheritHandle;
-    attributesArg = &attributes;
-  }
-  HkeyArg result(phkResult);
-  DwordArg disposition(lpdwDisposition);
-  return ::RegCreateKeyExW(ToSystem(hKey), lpSubKey, Reserved, lpClass,
-                           dwOptions, samDesired, attributesArg, result.get(),
-                           disposition.get());
-}
-
-LONG RegQueryValueExW(HKEY hKey, const wchar_t* lpValueName, DWORD* lpReserved,
-                      DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
-  DwordArg reserved(lpReserved), type(lpType), size(lpcbData);
-  return ::RegQueryValueExW(ToSystem(hKey), lpValueName, reserved.get(),
-                            type.get(), lpData, size.get());
-}
-
-LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, wchar_t* lpValueName,
-                   DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
-                   BYTE* lpData, DWORD* lpcbData) {
-  DwordArg nameLength(lpcchValueName), reserved(lpReserved), type(lpType),
-      size(lpcbData);
-  return ::RegEnumValueW(ToSystem(hKey), dwIndex, lpValueName, nameLength.get(),
-                         reserved.get(), type.get(), lpData, size.get());
-}
-
-LONG RegSetValueExW(HKEY hKey, const wchar_t* lpValueName, DWORD Reserved,
-                    DWORD dwType, const BYTE* lpData, DWORD cbData) {
-  return ::RegSetValueExW(ToSystem(hKey), lpValueName, Reserved, dwType, lpData,
-                          cbData);
-}
-
-LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, wchar_t* lpName, DWORD* lpcchName,
-                   DWORD* lpReserved, wchar_t* lpClass, DWORD* lpcchClass,
-                   FILETIME* lpftLastWriteTime) {
-  DwordArg nameLength(lpcchName), reserved(lpReserved), classLength(lpcchClass);
-  ::FILETIME time{};
-  const LONG status = ::RegEnumKeyExW(
-      ToSystem(hKey), dwIndex, lpName, nameLength.get(), reserved.get(),
-      lpClass, classLength.get(), lpftLastWriteTime ? &time : nullptr);
-  if (lpftLastWriteTime && status == ERROR_SUCCESS) {
-    lpftLastWriteTime->dwLowDateTime = time.dwLowDateTime;
-    lpftLastWriteTime->dwHighDateTime = time.dwHighDateTime;
-  }
-  return status;
-}
-
-LONG RegQueryInfoKeyW(HKEY hKey, wchar_t* lpClass, DWORD* lpcchClass,
-                      DWORD* lpReserved, DWORD* lpcSubKeys,
-                      DWORD* lpcbMaxSubKeyLen, DWORD* lpcbMaxClassLen,
-                      DWORD* lpcValues, DWORD* lpcbMaxValueNameLen,
-                      DWORD* lpcbMaxValueLen, DWORD* lpcbSecurityDescriptor,
-                      FILETIME* lpftLastWriteTime) {
-  DwordArg classLength(lpcchClass), reserved(lpReserved), subKeys(lpcSubKeys),
-      maxSubKey(lpcbMaxSubKeyLen), maxClass(lpcbMaxClassLen), values(lpcValues),
-      maxValueName(lpcbMaxValueNameLen), maxValue(lpcbMaxValueLen),
-      security(lpcbSecurityDescriptor);
-  ::FILETIME time{};
-  const LONG status = ::RegQueryInfoKeyW(
-      ToSystem(hKey), lpClass, classLength.get(), reserved.get(), subKeys.get(),
-      maxSubKey.get(), maxClass.get(), values.get(), maxValueName.get(),
-      maxValue.get(), security.get(), lpftLastWriteTime ? &time : nullptr);
-  if (lpftLastWriteTime) {
-    lpftLastWriteTime->dwLowDateTime = time.dwLowDateTime;
-    lpftLastWriteTime->dwHighDateTime = time.dwHighDateTime;
-  }
-  return status;
-}
-
-LONG RegDeleteKeyW(HKEY hKey, const wchar_t* lpSubKey) {
-  return ::RegDeleteKeyW(ToSystem(hKey), lpSubKey);
-}
-
-LONG RegDeleteValueW(HKEY hKey, const wchar_t* lpValueName) {
-  return ::RegDeleteValueW(ToSystem(hKey), lpValueName);
-}
-
-LONG RegGetValueA(HKEY hkey, const char* lpSubKey, const char* lpValue,
-                  DWORD dwFlags, DWORD* pdwType, void* pvData, DWORD* pcbData) {
-  DwordArg type(pdwType), size(pcbData);
-  return ::RegGetValueA(ToSystem(hkey), lpSubKey, lpValue, dwFlags, type.get(),
-                        pvData, size.get());
-}
-
-LONG RegGetValueW(HKEY hkey, const wchar_t* lpSubKey, const wchar_t* lpValue,
-                  DWORD dwFlags, DWORD* pdwType, void* pvData, DWORD* pcbData) {
-  DwordArg type(pdwType), size(pcbData);
-  return ::RegGetValueW(ToSystem(hkey), lpSubKey, lpValue, dwFlags, type.get(),
-                        pvData, size.get());
-}
-
-LONG RegDeleteTreeA(HKEY hKey, const char* lpSubKey) {
-  return ::RegDeleteTreeA(ToSystem(hKey), lpSubKey);
-}
-
-LONG RegDeleteTreeW(HKEY hKey, const wchar_t* lpSubKey) {
-  return ::RegDeleteTreeW(ToSystem(hKey), lpSubKey);
-}
+// The registry: each function of Platform.h's list forwards to the system's
+// function of the same name. Inside this namespace the list's types are the
+// platform layer's; the adapters above turn them into the system's.
+#define CORVANE_WIN32_FORWARD(name, parameters, arguments) \
+  LONG name parameters { return Forward<Arg>(::name) arguments; }
+CORVANE_REGISTRY_FUNCTIONS(CORVANE_WIN32_FORWARD, CORVANE_WIN32_FORWARD)
+#undef CORVANE_WIN32_FORWARD
 
 DWORD FormatMessageW(DWORD dwFlags, const void* lpSource, DWORD dwMessageId,
                      DWORD dwLanguageId, wchar_t* lpBuffer, DWORD nSize,

@@ -1,18 +1,22 @@
-// The C functions of corvane/winreg.h on the emulated registry: each turns
-// Windows' pointer-sized HKEY into the platform layer's 32-bit handle, calls
-// corvane::platform, and turns handles and structures back. Checks of
-// arguments stay with the platform layer, so statuses and their order are
-// the emulation's own.
+// The C functions of corvane/winreg.h on the emulated registry, forwarded
+// from the platform layer's list of registry functions (Platform.h): each
+// argument passes through an adapter below, which turns Windows'
+// pointer-sized HKEY into the platform layer's 32-bit handle and handles
+// and structures back. Checks of arguments stay with the platform layer, so
+// statuses and their order are the emulation's own.
 //
 // Platform.h comes first: corvane/winreg.h defines Windows' constants as
 // macros, which would rewrite the platform layer's names of the same
-// spelling. Below, constants are only ever spelled Windows' way.
+// spelling. Below, constants are only ever spelled Windows' way; the list's
+// types (HKEY, LPCSTR, ...) are corvane/winreg.h's at this global scope.
 #include "platform/Platform.h"
 // clang-format off
 #include "corvane/winreg.h"
 // clang-format on
 
 #include <cstdint>
+
+#include "platform/Forward.h"
 
 namespace p = corvane::platform;
 
@@ -34,19 +38,32 @@ HKEY Out(p::HKEY handle) {
       static_cast<std::intptr_t>(static_cast<std::int32_t>(handle)));
 }
 
+// Every argument not adapted below passes as it is.
+template <class To, class From>
+class Arg : public p::PassedAsIs<To, From> {
+  using p::PassedAsIs<To, From>::PassedAsIs;
+};
+
+template <>
+class Arg<p::HKEY, HKEY> : public p::PassedAsIs<p::HKEY, p::HKEY> {
+ public:
+  explicit Arg(HKEY key) : PassedAsIs(In(key)) {}
+};
+
 // An out-handle through a local copy, written back only when the platform
 // wrote it: a call turned away early (a bad handle) leaves the caller's
 // variable as it was, as Windows does, and any other failure the NULL the
 // platform put there.
-class HkeyResult {
+template <>
+class Arg<p::HKEY*, PHKEY> {
  public:
-  explicit HkeyResult(PHKEY target) : target_(target) {}
-  ~HkeyResult() {
+  explicit Arg(PHKEY target) : target_(target) {}
+  Arg(const Arg&) = delete;
+  Arg& operator=(const Arg&) = delete;
+  p::HKEY* Get() { return target_ != nullptr ? &value_ : nullptr; }
+  void Finish(LSTATUS) const {
     if (target_ != nullptr && value_ != kUntouched) *target_ = Out(value_);
   }
-  HkeyResult(const HkeyResult&) = delete;
-  HkeyResult& operator=(const HkeyResult&) = delete;
-  p::HKEY* get() { return target_ != nullptr ? &value_ : nullptr; }
 
  private:
   // No key has this handle: not a root, and past the last one handed out.
@@ -55,198 +72,54 @@ class HkeyResult {
   p::HKEY value_ = kUntouched;
 };
 
-p::SECURITY_ATTRIBUTES* Attributes(const SECURITY_ATTRIBUTES* from,
-                                   p::SECURITY_ATTRIBUTES& to) {
-  if (from == nullptr) return nullptr;
-  to.nLength = sizeof to;
-  to.lpSecurityDescriptor = from->lpSecurityDescriptor;
-  to.bInheritHandle = from->bInheritHandle;
-  return &to;
-}
+template <>
+class Arg<const p::SECURITY_ATTRIBUTES*, const SECURITY_ATTRIBUTES*> {
+ public:
+  explicit Arg(const SECURITY_ATTRIBUTES* from) : given_(from != nullptr) {
+    if (from == nullptr) return;
+    attributes_.nLength = sizeof attributes_;
+    attributes_.lpSecurityDescriptor = from->lpSecurityDescriptor;
+    attributes_.bInheritHandle = from->bInheritHandle;
+  }
+  Arg(const Arg&) = delete;
+  Arg& operator=(const Arg&) = delete;
+  const p::SECURITY_ATTRIBUTES* Get() const {
+    return given_ ? &attributes_ : nullptr;
+  }
+  void Finish(LSTATUS) const {}
+
+ private:
+  bool given_;
+  p::SECURITY_ATTRIBUTES attributes_{};
+};
 
 // A failed call leaves the caller's FILETIME as it was.
-LSTATUS CopyTime(LSTATUS status, const p::FILETIME& from, PFILETIME to) {
-  if (status == ERROR_SUCCESS && to != nullptr) {
-    to->dwLowDateTime = from.dwLowDateTime;
-    to->dwHighDateTime = from.dwHighDateTime;
+template <>
+class Arg<p::FILETIME*, PFILETIME> {
+ public:
+  explicit Arg(PFILETIME target) : target_(target) {}
+  Arg(const Arg&) = delete;
+  Arg& operator=(const Arg&) = delete;
+  p::FILETIME* Get() { return target_ != nullptr ? &time_ : nullptr; }
+  void Finish(LSTATUS status) const {
+    if (status != ERROR_SUCCESS || target_ == nullptr) return;
+    target_->dwLowDateTime = time_.dwLowDateTime;
+    target_->dwHighDateTime = time_.dwHighDateTime;
   }
-  return status;
-}
+
+ private:
+  PFILETIME target_;
+  p::FILETIME time_{};
+};
 
 }  // namespace
 
 extern "C" {
 
-LSTATUS RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions,
-                      REGSAM samDesired, PHKEY phkResult) {
-  HkeyResult result(phkResult);
-  return p::RegOpenKeyExA(In(hKey), lpSubKey, ulOptions, samDesired,
-                          result.get());
-}
-
-LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOptions,
-                      REGSAM samDesired, PHKEY phkResult) {
-  HkeyResult result(phkResult);
-  return p::RegOpenKeyExW(In(hKey), lpSubKey, ulOptions, samDesired,
-                          result.get());
-}
-
-LSTATUS RegCreateKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD Reserved,
-                        LPSTR lpClass, DWORD dwOptions, REGSAM samDesired,
-                        const SECURITY_ATTRIBUTES* lpSecurityAttributes,
-                        PHKEY phkResult, LPDWORD lpdwDisposition) {
-  p::SECURITY_ATTRIBUTES attributes{};
-  HkeyResult result(phkResult);
-  return p::RegCreateKeyExA(In(hKey), lpSubKey, Reserved, lpClass, dwOptions,
-                            samDesired,
-                            Attributes(lpSecurityAttributes, attributes),
-                            result.get(), lpdwDisposition);
-}
-
-LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved,
-                        LPWSTR lpClass, DWORD dwOptions, REGSAM samDesired,
-                        const SECURITY_ATTRIBUTES* lpSecurityAttributes,
-                        PHKEY phkResult, LPDWORD lpdwDisposition) {
-  p::SECURITY_ATTRIBUTES attributes{};
-  HkeyResult result(phkResult);
-  return p::RegCreateKeyExW(In(hKey), lpSubKey, Reserved, lpClass, dwOptions,
-                            samDesired,
-                            Attributes(lpSecurityAttributes, attributes),
-                            result.get(), lpdwDisposition);
-}
-
-LSTATUS RegCloseKey(HKEY hKey) { return p::RegCloseKey(In(hKey)); }
-
-LSTATUS RegFlushKey(HKEY hKey) { return p::RegFlushKey(In(hKey)); }
-
-LSTATUS RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved,
-                         LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-  return p::RegQueryValueExA(In(hKey), lpValueName, lpReserved, lpType, lpData,
-                             lpcbData);
-}
-
-LSTATUS RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved,
-                         LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-  return p::RegQueryValueExW(In(hKey), lpValueName, lpReserved, lpType, lpData,
-                             lpcbData);
-}
-
-LSTATUS RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved,
-                       DWORD dwType, const BYTE* lpData, DWORD cbData) {
-  return p::RegSetValueExA(In(hKey), lpValueName, Reserved, dwType, lpData,
-                           cbData);
-}
-
-LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved,
-                       DWORD dwType, const BYTE* lpData, DWORD cbData) {
-  return p::RegSetValueExW(In(hKey), lpValueName, Reserved, dwType, lpData,
-                           cbData);
-}
-
-LSTATUS RegEnumValueA(HKEY hKey, DWORD dwIndex, LPSTR lpValueName,
-                      LPDWORD lpcchValueName, LPDWORD lpReserved,
-                      LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-  return p::RegEnumValueA(In(hKey), dwIndex, lpValueName, lpcchValueName,
-                          lpReserved, lpType, lpData, lpcbData);
-}
-
-LSTATUS RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName,
-                      LPDWORD lpcchValueName, LPDWORD lpReserved,
-                      LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
-  return p::RegEnumValueW(In(hKey), dwIndex, lpValueName, lpcchValueName,
-                          lpReserved, lpType, lpData, lpcbData);
-}
-
-LSTATUS RegEnumKeyExA(HKEY hKey, DWORD dwIndex, LPSTR lpName, LPDWORD lpcchName,
-                      LPDWORD lpReserved, LPSTR lpClass, LPDWORD lpcchClass,
-                      PFILETIME lpftLastWriteTime) {
-  p::FILETIME time{};
-  return CopyTime(p::RegEnumKeyExA(In(hKey), dwIndex, lpName, lpcchName,
-                                   lpReserved, lpClass, lpcchClass,
-                                   lpftLastWriteTime ? &time : nullptr),
-                  time, lpftLastWriteTime);
-}
-
-LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName,
-                      LPDWORD lpcchName, LPDWORD lpReserved, LPWSTR lpClass,
-                      LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
-  p::FILETIME time{};
-  return CopyTime(p::RegEnumKeyExW(In(hKey), dwIndex, lpName, lpcchName,
-                                   lpReserved, lpClass, lpcchClass,
-                                   lpftLastWriteTime ? &time : nullptr),
-                  time, lpftLastWriteTime);
-}
-
-LSTATUS RegQueryInfoKeyA(HKEY hKey, LPSTR lpClass, LPDWORD lpcchClass,
-                         LPDWORD lpReserved, LPDWORD lpcSubKeys,
-                         LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
-                         LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,
-                         LPDWORD lpcbMaxValueLen,
-                         LPDWORD lpcbSecurityDescriptor,
-                         PFILETIME lpftLastWriteTime) {
-  p::FILETIME time{};
-  return CopyTime(
-      p::RegQueryInfoKeyA(In(hKey), lpClass, lpcchClass, lpReserved, lpcSubKeys,
-                          lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcValues,
-                          lpcbMaxValueNameLen, lpcbMaxValueLen,
-                          lpcbSecurityDescriptor,
-                          lpftLastWriteTime ? &time : nullptr),
-      time, lpftLastWriteTime);
-}
-
-LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcchClass,
-                         LPDWORD lpReserved, LPDWORD lpcSubKeys,
-                         LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
-                         LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,
-                         LPDWORD lpcbMaxValueLen,
-                         LPDWORD lpcbSecurityDescriptor,
-                         PFILETIME lpftLastWriteTime) {
-  p::FILETIME time{};
-  return CopyTime(
-      p::RegQueryInfoKeyW(In(hKey), lpClass, lpcchClass, lpReserved, lpcSubKeys,
-                          lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcValues,
-                          lpcbMaxValueNameLen, lpcbMaxValueLen,
-                          lpcbSecurityDescriptor,
-                          lpftLastWriteTime ? &time : nullptr),
-      time, lpftLastWriteTime);
-}
-
-LSTATUS RegDeleteKeyA(HKEY hKey, LPCSTR lpSubKey) {
-  return p::RegDeleteKeyA(In(hKey), lpSubKey);
-}
-
-LSTATUS RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
-  return p::RegDeleteKeyW(In(hKey), lpSubKey);
-}
-
-LSTATUS RegDeleteValueA(HKEY hKey, LPCSTR lpValueName) {
-  return p::RegDeleteValueA(In(hKey), lpValueName);
-}
-
-LSTATUS RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
-  return p::RegDeleteValueW(In(hKey), lpValueName);
-}
-
-LSTATUS RegDeleteTreeA(HKEY hKey, LPCSTR lpSubKey) {
-  return p::RegDeleteTreeA(In(hKey), lpSubKey);
-}
-
-LSTATUS RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey) {
-  return p::RegDeleteTreeW(In(hKey), lpSubKey);
-}
-
-LSTATUS RegGetValueA(HKEY hkey, LPCSTR lpSubKey, LPCSTR lpValue, DWORD dwFlags,
-                     LPDWORD pdwType, PVOID pvData, LPDWORD pcbData) {
-  return p::RegGetValueA(In(hkey), lpSubKey, lpValue, dwFlags, pdwType, pvData,
-                         pcbData);
-}
-
-LSTATUS RegGetValueW(HKEY hkey, LPCWSTR lpSubKey, LPCWSTR lpValue,
-                     DWORD dwFlags, LPDWORD pdwType, PVOID pvData,
-                     LPDWORD pcbData) {
-  return p::RegGetValueW(In(hkey), lpSubKey, lpValue, dwFlags, pdwType, pvData,
-                         pcbData);
-}
+#define CORVANE_WINREG_FORWARD(name, parameters, arguments) \
+  LSTATUS WINAPI name parameters { return p::Forward<Arg>(p::name) arguments; }
+CORVANE_REGISTRY_FUNCTIONS(CORVANE_WINREG_FORWARD, CORVANE_WINREG_FORWARD)
+#undef CORVANE_WINREG_FORWARD
 
 DWORD FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
                      DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize,

@@ -13,7 +13,9 @@
 
 #include "platform/Platform.h"
 #include "platform/emulated/TestHooks.h"
+#include "platform/emulated/calls/CallHooks.h"
 #include "support/RegChild.h"
+#include "support/ScratchFolder.h"
 #include "support/ScratchKey.h"
 
 namespace corvane::platform {
@@ -421,6 +423,88 @@ TEST_F(EmulatedRegistry, SubtreesLoadWholeWhateverOrderTheirKeysWereMade) {
             (std::vector<std::string>{"Early", "Filler", "Poke"}));
   EXPECT_EQ(names(Scratch(), "Early\\b"), std::vector<std::string>{"deep"});
   EXPECT_EQ(names(Scratch(), "Filler").size(), 6001u);
+}
+
+// The hooks reach the calls through the CallHooks table: once a hook is done
+// the table holds the real steps again, and the calls pay nothing for it.
+TEST_F(EmulatedRegistry, HooksPutTheRealStepsBackWhenDone) {
+  const hooks::CallHooks& real = hooks::RealCallHooks();
+  scratch_.Make("Locked");
+  Deny("Locked", KEY_SET_VALUE);
+  EXPECT_NE(hooks::Hooks().refused, real.refused);
+  hooks::ClearDenials();
+  EXPECT_EQ(hooks::Hooks().refused, real.refused);
+  EXPECT_EQ(hooks::Hooks().forget, real.forget);
+
+  int runs = 0;
+  hooks::AfterNextSizeQuery([&] { ++runs; });
+  DWORD size = 0;
+  RegQueryValueExA(Scratch(), "absent", nullptr, nullptr, nullptr, &size);
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(hooks::Hooks().sizeQuery, real.sizeQuery);
+}
+
+TEST_F(EmulatedRegistry, TheSizeQueryActionRunsOnceAfterASizeQueryOnly) {
+  ASSERT_EQ(SetDword(Scratch(), "v", 1), ERROR_SUCCESS);
+  int runs = 0;
+  hooks::AfterNextSizeQuery([&] {
+    ++runs;
+    SetDword(Scratch(), "v", 2);
+  });
+  DWORD value = 0, size = sizeof value;
+  ASSERT_EQ(RegQueryValueExA(Scratch(), "v", nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(&value), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(runs, 0) << "a read with a buffer is no size query";
+  size = 0;
+  ASSERT_EQ(RegQueryValueExA(Scratch(), "v", nullptr, nullptr, nullptr, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(runs, 1);
+  EXPECT_EQ(size, 4u);
+  ASSERT_EQ(RegQueryValueExA(Scratch(), "v", nullptr, nullptr, nullptr, &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(runs, 1) << "once";
+  size = sizeof value;
+  ASSERT_EQ(RegQueryValueExA(Scratch(), "v", nullptr, nullptr,
+                             reinterpret_cast<BYTE*>(&value), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(value, 2u) << "the action ran after the size query answered";
+}
+
+TEST_F(EmulatedRegistry, AFailedFlushFailsTheNextFlushOnlyAndIsCounted) {
+  const std::size_t before = hooks::FlushCount();
+  hooks::FailNextFlush(ERROR_REGISTRY_IO_FAILED);
+  EXPECT_EQ(RegFlushKey(Scratch()), ERROR_REGISTRY_IO_FAILED);
+  EXPECT_EQ(RegFlushKey(Scratch()), ERROR_SUCCESS);
+  EXPECT_EQ(RegFlushKey(0x7FFFFFF0u), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(hooks::FlushCount(), before + 3);
+}
+
+// A denial names a key of the store it was made in: a process that turns to
+// another store, and back, finds none.
+TEST(EmulatedRegistryRebind, DenialsEndWithTheStoreTheyWereMadeIn) {
+  const std::string path = "Software\\Corvane Tests\\Rebound";
+  HKEY key = 0;
+  ASSERT_EQ(Create(HKEY_CURRENT_USER, path, KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  hooks::DenyAccess(HKEY_CURRENT_USER, path.c_str(), KEY_SET_VALUE);
+  EXPECT_EQ(Open(HKEY_CURRENT_USER, path, KEY_SET_VALUE, &key),
+            ERROR_ACCESS_DENIED);
+
+  const std::string saved = std::getenv("CORVANE_REGISTRY");
+  {
+    testing::ScratchFolder folder;
+    setenv("CORVANE_REGISTRY", folder.File("other.reg").c_str(), 1);
+    EXPECT_EQ(Create(HKEY_CURRENT_USER, path, KEY_SET_VALUE, &key),
+              ERROR_SUCCESS);
+    RegCloseKey(key);
+    setenv("CORVANE_REGISTRY", saved.c_str(), 1);
+  }
+  EXPECT_EQ(Open(HKEY_CURRENT_USER, path, KEY_SET_VALUE, &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(hooks::Hooks().refused, hooks::RealCallHooks().refused);
+  RegDeleteKeyA(HKEY_CURRENT_USER, path.c_str());
 }
 
 }  // namespace

@@ -33,13 +33,8 @@ REGSAM ExpandGeneric(REGSAM sam) {
 
 }  // namespace
 
-LONG Refused(Registry& registry, CachedKey* key, REGSAM& refused) {
+LONG KeyRefuses(Registry& registry, CachedKey* key, REGSAM& refused) {
   refused = 0;
-  // Denials come from the tests' hook only: mostly there are none to look in.
-  if (!registry.denials.empty()) {
-    const auto it = registry.denials.find(key->id);
-    if (it != registry.denials.end()) refused = it->second;
-  }
   if (registry.readOnly) {
     bool under = false;
     if (const LONG status = UnderMachine(registry, key, under)) return status;

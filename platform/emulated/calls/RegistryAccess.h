@@ -5,13 +5,16 @@
 #pragma once
 
 #include "platform/Platform.h"
+#include "platform/emulated/calls/CallHooks.h"
 #include "platform/emulated/calls/RegistryState.h"
 #include "platform/emulated/view/View.h"
 
 namespace corvane::platform::emulated {
 
-// The rights `key` refuses to anyone.
-LONG Refused(Registry& registry, CachedKey* key, REGSAM& refused);
+// The rights `key` refuses to anyone: KeyRefuses, through the test seam.
+inline LONG Refused(Registry& registry, CachedKey* key, REGSAM& refused) {
+  return Hooks().refused(registry, key, refused);
+}
 
 // What a handle to `key` opened with `sam` carries: the generic rights
 // expanded, MAXIMUM_ALLOWED as all the key allows; ERROR_ACCESS_DENIED when

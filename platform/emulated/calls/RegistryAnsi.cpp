@@ -14,7 +14,6 @@
 #include <array>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -23,6 +22,7 @@
 #include "base/ValueTypes.h"
 #include "base/Windows1252.h"
 #include "platform/Platform.h"
+#include "platform/emulated/calls/CallHooks.h"
 #include "platform/emulated/calls/RegistryState.h"
 #include "platform/emulated/calls/RegistryWide.h"
 
@@ -166,8 +166,8 @@ using namespace emulated;
 LONG RegOpenKeyExA(HKEY hKey, const char* lpSubKey, DWORD ulOptions,
                    REGSAM samDesired, HKEY* phkResult) {
   WideText path(lpSubKey);
-  return utf16::RegOpenKeyEx(hKey, path.get(), ulOptions, samDesired,
-                             phkResult);
+  return utf16::RegOpenKeyExW(hKey, path.get(), ulOptions, samDesired,
+                              phkResult);
 }
 
 LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved,
@@ -176,13 +176,26 @@ LONG RegCreateKeyExA(HKEY hKey, const char* lpSubKey, DWORD Reserved,
                      HKEY* phkResult, DWORD* lpdwDisposition) {
   WideText path(lpSubKey);
   WideText className(lpClass);
-  return utf16::RegCreateKeyEx(hKey, path.get(), Reserved, className.get(),
-                               dwOptions, samDesired, lpSecurityAttributes,
-                               phkResult, lpdwDisposition);
+  return utf16::RegCreateKeyExW(hKey, path.get(), Reserved, className.get(),
+                                dwOptions, samDesired, lpSecurityAttributes,
+                                phkResult, lpdwDisposition);
 }
 
 LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
                       DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
+  // A size query goes through the test seam: a test acts between it and
+  // the read that follows.
+  if (lpData == nullptr) {
+    return Hooks().sizeQuery(hKey, lpValueName, lpReserved, lpType, lpData,
+                             lpcbData);
+  }
+  return QueryValueA(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
+}
+
+namespace emulated {
+
+LONG QueryValueA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
+                 DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
   if ((lpData != nullptr && lpcbData == nullptr) || lpReserved != nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -194,9 +207,9 @@ LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
   LONG status;
   for (;;) {
     size = data.size();
-    status = utf16::RegQueryValueEx(hKey, name.get(), nullptr, &type,
-                                    read ? data.data() : nullptr,
-                                    read ? &size : nullptr);
+    status = utf16::RegQueryValueExW(hKey, name.get(), nullptr, &type,
+                                     read ? data.data() : nullptr,
+                                     read ? &size : nullptr);
     if (status != ERROR_MORE_DATA) break;
     data.Grow(size);
   }
@@ -215,11 +228,10 @@ LONG RegQueryValueExA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
              lpcbData != nullptr) {
     *lpcbData = 0;
   }
-  if (lpData == nullptr) {
-    if (const std::function<void()> action = TakeSizeQueryHook()) action();
-  }
   return status;
 }
+
+}  // namespace emulated
 
 LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName,
                    DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
@@ -241,9 +253,9 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName,
   for (;;) {
     nameLength = nameRoom;
     size = data.size();
-    status = utf16::RegEnumValue(hKey, dwIndex, name.data(), &nameLength,
-                                 nullptr, &type, read ? data.data() : nullptr,
-                                 read ? &size : nullptr);
+    status = utf16::RegEnumValueW(hKey, dwIndex, name.data(), &nameLength,
+                                  nullptr, &type, read ? data.data() : nullptr,
+                                  read ? &size : nullptr);
     if (status != ERROR_MORE_DATA || !read || size <= data.size()) break;
     data.Grow(size);
   }
@@ -266,12 +278,12 @@ LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved,
                     DWORD dwType, const BYTE* lpData, DWORD cbData) {
   WideText name(lpValueName);
   if (!IsStringType(dwType) || lpData == nullptr) {
-    return utf16::RegSetValueEx(hKey, name.get(), Reserved, dwType, lpData,
-                                cbData);
+    return utf16::RegSetValueExW(hKey, name.get(), Reserved, dwType, lpData,
+                                 cbData);
   }
   const std::vector<BYTE> data = DataFromAnsi(lpData, cbData);
-  return utf16::RegSetValueEx(hKey, name.get(), Reserved, dwType, data.data(),
-                              Size(data.size()));
+  return utf16::RegSetValueExW(hKey, name.get(), Reserved, dwType, data.data(),
+                               Size(data.size()));
 }
 
 LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName,
@@ -287,7 +299,7 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName,
   DWORD classLength =
       lpcchClass != nullptr ? std::min(*lpcchClass, kMaxClassRoom) : 0;
   std::u16string className(wantsClass ? classLength : 0, u'\0');
-  const LONG status = utf16::RegEnumKeyEx(
+  const LONG status = utf16::RegEnumKeyExW(
       hKey, dwIndex, name.data(), &nameLength, nullptr,
       wantsClass ? className.data() : nullptr,
       lpcchClass != nullptr ? &classLength : nullptr, lpftLastWriteTime);
@@ -315,7 +327,7 @@ LONG RegQueryInfoKeyA(HKEY hKey, char* lpClass, DWORD* lpcchClass,
   LONG status;
   for (;;) {
     classLength = Size(className.size());
-    status = utf16::RegQueryInfoKey(
+    status = utf16::RegQueryInfoKeyW(
         hKey, lpcchClass != nullptr ? className.data() : nullptr,
         lpcchClass != nullptr ? &classLength : nullptr, nullptr, lpcSubKeys,
         lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcValues, lpcbMaxValueNameLen,
@@ -347,17 +359,17 @@ LONG RegQueryInfoKeyA(HKEY hKey, char* lpClass, DWORD* lpcchClass,
 
 LONG RegDeleteKeyA(HKEY hKey, const char* lpSubKey) {
   WideText path(lpSubKey);
-  return utf16::RegDeleteKey(hKey, path.get());
+  return utf16::RegDeleteKeyW(hKey, path.get());
 }
 
 LONG RegDeleteValueA(HKEY hKey, const char* lpValueName) {
   WideText name(lpValueName);
-  return utf16::RegDeleteValue(hKey, name.get());
+  return utf16::RegDeleteValueW(hKey, name.get());
 }
 
 LONG RegDeleteTreeA(HKEY hKey, const char* lpSubKey) {
   WideText path(lpSubKey);
-  return utf16::RegDeleteTree(hKey, path.get());
+  return utf16::RegDeleteTreeW(hKey, path.get());
 }
 
 }  // namespace corvane::platform

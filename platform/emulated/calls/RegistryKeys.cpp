@@ -1,13 +1,11 @@
-// Keys by handle and by path (RegistryKeys.h), and the test hook that denies
-// rights on a key named by its path.
+// Keys by handle and by path (RegistryKeys.h), and RegCloseKey.
 #include "platform/emulated/calls/RegistryKeys.h"
 
 #include <algorithm>
 #include <iterator>
 #include <string_view>
 
-#include "platform/emulated/TestHooks.h"
-#include "platform/emulated/calls/ClassesView.h"
+#include "platform/emulated/calls/MergedClasses.h"
 #include "platform/emulated/calls/RegistryAccess.h"
 #include "platform/emulated/import/RootKeyIds.h"
 #include "regfile/KeyPathChain.h"
@@ -188,7 +186,7 @@ LONG Resolve(Registry& registry, HKEY hKey, Target& target) {
   }
   const auto it = registry.handles.find(hKey);
   if (it == registry.handles.end()) return ERROR_INVALID_HANDLE;
-  OpenKey& open = it->second;
+  HandleEntry& open = it->second;
   target.open = &open;
   target.granted = open.granted;
   if (open.key != nullptr && open.seen == registry.view.Generation()) {
@@ -226,7 +224,8 @@ HKEY NewHandle(Registry& registry, CachedKey* key, REGSAM granted,
   registry.nextHandle = handle + 4;
   registry.handles.emplace(
       handle,
-      OpenKey{key->id, granted, merged, {}, key, registry.view.Generation()});
+      HandleEntry{
+          key->id, granted, merged, {}, key, registry.view.Generation()});
   return handle;
 }
 
@@ -437,17 +436,21 @@ void SetTime(FILETIME* out, std::uint64_t time) {
   out->dwHighDateTime = static_cast<DWORD>(time >> 32);
 }
 
-void DenyAccess(HKEY root, const char* path, REGSAM rights) {
+}  // namespace corvane::platform::emulated
+
+namespace corvane::platform {
+
+using emulated::RegistryLock;
+
+LONG RegCloseKey(HKEY hKey) {
   RegistryLock registry;
-  std::wstring wide;
-  AnsiToWide(path != nullptr ? path : "", wide);
-  const std::u16string name(wide.begin(), wide.end());
-  Read(*registry, [&] {
-    CachedKey* key = nullptr;
-    if (const LONG status = FindKey(*registry, root, name, key)) return status;
-    registry->denials[key->id] |= rights;
-    return ERROR_SUCCESS;
-  });
+  if (const LONG status =
+          emulated::Read(*registry, [] { return ERROR_SUCCESS; })) {
+    return status;
+  }
+  if (emulated::IsRoot(hKey)) return ERROR_SUCCESS;
+  return registry->handles.erase(hKey) != 0 ? ERROR_SUCCESS
+                                            : ERROR_INVALID_HANDLE;
 }
 
-}  // namespace corvane::platform::emulated
+}  // namespace corvane::platform

@@ -1,6 +1,7 @@
 // Keys by handle and by path: what a handle stands for, new handles, subkey
 // paths below a handle (through HKEY_CLASSES_ROOT's merged view where the
-// handle came from it), and the calls that open, create and delete keys.
+// handle came from it), and the calls that open, create and delete keys
+// (RegCloseKey, a public function, is defined beside them).
 // Names here are UTF-16, as the store keeps them; the wide and ANSI
 // functions convert to and from their callers' text.
 #pragma once
@@ -24,7 +25,7 @@ inline bool IsRoot(HKEY hKey) {
 struct Target {
   CachedKey* key = nullptr;
   REGSAM granted = 0;
-  OpenKey* open = nullptr;
+  HandleEntry* open = nullptr;
 
   bool Merged() const { return open != nullptr && open->merged; }
 };

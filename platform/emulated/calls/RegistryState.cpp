@@ -1,5 +1,5 @@
 // The emulated registry's per-process state (RegistryState.h): made on first
-// use, kept across fork, and the test hooks that only set or read it.
+// use, kept across fork, and the test hooks that only read or reset it.
 #include "platform/emulated/calls/RegistryState.h"
 
 #include <pthread.h>
@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "platform/emulated/TestHooks.h"
+#include "platform/emulated/calls/CallHooks.h"
 #include "platform/emulated/import/HiveMigration.h"
 
 namespace corvane::platform::emulated {
@@ -38,48 +38,23 @@ Registry& State() {
     auto* registry = new Registry;
     registry->readOnly = ReadOnlyRequested();
     registry->view.migrate = MigrateHive;
-    registry->view.onRebind = [registry] {
-      registry->handles.clear();
-      registry->denials.clear();
-      registry->classesRoot.list = {};
-    };
+    registry->view.onRebind = [registry] { Hooks().forget(*registry); };
     pthread_atfork(BeforeFork, AfterFork, AfterFork);
     return registry;
   }();
   return *registry;
 }
 
-std::function<void()> TakeSizeQueryHook() {
-  RegistryLock registry;
-  return std::exchange(registry->afterSizeQuery, nullptr);
+void ForgetHandles(Registry& registry) {
+  registry.handles.clear();
+  registry.classesRoot.list = {};
 }
 
 void ResetRegistry() {
   RegistryLock registry;
-  registry->handles.clear();
-  registry->denials.clear();
+  Hooks().forget(*registry);
   registry->readOnly = ReadOnlyRequested();
   registry->view.Write([&] { return registry->view.Reset(); });
-}
-
-void ClearDenials() {
-  RegistryLock registry;
-  registry->denials.clear();
-}
-
-std::size_t FlushCount() {
-  RegistryLock registry;
-  return registry->flushes;
-}
-
-void FailNextFlush(LONG status) {
-  RegistryLock registry;
-  registry->failNextFlush = status;
-}
-
-void AfterNextSizeQuery(std::function<void()> action) {
-  RegistryLock registry;
-  registry->afterSizeQuery = std::move(action);
 }
 
 std::size_t OpenHandleCount() {

@@ -1,5 +1,5 @@
 // The emulated registry's state in this process: the store, this process's
-// view of it, the handle table and what the test hooks set, behind one mutex.
+// view of it and the handle table, behind one mutex.
 //
 // Every registry function holds the lock (RegistryLock) for its whole call,
 // so the functions may be called from any thread, and runs as one Read or
@@ -9,10 +9,8 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <map>
 #include <mutex>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -43,7 +41,9 @@ struct MergedList {
   std::size_t maxName = 0, maxClass = 0;
 };
 
-struct OpenKey {
+// An open handle's entry in the handle table: its key and the rights it
+// was granted.
+struct HandleEntry {
   std::int64_t id;
   REGSAM granted;
   // Opened through HKEY_CLASSES_ROOT: paths below it and its subkeys are
@@ -64,15 +64,11 @@ struct Registry {
   bool readOnly = false;
   // Ordered: a process holds few handles at once, and a short tree search
   // beats hashing on every call.
-  std::map<HKEY, OpenKey> handles;
+  std::map<HKEY, HandleEntry> handles;
   // What HKEY_CLASSES_ROOT itself stands for: the machine's Classes key, as
   // the predefined handle is opened on Windows, seen merged.
-  OpenKey classesRoot{seed::kMachineClasses, KEY_ALL_ACCESS, true, {}};
+  HandleEntry classesRoot{seed::kMachineClasses, KEY_ALL_ACCESS, true, {}};
   HKEY nextHandle = kFirstHandle;
-  std::unordered_map<std::int64_t, REGSAM> denials;
-  std::size_t flushes = 0;
-  LONG failNextFlush = ERROR_SUCCESS;
-  std::function<void()> afterSizeQuery;
 };
 
 // Never destroyed: calls from other static destructors must still find it.
@@ -104,7 +100,8 @@ LONG Write(Registry& registry, Body&& body, bool durable = false) {
   return registry.view.Write(body, durable);
 }
 
-// The hook AfterNextSizeQuery set, taken so that it runs once.
-std::function<void()> TakeSizeQueryHook();
+// What the process forgets when its store is bound to another path: its
+// handles and what they remembered. The real entry of CallHooks::forget.
+void ForgetHandles(Registry& registry);
 
 }  // namespace corvane::platform::emulated

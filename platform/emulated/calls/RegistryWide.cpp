@@ -1,10 +1,11 @@
 // The wide registry functions of the emulated backend, written once over the
-// caller's unit. With char16_t they are Windows' own (RegistryWide.h), what
-// the ANSI functions convert over; with wchar_t they are the public W
-// functions of Platform.h. On Linux wchar_t holds UTF-32: a character above
-// U+FFFF is one unit to the caller and a surrogate pair in the store, and a
-// lone surrogate is the same one unit in both, so every text comes back as
-// it went in. A unit beyond U+10FFFF, which UTF-16 can't hold, is stored as
+// caller's unit (namespace core). With char16_t they are Windows' own
+// (RegistryWide.h), what the ANSI functions convert over; with wchar_t they
+// are the public W functions of Platform.h. Both are made from Platform.h's
+// list at the end of this file. On Linux wchar_t holds UTF-32: a character
+// above U+FFFF is one unit to the caller and a surrogate pair in the store, and
+// a lone surrogate is the same one unit in both, so every text comes back as it
+// went in. A unit beyond U+10FFFF, which UTF-16 can't hold, is stored as
 // U+FFFD.
 //
 // Sizes are in the caller's units: a name's length counts its units, string
@@ -192,180 +193,6 @@ void PutName(std::basic_string_view<Ch> name, Ch* out) {
   out[name.size()] = 0;
 }
 
-template <class Ch>
-LONG OpenKeyEx(HKEY hKey, const Ch* lpSubKey, REGSAM samDesired,
-               HKEY* phkResult) {
-  if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
-  const std::u16string path = NameIn(lpSubKey);
-  RegistryLock registry;
-  return OpenKeyAt(*registry, hKey, path, samDesired, phkResult);
-}
-
-template <class Ch>
-LONG CreateKeyEx(HKEY hKey, const Ch* lpSubKey, DWORD Reserved, Ch* lpClass,
-                 DWORD dwOptions, REGSAM samDesired, HKEY* phkResult,
-                 DWORD* lpdwDisposition) {
-  if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
-  *phkResult = 0;
-  if (Reserved != 0) return ERROR_INVALID_PARAMETER;
-  const std::u16string path = NameIn(lpSubKey);
-  const std::u16string className = NameIn(lpClass);
-  RegistryLock registry;
-  // Unlike RegOpenKeyEx, an empty subkey on a predefined key gives a new
-  // handle to its key, as any other key would.
-  bool created = false;
-  const LONG status = CreateKey(
-      *registry, hKey, path, lpClass != nullptr ? &className : nullptr,
-      (dwOptions & REG_OPTION_VOLATILE) != 0, samDesired, phkResult, created);
-  if (status == ERROR_SUCCESS && lpdwDisposition != nullptr) {
-    *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
-  }
-  return status;
-}
-
-template <class Ch>
-LONG QueryValueEx(HKEY hKey, const Ch* lpValueName, DWORD* lpReserved,
-                  DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
-  if ((lpData != nullptr && lpcbData == nullptr) || lpReserved != nullptr) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  const std::u16string name = NameIn(lpValueName);
-  const DWORD capacity = lpcbData != nullptr ? *lpcbData : 0;
-  RegistryLock registry;
-  return Read(*registry, [&] {
-    CachedKey* key = nullptr;
-    if (const LONG status = Resolve(*registry, hKey, KEY_QUERY_VALUE, key)) {
-      return status;
-    }
-    if (const LONG status = registry->view.LoadValues(*key)) return status;
-    if (lpData == nullptr && lpcbData != nullptr) *lpcbData = 0;
-    const CachedValue* value = registry->view.FindValue(*key, name);
-    if (value == nullptr) return ERROR_FILE_NOT_FOUND;
-
-    std::vector<BYTE> scratch;
-    const std::span<const BYTE> data = DataOut<Ch>(*value, scratch);
-    LONG status = ERROR_SUCCESS;
-    if (lpData != nullptr) {
-      if (data.size() > capacity) {
-        status = ERROR_MORE_DATA;
-      } else {
-        CopyOut<Ch>(lpData, capacity, data, IsStringType(value->type));
-      }
-    }
-    if (lpType != nullptr) *lpType = value->type;
-    if (lpcbData != nullptr) *lpcbData = Size(data.size());
-    return status;
-  });
-}
-
-template <class Ch>
-LONG EnumValue(HKEY hKey, DWORD dwIndex, Ch* lpValueName, DWORD* lpcchValueName,
-               DWORD* lpReserved, DWORD* lpType, BYTE* lpData,
-               DWORD* lpcbData) {
-  if ((lpData != nullptr && lpcbData == nullptr) || lpReserved != nullptr ||
-      lpValueName == nullptr || lpcchValueName == nullptr) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  RegistryLock registry;
-  return Read(*registry, [&] {
-    CachedKey* key = nullptr;
-    if (const LONG status = Resolve(*registry, hKey, KEY_QUERY_VALUE, key)) {
-      return status;
-    }
-    if (const LONG status = registry->view.LoadValues(*key)) return status;
-    if (dwIndex >= key->values.Size()) return ERROR_NO_MORE_ITEMS;
-    const CachedValue& value = key->values.At(dwIndex);
-
-    std::vector<BYTE> scratch;
-    const std::span<const BYTE> data = DataOut<Ch>(value, scratch);
-    std::basic_string<Ch> scratchName;
-    const std::basic_string_view<Ch> name =
-        UnitsOut<Ch>(value.name, scratchName);
-    // Data that fits is written even when the name doesn't; the name only
-    // when the data fits too. The sizes asked for are reported either way.
-    const bool nameFits = name.size() < *lpcchValueName;
-    const bool dataFits = lpData == nullptr || data.size() <= *lpcbData;
-    if (nameFits && dataFits) {
-      PutName(name, lpValueName);
-      *lpcchValueName = Size(name.size());
-    }
-    if (lpData != nullptr && dataFits) {
-      CopyOut<Ch>(lpData, *lpcbData, data, IsStringType(value.type));
-    }
-    if (lpType != nullptr) *lpType = value.type;
-    if (lpcbData != nullptr) *lpcbData = Size(data.size());
-    return nameFits && dataFits ? ERROR_SUCCESS : ERROR_MORE_DATA;
-  });
-}
-
-template <class Ch>
-LONG SetValueEx(HKEY hKey, const Ch* lpValueName, DWORD Reserved, DWORD dwType,
-                const BYTE* lpData, DWORD cbData) {
-  if (Reserved != 0) return ERROR_INVALID_PARAMETER;
-  if (lpData == nullptr && cbData != 0) return kErrorNoAccess;
-  const std::u16string name = NameIn(lpValueName);
-  if (name.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
-  // Only the cbData bytes given are read: a string without its terminator
-  // is kept without one.
-  std::vector<BYTE> data = DataIn<Ch>(dwType, lpData, cbData);
-  RegistryLock registry;
-  return Write(*registry, [&] {
-    CachedKey* key = nullptr;
-    if (const LONG status = Resolve(*registry, hKey, KEY_SET_VALUE, key)) {
-      return status;
-    }
-    return registry->view.SetValue(*key, name, dwType, std::move(data));
-  });
-}
-
-template <class Ch>
-LONG EnumKeyEx(HKEY hKey, DWORD dwIndex, Ch* lpName, DWORD* lpcchName,
-               DWORD* lpReserved, Ch* lpClass, DWORD* lpcchClass,
-               FILETIME* lpftLastWriteTime) {
-  if (lpReserved != nullptr || lpName == nullptr || lpcchName == nullptr) {
-    return ERROR_INVALID_PARAMETER;
-  }
-  RegistryLock registry;
-  const std::uint64_t stamp = registry->view.Stamp();
-  return Read(*registry, [&] {
-    Target target;
-    if (const LONG status =
-            Resolve(*registry, hKey, KEY_ENUMERATE_SUB_KEYS, target)) {
-      return status;
-    }
-    Subkeys subkeys;
-    if (const LONG status = ListSubkeys(*registry, target, stamp, subkeys)) {
-      return status;
-    }
-    if (dwIndex >= subkeys.Size()) return ERROR_NO_MORE_ITEMS;
-    if (subkeys.own != nullptr) target.key->listed = dwIndex;
-    CachedKey* child = subkeys.Cached(dwIndex);
-    if (child == nullptr) {
-      if (const LONG status = registry->view.Key(subkeys.Id(dwIndex), child)) {
-        return status;
-      }
-    }
-    std::basic_string<Ch> scratchName, scratchClass;
-    const std::basic_string_view<Ch> name =
-        UnitsOut<Ch>(child->name, scratchName);
-    const std::basic_string_view<Ch> className =
-        UnitsOut<Ch>(child->ClassName(), scratchClass);
-    SetTime(lpftLastWriteTime, child->lastWrite);
-    if (name.size() >= *lpcchName ||
-        (lpClass != nullptr && lpcchClass != nullptr &&
-         className.size() >= *lpcchClass)) {
-      return ERROR_MORE_DATA;
-    }
-    PutName(name, lpName);
-    *lpcchName = Size(name.size());
-    if (lpcchClass != nullptr) {
-      if (lpClass != nullptr) PutName(className, lpClass);
-      *lpcchClass = Size(className.size());
-    }
-    return ERROR_SUCCESS;
-  });
-}
-
 // The longest subkey name, subkey class, value name and value data a
 // handle shows, in the caller's units.
 struct Maxima {
@@ -423,12 +250,194 @@ LONG PutClass(std::u16string_view stored, Ch* lpClass, DWORD* lpcchClass) {
   return status;
 }
 
+}  // namespace
+
+// The wide functions over the caller's unit, each named after its W form
+// and taking its arguments.
+namespace core {
+
 template <class Ch>
-LONG QueryInfoKey(HKEY hKey, Ch* lpClass, DWORD* lpcchClass, DWORD* lpReserved,
-                  DWORD* lpcSubKeys, DWORD* lpcbMaxSubKeyLen,
-                  DWORD* lpcbMaxClassLen, DWORD* lpcValues,
-                  DWORD* lpcbMaxValueNameLen, DWORD* lpcbMaxValueLen,
-                  DWORD* lpcbSecurityDescriptor, FILETIME* lpftLastWriteTime) {
+LONG RegOpenKeyExW(HKEY hKey, const Ch* lpSubKey, DWORD /*ulOptions*/,
+                   REGSAM samDesired, HKEY* phkResult) {
+  if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
+  const std::u16string path = NameIn(lpSubKey);
+  RegistryLock registry;
+  return OpenKeyAt(*registry, hKey, path, samDesired, phkResult);
+}
+
+template <class Ch>
+LONG RegCreateKeyExW(HKEY hKey, const Ch* lpSubKey, DWORD Reserved, Ch* lpClass,
+                     DWORD dwOptions, REGSAM samDesired,
+                     const SECURITY_ATTRIBUTES* /*lpSecurityAttributes*/,
+                     HKEY* phkResult, DWORD* lpdwDisposition) {
+  if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
+  *phkResult = 0;
+  if (Reserved != 0) return ERROR_INVALID_PARAMETER;
+  const std::u16string path = NameIn(lpSubKey);
+  const std::u16string className = NameIn(lpClass);
+  RegistryLock registry;
+  // Unlike RegOpenKeyEx, an empty subkey on a predefined key gives a new
+  // handle to its key, as any other key would.
+  bool created = false;
+  const LONG status = CreateKey(
+      *registry, hKey, path, lpClass != nullptr ? &className : nullptr,
+      (dwOptions & REG_OPTION_VOLATILE) != 0, samDesired, phkResult, created);
+  if (status == ERROR_SUCCESS && lpdwDisposition != nullptr) {
+    *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
+  }
+  return status;
+}
+
+template <class Ch>
+LONG RegQueryValueExW(HKEY hKey, const Ch* lpValueName, DWORD* lpReserved,
+                      DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
+  if ((lpData != nullptr && lpcbData == nullptr) || lpReserved != nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  const std::u16string name = NameIn(lpValueName);
+  const DWORD capacity = lpcbData != nullptr ? *lpcbData : 0;
+  RegistryLock registry;
+  return Read(*registry, [&] {
+    CachedKey* key = nullptr;
+    if (const LONG status = Resolve(*registry, hKey, KEY_QUERY_VALUE, key)) {
+      return status;
+    }
+    if (const LONG status = registry->view.LoadValues(*key)) return status;
+    if (lpData == nullptr && lpcbData != nullptr) *lpcbData = 0;
+    const CachedValue* value = registry->view.FindValue(*key, name);
+    if (value == nullptr) return ERROR_FILE_NOT_FOUND;
+
+    std::vector<BYTE> scratch;
+    const std::span<const BYTE> data = DataOut<Ch>(*value, scratch);
+    LONG status = ERROR_SUCCESS;
+    if (lpData != nullptr) {
+      if (data.size() > capacity) {
+        status = ERROR_MORE_DATA;
+      } else {
+        CopyOut<Ch>(lpData, capacity, data, IsStringType(value->type));
+      }
+    }
+    if (lpType != nullptr) *lpType = value->type;
+    if (lpcbData != nullptr) *lpcbData = Size(data.size());
+    return status;
+  });
+}
+
+template <class Ch>
+LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, Ch* lpValueName,
+                   DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
+                   BYTE* lpData, DWORD* lpcbData) {
+  if ((lpData != nullptr && lpcbData == nullptr) || lpReserved != nullptr ||
+      lpValueName == nullptr || lpcchValueName == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  RegistryLock registry;
+  return Read(*registry, [&] {
+    CachedKey* key = nullptr;
+    if (const LONG status = Resolve(*registry, hKey, KEY_QUERY_VALUE, key)) {
+      return status;
+    }
+    if (const LONG status = registry->view.LoadValues(*key)) return status;
+    if (dwIndex >= key->values.Size()) return ERROR_NO_MORE_ITEMS;
+    const CachedValue& value = key->values.At(dwIndex);
+
+    std::vector<BYTE> scratch;
+    const std::span<const BYTE> data = DataOut<Ch>(value, scratch);
+    std::basic_string<Ch> scratchName;
+    const std::basic_string_view<Ch> name =
+        UnitsOut<Ch>(value.name, scratchName);
+    // Data that fits is written even when the name doesn't; the name only
+    // when the data fits too. The sizes asked for are reported either way.
+    const bool nameFits = name.size() < *lpcchValueName;
+    const bool dataFits = lpData == nullptr || data.size() <= *lpcbData;
+    if (nameFits && dataFits) {
+      PutName(name, lpValueName);
+      *lpcchValueName = Size(name.size());
+    }
+    if (lpData != nullptr && dataFits) {
+      CopyOut<Ch>(lpData, *lpcbData, data, IsStringType(value.type));
+    }
+    if (lpType != nullptr) *lpType = value.type;
+    if (lpcbData != nullptr) *lpcbData = Size(data.size());
+    return nameFits && dataFits ? ERROR_SUCCESS : ERROR_MORE_DATA;
+  });
+}
+
+template <class Ch>
+LONG RegSetValueExW(HKEY hKey, const Ch* lpValueName, DWORD Reserved,
+                    DWORD dwType, const BYTE* lpData, DWORD cbData) {
+  if (Reserved != 0) return ERROR_INVALID_PARAMETER;
+  if (lpData == nullptr && cbData != 0) return kErrorNoAccess;
+  const std::u16string name = NameIn(lpValueName);
+  if (name.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
+  // Only the cbData bytes given are read: a string without its terminator
+  // is kept without one.
+  std::vector<BYTE> data = DataIn<Ch>(dwType, lpData, cbData);
+  RegistryLock registry;
+  return Write(*registry, [&] {
+    CachedKey* key = nullptr;
+    if (const LONG status = Resolve(*registry, hKey, KEY_SET_VALUE, key)) {
+      return status;
+    }
+    return registry->view.SetValue(*key, name, dwType, std::move(data));
+  });
+}
+
+template <class Ch>
+LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, Ch* lpName, DWORD* lpcchName,
+                   DWORD* lpReserved, Ch* lpClass, DWORD* lpcchClass,
+                   FILETIME* lpftLastWriteTime) {
+  if (lpReserved != nullptr || lpName == nullptr || lpcchName == nullptr) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  RegistryLock registry;
+  const std::uint64_t stamp = registry->view.Stamp();
+  return Read(*registry, [&] {
+    Target target;
+    if (const LONG status =
+            Resolve(*registry, hKey, KEY_ENUMERATE_SUB_KEYS, target)) {
+      return status;
+    }
+    Subkeys subkeys;
+    if (const LONG status = ListSubkeys(*registry, target, stamp, subkeys)) {
+      return status;
+    }
+    if (dwIndex >= subkeys.Size()) return ERROR_NO_MORE_ITEMS;
+    if (subkeys.own != nullptr) target.key->listed = dwIndex;
+    CachedKey* child = subkeys.Cached(dwIndex);
+    if (child == nullptr) {
+      if (const LONG status = registry->view.Key(subkeys.Id(dwIndex), child)) {
+        return status;
+      }
+    }
+    std::basic_string<Ch> scratchName, scratchClass;
+    const std::basic_string_view<Ch> name =
+        UnitsOut<Ch>(child->name, scratchName);
+    const std::basic_string_view<Ch> className =
+        UnitsOut<Ch>(child->ClassName(), scratchClass);
+    SetTime(lpftLastWriteTime, child->lastWrite);
+    if (name.size() >= *lpcchName ||
+        (lpClass != nullptr && lpcchClass != nullptr &&
+         className.size() >= *lpcchClass)) {
+      return ERROR_MORE_DATA;
+    }
+    PutName(name, lpName);
+    *lpcchName = Size(name.size());
+    if (lpcchClass != nullptr) {
+      if (lpClass != nullptr) PutName(className, lpClass);
+      *lpcchClass = Size(className.size());
+    }
+    return ERROR_SUCCESS;
+  });
+}
+
+template <class Ch>
+LONG RegQueryInfoKeyW(HKEY hKey, Ch* lpClass, DWORD* lpcchClass,
+                      DWORD* lpReserved, DWORD* lpcSubKeys,
+                      DWORD* lpcbMaxSubKeyLen, DWORD* lpcbMaxClassLen,
+                      DWORD* lpcValues, DWORD* lpcbMaxValueNameLen,
+                      DWORD* lpcbMaxValueLen, DWORD* lpcbSecurityDescriptor,
+                      FILETIME* lpftLastWriteTime) {
   if ((lpClass != nullptr && lpcchClass == nullptr) || lpReserved != nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
@@ -467,7 +476,7 @@ LONG QueryInfoKey(HKEY hKey, Ch* lpClass, DWORD* lpcchClass, DWORD* lpReserved,
 }
 
 template <class Ch>
-LONG DeleteSubkey(HKEY hKey, const Ch* lpSubKey) {
+LONG RegDeleteKeyW(HKEY hKey, const Ch* lpSubKey) {
   if (lpSubKey == nullptr) return ERROR_INVALID_PARAMETER;
   // Bit 31 marks the 95 family, whose delete takes the subtree with it.
   const bool wholeSubtree = (GetVersion() & 0x80000000u) != 0;
@@ -477,7 +486,7 @@ LONG DeleteSubkey(HKEY hKey, const Ch* lpSubKey) {
 }
 
 template <class Ch>
-LONG DeleteValue(HKEY hKey, const Ch* lpValueName) {
+LONG RegDeleteValueW(HKEY hKey, const Ch* lpValueName) {
   const std::u16string name = NameIn(lpValueName);
   RegistryLock registry;
   return Write(*registry, [&] {
@@ -495,141 +504,25 @@ LONG DeleteValue(HKEY hKey, const Ch* lpValueName) {
 
 // An empty subkey names no subkey, as NULL does: the key itself stays.
 template <class Ch>
-LONG DeleteSubtree(HKEY hKey, const Ch* lpSubKey) {
+LONG RegDeleteTreeW(HKEY hKey, const Ch* lpSubKey) {
   const std::u16string path = NameIn(lpSubKey);
   RegistryLock registry;
   return DeleteTree(*registry, hKey, path.empty() ? nullptr : &path);
 }
 
-}  // namespace
+}  // namespace core
+
+// Each wide function of Platform.h's list in both units: over char16_t for
+// the ANSI functions (RegistryWide.h), over wchar_t as the public W form.
+#define CORVANE_OVER_UNITS(name, parameters, arguments) \
+  LONG name parameters { return emulated::core::name arguments; }
 
 namespace utf16 {
-
-LONG RegOpenKeyEx(HKEY hKey, const char16_t* lpSubKey, DWORD /*ulOptions*/,
-                  REGSAM samDesired, HKEY* phkResult) {
-  return OpenKeyEx(hKey, lpSubKey, samDesired, phkResult);
-}
-
-LONG RegCreateKeyEx(HKEY hKey, const char16_t* lpSubKey, DWORD Reserved,
-                    char16_t* lpClass, DWORD dwOptions, REGSAM samDesired,
-                    const SECURITY_ATTRIBUTES* /*lpSecurityAttributes*/,
-                    HKEY* phkResult, DWORD* lpdwDisposition) {
-  return CreateKeyEx(hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired,
-                     phkResult, lpdwDisposition);
-}
-
-LONG RegQueryValueEx(HKEY hKey, const char16_t* lpValueName, DWORD* lpReserved,
-                     DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
-  return QueryValueEx(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
-}
-
-LONG RegEnumValue(HKEY hKey, DWORD dwIndex, char16_t* lpValueName,
-                  DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
-                  BYTE* lpData, DWORD* lpcbData) {
-  return EnumValue(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved,
-                   lpType, lpData, lpcbData);
-}
-
-LONG RegSetValueEx(HKEY hKey, const char16_t* lpValueName, DWORD Reserved,
-                   DWORD dwType, const BYTE* lpData, DWORD cbData) {
-  return SetValueEx(hKey, lpValueName, Reserved, dwType, lpData, cbData);
-}
-
-LONG RegEnumKeyEx(HKEY hKey, DWORD dwIndex, char16_t* lpName, DWORD* lpcchName,
-                  DWORD* lpReserved, char16_t* lpClass, DWORD* lpcchClass,
-                  FILETIME* lpftLastWriteTime) {
-  return EnumKeyEx(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass,
-                   lpcchClass, lpftLastWriteTime);
-}
-
-LONG RegQueryInfoKey(HKEY hKey, char16_t* lpClass, DWORD* lpcchClass,
-                     DWORD* lpReserved, DWORD* lpcSubKeys,
-                     DWORD* lpcbMaxSubKeyLen, DWORD* lpcbMaxClassLen,
-                     DWORD* lpcValues, DWORD* lpcbMaxValueNameLen,
-                     DWORD* lpcbMaxValueLen, DWORD* lpcbSecurityDescriptor,
-                     FILETIME* lpftLastWriteTime) {
-  return QueryInfoKey(hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys,
-                      lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcValues,
-                      lpcbMaxValueNameLen, lpcbMaxValueLen,
-                      lpcbSecurityDescriptor, lpftLastWriteTime);
-}
-
-LONG RegDeleteKey(HKEY hKey, const char16_t* lpSubKey) {
-  return DeleteSubkey(hKey, lpSubKey);
-}
-
-LONG RegDeleteValue(HKEY hKey, const char16_t* lpValueName) {
-  return DeleteValue(hKey, lpValueName);
-}
-
-LONG RegDeleteTree(HKEY hKey, const char16_t* lpSubKey) {
-  return DeleteSubtree(hKey, lpSubKey);
-}
-
+CORVANE_REGISTRY_FUNCTIONS(CORVANE_REGISTRY_SKIPPED, CORVANE_OVER_UNITS)
 }  // namespace utf16
 }  // namespace emulated
 
-using namespace emulated;
-
-LONG RegOpenKeyExW(HKEY hKey, const wchar_t* lpSubKey, DWORD /*ulOptions*/,
-                   REGSAM samDesired, HKEY* phkResult) {
-  return OpenKeyEx(hKey, lpSubKey, samDesired, phkResult);
-}
-
-LONG RegCreateKeyExW(HKEY hKey, const wchar_t* lpSubKey, DWORD Reserved,
-                     wchar_t* lpClass, DWORD dwOptions, REGSAM samDesired,
-                     const SECURITY_ATTRIBUTES* /*lpSecurityAttributes*/,
-                     HKEY* phkResult, DWORD* lpdwDisposition) {
-  return CreateKeyEx(hKey, lpSubKey, Reserved, lpClass, dwOptions, samDesired,
-                     phkResult, lpdwDisposition);
-}
-
-LONG RegQueryValueExW(HKEY hKey, const wchar_t* lpValueName, DWORD* lpReserved,
-                      DWORD* lpType, BYTE* lpData, DWORD* lpcbData) {
-  return QueryValueEx(hKey, lpValueName, lpReserved, lpType, lpData, lpcbData);
-}
-
-LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, wchar_t* lpValueName,
-                   DWORD* lpcchValueName, DWORD* lpReserved, DWORD* lpType,
-                   BYTE* lpData, DWORD* lpcbData) {
-  return EnumValue(hKey, dwIndex, lpValueName, lpcchValueName, lpReserved,
-                   lpType, lpData, lpcbData);
-}
-
-LONG RegSetValueExW(HKEY hKey, const wchar_t* lpValueName, DWORD Reserved,
-                    DWORD dwType, const BYTE* lpData, DWORD cbData) {
-  return SetValueEx(hKey, lpValueName, Reserved, dwType, lpData, cbData);
-}
-
-LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, wchar_t* lpName, DWORD* lpcchName,
-                   DWORD* lpReserved, wchar_t* lpClass, DWORD* lpcchClass,
-                   FILETIME* lpftLastWriteTime) {
-  return EnumKeyEx(hKey, dwIndex, lpName, lpcchName, lpReserved, lpClass,
-                   lpcchClass, lpftLastWriteTime);
-}
-
-LONG RegQueryInfoKeyW(HKEY hKey, wchar_t* lpClass, DWORD* lpcchClass,
-                      DWORD* lpReserved, DWORD* lpcSubKeys,
-                      DWORD* lpcbMaxSubKeyLen, DWORD* lpcbMaxClassLen,
-                      DWORD* lpcValues, DWORD* lpcbMaxValueNameLen,
-                      DWORD* lpcbMaxValueLen, DWORD* lpcbSecurityDescriptor,
-                      FILETIME* lpftLastWriteTime) {
-  return QueryInfoKey(hKey, lpClass, lpcchClass, lpReserved, lpcSubKeys,
-                      lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcValues,
-                      lpcbMaxValueNameLen, lpcbMaxValueLen,
-                      lpcbSecurityDescriptor, lpftLastWriteTime);
-}
-
-LONG RegDeleteKeyW(HKEY hKey, const wchar_t* lpSubKey) {
-  return DeleteSubkey(hKey, lpSubKey);
-}
-
-LONG RegDeleteValueW(HKEY hKey, const wchar_t* lpValueName) {
-  return DeleteValue(hKey, lpValueName);
-}
-
-LONG RegDeleteTreeW(HKEY hKey, const wchar_t* lpSubKey) {
-  return DeleteSubtree(hKey, lpSubKey);
-}
+CORVANE_REGISTRY_FUNCTIONS(CORVANE_REGISTRY_SKIPPED, CORVANE_OVER_UNITS)
+#undef CORVANE_OVER_UNITS
 
 }  // namespace corvane::platform

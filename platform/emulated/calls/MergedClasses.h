@@ -33,7 +33,7 @@ LONG MergedKey(Registry& registry, const std::vector<std::u16string>& parts,
 // standing for the user's key. Worked out again only when the store changed
 // since `stamp`, the counter read before the call began: a list made from a
 // later state than its stamp is merely made again.
-LONG MergedChildren(Registry& registry, CachedKey* key, OpenKey& open,
+LONG MergedChildren(Registry& registry, CachedKey* key, HandleEntry& open,
                     std::uint64_t stamp, const MergedList*& list);
 
 }  // namespace corvane::platform::emulated

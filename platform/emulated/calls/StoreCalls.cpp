@@ -1,15 +1,16 @@
-// The emulated registry functions that carry no text: closing a handle,
-// flushing, importing a .reg file in one transaction, and the store's
-// health. The rest is split by what it does: RegistryState (the state and
-// its lock), RegistryAccess (rights), RegistryKeys and ClassesView (keys by
-// handle and path), RegistryWide (the wide functions, the core),
-// RegistryAnsi (the ANSI functions over them) and RegistryGetValue.
+// The emulated registry functions that act on the store as a whole:
+// flushing it, importing a .reg file in one transaction, and its health.
+// The rest is split by what it does: RegistryState (the state and its
+// lock), RegistryAccess (rights), RegistryKeys and MergedClasses (keys by
+// handle and path, and closing handles), RegistryWide (the wide functions,
+// the core), RegistryAnsi (the ANSI functions over them),
+// RegistryGetValue, and CallHooks with RegistryTestHooks (the tests' seams).
 #include <span>
 #include <string>
 #include <string_view>
-#include <utility>
 
 #include "platform/Platform.h"
+#include "platform/emulated/calls/CallHooks.h"
 #include "platform/emulated/calls/RegistryKeys.h"
 #include "platform/emulated/calls/RegistryState.h"
 #include "platform/emulated/import/StoreImport.h"
@@ -18,36 +19,26 @@ namespace corvane::platform {
 
 using emulated::RegistryLock;
 
-LONG RegCloseKey(HKEY hKey) {
-  RegistryLock registry;
-  if (const LONG status =
-          emulated::Read(*registry, [] { return ERROR_SUCCESS; })) {
-    return status;
-  }
-  if (emulated::IsRoot(hKey)) return ERROR_SUCCESS;
-  return registry->handles.erase(hKey) != 0 ? ERROR_SUCCESS
-                                            : ERROR_INVALID_HANDLE;
-}
-
 LONG RegFlushKey(HKEY hKey) {
   RegistryLock registry;
-  ++registry->flushes;
-  if (const LONG status =
-          std::exchange(registry->failNextFlush, ERROR_SUCCESS)) {
-    return status;
-  }
+  return emulated::Hooks().flushKey(*registry, hKey);
+}
+
+namespace emulated {
+
+LONG FlushKey(Registry& registry, HKEY hKey) {
   // One synced commit makes every earlier one durable too.
-  return emulated::Write(
-      *registry,
+  return Write(
+      registry,
       [&] {
-        emulated::Target target;
-        if (const LONG status = emulated::Resolve(*registry, hKey, target)) {
-          return status;
-        }
-        return registry->view.MarkFlush();
+        Target target;
+        if (const LONG status = Resolve(registry, hKey, target)) return status;
+        return registry.view.MarkFlush();
       },
       true);
 }
+
+}  // namespace emulated
 
 std::string RegistryLoadError() {
   RegistryLock registry;

@@ -1,5 +1,5 @@
-// HKEY_CLASSES_ROOT's merged view (ClassesView.h).
-#include "platform/emulated/calls/ClassesView.h"
+// HKEY_CLASSES_ROOT's merged view (MergedClasses.h).
+#include "platform/emulated/calls/MergedClasses.h"
 
 #include <algorithm>
 #include <utility>
@@ -75,7 +75,7 @@ std::vector<std::int64_t> MergeChildren(const CachedKey* user,
 
 }  // namespace
 
-LONG MergedChildren(Registry& registry, CachedKey* key, OpenKey& open,
+LONG MergedChildren(Registry& registry, CachedKey* key, HandleEntry& open,
                     std::uint64_t stamp, const MergedList*& list) {
   list = &open.list;
   if (open.list.at == stamp && (stamp & 1) == 0) return ERROR_SUCCESS;
