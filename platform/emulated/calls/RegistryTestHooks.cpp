@@ -1,8 +1,10 @@
 // The test hooks of TestHooks.h that reach into registry calls: each swaps a
 // wrapper into the CallHooks table that denies, counts or acts and then
-// runs the real step, and puts the real step back when it is no longer
-// wanted. What the wrappers keep is guarded by the registry's lock, as the
-// entries are, except for the size-query action, which has its own.
+// runs the real step, and puts the real step back once its work is done
+// (denials cleared or forgotten, the size-query action run); the flush
+// counter stays for the process. What the wrappers keep is guarded by the
+// registry's lock, as the entries are, except for the size-query action, which
+// has its own.
 #include <cstddef>
 #include <functional>
 #include <mutex>
