@@ -35,8 +35,9 @@ constexpr std::array<Command, 7> kCommands = {{
      L"  Creates KEY (every missing level) and writes one value.\n"
      L"  /v NAME  the value to write; without /v or /ve, the default value\n"
      L"  /t TYPE  REG_SZ (the default), REG_EXPAND_SZ, REG_MULTI_SZ,\n"
-     L"           REG_DWORD, REG_DWORD_BIG_ENDIAN, REG_QWORD, REG_BINARY,\n"
-     L"           REG_NONE\n"
+     L"           REG_DWORD (or REG_DWORD_LITTLE_ENDIAN), "
+     L"REG_DWORD_BIG_ENDIAN,\n"
+     L"           REG_QWORD, REG_BINARY, REG_NONE\n"
      L"  /s SEP   the character between the strings of a REG_MULTI_SZ\n"
      L"           (default \\0)\n"
      L"  /d DATA  the data: text, a number (decimal or 0x hexadecimal), or\n"
@@ -96,7 +97,11 @@ constexpr wchar_t kOverview[] =
     L"\n"
     L"Type \"corvane-reg COMMAND /?\" for the options of a command.\n";
 
-bool IsHelp(const std::wstring& arg) { return arg == L"/?" || arg == L"-?"; }
+// "/?" or "/h", with "-" for "/", in any case.
+bool IsHelp(const std::wstring& arg) {
+  const std::wstring upper = base::AsciiUpper(arg);
+  return upper == L"/?" || upper == L"-?" || upper == L"/H" || upper == L"-H";
+}
 
 }  // namespace
 

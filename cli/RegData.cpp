@@ -117,6 +117,7 @@ std::optional<DWORD> AddableType(std::wstring_view name) {
       REG_SZ,    REG_MULTI_SZ, REG_EXPAND_SZ, REG_DWORD,
       REG_QWORD, REG_BINARY,   REG_NONE,      REG_DWORD_BIG_ENDIAN};
   const std::wstring upper = base::AsciiUpper(name);
+  if (upper == L"REG_DWORD_LITTLE_ENDIAN") return REG_DWORD;
   for (DWORD type : kAddable) {
     if (upper == kTypeNames[type]) return type;
   }
@@ -174,8 +175,9 @@ std::optional<Bytes> ParseData(DWORD type, std::wstring_view text,
     }
     case REG_MULTI_SZ: {
       // Empty strings can't be stored: the first one ends the list. Only a
-      // trailing separator is forgiven.
+      // trailing separator is forgiven, and a lone one is the empty list.
       Bytes bytes;
+      if (text == separator) text = {};
       std::size_t start = 0;
       while (start < text.size()) {
         const std::size_t end = text.find(separator, start);
@@ -198,9 +200,20 @@ std::optional<Bytes> ParseData(DWORD type, std::wstring_view text,
     case REG_DWORD_BIG_ENDIAN:
     case REG_QWORD: {
       const bool wide = type == REG_QWORD;
-      const auto n =
-          ParseNumber(text, wide ? std::numeric_limits<std::uint64_t>::max()
+      // A REG_QWORD without data is 0, and a negative decimal one is taken
+      // modulo 2^64, as reg takes them; a REG_DWORD must be given and can't
+      // be negative.
+      const bool negative = wide && text.starts_with(L'-');
+      const std::wstring_view digits = negative ? text.substr(1) : text;
+      const bool hex = digits.starts_with(L"0x") || digits.starts_with(L"0X");
+      auto n =
+          wide && text.empty()
+              ? std::optional<std::uint64_t>(0)
+              : ParseNumber(digits,
+                            wide ? std::numeric_limits<std::uint64_t>::max()
                                  : std::numeric_limits<std::uint32_t>::max());
+      if (negative && hex) n.reset();
+      if (n && negative) n = 0 - *n;
       if (!n) {
         error = L"Invalid syntax. Specify a valid numeric value for '/d'.";
         return std::nullopt;

@@ -18,8 +18,12 @@ std::optional<KeyPath> ParseKeyPath(std::wstring_view text) {
   path.root = root->value;
   path.rootName.assign(root->name.begin(), root->name.end());
   if (slash != std::wstring_view::npos) {
+    // reg takes one backslash after the last name, and none after the root
+    // alone: "HKCU\\" and "key\\\\" name no key.
     std::wstring_view rest = text.substr(slash + 1);
-    while (!rest.empty() && rest.back() == L'\\') rest.remove_suffix(1);
+    if (rest.empty()) return std::nullopt;
+    if (rest.back() == L'\\') rest.remove_suffix(1);
+    if (rest.empty() || rest.back() == L'\\') return std::nullopt;
     path.subKey = rest;
   }
   return path;

@@ -139,7 +139,7 @@ TEST_F(CorvaneRegCopyCompareTest, CopyRefusesItselfAndItsOwnTree) {
   const std::wstring lower = L"hkey_current_user\\" + Scratch() + L"\\SRC\\";
   for (const auto& args : std::vector<std::vector<std::wstring>>{
            {L"copy", Key(L"Src"), lower, L"/f"},
-           {L"copy", Key(L"Src"), Key(L"Src\\\\"), L"/s", L"/f"},
+           {L"copy", Key(L"Src"), Key(L"Src\\"), L"/s", L"/f"},
            {L"copy", Key(L"Src"), Key(L"src\\Sub\\Copy"), L"/s", L"/f"},
            {L"copy", L"HKCU\\" + Scratch(), Key(L"Src"), L"/s", L"/f"},
            {L"copy", L"HKCR\\CorvaneX", L"HKLM\\Software\\CLASSES\\CorvaneX\\Y",

@@ -149,7 +149,7 @@ TEST_F(CorvaneRegTest, RootsInEveryForm) {
   RegAdd(Key(), {L"/v", L"x", L"/d", L"1"});
   for (const std::wstring root :
        {L"HKCU", L"hkcu", L"HKEY_CURRENT_USER", L"hkey_Current_User"}) {
-    const Outcome run = Reg({L"query", root + L"\\" + Scratch() + L"\\\\"});
+    const Outcome run = Reg({L"query", root + L"\\" + Scratch() + L"\\"});
     EXPECT_EQ(run.status, 0) << base::WideToUtf8(root);
     EXPECT_EQ(run.out, L"\n" + Shown() + L"\n    x    REG_SZ    1\n\n");
   }
@@ -184,8 +184,14 @@ TEST_F(CorvaneRegTest, AddStoresEachTypeAsRegShowsIt) {
       {{L"/t", L"REG_DWORD", L"/d", L"4294967295"}, L"REG_DWORD    0xffffffff"},
       {{L"/t", L"REG_DWORD_BIG_ENDIAN", L"/d", L"0x01020304"},
        L"REG_DWORD_BIG_ENDIAN    0x1020304"},
+      {{L"/t", L"REG_DWORD_LITTLE_ENDIAN", L"/d", L"5"}, L"REG_DWORD    0x5"},
       {{L"/t", L"REG_QWORD", L"/d", L"0x123456789"},
        L"REG_QWORD    0x123456789"},
+      // reg's rules: no data is 0, a negative number is taken modulo 2^64.
+      {{L"/t", L"REG_QWORD"}, L"REG_QWORD    0x0"},
+      {{L"/t", L"REG_QWORD", L"/d", L"-1"}, L"REG_QWORD    0xffffffffffffffff"},
+      {{L"/t", L"REG_QWORD", L"/d", L"-18446744073709551615"},
+       L"REG_QWORD    0x1"},
       {{L"/t", L"REG_BINARY", L"/d", L"abc"}, L"REG_BINARY    0ABC"},
       {{L"/t", L"REG_BINARY"}, L"REG_BINARY    "},
       {{L"/t", L"REG_MULTI_SZ", L"/d", L"a\\0b\\0"}, L"REG_MULTI_SZ    a\\0b"},
@@ -212,6 +218,9 @@ TEST_F(CorvaneRegTest, AddRefusesBadDataAndWritesNothing) {
       {L"/t", L"REG_DWORD", L"/d", L"12abc"},
       {L"/t", L"REG_DWORD"},
       {L"/t", L"REG_QWORD", L"/d", L"18446744073709551616"},
+      {L"/t", L"REG_QWORD", L"/d", L"-18446744073709551616"},
+      {L"/t", L"REG_QWORD", L"/d", L"-0x2"},
+      {L"/t", L"REG_DWORD", L"/d"},
       {L"/t", L"REG_BINARY", L"/d", L"zz"},
       {L"/t", L"REG_MULTI_SZ", L"/d", L"a\\0\\0b"},
       {L"/t", L"REG_FOO", L"/d", L"1"},
@@ -453,6 +462,10 @@ TEST(CorvaneRegSyntaxTest, RefusesMalformedCommandLines) {
       {L"query", L"HKCU", L"/bogus"},
       {L"query", L"HKXX\\Software"},
       {L"query", L"\\\\machine\\HKLM\\Software"},
+      // One backslash may end a key, none the root alone.
+      {L"query", L"HKCU\\"},
+      {L"query", L"HKCU\\Software\\\\"},
+      {L"add", L"HKCU\\", L"/v", L"x", L"/d", L"1", L"/f"},
       {L"export", L"HKCU\\Software"},
       {L"import"},
   };
@@ -464,9 +477,14 @@ TEST(CorvaneRegSyntaxTest, RefusesMalformedCommandLines) {
     EXPECT_EQ(run.err.rfind(L"ERROR: ", 0), 0u) << label;
     EXPECT_EQ(run.out, L"") << label;
   }
-  const Outcome help = Reg({L"QUERY", L"/?"});
-  EXPECT_EQ(help.status, 0);
-  EXPECT_NE(help.out.find(L"/ve"), std::wstring::npos);
+  for (const std::wstring ask : {L"/?", L"-?", L"/h", L"-H"}) {
+    const Outcome help = Reg({L"QUERY", ask});
+    EXPECT_EQ(help.status, 0) << base::WideToUtf8(ask);
+    EXPECT_NE(help.out.find(L"/ve"), std::wstring::npos);
+    const Outcome overview = Reg({ask});
+    EXPECT_EQ(overview.status, 0) << base::WideToUtf8(ask);
+    EXPECT_NE(overview.out.find(L"COMMAND /?"), std::wstring::npos);
+  }
 }
 
 }  // namespace
