@@ -17,7 +17,11 @@ using namespace platform;
 
 int Export(const std::vector<std::wstring>& args, RegConsole& console) {
   const CommandArgs parsed = ParseCommandArgs(args, {{L"Y", false}}, L"export");
-  if (parsed.positional.size() != 2) FailSyntax(L"export");
+  // reg takes /y only after KEY and FILE.
+  if (parsed.positional.size() != 2 || args[0] != parsed.positional[0] ||
+      args[1] != parsed.positional[1]) {
+    FailSyntax(L"export");
+  }
   const KeyPath path = KeyArgument(parsed.positional[0], L"export");
   const std::wstring& fileName = parsed.positional[1];
   const std::filesystem::path file = FilePath(fileName);

@@ -467,6 +467,9 @@ TEST(CorvaneRegSyntaxTest, RefusesMalformedCommandLines) {
       {L"query", L"HKCU\\Software\\\\"},
       {L"add", L"HKCU\\", L"/v", L"x", L"/d", L"1", L"/f"},
       {L"export", L"HKCU\\Software"},
+      // /y comes after KEY and FILE only.
+      {L"export", L"/y", L"HKCU\\Software", L"out.reg"},
+      {L"export", L"HKCU\\Software", L"/y", L"out.reg"},
       {L"import"},
   };
   for (const auto& args : cases) {
