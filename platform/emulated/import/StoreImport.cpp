@@ -181,7 +181,7 @@ class ApplySink : public regfile::RegSink {
         }
         // HKEY_CLASSES_ROOT is looked up by name: the file may have
         // deleted the machine's classes before.
-        if (root->value != kClassesRootValue) {
+        if (root->value != HKEY_CLASSES_ROOT) {
           step.id = RootKeyId(root->value);
         } else if (std::string err = ClassesRoot(step.id); !err.empty()) {
           return err;

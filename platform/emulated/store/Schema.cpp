@@ -75,13 +75,11 @@ std::string UpgradeFrom1() {
 
 // The first column of the one row `sql` gives, or `otherwise`.
 int IntOf(sqlite3* db, const char* sql, int otherwise) {
-  sqlite3_stmt* s = nullptr;
   int value = otherwise;
-  if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) == SQLITE_OK &&
-      sqlite3_step(s) == SQLITE_ROW) {
-    value = sqlite3_column_int(s, 0);
+  Stmt s;
+  if (s.PrepareOnce(db, sql) == SQLITE_OK) {
+    s.Run([&](sqlite3_stmt* row) { value = sqlite3_column_int(row, 0); });
   }
-  sqlite3_finalize(s);
   return value;
 }
 
@@ -95,22 +93,25 @@ std::string BootId() {
 }
 
 LONG CheckStamp(Connection& connection, bool& fresh, int& version) {
-  sqlite3_stmt* s = nullptr;
-  int rc = sqlite3_prepare_v2(
-      connection.db(),
-      "SELECT (SELECT application_id FROM pragma_application_id),"
-      " (SELECT user_version FROM pragma_user_version),"
-      " (SELECT count(*) FROM sqlite_schema)",
-      -1, &s, nullptr);
-  if (rc == SQLITE_OK) rc = sqlite3_step(s);
-  if (rc != SQLITE_ROW) {
-    sqlite3_finalize(s);
-    return connection.Fail(rc, {});
+  int appId = 0, objects = 0;
+  int rc;
+  {
+    // Finalized before a failure closes the connection.
+    Stmt s;
+    rc = s.PrepareOnce(connection.db(),
+                       "SELECT (SELECT application_id FROM "
+                       "pragma_application_id),"
+                       " (SELECT user_version FROM pragma_user_version),"
+                       " (SELECT count(*) FROM sqlite_schema)");
+    if (rc == SQLITE_OK) {
+      rc = s.Run([&](sqlite3_stmt* row) {
+        appId = sqlite3_column_int(row, 0);
+        version = sqlite3_column_int(row, 1);
+        objects = sqlite3_column_int(row, 2);
+      });
+    }
   }
-  const int appId = sqlite3_column_int(s, 0);
-  version = sqlite3_column_int(s, 1);
-  const int objects = sqlite3_column_int(s, 2);
-  sqlite3_finalize(s);
+  if (rc != SQLITE_ROW) return connection.Fail(rc, {});
   fresh = appId == 0 && version == 0 && objects == 0;
   if (fresh) return ERROR_SUCCESS;
   if (appId != kApplicationId) {
@@ -177,16 +178,15 @@ LONG FinishAside(Connection& connection) {
     return status;
   }
   if (connection.Commit(false) != SQLITE_DONE) return ERROR_BADDB;
-  sqlite3_stmt* s = nullptr;
   bool wal = false;
-  if (sqlite3_prepare_v2(connection.db(), "PRAGMA journal_mode=WAL", -1, &s,
-                         nullptr) == SQLITE_OK &&
-      sqlite3_step(s) == SQLITE_ROW) {
-    const auto* mode = sqlite3_column_text(s, 0);
-    wal = mode != nullptr &&
-          std::strcmp(reinterpret_cast<const char*>(mode), "wal") == 0;
+  Stmt s;
+  if (s.PrepareOnce(connection.db(), "PRAGMA journal_mode=WAL") == SQLITE_OK) {
+    s.Run([&](sqlite3_stmt* row) {
+      const auto* mode = sqlite3_column_text(row, 0);
+      wal = mode != nullptr &&
+            std::strcmp(reinterpret_cast<const char*>(mode), "wal") == 0;
+    });
   }
-  sqlite3_finalize(s);
   return wal ? ERROR_SUCCESS : ERROR_BADDB;
 }
 
@@ -222,24 +222,20 @@ LONG Upgrade(Connection& connection) {
 }
 
 LONG Seed(Connection& connection, const std::string& boot) {
-  sqlite3_stmt* s = nullptr;
-  if (sqlite3_prepare_v2(connection.db(),
-                         "INSERT INTO keys(id, parent, name, last_write) "
-                         "VALUES(?1, ?2, ?3, ?4)",
-                         -1, &s, nullptr) != SQLITE_OK) {
-    return ERROR_BADDB;
-  }
-  const std::uint64_t now = FileTimeNow();
   int rc = SQLITE_DONE;
-  for (const seed::Key& key : seed::kKeys) {
-    sqlite3_reset(s);
-    sql::Bind(s, 1, key.id);
-    sql::Bind(s, 2, key.parent);
-    sql::Bind(s, 3, std::u16string_view(key.name));
-    sql::Bind(s, 4, now);
-    if ((rc = sqlite3_step(s)) != SQLITE_DONE) break;
+  {
+    Stmt s;
+    if (s.PrepareOnce(connection.db(),
+                      "INSERT INTO keys(id, parent, name, last_write) "
+                      "VALUES(?1, ?2, ?3, ?4)") != SQLITE_OK) {
+      return ERROR_BADDB;
+    }
+    const std::uint64_t now = FileTimeNow();
+    for (const seed::Key& key : seed::kKeys) {
+      rc = s.Exec(key.id, key.parent, std::u16string_view(key.name), now);
+      if (rc != SQLITE_DONE) break;
+    }
   }
-  sqlite3_finalize(s);
   if (rc != SQLITE_DONE) return connection.Status(rc);
   const std::string sql =
       "INSERT OR REPLACE INTO meta(name, value) VALUES('boot', '" + boot + "')";
@@ -247,16 +243,15 @@ LONG Seed(Connection& connection, const std::string& boot) {
 }
 
 bool OfAnotherBoot(Connection& connection, const std::string& boot) {
-  sqlite3_stmt* s = nullptr;
   std::string stored;
-  if (sqlite3_prepare_v2(connection.db(),
-                         "SELECT value FROM meta WHERE name='boot'", -1, &s,
-                         nullptr) == SQLITE_OK &&
-      sqlite3_step(s) == SQLITE_ROW) {
-    const auto* text = sqlite3_column_text(s, 0);
-    stored = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+  Stmt s;
+  if (s.PrepareOnce(connection.db(),
+                    "SELECT value FROM meta WHERE name='boot'") == SQLITE_OK) {
+    s.Run([&](sqlite3_stmt* row) {
+      const auto* text = sqlite3_column_text(row, 0);
+      stored = text != nullptr ? reinterpret_cast<const char*>(text) : "";
+    });
   }
-  sqlite3_finalize(s);
   return stored != boot;
 }
 

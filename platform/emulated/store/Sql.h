@@ -88,6 +88,10 @@ class Stmt {
     return sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &s_,
                               nullptr);
   }
+  // A statement run once or a few times and dropped with this object.
+  int PrepareOnce(sqlite3* db, const char* sql) {
+    return sqlite3_prepare_v2(db, sql, -1, &s_, nullptr);
+  }
 
   // Binds `args` to ?1, ?2..., steps once, gives `row` the row when one
   // came, and resets. SQLite's result code.

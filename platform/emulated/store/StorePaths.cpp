@@ -9,6 +9,8 @@ namespace {
 
 constexpr std::string_view kOldHiveExtension = ".reg";
 constexpr std::string_view kBuilding = ".building-";
+constexpr std::string_view kLog = "-wal";
+constexpr std::string_view kSharedMemory = "-shm";
 
 }  // namespace
 
@@ -19,9 +21,11 @@ std::string DatabasePathFor(const std::string& name) {
 
 std::string ChangesPath(const std::string& db) { return db + "-changes"; }
 
-std::string LogPath(const std::string& db) { return db + "-wal"; }
+std::string LogPath(const std::string& db) { return db + std::string(kLog); }
 
-std::string SharedMemoryPath(const std::string& db) { return db + "-shm"; }
+std::string SharedMemoryPath(const std::string& db) {
+  return db + std::string(kSharedMemory);
+}
 
 std::string BuildingPath(const std::string& db, pid_t pid) {
   return db + std::string(kBuilding) + std::to_string(pid);
@@ -35,8 +39,8 @@ pid_t BuildingOwner(const std::string& db, std::string_view fileName) {
   char* end = nullptr;
   const long pid = std::strtol(rest.c_str(), &end, 10);
   const std::string_view suffix = end;
-  const bool known = suffix.empty() || suffix == "-wal" || suffix == "-shm" ||
-                     suffix == "-journal";
+  const bool known = suffix.empty() || suffix == kLog ||
+                     suffix == kSharedMemory || suffix == "-journal";
   return known && end != rest.c_str() && pid > 0 ? static_cast<pid_t>(pid) : 0;
 }
 
