@@ -25,6 +25,48 @@ class PassedAsIs {
   From value_;
 };
 
+// A FILETIME the target fills, copied into the caller's only when the call
+// succeeds: a failed call leaves the caller's as it was.
+template <class To, class From>
+class FileTimeOnSuccess {
+ public:
+  explicit FileTimeOnSuccess(From* target) : target_(target) {}
+  FileTimeOnSuccess(const FileTimeOnSuccess&) = delete;
+  FileTimeOnSuccess& operator=(const FileTimeOnSuccess&) = delete;
+  To* Get() { return target_ != nullptr ? &time_ : nullptr; }
+  template <class Status>
+  void Finish(Status status) const {
+    if (status != 0 || target_ == nullptr) return;
+    target_->dwLowDateTime = time_.dwLowDateTime;
+    target_->dwHighDateTime = time_.dwHighDateTime;
+  }
+
+ private:
+  From* target_;
+  To time_{};
+};
+
+// The caller's SECURITY_ATTRIBUTES (or NULL) in the target's structure.
+template <class To, class From>
+class AttributesCopied {
+ public:
+  explicit AttributesCopied(const From* from) : given_(from != nullptr) {
+    if (from == nullptr) return;
+    attributes_.nLength = sizeof attributes_;
+    attributes_.lpSecurityDescriptor = from->lpSecurityDescriptor;
+    attributes_.bInheritHandle = from->bInheritHandle;
+  }
+  AttributesCopied(const AttributesCopied&) = delete;
+  AttributesCopied& operator=(const AttributesCopied&) = delete;
+  To* Get() { return given_ ? &attributes_ : nullptr; }
+  template <class Status>
+  void Finish(Status) const {}
+
+ private:
+  bool given_;
+  To attributes_{};
+};
+
 template <template <class To, class From> class Arg, class Status, class... To>
 auto Forward(Status (*target)(To...)) {
   return [target](auto... from) {

@@ -76,42 +76,16 @@ class Arg<::HKEY*, HKEY*> : public Through<::HKEY, HKEY, ToSystem, FromSystem> {
   using Through::Through;
 };
 
-// A failed call leaves the caller's FILETIME as it was.
 template <>
-class Arg<::FILETIME*, FILETIME*> {
- public:
-  explicit Arg(FILETIME* target) : target_(target) {}
-  Arg(const Arg&) = delete;
-  Arg& operator=(const Arg&) = delete;
-  ::FILETIME* Get() { return target_ ? &time_ : nullptr; }
-  void Finish(LONG status) const {
-    if (status != ERROR_SUCCESS || !target_) return;
-    target_->dwLowDateTime = time_.dwLowDateTime;
-    target_->dwHighDateTime = time_.dwHighDateTime;
-  }
-
- private:
-  FILETIME* target_;
-  ::FILETIME time_{};
+class Arg<::FILETIME*, FILETIME*>
+    : public FileTimeOnSuccess<::FILETIME, FILETIME> {
+  using FileTimeOnSuccess::FileTimeOnSuccess;
 };
 
 template <>
-class Arg<::SECURITY_ATTRIBUTES*, const SECURITY_ATTRIBUTES*> {
- public:
-  explicit Arg(const SECURITY_ATTRIBUTES* from) : given_(from != nullptr) {
-    if (!from) return;
-    attributes_.nLength = sizeof attributes_;
-    attributes_.lpSecurityDescriptor = from->lpSecurityDescriptor;
-    attributes_.bInheritHandle = from->bInheritHandle;
-  }
-  Arg(const Arg&) = delete;
-  Arg& operator=(const Arg&) = delete;
-  ::SECURITY_ATTRIBUTES* Get() { return given_ ? &attributes_ : nullptr; }
-  void Finish(LONG) const {}
-
- private:
-  bool given_;
-  ::SECURITY_ATTRIBUTES attributes_{};
+class Arg<::SECURITY_ATTRIBUTES*, const SECURITY_ATTRIBUTES*>
+    : public AttributesCopied<::SECURITY_ATTRIBUTES, SECURITY_ATTRIBUTES> {
+  using AttributesCopied::AttributesCopied;
 };
 
 }  // namespace

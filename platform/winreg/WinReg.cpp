@@ -73,43 +73,15 @@ class Arg<p::HKEY*, PHKEY> {
 };
 
 template <>
-class Arg<const p::SECURITY_ATTRIBUTES*, const SECURITY_ATTRIBUTES*> {
- public:
-  explicit Arg(const SECURITY_ATTRIBUTES* from) : given_(from != nullptr) {
-    if (from == nullptr) return;
-    attributes_.nLength = sizeof attributes_;
-    attributes_.lpSecurityDescriptor = from->lpSecurityDescriptor;
-    attributes_.bInheritHandle = from->bInheritHandle;
-  }
-  Arg(const Arg&) = delete;
-  Arg& operator=(const Arg&) = delete;
-  const p::SECURITY_ATTRIBUTES* Get() const {
-    return given_ ? &attributes_ : nullptr;
-  }
-  void Finish(LSTATUS) const {}
-
- private:
-  bool given_;
-  p::SECURITY_ATTRIBUTES attributes_{};
+class Arg<const p::SECURITY_ATTRIBUTES*, const SECURITY_ATTRIBUTES*>
+    : public p::AttributesCopied<p::SECURITY_ATTRIBUTES, SECURITY_ATTRIBUTES> {
+  using AttributesCopied::AttributesCopied;
 };
 
-// A failed call leaves the caller's FILETIME as it was.
 template <>
-class Arg<p::FILETIME*, PFILETIME> {
- public:
-  explicit Arg(PFILETIME target) : target_(target) {}
-  Arg(const Arg&) = delete;
-  Arg& operator=(const Arg&) = delete;
-  p::FILETIME* Get() { return target_ != nullptr ? &time_ : nullptr; }
-  void Finish(LSTATUS status) const {
-    if (status != ERROR_SUCCESS || target_ == nullptr) return;
-    target_->dwLowDateTime = time_.dwLowDateTime;
-    target_->dwHighDateTime = time_.dwHighDateTime;
-  }
-
- private:
-  PFILETIME target_;
-  p::FILETIME time_{};
+class Arg<p::FILETIME*, PFILETIME>
+    : public p::FileTimeOnSuccess<p::FILETIME, FILETIME> {
+  using FileTimeOnSuccess::FileTimeOnSuccess;
 };
 
 }  // namespace
