@@ -30,7 +30,8 @@ class RegSink {
   virtual std::string OnDeleteValue(std::u16string_view name) = 0;
 };
 
-// Reads a "REGEDIT4" or "Windows Registry Editor Version 5.00" file, either
+// Reads a "REGEDIT4" (any first line beginning with "REGEDIT"), "Windows
+// Registry Editor Version 5.00" or Windows 3.1 ("REGEDIT" alone) file, either
 // UTF-16LE with a byte-order mark or 8-bit Windows-1252. Returns "" or
 // "<fileName>:<line>: <what is wrong>"; calls already made on the sink stay
 // made, so a caller that wants all or nothing reads into a scratch tree.
