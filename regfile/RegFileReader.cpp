@@ -24,13 +24,14 @@ template <typename C>
 class Parser {
  public:
   Parser(const C* begin, const C* end, std::string_view fileName,
-         bool ansiHeader, RegSink& sink)
+         bool ansiHeader, HexStrings strings, RegSink& sink)
       : p_(begin),
         end_(end),
         file_(fileName),
         sink_(sink),
         ansiFile_(sizeof(C) == 1),
-        ansiHeader_(ansiHeader) {}
+        ansiHeader_(ansiHeader),
+        terminate_(strings == HexStrings::kTerminated) {}
 
   // Expects the header line already consumed (without its line end); parses
   // to the end.
@@ -305,7 +306,7 @@ class Parser {
         }
         data = wide_;
       }
-      if (base::IsStringType(type)) data = WithTerminator(data);
+      if (terminate_ && base::IsStringType(type)) data = WithTerminator(data);
       err = sink_.OnValue(name, type, data);
     }
     if (!err.empty()) line_ = line;
@@ -412,6 +413,7 @@ class Parser {
   RegSink& sink_;
   const bool ansiFile_;
   const bool ansiHeader_;
+  const bool terminate_;
   bool inKey_ = false;
   std::u16string text_, nameBuffer_, stringBuffer_;
   std::vector<std::uint8_t> data_, wide_, terminated_;
@@ -451,21 +453,23 @@ Header ReadHeader(const C*& p, const C* end) {
 
 template <typename C>
 std::string Parse(const C* begin, const C* end, std::string_view fileName,
-                  RegSink& sink) {
+                  HexStrings strings, RegSink& sink) {
   const Header header = ReadHeader(begin, end);
   if (header == Header::kNone) {
     return std::string(fileName) +
            ":1: not a registry file (the first line must be 'Windows "
            "Registry Editor Version 5.00' or begin with 'REGEDIT')";
   }
-  Parser<C> parser(begin, end, fileName, header == Header::kRegedit4, sink);
+  Parser<C> parser(begin, end, fileName, header == Header::kRegedit4, strings,
+                   sink);
   return header == Header::kWin31 ? parser.Win31Run() : parser.Run();
 }
 
 }  // namespace
 
 std::string ReadRegFile(std::span<const std::uint8_t> bytes,
-                        std::string_view fileName, RegSink& sink) {
+                        std::string_view fileName, RegSink& sink,
+                        HexStrings strings) {
   if (bytes.size() >= 2 && bytes[0] == kUtf16Bom[0] &&
       bytes[1] == kUtf16Bom[1]) {
     const std::size_t n = (bytes.size() - 2) / 2;
@@ -477,7 +481,8 @@ std::string ReadRegFile(std::span<const std::uint8_t> bytes,
         text[i] = char16_t(bytes[2 + 2 * i] | (bytes[3 + 2 * i] << 8));
       }
     }
-    std::string err = Parse(text.data(), text.data() + n, fileName, sink);
+    std::string err =
+        Parse(text.data(), text.data() + n, fileName, strings, sink);
     if (err.empty() && bytes.size() % 2 != 0) {
       std::size_t lines = 1;
       for (char16_t c : text) lines += c == u'\n';
@@ -486,7 +491,8 @@ std::string ReadRegFile(std::span<const std::uint8_t> bytes,
     }
     return err;
   }
-  return Parse(bytes.data(), bytes.data() + bytes.size(), fileName, sink);
+  return Parse(bytes.data(), bytes.data() + bytes.size(), fileName, strings,
+               sink);
 }
 
 }  // namespace corvane::regfile
