@@ -103,8 +103,6 @@ class Parser {
     return s;
   }
 
-  std::size_t line_ = 1;
-
  private:
   bool AtEol() const { return p_ == end_ || *p_ == '\r' || *p_ == '\n'; }
   void SkipBlanks() {
@@ -313,7 +311,7 @@ class Parser {
     return err;
   }
 
-  // Comma-separated bytes, blanks allowed around each. A "\\" (a comment may
+  // Comma-separated bytes, blanks allowed around each. A "\" (a comment may
   // follow it) goes on at the next line, as if the lines were one: after a
   // byte without its comma, that line must begin with the comma.
   std::string HexBytes() {
@@ -357,8 +355,8 @@ class Parser {
 
   // Where a continued value goes on: past comment lines that begin in the
   // first column, as Windows reads them. A blank line, an indented comment
-  // or a lone "\\" is where Windows ends the value early or drops it, so
-  // it is no place to go on for a reader that must keep all of it.
+  // or a lone "\" is where Windows ends the value early or drops it, so it
+  // is no place to go on for a reader that must keep all of it.
   std::string Continuation() {
     for (;;) {
       if (p_ == end_) return {};
@@ -414,6 +412,7 @@ class Parser {
   const bool ansiFile_;
   const bool ansiHeader_;
   const bool terminate_;
+  std::size_t line_ = 1;
   bool inKey_ = false;
   std::u16string text_, nameBuffer_, stringBuffer_;
   std::vector<std::uint8_t> data_, wide_, terminated_;
