@@ -30,12 +30,20 @@ class RegSink {
   virtual std::string OnDeleteValue(std::u16string_view name) = 0;
 };
 
-// Reads a "REGEDIT4" or "Windows Registry Editor Version 5.00" file, either
+// How string data given in hex (hex(1), hex(2), hex(7)) is taken: as
+// Windows' import takes it, a non-empty value without its NUL gaining one;
+// or exactly as written, for a file that records a registry byte for byte
+// (the emulation's old hive layout).
+enum class HexStrings { kTerminated, kExact };
+
+// Reads a "REGEDIT4" (any first line beginning with "REGEDIT"), "Windows
+// Registry Editor Version 5.00" or Windows 3.1 ("REGEDIT" alone) file, either
 // UTF-16LE with a byte-order mark or 8-bit Windows-1252. Returns "" or
 // "<fileName>:<line>: <what is wrong>"; calls already made on the sink stay
 // made, so a caller that wants all or nothing reads into a scratch tree.
 std::string ReadRegFile(std::span<const std::uint8_t> bytes,
-                        std::string_view fileName, RegSink& sink);
+                        std::string_view fileName, RegSink& sink,
+                        HexStrings strings = HexStrings::kTerminated);
 
 // Reads the file without applying it: "" when a reader would meet nothing
 // an importer must refuse (syntax, an unknown or empty root, a root deleted,

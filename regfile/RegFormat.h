@@ -7,16 +7,22 @@
 //   value   := name "=" data           name: "@" (the default) | quoted
 //            | name "=-"               delete the value
 //   data    := quoted                  REG_SZ
-//            | "dword:" 1-8 hex digits REG_DWORD
+//            | "dword:" 1-8 hex digits REG_DWORD (blanks may come first)
 //            | "hex:" bytes            REG_BINARY
 //            | "hex(" N "):" bytes     type N (hex), raw bytes
-//   bytes   := two-digit hex bytes separated by ",", a line ending in ",\"
-//              going on at the next
-//   ";" starts a comment. Quoted text escapes \\ and \" (and \r, \n when
-//   read). A Version 5.00 file is UTF-16LE with a byte-order mark when
-//   written; an 8-bit file (REGEDIT4, or 5.00 without the mark) is
-//   Windows-1252, and the bytes of its hex(1), hex(2) and hex(7) values are
-//   too.
+//   bytes   := hex bytes of one or two digits separated by ",", blanks
+//              around each; a line ending in "\" (then perhaps a comment)
+//              goes on at the next, as if the two were one line
+//   ";" or "#" starts a comment line, and ";" a comment after data. Inside a
+//   continued value, comment lines in the first column are passed over;
+//   a blank line, an indented comment or a lone "\" there is refused, as
+//   Windows would end the value early or drop it. Quoted text escapes "\\"
+//   and "\"" (and "\r", "\n" when read; "\0", which Windows drops the value
+//   for, is refused). Non-empty hex(1), hex(2) and hex(7) data gains the NUL it
+//   lacks when read, as Windows imports it; the writer writes data exactly.
+//   A Version 5.00 file is UTF-16LE with a byte-order mark when written; an
+//   8-bit file (REGEDIT4, or 5.00 without the mark) is Windows-1252, and the
+//   bytes of its hex(1), hex(2) and hex(7) values are too.
 #pragma once
 
 #include <cstddef>
@@ -30,6 +36,12 @@ namespace corvane::regfile {
 inline constexpr std::string_view kHeaderVersion5 =
     "Windows Registry Editor Version 5.00";
 inline constexpr std::string_view kHeaderRegedit4 = "REGEDIT4";
+
+// Any first line beginning with "REGEDIT" is read as "REGEDIT4" is, save
+// "REGEDIT" alone, which heads a Windows 3.1 file: lines of
+// "HKEY_CLASSES_ROOT\path = text", each the default value of its key.
+inline constexpr std::string_view kHeaderWin31 = "REGEDIT";
+inline constexpr std::string_view kWin31Root = "HKEY_CLASSES_ROOT";
 
 // The tags before value data, matched in any case when read.
 inline constexpr std::string_view kDwordTag = "dword:";

@@ -6,6 +6,7 @@
 // the code page as "?".
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -199,6 +200,40 @@ TEST_F(ImportRegFileTest, AFileWithAMistakeAnywhereAppliesNothing) {
   // Nor does a value before any key.
   EXPECT_EQ(Import(u"\"v\"=dword:1\r\n" + first).rfind("test.reg:", 0), 0u);
   EXPECT_FALSE(scratch_.Has("First"));
+}
+
+// The platform import reads what the .reg reader reads: a Windows 3.1 file,
+// a REGEDIT-something header, string data gaining its NUL; and a value that
+// Windows would cut short stops the whole file.
+TEST_F(ImportRegFileTest, ReadsTheSyntaxWindowsReads) {
+  const auto import8 = [](const std::string& text) {
+    return ImportRegFile(std::vector<std::uint8_t>(text.begin(), text.end()),
+                         "test.reg");
+  };
+  // A Windows 3.1 key ends at the first blank.
+  std::string classes = "CorvaneImport-" +
+                        scratch_.Path().substr(scratch_.Path().rfind('\\') + 1);
+  std::replace(classes.begin(), classes.end(), ' ', '-');
+  const std::string result =
+      import8("REGEDIT\r\nHKEY_CLASSES_ROOT\\" + classes + "\\a = text\r\n");
+  const std::vector<BYTE> text =
+      Data(HKEY_CLASSES_ROOT, classes + "\\a", "", REG_SZ);
+  testing::DeleteTreeForTest(HKEY_CLASSES_ROOT, classes);
+  ASSERT_EQ(result, "");
+  EXPECT_EQ(text, (std::vector<BYTE>{'t', 'e', 'x', 't', 0}));
+
+  const std::string top = "[HKEY_CURRENT_USER\\" + scratch_.Path() + "\\K]\r\n";
+  ASSERT_EQ(import8("REGEDIT 4\r\n" + top + "\"s\"=hex(2):41,42 ,\\\r\n" +
+                    ";comment\r\n  43\r\n"),
+            "");
+  EXPECT_EQ(Data(scratch_.Handle(), "K", "s", REG_EXPAND_SZ),
+            (std::vector<BYTE>{'A', 'B', 'C', 0}));
+
+  const std::string cut =
+      import8("REGEDIT4\r\n[HKEY_CURRENT_USER\\" + scratch_.Path() +
+              "\\Cut]\r\n\"b\"=hex:01,\\\r\n\r\n  02\r\n");
+  EXPECT_EQ(cut.rfind("test.reg:4: ", 0), 0u) << cut;
+  EXPECT_FALSE(scratch_.Has("Cut"));
 }
 
 TEST_F(ImportRegFileTest, ARefusedCallNamesItsKeyAndTheSystemsReason) {

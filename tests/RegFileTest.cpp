@@ -132,6 +132,17 @@ std::vector<Value> TrickyValues() {
   };
 }
 
+// String data written without its NUL gains one when read, as Windows
+// imports it; everything else reads back as written.
+Bytes AsRead(std::uint32_t type, Bytes data) {
+  const std::size_t n = data.size();
+  const bool isString = type == 1 || type == 2 || type == 7;
+  if (isString && n > 0 && !(n >= 2 && data[n - 1] == 0 && data[n - 2] == 0)) {
+    data.push_back(0), data.push_back(0);
+  }
+  return data;
+}
+
 TEST(RegFile, EveryValueSurvivesWriteReadWrite) {
   const std::vector<std::u16string> keys = {
       u"HKEY_CURRENT_USER\\Software\\Corvane",
@@ -146,7 +157,8 @@ TEST(RegFile, EveryValueSurvivesWriteReadWrite) {
       for (const auto& v : TrickyValues()) {
         w.Value(v.name, v.type, v.data);
         expected.push_back("V " + Narrow(v.name) + " " +
-                           std::to_string(v.type) + " " + Hex(v.data));
+                           std::to_string(v.type) + " " +
+                           Hex(AsRead(v.type, v.data)));
       }
     }
   }
@@ -154,7 +166,7 @@ TEST(RegFile, EveryValueSurvivesWriteReadWrite) {
   const Bytes bytes(file.begin(), file.end());
   EXPECT_EQ(Read(bytes), expected);
 
-  // Second generation: reading and writing again gives the same bytes.
+  // Written again, what was read reads the same and writes the same bytes.
   struct Rewriter : RegSink {
     RegWriter w;
     std::string OnKey(std::u16string_view p) override {
@@ -168,9 +180,13 @@ TEST(RegFile, EveryValueSurvivesWriteReadWrite) {
       return {};
     }
     std::string OnDeleteValue(std::u16string_view) override { return "?"; }
-  } again;
+  } again, third;
   ASSERT_EQ(ReadRegFile(bytes, "t.reg", again), "");
-  EXPECT_EQ(again.w.Finish(), file);
+  const std::string second = again.w.Finish();
+  const Bytes secondBytes(second.begin(), second.end());
+  EXPECT_EQ(Read(secondBytes), expected);
+  ASSERT_EQ(ReadRegFile(secondBytes, "t.reg", third), "");
+  EXPECT_EQ(third.w.Finish(), second);
 }
 
 // The layout regedit and `reg export` produce, so that the file diffs cleanly
@@ -252,6 +268,96 @@ TEST(RegFile, ReadsVersion5InEightBitsAndUtf16Alike) {
   EXPECT_EQ(Read(Utf16File(text)), expected);
 }
 
+// The syntax Windows' import reads beyond what regedit writes, each case in
+// an 8-bit and a UTF-16 file alike.
+TEST(RegFile, ReadsWhatWindowsReads) {
+  const std::string key = "[HKEY_CURRENT_USER\\A]\r\n";
+  const std::string v5 = "Windows Registry Editor Version 5.00\r\n" + key;
+  const std::string kA = "K HKEY_CURRENT_USER\\A";
+  struct Case {
+    const char* what;
+    std::string text;
+    std::vector<std::string> events;
+  };
+  // The default value set to `text` (ASCII) by a Windows 3.1 line.
+  auto sz = [](std::string_view text) { return "V  1 " + Hex(Le(U16(text))); };
+  const std::vector<Case> cases = {
+      {"any first line beginning with REGEDIT",
+       "REGEDIT3\r\n" + key + "\"s\"=hex(1):41\r\n",
+       {kA, "V s 1 41000000"}},
+      {"a blank inside the header", "REGEDIT 4\r\n" + key, {kA}},
+      {"header with more after it", "REGEDIT4 FOO\r\n" + key, {kA}},
+      {"blanks before the header", " \tREGEDIT4\r\n" + key, {kA}},
+      {"Windows 3.1",
+       "REGEDIT\r\n"
+       "HKEY_CLASSES_ROOT\\.txt = txtfile\r\n"
+       "\r\n; comment\r\n"
+       "HKEY_CLASSES_ROOT\\a =no space\r\n"
+       "HKEY_CLASSES_ROOT\\b =  one space kept \r\n"
+       "HKEY_CLASSES_ROOT\\c\t=\ttab\r\n"
+       "HKEY_CLASSES_ROOT\\d  no equals = \"raw\\\" ;x\r\n"
+       "HKEY_CLASSES_ROOT\\e\\\\f\r\n"
+       "HKEY_CLASSES_ROOT = root\r\n",
+       {"K HKEY_CLASSES_ROOT\\.txt", sz("txtfile"), "K HKEY_CLASSES_ROOT\\a",
+        sz("no space"), "K HKEY_CLASSES_ROOT\\b", sz(" one space kept "),
+        "K HKEY_CLASSES_ROOT\\c", sz("\ttab"), "K HKEY_CLASSES_ROOT\\d",
+        sz("no equals = \"raw\\\" ;x"), "K HKEY_CLASSES_ROOT\\e\\\\f", sz(""),
+        "K HKEY_CLASSES_ROOT", sz("root")}},
+      {"comments with # and ;",
+       v5 + "#one\r\n  # two\r\n\t;three\r\n\"d\"=dword: \t2a ;c\r\n",
+       {kA, "V d 4 2a000000"}},
+      {"blanks around hex bytes and a comment after a continuation",
+       v5 + "\"b\"=hex: 01 ,\t02 , \\ ; more below\r\n"
+            "; first-column comment lines are passed over\r\n"
+            ";\r\n"
+            "  03,04,\\\r\n"
+            "  05\r\n",
+       {kA, "V b 3 0102030405"}},
+      {"a continuation after a byte goes on at the next line's comma",
+       v5 + "\"b\"=hex:01,02\\\r\n  ,03\\\r\n,04 \\\r\n",
+       {kA, "V b 3 01020304"}},
+  };
+  for (const auto& c : cases) {
+    for (bool utf16 : {false, true}) {
+      Recorder r;
+      const std::string err =
+          ReadRegFile(utf16 ? Utf16File(c.text) : Ansi(c.text), "t.reg", r);
+      EXPECT_EQ(err, "") << c.what << (utf16 ? " (UTF-16)" : " (8-bit)");
+      EXPECT_EQ(r.events, c.events)
+          << c.what << (utf16 ? " (UTF-16)" : " (8-bit)");
+    }
+  }
+}
+
+// Non-empty string data gains a NUL, counted in UTF-16 units: the bytes of
+// a Version 5.00 file are those units, the bytes of a REGEDIT4 one ANSI
+// characters.
+TEST(RegFile, StringDataInHexGainsItsTerminator) {
+  const std::string values =
+      "[HKEY_CURRENT_USER\\A]\r\n"
+      "\"sz\"=hex(1):41,00,42,00\r\n"
+      "\"done\"=hex(1):41,00,00,00\r\n"
+      "\"empty\"=hex(1):\r\n"
+      "\"odd\"=hex(2):41,00,42\r\n"
+      "\"multi\"=hex(7):41,00,00,00,42,00\r\n"
+      "\"binary\"=hex:41,00,42,00\r\n"
+      "\"link\"=hex(6):41,00\r\n";
+  const std::vector<std::string> utf16 = {
+      "K HKEY_CURRENT_USER\\A", "V sz 1 410042000000",
+      "V done 1 41000000",      "V empty 1 ",
+      "V odd 2 4100420000",     "V multi 7 4100000042000000",
+      "V binary 3 41004200",    "V link 6 4100"};
+  const std::vector<std::string> ansi = {
+      "K HKEY_CURRENT_USER\\A",    "V sz 1 4100000042000000",
+      "V done 1 4100000000000000", "V empty 1 ",
+      "V odd 2 4100000042000000",  "V multi 7 410000000000000042000000",
+      "V binary 3 41004200",       "V link 6 4100"};
+  const std::string v5 = "Windows Registry Editor Version 5.00\r\n";
+  EXPECT_EQ(Read(Utf16File(v5 + values)), utf16);
+  EXPECT_EQ(Read(Ansi("REGEDIT4\r\n" + values)), ansi);
+  EXPECT_EQ(Read(Ansi(v5 + values)), ansi);
+}
+
 TEST(RegFile, ReportsTheLineThatIsWrong) {
   const std::string head = "Windows Registry Editor Version 5.00\r\n\r\n";
   const std::string key = "[HKEY_CURRENT_USER\\A]\r\n";
@@ -261,8 +367,15 @@ TEST(RegFile, ReportsTheLineThatIsWrong) {
   };
   const std::vector<Case> cases = {
       {"", "t.reg:1: not a registry file"},
-      {"REGEDIT5\r\n", "t.reg:1: not a registry file"},
-      {"\r\n\r\nhello\r\n", "t.reg:3: not a registry file"},
+      {"REDIT4\r\n", "t.reg:1: not a registry file"},
+      {"\r\n\r\nhello\r\n", "t.reg:1: not a registry file"},
+      {"\r\nREGEDIT4\r\n", "t.reg:1: not a registry file"},
+      {"regedit4\r\n", "t.reg:1: not a registry file"},
+      {"REGEDIT\r\nHKEY_CLASSES_ROOT\\a = b\r\n  HKEY_CLASSES_ROOT\\c\r\n",
+       "t.reg:3: expected a line beginning with 'HKEY_CLASSES_ROOT'"},
+      {"REGEDIT\r\n[HKEY_CLASSES_ROOT\\a]\r\n",
+       "t.reg:2: expected a line beginning"},
+      {"REGEDIT \r\nHKEY_CLASSES_ROOT\\a = b\r\n", "t.reg:2: expected '[key]'"},
       {head + "junk\r\n", "t.reg:3: expected '[key]'"},
       {head + "[HKEY_CURRENT_USER\\A\r\n", "t.reg:3: missing ']'"},
       {head + "[HKEY_CURRENT_USER\\A] x\r\n",
@@ -286,6 +399,23 @@ TEST(RegFile, ReportsTheLineThatIsWrong) {
       {head + key + "\"v\"=hex:001\r\n", "t.reg:4: expected ','"},
       {head + key + "\"v\"=hex:00,\\ x\r\n",
        "t.reg:4: unexpected text after '\\'"},
+      {head + key + "\"v\"=hex:00,\\#x\r\n  01\r\n",
+       "t.reg:4: unexpected text after '\\'"},
+      // Where Windows would end a continued value early or drop it.
+      {head + key + "\"v\"=hex:00,\\\r\n\r\n  01\r\n",
+       "t.reg:5: a blank line inside a continued value"},
+      {head + key + "\"v\"=hex:00,\\\r\n \t\r\n  01\r\n",
+       "t.reg:5: a blank line inside a continued value"},
+      {head + key + "\"v\"=hex:00,\\\r\n;ok\r\n  ;c\r\n  01\r\n",
+       "t.reg:6: a comment line inside a continued value"},
+      {head + key + "\"v\"=hex:00,\\\r\n#c\r\n  01\r\n",
+       "t.reg:5: a comment line inside a continued value"},
+      {head + key + "\"v\"=hex:00,\\\r\n  \\\r\n  01\r\n",
+       "t.reg:5: a lone '\\' inside a continued value"},
+      {head + key + "\"v\"=hex:00,01\\\r\n  02\r\n", "t.reg:5: expected ','"},
+      {head + key + "\"v\"=\"a\\0b\"\r\n", "t.reg:4: '\\0' in a quoted string"},
+      {head + key + "\"a\\0\"=\"b\"\r\n", "t.reg:4: '\\0' in a quoted string"},
+      {head + key + "\"v\"=hex:01,,02\r\n", "t.reg:4: expected a hex byte"},
       {head + key + "\"v\"=- x\r\n", "t.reg:4: unexpected text after '-'"},
       {head + "[-HKEY_CURRENT_USER\\A]\r\n\"v\"=\"x\"\r\n",
        "t.reg:4: value outside a key"},

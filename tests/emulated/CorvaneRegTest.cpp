@@ -377,6 +377,31 @@ std::string Utf16File(std::u16string_view text) {
   return bytes;
 }
 
+// Export writes string data exactly; import, as Windows' does, gives data
+// without its NUL one, and leaves a string of no bytes empty.
+TEST_F(CorvaneRegFileTest, AStringWithoutItsNulGainsItOnImport) {
+  HKEY odd = scratch_.CreateKey("Bare");
+  ASSERT_EQ(RegSetValueExA(odd, "ab", 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>("ab"), 2),
+            ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExA(odd, "none", 0, REG_SZ, nullptr, 0), ERROR_SUCCESS);
+  RegCloseKey(odd);
+  ASSERT_EQ(Reg({L"export", Key(L"Bare"), File("bare.reg")}).status, 0);
+  EXPECT_NE(Read("bare.reg")
+                .find(Utf16File(u"\"ab\"=hex(1):61,00,62,00\r\n").substr(2)),
+            std::string::npos);
+  ASSERT_EQ(Reg({L"delete", Key(L"Bare"), L"/f"}).status, 0);
+  ASSERT_EQ(Reg({L"import", File("bare.reg")}).status, 0);
+  odd = scratch_.CreateKey("Bare");
+  for (const auto& [name, size] : {std::pair{"ab", 3u}, {"none", 0u}}) {
+    DWORD length = 0;
+    EXPECT_EQ(RegQueryValueExA(odd, name, nullptr, nullptr, nullptr, &length),
+              0);
+    EXPECT_EQ(length, size) << name;
+  }
+  RegCloseKey(odd);
+}
+
 TEST_F(CorvaneRegFileTest, TextOutsideTheCodePageSurvivesEveryCommand) {
   const std::wstring sub = L"Ключ 中文\\😀 глубже";
   RegAdd(Key(sub), {L"/ve", L"/t", L"REG_EXPAND_SZ", L"/d", L"%ПУТЬ%\\文件"});

@@ -218,12 +218,24 @@ TEST_F(StoreTest, AnOldHiveIsImportedOnceAndNeverWritten) {
   const std::string hive = folder_.File("registry.reg");
   const std::string text =
       "REGEDIT4\r\n\r\n[HKEY_CURRENT_USER\\Software\\Old]\r\n"
-      "\"kept\"=\"from the hive\"\r\n";
+      "\"kept\"=\"from the hive\"\r\n"
+      "\"unterminated\"=hex(1):41,42\r\n";
   Write(hive, text);
   Use(hive);
   EXPECT_EQ(StorePath(), hive + ".db");
   EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Old", "kept"),
             "from the hive");
+  // Its data exactly: string data without its NUL stays so.
+  HKEY old = 0;
+  ASSERT_EQ(
+      RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Old", 0, KEY_READ, &old),
+      ERROR_SUCCESS);
+  DWORD size = 0;
+  EXPECT_EQ(
+      RegQueryValueExA(old, "unterminated", nullptr, nullptr, nullptr, &size),
+      ERROR_SUCCESS);
+  RegCloseKey(old);
+  EXPECT_EQ(size, 2u);
   ASSERT_EQ(SetText("Software\\Old", "kept", "changed"), ERROR_SUCCESS);
   EXPECT_EQ(Read(hive), text);
 

@@ -65,9 +65,9 @@ cmp "$work/big.txt" "$work/big-resaved.txt" ||
 
 # 2. A .reg file saved by us (every type, names and text outside the ANSI code
 # page), imported into Wine and exported back: the same bytes. It holds no
-# REG_DWORD of 2 bytes or REG_SZ data without its terminator, which Wine's
-# importer rewrites (Windows keeps hex(N) data as written); the native tests
-# cover those.
+# REG_DWORD of 2 bytes, which Wine's importer rewrites, nor string data
+# without its terminator, which an import gives one; the native tests cover
+# those.
 to='HKEY_CURRENT_USER\Software\CorvaneToWine'
 quiet wine reg delete "$to" /f || true
 "$tool" sample "$work/ours.reg" "$to"

@@ -99,7 +99,10 @@ LONG MigrateHive(Store& store, const std::string& hive) {
   }
   if (!imported) {
     store.BulkCache(true);
-    std::string err = ApplyRegFile(store.rows(), data, hive);
+    // The hive recorded the registry byte for byte, string data without
+    // its NUL included.
+    std::string err =
+        ApplyRegFile(store.rows(), data, hive, regfile::HexStrings::kExact);
     store.BulkCache(false);
     if (err.empty() &&
         store.rows().Note(kImportedNote, hive) != ERROR_SUCCESS) {

@@ -171,13 +171,14 @@ std::string Play(const Batch& batch, regfile::RegSink& sink) {
 }  // namespace
 
 std::string ReadRegFileAhead(std::span<const std::uint8_t> bytes,
-                             std::string_view fileName,
-                             regfile::RegSink& sink) {
+                             std::string_view fileName, regfile::RegSink& sink,
+                             regfile::HexStrings strings) {
   Channel channel;
   const auto read = [&] {
     Recorder recorder(channel);
     regfile::CheckingSink checking(recorder);
-    std::string fault = regfile::ReadRegFile(bytes, fileName, checking);
+    std::string fault =
+        regfile::ReadRegFile(bytes, fileName, checking, strings);
     recorder.Flush();
     channel.Finish(std::move(fault));
   };

@@ -17,7 +17,9 @@ namespace corvane::platform::emulated {
 // sink took every record; else the file's fault ("<fileName>:<line>: ..."),
 // which wins over the sink's refusal (returned as the sink gave it). Records
 // before a fault further on may already have reached the sink.
-std::string ReadRegFileAhead(std::span<const std::uint8_t> bytes,
-                             std::string_view fileName, regfile::RegSink& sink);
+std::string ReadRegFileAhead(
+    std::span<const std::uint8_t> bytes, std::string_view fileName,
+    regfile::RegSink& sink,
+    regfile::HexStrings strings = regfile::HexStrings::kTerminated);
 
 }  // namespace corvane::platform::emulated

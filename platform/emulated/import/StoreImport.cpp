@@ -273,9 +273,11 @@ class ApplySink : public regfile::RegSink {
 }  // namespace
 
 std::string ApplyRegFile(Rows& rows, std::span<const std::uint8_t> bytes,
-                         std::string_view fileName) {
+                         std::string_view fileName,
+                         regfile::HexStrings strings) {
   ApplySink sink(rows);
-  if (std::string err = ReadRegFileAhead(bytes, fileName, sink); !err.empty()) {
+  if (std::string err = ReadRegFileAhead(bytes, fileName, sink, strings);
+      !err.empty()) {
     return err;
   }
   return sink.Flush();

@@ -8,13 +8,15 @@
 #include <string_view>
 
 #include "platform/emulated/store/Rows.h"
+#include "regfile/RegFile.h"
 
 namespace corvane::platform::emulated {
 
 // "" when the whole file was applied; else the file's fault
 // ("<fileName>:<line>: ...") or the key the store refused and why, and the
 // caller rolls the transaction back.
-std::string ApplyRegFile(Rows& rows, std::span<const std::uint8_t> bytes,
-                         std::string_view fileName);
+std::string ApplyRegFile(
+    Rows& rows, std::span<const std::uint8_t> bytes, std::string_view fileName,
+    regfile::HexStrings strings = regfile::HexStrings::kTerminated);
 
 }  // namespace corvane::platform::emulated
