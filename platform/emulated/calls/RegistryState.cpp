@@ -48,6 +48,7 @@ Registry& State() {
 void ForgetHandles(Registry& registry) {
   registry.handles.clear();
   registry.classesRoot.list = {};
+  registry.classesRoot.values = {};
 }
 
 void ResetRegistry() {

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <map>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -21,9 +22,14 @@
 namespace corvane::platform::emulated {
 
 // Handle values: multiples of 4 as Windows hands them out, never reused
-// within a process, so a closed handle stays invalid.
+// within a process, so a closed handle stays invalid. A handle opened
+// through HKEY_CLASSES_ROOT carries Windows' tag in its low two bits
+// (kClassesTag); the handle table keys them without it, so every call takes
+// either spelling.
 inline constexpr HKEY kFirstHandle = 0x100;
 inline constexpr HKEY kLastHandle = 0x7FFFFFFC;
+inline constexpr HKEY kTagBits = 3;
+inline constexpr HKEY kClassesTag = 2;
 
 inline constexpr std::size_t kMaxKeyNameLength = 255;
 inline constexpr std::size_t kMaxValueNameLength = 16383;
@@ -41,20 +47,34 @@ struct MergedList {
   std::size_t maxName = 0, maxClass = 0;
 };
 
+// The values a key shows through HKEY_CLASSES_ROOT: the user's copy's in
+// creation order, then those of the machine's copy the user's lacks. Good
+// while the counter reads `at` (even) and the view's generation is `seen`.
+struct MergedValues {
+  std::uint64_t at = 1;
+  std::uint64_t seen = 0;
+  std::vector<const CachedValue*> values;
+};
+
 // An open handle's entry in the handle table: its key and the rights it
 // was granted.
 struct HandleEntry {
-  std::int64_t id;
-  REGSAM granted;
-  // Opened through HKEY_CLASSES_ROOT: paths below it and its subkeys are
-  // those of the merged view, while its values are those of the copy it
-  // opened (`id`).
+  std::int64_t id = 0;
+  REGSAM granted = 0;
+  // Opened through HKEY_CLASSES_ROOT: the key is the merged view's at
+  // `path` below the Classes keys, found again at each call (the user's
+  // copy while there is one, else the machine's), and its paths, subkeys
+  // and values are those of the merged view.
   bool merged = false;
+  std::vector<std::u16string> path;
   MergedList list;
+  MergedValues values;
   // The key's entry in the view, good while the view's generation is
-  // `seen`: spares a lookup by id on every call through the handle.
+  // `seen` (and, for a merged key, the counter still reads `at`): spares a
+  // lookup on every call through the handle.
   CachedKey* key = nullptr;
   std::uint64_t seen = 0;
+  std::uint64_t at = 1;
 };
 
 struct Registry {
@@ -67,7 +87,13 @@ struct Registry {
   std::map<HKEY, HandleEntry> handles;
   // What HKEY_CLASSES_ROOT itself stands for: the machine's Classes key, as
   // the predefined handle is opened on Windows, seen merged.
-  HandleEntry classesRoot{seed::kMachineClasses, KEY_ALL_ACCESS, true, {}};
+  HandleEntry classesRoot = [] {
+    HandleEntry entry;
+    entry.id = seed::kMachineClasses;
+    entry.granted = KEY_ALL_ACCESS;
+    entry.merged = true;
+    return entry;
+  }();
   HKEY nextHandle = kFirstHandle;
 };
 
