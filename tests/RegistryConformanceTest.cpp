@@ -1112,21 +1112,30 @@ TEST_F(RegistryConformance, CreateStopsAtTheDepthLimits) {
   RegCloseKey(deep);
   RegCloseKey(at);
 }
+#endif
 
 // Windows' kernel answers 998 (ERROR_NOACCESS) for a buffer the process
-// can't read or write; the system here would crash, so the emulation alone
-// is asked.
+// can't read or write. Wine answers for binary data handed over; it crashes
+// on ANSI string data and buffers to write into, and answers 998 for wide
+// string data of size 0, so those cases ask the emulation alone.
 TEST_F(RegistryConformance, UnusableBuffersGiveNoAccess) {
   const auto* unreadable = reinterpret_cast<const BYTE*>(1);
-  for (const DWORD type : {DWORD{REG_SZ}, DWORD{REG_BINARY}}) {
-    EXPECT_EQ(RegSetValueExA(Scratch(), "v", 0, type, unreadable, 1),
-              ERROR_NOACCESS);
-    EXPECT_EQ(RegSetValueExW(Scratch(), L"v", 0, type, unreadable, 8),
-              ERROR_NOACCESS);
-    // Nothing to read: nothing is read.
-    EXPECT_EQ(RegSetValueExA(Scratch(), "v", 0, type, unreadable, 0),
-              ERROR_SUCCESS);
-  }
+  EXPECT_EQ(RegSetValueExA(Scratch(), "v", 0, REG_BINARY, unreadable, 1),
+            ERROR_NOACCESS);
+  EXPECT_EQ(RegSetValueExW(Scratch(), L"v", 0, REG_BINARY, unreadable, 8),
+            ERROR_NOACCESS);
+  // Nothing to read: nothing is read.
+  EXPECT_EQ(RegSetValueExA(Scratch(), "v", 0, REG_BINARY, unreadable, 0),
+            ERROR_SUCCESS);
+#ifdef CORVANE_EMULATED
+  EXPECT_EQ(RegSetValueExA(Scratch(), "v", 0, REG_SZ, unreadable, 1),
+            ERROR_NOACCESS);
+  EXPECT_EQ(RegSetValueExW(Scratch(), L"v", 0, REG_SZ, unreadable, 8),
+            ERROR_NOACCESS);
+  EXPECT_EQ(RegSetValueExA(Scratch(), "v", 0, REG_SZ, unreadable, 0),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExW(Scratch(), L"v", 0, REG_SZ, unreadable, 0),
+            ERROR_SUCCESS);
   ASSERT_EQ(SetString(Scratch(), "v", "text"), ERROR_SUCCESS);
 
   // A page that can be read but not written, and one that can't be either.
@@ -1157,8 +1166,8 @@ TEST_F(RegistryConformance, UnusableBuffersGiveNoAccess) {
   EXPECT_EQ(RegSetValueExA(Scratch(), "w", 0, REG_BINARY, readOnly, 4),
             ERROR_SUCCESS);
   munmap(pages, 2 * page);
-}
 #endif
+}
 
 }  // namespace
 }  // namespace corvane::platform
