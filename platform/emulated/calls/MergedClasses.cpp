@@ -43,32 +43,32 @@ LONG MergedKey(Registry& registry, const std::vector<std::u16string>& parts,
 LONG ResolveMerged(Registry& registry, HandleEntry& open, CachedKey*& key) {
   const std::uint64_t stamp = registry.view.Stamp();
   const std::uint64_t generation = registry.view.Generation();
-  if (open.key != nullptr && open.seen == generation && open.at == stamp &&
-      (stamp & 1) == 0) {
+  if (open.key != nullptr && open.seen == generation &&
+      open.merged->at == stamp && (stamp & 1) == 0) {
     key = open.key;
     return ERROR_SUCCESS;
   }
-  if (open.path.empty()) {
+  if (open.merged->path.empty()) {
     if (const LONG status = registry.view.Key(seed::kMachineClasses, key)) {
       return status;
     }
-  } else if (const LONG status = MergedKey(registry, open.path, key)) {
+  } else if (const LONG status = MergedKey(registry, open.merged->path, key)) {
     return status;
   }
   if (key == nullptr) return ERROR_KEY_DELETED;
   open.id = key->id;
   open.key = key;
   open.seen = registry.view.Generation();
-  open.at = stamp;
+  open.merged->at = stamp;
   return ERROR_SUCCESS;
 }
 
 LONG MergedValueList(Registry& registry, CachedKey* key, HandleEntry& open,
                      const std::vector<const CachedValue*>*& list) {
-  list = &open.values.values;
+  list = &open.merged->values.values;
   const std::uint64_t stamp = registry.view.Stamp();
-  if (open.values.at == stamp && (stamp & 1) == 0 &&
-      open.values.seen == registry.view.Generation()) {
+  if (open.merged->values.at == stamp && (stamp & 1) == 0 &&
+      open.merged->values.seen == registry.view.Generation()) {
     return ERROR_SUCCESS;
   }
   std::vector<std::u16string> parts;
@@ -99,9 +99,9 @@ LONG MergedValueList(Registry& registry, CachedKey* key, HandleEntry& open,
       }
     });
   }
-  open.values.values = std::move(values);
-  open.values.at = stamp;
-  open.values.seen = registry.view.Generation();
+  open.merged->values.values = std::move(values);
+  open.merged->values.at = stamp;
+  open.merged->values.seen = registry.view.Generation();
   return ERROR_SUCCESS;
 }
 
@@ -142,8 +142,8 @@ std::vector<std::int64_t> MergeChildren(const CachedKey* user,
 
 LONG MergedChildren(Registry& registry, CachedKey* key, HandleEntry& open,
                     std::uint64_t stamp, const MergedList*& list) {
-  list = &open.list;
-  if (open.list.at == stamp && (stamp & 1) == 0) return ERROR_SUCCESS;
+  list = &open.merged->list;
+  if (open.merged->list.at == stamp && (stamp & 1) == 0) return ERROR_SUCCESS;
   std::vector<std::u16string> parts;
   if (const LONG status = ClassPath(registry, key, parts)) return status;
   CachedKey* user = nullptr;
@@ -168,7 +168,7 @@ LONG MergedChildren(Registry& registry, CachedKey* key, HandleEntry& open,
     merged.maxClass = std::max(merged.maxClass, child->ClassName().size());
   }
   merged.at = stamp;
-  open.list = std::move(merged);
+  open.merged->list = std::move(merged);
   return ERROR_SUCCESS;
 }
 

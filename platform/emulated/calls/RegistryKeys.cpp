@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <memory>
 #include <string_view>
 #include <utility>
 
@@ -218,25 +219,26 @@ LONG Resolve(Registry& registry, HKEY hKey, REGSAM needed, CachedKey*& key) {
 
 LONG NewHandle(Registry& registry, CachedKey* key, REGSAM granted, bool merged,
                HKEY& opened) {
-  HandleEntry entry;
-  entry.id = key->id;
-  entry.granted = granted;
-  entry.merged = merged;
+  std::unique_ptr<MergedState> state;
   if (merged) {
-    if (const LONG status = ClassPath(registry, key, entry.path)) {
+    state = std::make_unique<MergedState>();
+    if (const LONG status = ClassPath(registry, key, state->path)) {
       return status;
     }
-    entry.at = registry.view.Stamp();
+    state->at = registry.view.Stamp();
   }
-  entry.key = key;
-  entry.seen = registry.view.Generation();
   HKEY handle = registry.nextHandle;
   // Past the last value the count starts again, skipping handles in use.
   while (registry.handles.count(handle) != 0 || handle > kLastHandle) {
     handle = handle > kLastHandle ? kFirstHandle : handle + 4;
   }
   registry.nextHandle = handle + 4;
-  registry.handles.emplace(handle, std::move(entry));
+  HandleEntry& entry = registry.handles.try_emplace(handle).first->second;
+  entry.id = key->id;
+  entry.granted = granted;
+  entry.merged = std::move(state);
+  entry.key = key;
+  entry.seen = registry.view.Generation();
   opened = merged ? handle | kClassesTag : handle;
   return ERROR_SUCCESS;
 }

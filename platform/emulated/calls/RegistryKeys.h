@@ -27,7 +27,7 @@ struct Target {
   REGSAM granted = 0;
   HandleEntry* open = nullptr;
 
-  bool Merged() const { return open != nullptr && open->merged; }
+  bool Merged() const { return open != nullptr && open->merged != nullptr; }
 };
 
 // A predefined key carries whatever its key allows, as Windows opens them

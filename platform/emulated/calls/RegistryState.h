@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -56,25 +57,31 @@ struct MergedValues {
   std::vector<const CachedValue*> values;
 };
 
+// What a handle opened through HKEY_CLASSES_ROOT keeps: its key is the
+// merged view's at `path` below the Classes keys, found again at each call
+// (the user's copy while there is one, else the machine's; `at` is the
+// counter when it was last found), and its paths, subkeys and values are
+// those of the merged view.
+struct MergedState {
+  std::vector<std::u16string> path;
+  std::uint64_t at = 1;
+  MergedList list;
+  MergedValues values;
+};
+
 // An open handle's entry in the handle table: its key and the rights it
 // was granted.
 struct HandleEntry {
   std::int64_t id = 0;
   REGSAM granted = 0;
-  // Opened through HKEY_CLASSES_ROOT: the key is the merged view's at
-  // `path` below the Classes keys, found again at each call (the user's
-  // copy while there is one, else the machine's), and its paths, subkeys
-  // and values are those of the merged view.
-  bool merged = false;
-  std::vector<std::u16string> path;
-  MergedList list;
-  MergedValues values;
+  // Set for a handle opened through HKEY_CLASSES_ROOT, kept apart so that
+  // the entries of other handles stay small.
+  std::unique_ptr<MergedState> merged;
   // The key's entry in the view, good while the view's generation is
-  // `seen` (and, for a merged key, the counter still reads `at`): spares a
-  // lookup on every call through the handle.
+  // `seen` (and, for a merged key, the counter still reads merged->at):
+  // spares a lookup on every call through the handle.
   CachedKey* key = nullptr;
   std::uint64_t seen = 0;
-  std::uint64_t at = 1;
 };
 
 struct Registry {
@@ -91,7 +98,7 @@ struct Registry {
     HandleEntry entry;
     entry.id = seed::kMachineClasses;
     entry.granted = KEY_ALL_ACCESS;
-    entry.merged = true;
+    entry.merged = std::make_unique<MergedState>();
     return entry;
   }();
   HKEY nextHandle = kFirstHandle;
