@@ -113,6 +113,11 @@ void Remember(std::uintptr_t begin, std::uintptr_t end) {
 
 }  // namespace
 
+bool SeenWritable(const void* to, std::size_t size) {
+  const auto begin = reinterpret_cast<std::uintptr_t>(to);
+  return begin + size >= begin && Seen(begin, begin + size);
+}
+
 bool ReadCaller(void* to, const void* from, std::size_t size) {
   return size == 0 || Copy(false, to, from, size);
 }

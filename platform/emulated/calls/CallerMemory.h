@@ -25,6 +25,10 @@ bool ReadCaller(void* to, const void* from, std::size_t size);
 // and succeeds.
 bool WriteCaller(void* to, const void* from, std::size_t size);
 
+// Whether this thread has written all of [to, to + size) before, so that
+// it may write there directly (as WriteCaller would).
+bool SeenWritable(const void* to, std::size_t size);
+
 // Fills the caller's `to` with `size` copies of `byte`, as WriteCaller.
 bool FillCaller(void* to, unsigned char byte, std::size_t size);
 

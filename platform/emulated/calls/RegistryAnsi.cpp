@@ -159,6 +159,11 @@ class AnsiData {
 // Writes an ANSI name and its NUL; ERROR_NOACCESS when the buffer can't
 // take it.
 LONG PutName(std::u16string_view name, char* out) {
+  if (SeenWritable(out, name.size() + 1)) {
+    UnitsInto(name, out);
+    out[name.size()] = '\0';
+    return ERROR_SUCCESS;
+  }
   Room<char, kMaxKeyNameLength + 1> ansi;
   if (name.size() + 1 > ansi.size()) ansi.Grow(Size(name.size() + 1));
   UnitsInto(name, ansi.data());

@@ -196,6 +196,11 @@ LONG CopyOut(BYTE* out, DWORD capacity, std::span<const BYTE> data,
 // Writes a name and its NUL; ERROR_NOACCESS when the buffer can't take it.
 template <class Ch>
 LONG PutName(std::basic_string_view<Ch> name, Ch* out) {
+  if (SeenWritable(out, (name.size() + 1) * sizeof(Ch))) {
+    std::copy(name.begin(), name.end(), out);
+    out[name.size()] = 0;
+    return ERROR_SUCCESS;
+  }
   const Ch nul = 0;
   if (!WriteCaller(out, name.data(), name.size() * sizeof(Ch)) ||
       !WriteCaller(out + name.size(), &nul, sizeof nul)) {
