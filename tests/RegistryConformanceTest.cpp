@@ -10,11 +10,17 @@
 
 #include <chrono>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "platform/Platform.h"
 #include "support/ScratchKey.h"
+
+#ifdef CORVANE_EMULATED
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace corvane::platform {
 namespace {
@@ -841,20 +847,17 @@ TEST_F(ClassesRootMerge, OpenFindsTheUsersCopyFirstAndKeepsToIt) {
   EXPECT_EQ(Get(HKEY_CLASSES_ROOT, Merged("UserOnly"), "who"), "-");
 #endif
 
-  // A handle stays with the copy it opened: once the user's copy is gone,
-  // it answers for a deleted key instead of moving to the machine's.
+  // The handle finds its copy at each call: once the user's copy is gone,
+  // it reads the machine's.
   ASSERT_EQ(testing::DeleteTreeForTest(HKEY_CURRENT_USER, User("")),
             ERROR_SUCCESS);
-  char text[32];
-  DWORD size = sizeof text;
-  const LONG status = RegQueryValueExA(merged, "who", nullptr, nullptr,
-                                       reinterpret_cast<BYTE*>(text), &size);
-#ifdef CORVANE_EMULATED
-  EXPECT_EQ(status, ERROR_KEY_DELETED);
-#else
-  EXPECT_EQ(status, ERROR_SUCCESS);
-#endif
+  EXPECT_EQ(Get(merged, "", "who"), "machine");
+  // With neither copy left, the key is a deleted one.
+  ASSERT_EQ(testing::DeleteTreeForTest(HKEY_LOCAL_MACHINE, Machine("")),
+            ERROR_SUCCESS);
+  EXPECT_EQ(Query(merged, "who"), ERROR_KEY_DELETED);
   EXPECT_EQ(RegCloseKey(merged), ERROR_SUCCESS);
+  Put(HKEY_LOCAL_MACHINE, Machine(""), "who", "machine");
   EXPECT_EQ(Get(HKEY_CLASSES_ROOT, Merged(""), "who"), "machine");
 }
 
@@ -956,6 +959,214 @@ TEST_F(ClassesRootMerge, CreateGoesToTheMachineDeleteTakesTheUsersCopy) {
             ERROR_FILE_NOT_FOUND);
 #endif
   EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, Machine("Both")));
+}
+
+// Windows finds a classes handle's copy at each call; Wine's handle stays
+// on the machine's key it opened. Each step: what changes, then what the
+// handle reads and where its own write lands.
+TEST_F(ClassesRootMerge, AHandleTurnsToTheUsersCopyOnceItExists) {
+  Put(HKEY_LOCAL_MACHINE, Machine(""), "who", "machine");
+  HKEY merged = 0;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, Merged("").c_str(), 0,
+                          KEY_ALL_ACCESS, &merged),
+            ERROR_SUCCESS);
+  // The low two bits of a classes handle are Windows' tag; other handles
+  // carry none. A tagged handle serves every call.
+  HKEY plain = 0;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, Machine("").c_str(), 0,
+                          KEY_ALL_ACCESS, &plain),
+            ERROR_SUCCESS);
+  EXPECT_EQ(plain & 3u, 0u);
+#ifdef CORVANE_EMULATED
+  EXPECT_EQ(merged & 3u, 2u);
+#endif
+
+  struct Step {
+    const char* what;
+    std::function<void()> change;
+    const char* reads;    // through the classes handle
+    const char* machine;  // "wrote" once the handle's write landed there
+    const char* user;
+  };
+  const Step steps[] = {
+      {"only the machine's copy", [] {}, "machine", "wrote", "-"},
+      {"the user's copy appears",
+       [&] { Put(HKEY_CURRENT_USER, User(""), "who", "user"); }, "user",
+       "machine", "wrote"},
+      {"the machine's copy changes through its own handle",
+       [&] { ASSERT_EQ(SetString(plain, "who", "changed"), ERROR_SUCCESS); },
+       "user", "changed", "wrote"},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.what);
+    step.change();
+#ifdef CORVANE_EMULATED
+    EXPECT_EQ(Get(merged, "", "who"), step.reads);
+    ASSERT_EQ(SetString(merged, "who", "wrote"), ERROR_SUCCESS);
+    EXPECT_EQ(Get(HKEY_LOCAL_MACHINE, Machine(""), "who"), step.machine);
+    EXPECT_EQ(Get(HKEY_CURRENT_USER, User(""), "who"), step.user);
+    // Undo the handle's own write, so the next step starts from the change.
+    if (std::string(step.user) == "wrote") {
+      Put(HKEY_CURRENT_USER, User(""), "who", "user");
+    } else {
+      ASSERT_EQ(SetString(plain, "who", "machine"), ERROR_SUCCESS);
+    }
+#else
+    EXPECT_NE(Get(merged, "", "who"), "user");
+#endif
+  }
+  RegCloseKey(plain);
+  RegCloseKey(merged);
+}
+
+TEST_F(ClassesRootMerge, ValuesAreTheUsersThenTheMachinesEachOnce) {
+  // Names whose creation and sorted orders agree within each copy.
+  Put(HKEY_LOCAL_MACHINE, Machine(""), "a", "machine");
+  Put(HKEY_LOCAL_MACHINE, Machine(""), "Both", "machine");
+  Put(HKEY_LOCAL_MACHINE, Machine(""), "m", "machine");
+  Put(HKEY_CURRENT_USER, User(""), "both", "user");
+  Put(HKEY_CURRENT_USER, User(""), "u", "user");
+
+  HKEY merged = 0;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CLASSES_ROOT, Merged("").c_str(), 0, KEY_READ,
+                          &merged),
+            ERROR_SUCCESS);
+  std::vector<std::string> listed;
+  char name[16];
+  char data[16];
+  for (DWORD i = 0;; ++i) {
+    DWORD length = sizeof name, size = sizeof data;
+    if (RegEnumValueA(merged, i, name, &length, nullptr, nullptr,
+                      reinterpret_cast<BYTE*>(data), &size) != ERROR_SUCCESS) {
+      break;
+    }
+    listed.push_back(std::string(name) + "=" + data);
+  }
+  DWORD count = 0, longestName = 0;
+  ASSERT_EQ(RegQueryInfoKeyA(merged, nullptr, nullptr, nullptr, nullptr,
+                             nullptr, nullptr, &count, &longestName, nullptr,
+                             nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(count, listed.size());
+#ifdef CORVANE_EMULATED
+  EXPECT_EQ(listed, (std::vector<std::string>{"both=user", "u=user",
+                                              "a=machine", "m=machine"}));
+  EXPECT_EQ(longestName, 4u);
+#else
+  EXPECT_EQ(listed, (std::vector<std::string>{"a=machine", "Both=machine",
+                                              "m=machine"}));
+#endif
+  RegCloseKey(merged);
+}
+
+// Microsoft documents a tree at most 512 levels deep and at most 32 levels
+// made by one RegCreateKeyEx, without a status; the emulation answers 87,
+// as for a name too long. Wine enforces neither.
+#ifdef CORVANE_EMULATED
+TEST_F(RegistryConformance, CreateStopsAtTheDepthLimits) {
+  auto levels = [](int n) {
+    std::string path;
+    for (int i = 0; i < n; ++i) path += (i ? "\\k" : "k");
+    return path;
+  };
+  HKEY key = 0;
+  EXPECT_EQ(RegCreateKeyExA(Scratch(), levels(33).c_str(), 0, nullptr, 0,
+                            KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_INVALID_PARAMETER);
+  EXPECT_FALSE(scratch_.Has("k"));
+  // 32 at a time, until the tree is 512 deep: the scratch key is at some
+  // depth of its own, so the last create is the one that doesn't fit.
+  HKEY at = 0;
+  ASSERT_EQ(RegOpenKeyExA(Scratch(), "", 0, KEY_ALL_ACCESS, &at),
+            ERROR_SUCCESS);
+  LONG status = ERROR_SUCCESS;
+  int made = 0;
+  while (status == ERROR_SUCCESS && made < 600) {
+    status = RegCreateKeyExA(at, levels(32).c_str(), 0, nullptr, 0,
+                             KEY_ALL_ACCESS, nullptr, &key, nullptr);
+    if (status != ERROR_SUCCESS) break;
+    RegCloseKey(at);
+    at = key;
+    made += 32;
+  }
+  EXPECT_EQ(status, ERROR_INVALID_PARAMETER);
+  EXPECT_LT(made, 512);
+  // What is left below the limit is made one level at a time, the last
+  // level refused.
+  int more = 0;
+  while (RegCreateKeyExA(at, "k", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                         nullptr) == ERROR_SUCCESS) {
+    RegCloseKey(at);
+    at = key;
+    ++more;
+  }
+  EXPECT_LT(more, 32);
+  EXPECT_EQ(RegCreateKeyExA(at, "k", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                            &key, nullptr),
+            ERROR_INVALID_PARAMETER);
+  // Opening what exists is no create: the whole depth opens in one call.
+  HKEY deep = 0;
+  EXPECT_EQ(
+      RegOpenKeyExA(Scratch(), levels(made + more).c_str(), 0, KEY_READ, &deep),
+      ERROR_SUCCESS);
+  RegCloseKey(deep);
+  RegCloseKey(at);
+}
+#endif
+
+// Windows' kernel answers 998 (ERROR_NOACCESS) for a buffer the process
+// can't read or write. Wine answers for binary data handed over; it crashes
+// on ANSI string data and buffers to write into, and answers 998 for wide
+// string data of size 0, so those cases ask the emulation alone.
+TEST_F(RegistryConformance, UnusableBuffersGiveNoAccess) {
+  const auto* unreadable = reinterpret_cast<const BYTE*>(1);
+  EXPECT_EQ(RegSetValueExA(Scratch(), "v", 0, REG_BINARY, unreadable, 1),
+            ERROR_NOACCESS);
+  EXPECT_EQ(RegSetValueExW(Scratch(), L"v", 0, REG_BINARY, unreadable, 8),
+            ERROR_NOACCESS);
+  // Nothing to read: nothing is read.
+  EXPECT_EQ(RegSetValueExA(Scratch(), "v", 0, REG_BINARY, unreadable, 0),
+            ERROR_SUCCESS);
+#ifdef CORVANE_EMULATED
+  EXPECT_EQ(RegSetValueExA(Scratch(), "v", 0, REG_SZ, unreadable, 1),
+            ERROR_NOACCESS);
+  EXPECT_EQ(RegSetValueExW(Scratch(), L"v", 0, REG_SZ, unreadable, 8),
+            ERROR_NOACCESS);
+  EXPECT_EQ(RegSetValueExA(Scratch(), "v", 0, REG_SZ, unreadable, 0),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExW(Scratch(), L"v", 0, REG_SZ, unreadable, 0),
+            ERROR_SUCCESS);
+  ASSERT_EQ(SetString(Scratch(), "v", "text"), ERROR_SUCCESS);
+
+  // A page that can be read but not written, and one that can't be either.
+  const long page = sysconf(_SC_PAGESIZE);
+  void* pages =
+      mmap(nullptr, 2 * page, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  ASSERT_NE(pages, MAP_FAILED);
+  auto* readOnly = static_cast<BYTE*>(pages);
+  ASSERT_EQ(mprotect(readOnly + page, page, PROT_NONE), 0);
+  for (BYTE* bad : {readOnly, readOnly + page}) {
+    DWORD size = 64, length = 16;
+    EXPECT_EQ(RegQueryValueExA(Scratch(), "v", nullptr, nullptr, bad, &size),
+              ERROR_NOACCESS);
+    size = 64;
+    EXPECT_EQ(RegQueryValueExW(Scratch(), L"v", nullptr, nullptr, bad, &size),
+              ERROR_NOACCESS);
+    EXPECT_EQ(RegEnumValueA(Scratch(), 0, reinterpret_cast<char*>(bad), &length,
+                            nullptr, nullptr, nullptr, nullptr),
+              ERROR_NOACCESS);
+    size = 16;
+    EXPECT_EQ(
+        RegGetValueA(Scratch(), nullptr, "v", RRF_RT_ANY, nullptr, bad, &size),
+        ERROR_NOACCESS);
+    EXPECT_EQ(RegSetValueExA(Scratch(), "w", 0, REG_BINARY, bad, 0),
+              ERROR_SUCCESS);
+  }
+  // The readable page is data a write may take.
+  EXPECT_EQ(RegSetValueExA(Scratch(), "w", 0, REG_BINARY, readOnly, 4),
+            ERROR_SUCCESS);
+  munmap(pages, 2 * page);
+#endif
 }
 
 }  // namespace

@@ -321,14 +321,56 @@ TEST_F(RegistryWideConformance, SizesCountBytesForDataAndUnitsForNames) {
   DWORD classLength = 16;
   ASSERT_EQ(QueryClass(classy, classBuffer, &classLength), ERROR_SUCCESS);
   EXPECT_EQ(std::wstring(classBuffer, classLength), className);
-#ifdef CORVANE_EMULATED
-  // Too small a class buffer gives 234 and the class's length, as
-  // documented; Wine answers 122 (ERROR_INSUFFICIENT_BUFFER).
+  // A buffer one character short: 122 (ERROR_INSUFFICIENT_BUFFER) in the W
+  // form, the buffer left alone. A length of 0 asks for the length only.
+  std::fill(std::begin(classBuffer), std::end(classBuffer), L'x');
   classLength = static_cast<DWORD>(className.size());
-  EXPECT_EQ(QueryClass(classy, classBuffer, &classLength), ERROR_MORE_DATA);
+  EXPECT_EQ(QueryClass(classy, classBuffer, &classLength),
+            ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(classBuffer[0], L'x');
+  classLength = 0;
+  EXPECT_EQ(QueryClass(classy, classBuffer, &classLength), ERROR_SUCCESS);
   EXPECT_EQ(classLength, className.size());
-#endif
+  EXPECT_EQ(classBuffer[0], L'x');
   RegCloseKey(classy);
+}
+
+// RegEnumValueW fills the name before it looks at the data: data too long
+// still gets the name and its length, a name too long leaves the data
+// alone.
+TEST_F(RegistryWideConformance, EnumValueWritesTheNameBeforeTheData) {
+  ASSERT_EQ(SetText(Scratch(), L"name", L"data"), ERROR_SUCCESS);
+  struct Case {
+    const char* what;
+    DWORD nameRoom, dataRoom;
+    LONG status;
+    const wchar_t* name;  // as the buffer holds it afterwards
+    DWORD nameLength;
+    bool dataWritten;
+  };
+  const Case cases[] = {
+      {"both fit", 5, 64, ERROR_SUCCESS, L"name", 4, true},
+      {"data too long", 5, 4, ERROR_MORE_DATA, L"name", 4, false},
+      {"name too long", 4, 64, ERROR_MORE_DATA, L"xxxx", 4, false},
+      {"both too long", 4, 4, ERROR_MORE_DATA, L"xxxx", 4, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    wchar_t name[8];
+    std::fill(std::begin(name), std::end(name), L'x');
+    name[4] = 0;
+    BYTE data[64];
+    std::fill(std::begin(data), std::end(data), BYTE{0xCC});
+    DWORD nameLength = c.nameRoom, size = c.dataRoom, type = 99;
+    EXPECT_EQ(RegEnumValueW(Scratch(), 0, name, &nameLength, nullptr, &type,
+                            data, &size),
+              c.status);
+    EXPECT_EQ(std::wstring(name, 4), std::wstring(c.name));
+    EXPECT_EQ(nameLength, c.nameLength);
+    EXPECT_EQ(size, DataSize(L"data"));
+    EXPECT_EQ(type, DWORD{REG_SZ});
+    EXPECT_EQ(data[0] != 0xCC, c.dataWritten);
+  }
 }
 
 TEST_F(RegistryWideConformance, QueryAddsATerminatorWhenThereIsRoom) {

@@ -23,14 +23,23 @@ namespace p = corvane::platform;
 namespace {
 
 // A handle is a 32-bit number held in a pointer, sign-extended as Windows
-// extends the predefined keys. A pointer whose upper half is anything else
-// (a stray pointer, a zero-extended 0x80000000) must not alias whichever key
-// its low half happens to name: it becomes handle 0, which the platform
-// answers as the invalid handle it is.
+// extends the predefined keys. A predefined key is known by its low 32 bits
+// alone, as Windows knows it, whatever the upper half holds. Any other
+// pointer whose upper half is not the sign of its lower (a stray pointer)
+// must not alias whichever key its low half happens to name: it becomes
+// handle 0, which the platform answers as the invalid handle it is.
+bool IsPredefined(std::uint32_t low) {
+  return (low >= 0x80000000u && low <= 0x80000007u) || low == 0x80000050u ||
+         low == 0x80000060u;
+}
+
 p::HKEY In(HKEY key) {
   const auto value = reinterpret_cast<std::intptr_t>(key);
   const auto low = static_cast<std::int32_t>(value);
-  return low == value ? static_cast<p::HKEY>(low) : 0;
+  if (low == value || IsPredefined(static_cast<std::uint32_t>(low))) {
+    return static_cast<p::HKEY>(low);
+  }
+  return 0;
 }
 
 HKEY Out(p::HKEY handle) {

@@ -99,24 +99,52 @@ TEST_F(WinReg, PredefinedKeysAreSignExtendedPointersThatComeBackAsGiven) {
   EXPECT_EQ(result, nullptr);
 }
 
+// Windows knows a predefined key by the low 32 bits of its handle value,
+// whatever the upper half holds.
+TEST_F(WinReg, PredefinedKeysAreKnownByTheirLowHalf) {
+  for (const std::uintptr_t upper :
+       {std::uintptr_t{0}, std::uintptr_t{0x1234}}) {
+    const auto machine =
+        reinterpret_cast<HKEY>((upper << 32) | std::uintptr_t{0x80000002u});
+    HKEY key = nullptr;
+    EXPECT_EQ(RegOpenKeyExW(machine, L"Software", 0, KEY_READ, &key),
+              ERROR_SUCCESS)
+        << upper;
+    RegCloseKey(key);
+  }
+}
+
 #ifdef CORVANE_EMULATED
 // The system would crash or guess on these; the emulation refuses them.
 TEST_F(WinReg, PointersThatAreNoSignExtendedHandleAreInvalid) {
-  const auto zeroExtended = reinterpret_cast<HKEY>(std::uintptr_t{0x80000001u});
   const auto marker = reinterpret_cast<HKEY>(std::uintptr_t{0xBEEF});
   HKEY key = marker;
-  EXPECT_EQ(RegOpenKeyExA(zeroExtended, "Software", 0, KEY_READ, &key),
-            ERROR_INVALID_HANDLE);
-  EXPECT_EQ(key, marker);  // turned away before the result is touched
   EXPECT_EQ(RegOpenKeyExA(nullptr, "x", 0, KEY_READ, &key),
             ERROR_INVALID_HANDLE);
-  EXPECT_EQ(key, marker);
+  EXPECT_EQ(key, marker);  // turned away before the result is touched
   // A valid handle's low half under garbage must not reach that key.
   const auto stray = reinterpret_cast<HKEY>(
       reinterpret_cast<std::uintptr_t>(key_) | (std::uintptr_t{0x1234} << 32));
   EXPECT_EQ(RegSetValueExW(stray, L"x", 0, REG_NONE, nullptr, 0),
             ERROR_INVALID_HANDLE);
   EXPECT_EQ(RegCloseKey(stray), ERROR_INVALID_HANDLE);
+}
+
+// Handles opened through HKEY_CLASSES_ROOT carry Windows' tag, the low two
+// bits 2, in the pointer-sized HKEY too (Wine tags none).
+TEST_F(WinReg, ClassesHandlesAreTagged) {
+  ASSERT_EQ(RegSetValueExW(key_, L"v", 0, REG_NONE, nullptr, 0), ERROR_SUCCESS);
+  HKEY classes = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, L"Corvane Tag Test", 0, nullptr,
+                            0, KEY_ALL_ACCESS, nullptr, &classes, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(classes) & 3, 2u);
+  EXPECT_EQ(reinterpret_cast<std::uintptr_t>(key_) & 3, 0u);
+  EXPECT_EQ(RegSetValueExW(classes, L"v", 0, REG_NONE, nullptr, 0),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegCloseKey(classes), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_CLASSES_ROOT, L"Corvane Tag Test"),
+            ERROR_SUCCESS);
 }
 #endif
 

@@ -40,6 +40,71 @@ LONG MergedKey(Registry& registry, const std::vector<std::u16string>& parts,
   return Descend(registry, seed::kMachineClasses, parts, key);
 }
 
+LONG ResolveMerged(Registry& registry, HandleEntry& open, CachedKey*& key) {
+  const std::uint64_t stamp = registry.view.Stamp();
+  const std::uint64_t generation = registry.view.Generation();
+  if (open.key != nullptr && open.seen == generation &&
+      open.merged->at == stamp && (stamp & 1) == 0) {
+    key = open.key;
+    return ERROR_SUCCESS;
+  }
+  if (open.merged->path.empty()) {
+    if (const LONG status = registry.view.Key(seed::kMachineClasses, key)) {
+      return status;
+    }
+  } else if (const LONG status = MergedKey(registry, open.merged->path, key)) {
+    return status;
+  }
+  if (key == nullptr) return ERROR_KEY_DELETED;
+  open.id = key->id;
+  open.key = key;
+  open.seen = registry.view.Generation();
+  open.merged->at = stamp;
+  return ERROR_SUCCESS;
+}
+
+LONG MergedValueList(Registry& registry, CachedKey* key, HandleEntry& open,
+                     const std::vector<const CachedValue*>*& list) {
+  list = &open.merged->values.values;
+  const std::uint64_t stamp = registry.view.Stamp();
+  if (open.merged->values.at == stamp && (stamp & 1) == 0 &&
+      open.merged->values.seen == registry.view.Generation()) {
+    return ERROR_SUCCESS;
+  }
+  std::vector<std::u16string> parts;
+  if (const LONG status = ClassPath(registry, key, parts)) return status;
+  CachedKey* user = nullptr;
+  CachedKey* machine = nullptr;
+  if (const LONG status = Descend(registry, seed::kUserClasses, parts, user)) {
+    return status;
+  }
+  if (const LONG status =
+          Descend(registry, seed::kMachineClasses, parts, machine)) {
+    return status;
+  }
+  for (CachedKey* copy : {user, machine}) {
+    if (copy == nullptr) continue;
+    if (const LONG status = registry.view.LoadValues(*copy)) return status;
+  }
+  std::vector<const CachedValue*> values;
+  if (user != nullptr) {
+    user->values.ForEach(
+        [&values](const CachedValue& v) { values.push_back(&v); });
+  }
+  if (machine != nullptr) {
+    machine->values.ForEach([&](const CachedValue& v) {
+      if (user == nullptr ||
+          registry.view.FindValue(*user, v.name) == nullptr) {
+        values.push_back(&v);
+      }
+    });
+  }
+  open.merged->values.values = std::move(values);
+  open.merged->values.at = stamp;
+  open.merged->values.seen = registry.view.Generation();
+  return ERROR_SUCCESS;
+}
+
 namespace {
 
 // The children of both copies in the registry's order, each name once: the
@@ -77,8 +142,8 @@ std::vector<std::int64_t> MergeChildren(const CachedKey* user,
 
 LONG MergedChildren(Registry& registry, CachedKey* key, HandleEntry& open,
                     std::uint64_t stamp, const MergedList*& list) {
-  list = &open.list;
-  if (open.list.at == stamp && (stamp & 1) == 0) return ERROR_SUCCESS;
+  list = &open.merged->list;
+  if (open.merged->list.at == stamp && (stamp & 1) == 0) return ERROR_SUCCESS;
   std::vector<std::u16string> parts;
   if (const LONG status = ClassPath(registry, key, parts)) return status;
   CachedKey* user = nullptr;
@@ -103,7 +168,7 @@ LONG MergedChildren(Registry& registry, CachedKey* key, HandleEntry& open,
     merged.maxClass = std::max(merged.maxClass, child->ClassName().size());
   }
   merged.at = stamp;
-  open.list = std::move(merged);
+  open.merged->list = std::move(merged);
   return ERROR_SUCCESS;
 }
 

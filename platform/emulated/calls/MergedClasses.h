@@ -28,6 +28,19 @@ LONG Descend(Registry& registry, std::int64_t from,
 LONG MergedKey(Registry& registry, const std::vector<std::u16string>& parts,
                CachedKey*& key);
 
+// The key a handle opened through HKEY_CLASSES_ROOT stands for at this
+// call: the user's copy at its path while there is one, else the
+// machine's; ERROR_KEY_DELETED when neither is left. An empty path is the
+// machine's Classes key, as HKEY_CLASSES_ROOT itself is.
+LONG ResolveMerged(Registry& registry, HandleEntry& open, CachedKey*& key);
+
+// The values of a merged key (`key`, the copy the handle stands for now):
+// the user's copy's in creation order, then the machine's copy's that the
+// user's lacks, each name once. Kept in `open` while the store and the view
+// stay as they were.
+LONG MergedValueList(Registry& registry, CachedKey* key, HandleEntry& open,
+                     const std::vector<const CachedValue*>*& list);
+
 // The subkeys of a merged key: the user's copy's and those of the machine's
 // copy the user lacks, one list in the registry's order, a name both hold
 // standing for the user's key. Worked out again only when the store changed

@@ -23,6 +23,7 @@
 #include "base/Windows1252.h"
 #include "platform/Platform.h"
 #include "platform/emulated/calls/CallHooks.h"
+#include "platform/emulated/calls/CallerMemory.h"
 #include "platform/emulated/calls/RegistryState.h"
 #include "platform/emulated/calls/RegistryWide.h"
 
@@ -134,15 +135,19 @@ class AnsiData {
 
   // Copies the data out the way the "A" functions do: when there is room
   // and string data has no terminator of its own, one is added after it.
-  void CopyTo(BYTE* out, DWORD capacity) const {
+  // ERROR_NOACCESS when the caller's buffer can't be written.
+  LONG CopyTo(BYTE* out, DWORD capacity) const {
     if (!isString_) {
-      std::copy(raw_.begin(), raw_.end(), out);
-      return;
+      return WriteCaller(out, raw_.data(), raw_.size()) ? ERROR_SUCCESS
+                                                        : ERROR_NOACCESS;
     }
-    std::copy(text_.begin(), text_.end(), out);
-    if (!text_.empty() && text_.size() < capacity && text_.back() != '\0') {
-      out[text_.size()] = 0;
+    if (!WriteCaller(out, text_.data(), text_.size())) return ERROR_NOACCESS;
+    const char nul = '\0';
+    if (!text_.empty() && text_.size() < capacity && text_.back() != '\0' &&
+        !WriteCaller(out + text_.size(), &nul, 1)) {
+      return ERROR_NOACCESS;
     }
+    return ERROR_SUCCESS;
   }
 
  private:
@@ -151,11 +156,20 @@ class AnsiData {
   std::span<const BYTE> raw_;
 };
 
-// Writes an ANSI name and its NUL.
-DWORD PutName(std::u16string_view name, char* out) {
-  UnitsInto(name, out);
-  out[name.size()] = '\0';
-  return Size(name.size());
+// Writes an ANSI name and its NUL; ERROR_NOACCESS when the buffer can't
+// take it.
+LONG PutName(std::u16string_view name, char* out) {
+  if (SeenWritable(out, name.size() + 1)) {
+    UnitsInto(name, out);
+    out[name.size()] = '\0';
+    return ERROR_SUCCESS;
+  }
+  Room<char, kMaxKeyNameLength + 1> ansi;
+  if (name.size() + 1 > ansi.size()) ansi.Grow(Size(name.size() + 1));
+  UnitsInto(name, ansi.data());
+  ansi.data()[name.size()] = '\0';
+  return WriteCaller(out, ansi.data(), name.size() + 1) ? ERROR_SUCCESS
+                                                        : ERROR_NOACCESS;
 }
 
 }  // namespace
@@ -219,7 +233,7 @@ LONG QueryValueA(HKEY hKey, const char* lpValueName, DWORD* lpReserved,
       if (ansi.Size() > *lpcbData) {
         status = ERROR_MORE_DATA;
       } else {
-        ansi.CopyTo(lpData, *lpcbData);
+        status = ansi.CopyTo(lpData, *lpcbData);
       }
     }
     if (lpType != nullptr) *lpType = type;
@@ -240,35 +254,42 @@ LONG RegEnumValueA(HKEY hKey, DWORD dwIndex, char* lpValueName,
       lpValueName == nullptr || lpcchValueName == nullptr) {
     return ERROR_INVALID_PARAMETER;
   }
+  // The whole name and data are read, whatever the caller's room: the wide
+  // call answers 234 for a name too long for this buffer (its length left
+  // as it was) and for data too long, both worth a retry with more room.
   Room<char16_t, 256> name;
-  const DWORD nameRoom =
-      std::min<DWORD>(*lpcchValueName, Size(kMaxValueNameLength + 1));
-  if (nameRoom > name.size()) name.Grow(nameRoom);
   const bool read = lpcbData != nullptr;
   Room<BYTE, 256> data;
   DWORD nameLength = 0, type = REG_NONE, size = 0;
   LONG status;
-  // The wide call answers 234 for a name too long for the caller and for
-  // data too long for this buffer; only the second is worth a retry.
   for (;;) {
-    nameLength = nameRoom;
+    nameLength = name.size();
     size = data.size();
     status = utf16::RegEnumValueW(hKey, dwIndex, name.data(), &nameLength,
                                   nullptr, &type, read ? data.data() : nullptr,
                                   read ? &size : nullptr);
-    if (status != ERROR_MORE_DATA || !read || size <= data.size()) break;
-    data.Grow(size);
+    if (status != ERROR_MORE_DATA) break;
+    if (nameLength == name.size()) {
+      name.Grow(Size(kMaxValueNameLength + 1));
+    } else {
+      data.Grow(size);
+    }
   }
-  if (status != ERROR_SUCCESS && status != ERROR_MORE_DATA) return status;
-  const bool nameFits = status == ERROR_SUCCESS;
+  if (status != ERROR_SUCCESS) return status;
   const AnsiData ansi(type, {data.data(), read ? size : 0});
   // Data that fits is written even when the name doesn't; the name only
   // when the data fits too. The sizes asked for are reported either way.
+  const bool nameFits = nameLength < *lpcchValueName;
   const bool dataFits = lpData == nullptr || ansi.Size() <= *lpcbData;
   if (nameFits && dataFits) {
-    *lpcchValueName = PutName({name.data(), nameLength}, lpValueName);
+    if (const LONG failed = PutName({name.data(), nameLength}, lpValueName)) {
+      return failed;
+    }
+    *lpcchValueName = nameLength;
   }
-  if (lpData != nullptr && dataFits) ansi.CopyTo(lpData, *lpcbData);
+  if (lpData != nullptr && dataFits) {
+    if (const LONG failed = ansi.CopyTo(lpData, *lpcbData)) return failed;
+  }
   if (lpType != nullptr) *lpType = type;
   if (lpcbData != nullptr) *lpcbData = ansi.Size();
   return nameFits && dataFits ? ERROR_SUCCESS : ERROR_MORE_DATA;
@@ -281,7 +302,9 @@ LONG RegSetValueExA(HKEY hKey, const char* lpValueName, DWORD Reserved,
     return utf16::RegSetValueExW(hKey, name.get(), Reserved, dwType, lpData,
                                  cbData);
   }
-  const std::vector<BYTE> data = DataFromAnsi(lpData, cbData);
+  std::vector<BYTE> given(cbData);
+  if (!ReadCaller(given.data(), lpData, cbData)) return ERROR_NOACCESS;
+  const std::vector<BYTE> data = DataFromAnsi(given.data(), cbData);
   return utf16::RegSetValueExW(hKey, name.get(), Reserved, dwType, data.data(),
                                Size(data.size()));
 }
@@ -304,9 +327,17 @@ LONG RegEnumKeyExA(HKEY hKey, DWORD dwIndex, char* lpName, DWORD* lpcchName,
       wantsClass ? className.data() : nullptr,
       lpcchClass != nullptr ? &classLength : nullptr, lpftLastWriteTime);
   if (status != ERROR_SUCCESS) return status;
-  *lpcchName = PutName({name.data(), nameLength}, lpName);
+  if (const LONG failed = PutName({name.data(), nameLength}, lpName)) {
+    return failed;
+  }
+  *lpcchName = nameLength;
   if (lpcchClass != nullptr) {
-    if (lpClass != nullptr) PutName({className.data(), classLength}, lpClass);
+    if (lpClass != nullptr) {
+      if (const LONG failed =
+              PutName({className.data(), classLength}, lpClass)) {
+        return failed;
+      }
+    }
     *lpcchClass = classLength;
   }
   return ERROR_SUCCESS;
@@ -332,7 +363,7 @@ LONG RegQueryInfoKeyA(HKEY hKey, char* lpClass, DWORD* lpcchClass,
         lpcchClass != nullptr ? &classLength : nullptr, nullptr, lpcSubKeys,
         lpcbMaxSubKeyLen, lpcbMaxClassLen, lpcValues, lpcbMaxValueNameLen,
         lpcbMaxValueLen, lpcbSecurityDescriptor, lpftLastWriteTime);
-    if (status != ERROR_MORE_DATA) break;
+    if (status != ERROR_INSUFFICIENT_BUFFER) break;
     className.resize(classLength + 1);
   }
   if (status != ERROR_SUCCESS || lpcchClass == nullptr) return status;
@@ -349,8 +380,11 @@ LONG RegQueryInfoKeyA(HKEY hKey, char* lpClass, DWORD* lpcchClass,
         length = room - 1;
         status = ERROR_MORE_DATA;
       }
-      std::memcpy(lpClass, ansi.data(), length);
-      lpClass[length] = '\0';
+      const char nul = '\0';
+      if (!WriteCaller(lpClass, ansi.data(), length) ||
+          !WriteCaller(lpClass + length, &nul, 1)) {
+        return ERROR_NOACCESS;
+      }
     }
   }
   *lpcchClass = Size(length);

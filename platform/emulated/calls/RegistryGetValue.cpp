@@ -3,13 +3,13 @@
 // ending in its terminators, REG_EXPAND_SZ expanded unless RRF_NOEXPAND.
 // Built, as on Windows, over RegOpenKeyEx, RegQueryValueEx and environment
 // expansion of the same text width, so each form answers in its own units.
-#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "base/ValueTypes.h"
 #include "platform/Platform.h"
+#include "platform/emulated/calls/CallerMemory.h"
 #include "platform/emulated/calls/Environment.h"
 
 namespace corvane::platform {
@@ -157,7 +157,9 @@ LONG GetValue(HKEY hkey, const typename Api::Char* lpSubKey,
     // What was read is handed out even when its type was not wanted.
     if (pvData != nullptr) {
       if (data.size() <= capacity) {
-        std::copy(data.begin(), data.end(), static_cast<BYTE*>(pvData));
+        if (!emulated::WriteCaller(pvData, data.data(), data.size())) {
+          return ERROR_NOACCESS;
+        }
       } else if (status == ERROR_SUCCESS) {
         status = ERROR_MORE_DATA;
       }
@@ -170,7 +172,7 @@ LONG GetValue(HKEY hkey, const typename Api::Char* lpSubKey,
   }
   if (status != ERROR_SUCCESS && pvData != nullptr &&
       (dwFlags & RRF_ZEROONFAILURE) != 0) {
-    std::memset(pvData, 0, capacity);
+    if (!emulated::FillCaller(pvData, 0, capacity)) return ERROR_NOACCESS;
   }
   return status;
 }

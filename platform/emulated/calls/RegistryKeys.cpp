@@ -3,7 +3,9 @@
 
 #include <algorithm>
 #include <iterator>
+#include <memory>
 #include <string_view>
+#include <utility>
 
 #include "platform/emulated/calls/MergedClasses.h"
 #include "platform/emulated/calls/RegistryAccess.h"
@@ -184,11 +186,12 @@ LONG Resolve(Registry& registry, HKEY hKey, Target& target) {
     target.granted = KEY_ALL_ACCESS & ~refused;
     return ERROR_SUCCESS;
   }
-  const auto it = registry.handles.find(hKey);
+  const auto it = registry.handles.find(hKey & ~kTagBits);
   if (it == registry.handles.end()) return ERROR_INVALID_HANDLE;
   HandleEntry& open = it->second;
   target.open = &open;
   target.granted = open.granted;
+  if (open.merged) return ResolveMerged(registry, open, target.key);
   if (open.key != nullptr && open.seen == registry.view.Generation()) {
     target.key = open.key;
     return ERROR_SUCCESS;
@@ -214,19 +217,30 @@ LONG Resolve(Registry& registry, HKEY hKey, REGSAM needed, CachedKey*& key) {
   return status;
 }
 
-HKEY NewHandle(Registry& registry, CachedKey* key, REGSAM granted,
-               bool merged) {
+LONG NewHandle(Registry& registry, CachedKey* key, REGSAM granted, bool merged,
+               HKEY& opened) {
+  std::unique_ptr<MergedState> state;
+  if (merged) {
+    state = std::make_unique<MergedState>();
+    if (const LONG status = ClassPath(registry, key, state->path)) {
+      return status;
+    }
+    state->at = registry.view.Stamp();
+  }
   HKEY handle = registry.nextHandle;
   // Past the last value the count starts again, skipping handles in use.
   while (registry.handles.count(handle) != 0 || handle > kLastHandle) {
     handle = handle > kLastHandle ? kFirstHandle : handle + 4;
   }
   registry.nextHandle = handle + 4;
-  registry.handles.emplace(
-      handle,
-      HandleEntry{
-          key->id, granted, merged, {}, key, registry.view.Generation()});
-  return handle;
+  HandleEntry& entry = registry.handles.try_emplace(handle).first->second;
+  entry.id = key->id;
+  entry.granted = granted;
+  entry.merged = std::move(state);
+  entry.key = key;
+  entry.seen = registry.view.Generation();
+  opened = merged ? handle | kClassesTag : handle;
+  return ERROR_SUCCESS;
 }
 
 LONG ListSubkeys(Registry& registry, Target& target, std::uint64_t stamp,
@@ -241,6 +255,19 @@ LONG ListSubkeys(Registry& registry, Target& target, std::uint64_t stamp,
   }
   subkeys.own = &target.key->children;
   subkeys.merged = nullptr;
+  return ERROR_SUCCESS;
+}
+
+LONG ListValues(Registry& registry, Target& target, Values& values) {
+  if (target.Merged()) {
+    values.own = nullptr;
+    return MergedValueList(registry, target.key, *target.open, values.merged);
+  }
+  if (const LONG status = registry.view.LoadValues(*target.key)) {
+    return status;
+  }
+  values.own = &target.key->values;
+  values.merged = nullptr;
   return ERROR_SUCCESS;
 }
 
@@ -297,8 +324,7 @@ LONG OpenKeyAt(Registry& registry, HKEY hKey, const std::u16string& path,
       if (const LONG failed = Grant(registry, key, samDesired, granted)) {
         return failed;
       }
-      *phkResult = NewHandle(registry, key, granted, merged);
-      return ERROR_SUCCESS;
+      return NewHandle(registry, key, granted, merged, *phkResult);
     });
   }
   // Windows turns a bad handle away before it touches the result; any later
@@ -318,7 +344,16 @@ LONG OpenHandle(Registry& registry, CachedKey* key, REGSAM samDesired,
   if (const LONG status = Grant(registry, key, samDesired, granted)) {
     return status;
   }
-  *phkResult = NewHandle(registry, key, granted, merged);
+  return NewHandle(registry, key, granted, merged, *phkResult);
+}
+
+// How many levels below its root key `key` is.
+LONG Depth(Registry& registry, CachedKey* key, std::size_t& depth) {
+  depth = 0;
+  while (key->parent != 0) {
+    ++depth;
+    if (const LONG status = registry.view.Key(key->parent, key)) return status;
+  }
   return ERROR_SUCCESS;
 }
 
@@ -328,6 +363,11 @@ LONG CreateMissing(Registry& registry, CachedKey*& key,
                    const std::vector<std::u16string>& walk,
                    std::size_t existing, const std::u16string* className,
                    bool isVolatile) {
+  const std::size_t levels = walk.size() - existing;
+  if (levels > kMaxLevelsCreated) return ERROR_INVALID_PARAMETER;
+  std::size_t depth = 0;
+  if (const LONG status = Depth(registry, key, depth)) return status;
+  if (depth + levels > kMaxTreeDepth) return ERROR_INVALID_PARAMETER;
   REGSAM refused = 0;
   if (const LONG status = Refused(registry, key, refused)) return status;
   if (refused & KEY_CREATE_SUB_KEY) return ERROR_ACCESS_DENIED;
@@ -449,8 +489,9 @@ LONG RegCloseKey(HKEY hKey) {
     return status;
   }
   if (emulated::IsRoot(hKey)) return ERROR_SUCCESS;
-  return registry->handles.erase(hKey) != 0 ? ERROR_SUCCESS
-                                            : ERROR_INVALID_HANDLE;
+  return registry->handles.erase(hKey & ~emulated::kTagBits) != 0
+             ? ERROR_SUCCESS
+             : ERROR_INVALID_HANDLE;
 }
 
 }  // namespace corvane::platform

@@ -27,7 +27,7 @@ struct Target {
   REGSAM granted = 0;
   HandleEntry* open = nullptr;
 
-  bool Merged() const { return open != nullptr && open->merged; }
+  bool Merged() const { return open != nullptr && open->merged != nullptr; }
 };
 
 // A predefined key carries whatever its key allows, as Windows opens them
@@ -37,7 +37,10 @@ LONG Resolve(Registry& registry, HKEY hKey, Target& target);
 LONG Resolve(Registry& registry, HKEY hKey, REGSAM needed, Target& target);
 LONG Resolve(Registry& registry, HKEY hKey, REGSAM needed, CachedKey*& key);
 
-HKEY NewHandle(Registry& registry, CachedKey* key, REGSAM granted, bool merged);
+// A new handle to `key`; `merged` when it was found through
+// HKEY_CLASSES_ROOT, which tags the handle.
+LONG NewHandle(Registry& registry, CachedKey* key, REGSAM granted, bool merged,
+               HKEY& opened);
 
 // The subkeys a handle shows, by id in the registry's order: its key's, or
 // through HKEY_CLASSES_ROOT the merged list (made again when the store
@@ -59,6 +62,28 @@ struct Subkeys {
 LONG ListSubkeys(Registry& registry, Target& target, std::uint64_t stamp,
                  Subkeys& subkeys);
 
+// The values a handle shows, in enumeration order: its key's, or through
+// HKEY_CLASSES_ROOT the merged list (see MergedValueList). Valid for this
+// call.
+struct Values {
+  const ChunkedVector<CachedValue>* own = nullptr;
+  const std::vector<const CachedValue*>* merged = nullptr;
+
+  std::size_t Size() const { return merged ? merged->size() : own->Size(); }
+  const CachedValue& At(std::size_t i) const {
+    return merged ? *(*merged)[i] : own->At(i);
+  }
+  template <class F>
+  void ForEach(F&& visit) const {
+    if (merged) {
+      for (const CachedValue* value : *merged) visit(*value);
+    } else {
+      own->ForEach(visit);
+    }
+  }
+};
+LONG ListValues(Registry& registry, Target& target, Values& values);
+
 // The existing key that `path` names below the key of `hKey`; `merged`
 // tells whether it was found through HKEY_CLASSES_ROOT. An empty path names
 // the handle's own key, whichever copy that is.
@@ -70,6 +95,12 @@ LONG FindKey(Registry& registry, HKEY hKey, const std::u16string& path,
 // RegOpenKeyEx below a handle, the predefined keys' empty path included.
 LONG OpenKeyAt(Registry& registry, HKEY hKey, const std::u16string& path,
                REGSAM samDesired, HKEY* phkResult);
+
+// How deep a key tree may grow, and how many levels one RegCreateKeyEx may
+// make (Microsoft's "Registry Element Size Limits"). Past either the create
+// answers ERROR_INVALID_PARAMETER, as a name too long does.
+inline constexpr std::size_t kMaxTreeDepth = 512;
+inline constexpr std::size_t kMaxLevelsCreated = 32;
 
 // RegCreateKeyEx: opens the key `path` names, creating every missing level;
 // `created` tells which it did. `className` (may be null) is given to the

@@ -47,7 +47,8 @@ Registry& State() {
 
 void ForgetHandles(Registry& registry) {
   registry.handles.clear();
-  registry.classesRoot.list = {};
+  registry.classesRoot.merged->list = {};
+  registry.classesRoot.merged->values = {};
 }
 
 void ResetRegistry() {

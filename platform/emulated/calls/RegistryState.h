@@ -10,7 +10,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "platform/Platform.h"
@@ -21,9 +23,14 @@
 namespace corvane::platform::emulated {
 
 // Handle values: multiples of 4 as Windows hands them out, never reused
-// within a process, so a closed handle stays invalid.
+// within a process, so a closed handle stays invalid. A handle opened
+// through HKEY_CLASSES_ROOT carries Windows' tag in its low two bits
+// (kClassesTag); the handle table keys them without it, so every call takes
+// either spelling.
 inline constexpr HKEY kFirstHandle = 0x100;
 inline constexpr HKEY kLastHandle = 0x7FFFFFFC;
+inline constexpr HKEY kTagBits = 3;
+inline constexpr HKEY kClassesTag = 2;
 
 inline constexpr std::size_t kMaxKeyNameLength = 255;
 inline constexpr std::size_t kMaxValueNameLength = 16383;
@@ -41,18 +48,38 @@ struct MergedList {
   std::size_t maxName = 0, maxClass = 0;
 };
 
+// The values a key shows through HKEY_CLASSES_ROOT: the user's copy's in
+// creation order, then those of the machine's copy the user's lacks. Good
+// while the counter reads `at` (even) and the view's generation is `seen`.
+struct MergedValues {
+  std::uint64_t at = 1;
+  std::uint64_t seen = 0;
+  std::vector<const CachedValue*> values;
+};
+
+// What a handle opened through HKEY_CLASSES_ROOT keeps: its key is the
+// merged view's at `path` below the Classes keys, found again at each call
+// (the user's copy while there is one, else the machine's; `at` is the
+// counter when it was last found), and its paths, subkeys and values are
+// those of the merged view.
+struct MergedState {
+  std::vector<std::u16string> path;
+  std::uint64_t at = 1;
+  MergedList list;
+  MergedValues values;
+};
+
 // An open handle's entry in the handle table: its key and the rights it
 // was granted.
 struct HandleEntry {
-  std::int64_t id;
-  REGSAM granted;
-  // Opened through HKEY_CLASSES_ROOT: paths below it and its subkeys are
-  // those of the merged view, while its values are those of the copy it
-  // opened (`id`).
-  bool merged = false;
-  MergedList list;
+  std::int64_t id = 0;
+  REGSAM granted = 0;
+  // Set for a handle opened through HKEY_CLASSES_ROOT, kept apart so that
+  // the entries of other handles stay small.
+  std::unique_ptr<MergedState> merged;
   // The key's entry in the view, good while the view's generation is
-  // `seen`: spares a lookup by id on every call through the handle.
+  // `seen` (and, for a merged key, the counter still reads merged->at):
+  // spares a lookup on every call through the handle.
   CachedKey* key = nullptr;
   std::uint64_t seen = 0;
 };
@@ -67,7 +94,13 @@ struct Registry {
   std::map<HKEY, HandleEntry> handles;
   // What HKEY_CLASSES_ROOT itself stands for: the machine's Classes key, as
   // the predefined handle is opened on Windows, seen merged.
-  HandleEntry classesRoot{seed::kMachineClasses, KEY_ALL_ACCESS, true, {}};
+  HandleEntry classesRoot = [] {
+    HandleEntry entry;
+    entry.id = seed::kMachineClasses;
+    entry.granted = KEY_ALL_ACCESS;
+    entry.merged = std::make_unique<MergedState>();
+    return entry;
+  }();
   HKEY nextHandle = kFirstHandle;
 };
 

@@ -26,14 +26,13 @@
 #include "base/Unicode.h"
 #include "base/ValueTypes.h"
 #include "platform/Platform.h"
+#include "platform/emulated/calls/CallerMemory.h"
 #include "platform/emulated/calls/RegistryKeys.h"
 #include "platform/emulated/calls/RegistryState.h"
 
 namespace corvane::platform {
 namespace emulated {
 namespace {
-
-constexpr LONG kErrorNoAccess = 998;
 
 using base::IsStringType;
 
@@ -127,14 +126,16 @@ std::u16string StoredUnits(std::span<const BYTE> data) {
   return units;
 }
 
-// Value data as the store keeps it. UTF-16 callers hand over the stored
+// Value data as the store keeps it, read from the caller's `given`
+// (ERROR_NOACCESS when it can't be). UTF-16 callers hand over the stored
 // form itself, an odd last byte included, as Windows keeps it.
 template <class Ch>
-std::vector<BYTE> DataIn(DWORD type, const BYTE* data, DWORD size) {
-  if (data == nullptr) return {};
-  if (kStoredForm<Ch> || !IsStringType(type)) {
-    return std::vector<BYTE>(data, data + size);
-  }
+LONG DataIn(DWORD type, const BYTE* given, DWORD size,
+            std::vector<BYTE>& bytes) {
+  bytes.assign(given != nullptr ? size : 0, 0);
+  if (!ReadCaller(bytes.data(), given, bytes.size())) return ERROR_NOACCESS;
+  if (kStoredForm<Ch> || !IsStringType(type)) return ERROR_SUCCESS;
+  const BYTE* data = bytes.data();
   std::u16string stored;
   stored.reserve(size / sizeof(Ch));
   for (std::size_t i = 0; i + sizeof(Ch) <= size; i += sizeof(Ch)) {
@@ -142,12 +143,13 @@ std::vector<BYTE> DataIn(DWORD type, const BYTE* data, DWORD size) {
     std::memcpy(&unit, data + i, sizeof unit);
     AppendStored(unit, stored);
   }
-  std::vector<BYTE> bytes(stored.size() * 2);
+  std::vector<BYTE> units(stored.size() * 2);
   for (std::size_t i = 0; i < stored.size(); ++i) {
-    bytes[2 * i] = static_cast<BYTE>(stored[i] & 0xFF);
-    bytes[2 * i + 1] = static_cast<BYTE>(stored[i] >> 8);
+    units[2 * i] = static_cast<BYTE>(stored[i] & 0xFF);
+    units[2 * i + 1] = static_cast<BYTE>(stored[i] >> 8);
   }
-  return bytes;
+  bytes = std::move(units);
+  return ERROR_SUCCESS;
 }
 
 // Value data in the caller's units; `scratch` holds it when it had to be
@@ -173,24 +175,38 @@ std::size_t DataOutSize(const CachedValue& value) {
 
 // Copies data out as the W functions do: string data that doesn't end in a
 // NUL gets one after it when there is room, outside the size reported.
+// ERROR_NOACCESS when the caller's buffer can't be written.
 template <class Ch>
-void CopyOut(BYTE* out, DWORD capacity, std::span<const BYTE> data,
+LONG CopyOut(BYTE* out, DWORD capacity, std::span<const BYTE> data,
              bool isString) {
-  std::copy(data.begin(), data.end(), out);
+  if (!WriteCaller(out, data.data(), data.size())) return ERROR_NOACCESS;
   if (!isString || data.size() < sizeof(Ch) || data.size() % sizeof(Ch) != 0 ||
       data.size() + sizeof(Ch) > capacity) {
-    return;
+    return ERROR_SUCCESS;
   }
   Ch last;
   std::memcpy(&last, data.data() + data.size() - sizeof(Ch), sizeof last);
-  if (last != 0) std::memset(out + data.size(), 0, sizeof(Ch));
+  const Ch nul = 0;
+  if (last != 0 && !WriteCaller(out + data.size(), &nul, sizeof nul)) {
+    return ERROR_NOACCESS;
+  }
+  return ERROR_SUCCESS;
 }
 
-// Writes a name and its NUL.
+// Writes a name and its NUL; ERROR_NOACCESS when the buffer can't take it.
 template <class Ch>
-void PutName(std::basic_string_view<Ch> name, Ch* out) {
-  std::copy(name.begin(), name.end(), out);
-  out[name.size()] = 0;
+LONG PutName(std::basic_string_view<Ch> name, Ch* out) {
+  if (SeenWritable(out, (name.size() + 1) * sizeof(Ch))) {
+    std::copy(name.begin(), name.end(), out);
+    out[name.size()] = 0;
+    return ERROR_SUCCESS;
+  }
+  const Ch nul = 0;
+  if (!WriteCaller(out, name.data(), name.size() * sizeof(Ch)) ||
+      !WriteCaller(out + name.size(), &nul, sizeof nul)) {
+    return ERROR_NOACCESS;
+  }
+  return ERROR_SUCCESS;
 }
 
 // The longest subkey name, subkey class, value name and value data a
@@ -201,7 +217,7 @@ struct Maxima {
 
 template <class Ch>
 LONG FindMaxima(Registry& registry, CachedKey& key, const Subkeys& subkeys,
-                Maxima& m) {
+                const Values& values, Maxima& m) {
   if (const LONG status = registry.view.LoadMaxima(key)) return status;
   if constexpr (kStoredForm<Ch>) {
     m = {key.maxChildName, key.maxChildClass, key.maxValueName,
@@ -209,6 +225,13 @@ LONG FindMaxima(Registry& registry, CachedKey& key, const Subkeys& subkeys,
     if (subkeys.merged != nullptr) {
       m.subkeyName = subkeys.merged->maxName;
       m.subkeyClass = subkeys.merged->maxClass;
+    }
+    if (values.merged != nullptr) {
+      m.valueName = m.valueData = 0;
+      values.ForEach([&m](const CachedValue& v) {
+        m.valueName = std::max(m.valueName, v.name.size());
+        m.valueData = std::max(m.valueData, v.data.size());
+      });
     }
   } else {
     // The view keeps these in UTF-16 units; in UTF-32 a surrogate pair is
@@ -223,7 +246,7 @@ LONG FindMaxima(Registry& registry, CachedKey& key, const Subkeys& subkeys,
       m.subkeyClass =
           std::max(m.subkeyClass, UnitCount<Ch>(child->ClassName()));
     }
-    key.values.ForEach([&m](const CachedValue& v) {
+    values.ForEach([&m](const CachedValue& v) {
       m.valueName = std::max(m.valueName, UnitCount<Ch>(v.name));
       m.valueData = std::max(m.valueData, DataOutSize<Ch>(v));
     });
@@ -232,18 +255,21 @@ LONG FindMaxima(Registry& registry, CachedKey& key, const Subkeys& subkeys,
 }
 
 // The key's class into the caller's buffer, in the caller's characters;
-// its length goes to lpcchClass whether or not it fit.
+// its length goes to lpcchClass whether or not it fit. A buffer without
+// room for a character asks for the length only; one too small for the
+// class and its NUL gets nothing and 122 (ERROR_INSUFFICIENT_BUFFER), as
+// Windows' W form answers.
 template <class Ch>
 LONG PutClass(std::u16string_view stored, Ch* lpClass, DWORD* lpcchClass) {
   if (lpcchClass == nullptr) return ERROR_SUCCESS;
   std::basic_string<Ch> scratch;
   const std::basic_string_view<Ch> className = UnitsOut<Ch>(stored, scratch);
   LONG status = ERROR_SUCCESS;
-  if (lpClass != nullptr) {
+  if (lpClass != nullptr && *lpcchClass != 0) {
     if (className.size() + 1 > *lpcchClass) {
-      status = ERROR_MORE_DATA;
+      status = ERROR_INSUFFICIENT_BUFFER;
     } else {
-      PutName(className, lpClass);
+      status = PutName(className, lpClass);
     }
   }
   *lpcchClass = Size(className.size());
@@ -314,7 +340,7 @@ LONG RegQueryValueExW(HKEY hKey, const Ch* lpValueName, DWORD* lpReserved,
       if (data.size() > capacity) {
         status = ERROR_MORE_DATA;
       } else {
-        CopyOut<Ch>(lpData, capacity, data, IsStringType(value->type));
+        status = CopyOut<Ch>(lpData, capacity, data, IsStringType(value->type));
       }
     }
     if (lpType != nullptr) *lpType = value->type;
@@ -333,33 +359,43 @@ LONG RegEnumValueW(HKEY hKey, DWORD dwIndex, Ch* lpValueName,
   }
   RegistryLock registry;
   return Read(*registry, [&] {
-    CachedKey* key = nullptr;
-    if (const LONG status = Resolve(*registry, hKey, KEY_QUERY_VALUE, key)) {
+    Target target;
+    if (const LONG status = Resolve(*registry, hKey, KEY_QUERY_VALUE, target)) {
       return status;
     }
-    if (const LONG status = registry->view.LoadValues(*key)) return status;
-    if (dwIndex >= key->values.Size()) return ERROR_NO_MORE_ITEMS;
-    const CachedValue& value = key->values.At(dwIndex);
+    Values values;
+    if (const LONG status = ListValues(*registry, target, values)) {
+      return status;
+    }
+    if (dwIndex >= values.Size()) return ERROR_NO_MORE_ITEMS;
+    const CachedValue& value = values.At(dwIndex);
 
     std::vector<BYTE> scratch;
     const std::span<const BYTE> data = DataOut<Ch>(value, scratch);
     std::basic_string<Ch> scratchName;
     const std::basic_string_view<Ch> name =
         UnitsOut<Ch>(value.name, scratchName);
-    // Data that fits is written even when the name doesn't; the name only
-    // when the data fits too. The sizes asked for are reported either way.
-    const bool nameFits = name.size() < *lpcchValueName;
-    const bool dataFits = lpData == nullptr || data.size() <= *lpcbData;
-    if (nameFits && dataFits) {
-      PutName(name, lpValueName);
+    // The name first, then the data, as Windows' W form: a name too long
+    // stops there, leaving the data untouched; data too long stops after
+    // the name and its length were written. The type and the size of the
+    // data are reported either way.
+    LONG status = ERROR_SUCCESS;
+    if (name.size() >= *lpcchValueName) {
+      status = ERROR_MORE_DATA;
+    } else if (const LONG failed = PutName(name, lpValueName)) {
+      return failed;
+    } else {
       *lpcchValueName = Size(name.size());
-    }
-    if (lpData != nullptr && dataFits) {
-      CopyOut<Ch>(lpData, *lpcbData, data, IsStringType(value.type));
+      if (lpData != nullptr) {
+        status = data.size() > *lpcbData
+                     ? ERROR_MORE_DATA
+                     : CopyOut<Ch>(lpData, *lpcbData, data,
+                                   IsStringType(value.type));
+      }
     }
     if (lpType != nullptr) *lpType = value.type;
     if (lpcbData != nullptr) *lpcbData = Size(data.size());
-    return nameFits && dataFits ? ERROR_SUCCESS : ERROR_MORE_DATA;
+    return status;
   });
 }
 
@@ -367,12 +403,15 @@ template <class Ch>
 LONG RegSetValueExW(HKEY hKey, const Ch* lpValueName, DWORD Reserved,
                     DWORD dwType, const BYTE* lpData, DWORD cbData) {
   if (Reserved != 0) return ERROR_INVALID_PARAMETER;
-  if (lpData == nullptr && cbData != 0) return kErrorNoAccess;
+  if (lpData == nullptr && cbData != 0) return ERROR_NOACCESS;
   const std::u16string name = NameIn(lpValueName);
   if (name.size() > kMaxValueNameLength) return ERROR_INVALID_PARAMETER;
   // Only the cbData bytes given are read: a string without its terminator
   // is kept without one.
-  std::vector<BYTE> data = DataIn<Ch>(dwType, lpData, cbData);
+  std::vector<BYTE> data;
+  if (const LONG status = DataIn<Ch>(dwType, lpData, cbData, data)) {
+    return status;
+  }
   RegistryLock registry;
   return Write(*registry, [&] {
     CachedKey* key = nullptr;
@@ -421,10 +460,12 @@ LONG RegEnumKeyExW(HKEY hKey, DWORD dwIndex, Ch* lpName, DWORD* lpcchName,
          className.size() >= *lpcchClass)) {
       return ERROR_MORE_DATA;
     }
-    PutName(name, lpName);
+    if (const LONG status = PutName(name, lpName)) return status;
     *lpcchName = Size(name.size());
     if (lpcchClass != nullptr) {
-      if (lpClass != nullptr) PutName(className, lpClass);
+      if (lpClass != nullptr) {
+        if (const LONG status = PutName(className, lpClass)) return status;
+      }
       *lpcchClass = Size(className.size());
     }
     return ERROR_SUCCESS;
@@ -453,8 +494,13 @@ LONG RegQueryInfoKeyW(HKEY hKey, Ch* lpClass, DWORD* lpcchClass,
     if (const LONG status = ListSubkeys(*registry, target, stamp, subkeys)) {
       return status;
     }
+    Values values;
+    if (const LONG status = ListValues(*registry, target, values)) {
+      return status;
+    }
     Maxima maxima;
-    if (const LONG status = FindMaxima<Ch>(*registry, *key, subkeys, maxima)) {
+    if (const LONG status =
+            FindMaxima<Ch>(*registry, *key, subkeys, values, maxima)) {
       return status;
     }
     const LONG status = PutClass(key->ClassName(), lpClass, lpcchClass);
@@ -463,7 +509,7 @@ LONG RegQueryInfoKeyW(HKEY hKey, Ch* lpClass, DWORD* lpcchClass,
       *lpcbMaxSubKeyLen = Size(maxima.subkeyName);
     }
     if (lpcbMaxClassLen != nullptr) *lpcbMaxClassLen = Size(maxima.subkeyClass);
-    if (lpcValues != nullptr) *lpcValues = Size(key->values.Size());
+    if (lpcValues != nullptr) *lpcValues = Size(values.Size());
     if (lpcbMaxValueNameLen != nullptr) {
       *lpcbMaxValueNameLen = Size(maxima.valueName);
     }
