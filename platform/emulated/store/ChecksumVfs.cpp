@@ -47,6 +47,13 @@ struct File {
   // page comes; the frame, header and page, as it is written.
   bool pending;
   sqlite3_int64 pendingOffset;
+  // A database: counts the times this connection took the log's write
+  // lock. A log: the frame this connection wrote last, while it held that
+  // lock (`epoch`): where the next one goes and the sum it continues.
+  std::uint64_t epoch;
+  sqlite3_int64 nextFrame;
+  std::uint32_t lastSum[2];
+  bool bigEndian;
   unsigned char* frame;
   int frameCapacity;
 };
@@ -153,6 +160,9 @@ int Flush(sqlite3_file* file) {
   File* ours = Ours(file);
   if (!ours->pending) return SQLITE_OK;
   ours->pending = false;
+  // SQLite makes the frames' sums again (after a page was written twice
+  // in one transaction): the sum kept is no longer the last.
+  ours->nextFrame = -1;
   sqlite3_file* real = Real(file);
   return real->pMethods->xWrite(real, ours->frame, kFrameHeaderSize,
                                 ours->pendingOffset);
@@ -182,25 +192,42 @@ int WriteFrame(sqlite3_file* file, const void* page, int size, bool summed) {
   ours->pending = false;
   if (summed) {
     Store(frame + kFrameHeaderSize, size);
-    unsigned char logHeader[kLogHeaderSize];
-    int rc = real->pMethods->xRead(real, logHeader, kLogHeaderSize, 0);
-    if (rc != SQLITE_OK) return rc;
-    const bool bigEndian = (Big32(logHeader) & 1) != 0;
-    std::uint32_t sum[2] = {Big32(logHeader + 24), Big32(logHeader + 28)};
-    if (ours->pendingOffset > kLogHeaderSize) {
-      unsigned char before[8];
-      rc = real->pMethods->xRead(real, before, sizeof before,
-                                 ours->pendingOffset - size - 8);
+    std::uint32_t sum[2];
+    // No other connection writes the log while this one holds its write
+    // lock: the frames of one commit continue from the one before.
+    if (ours->epoch != ours->database->epoch ||
+        ours->nextFrame != ours->pendingOffset) {
+      unsigned char logHeader[kLogHeaderSize];
+      int rc = real->pMethods->xRead(real, logHeader, kLogHeaderSize, 0);
       if (rc != SQLITE_OK) return rc;
-      sum[0] = Big32(before);
-      sum[1] = Big32(before + 4);
+      ours->bigEndian = (Big32(logHeader) & 1) != 0;
+      sum[0] = Big32(logHeader + 24);
+      sum[1] = Big32(logHeader + 28);
+      if (ours->pendingOffset > kLogHeaderSize) {
+        unsigned char before[8];
+        rc = real->pMethods->xRead(real, before, sizeof before,
+                                   ours->pendingOffset - size - 8);
+        if (rc != SQLITE_OK) return rc;
+        sum[0] = Big32(before);
+        sum[1] = Big32(before + 4);
+      }
+    } else {
+      sum[0] = ours->lastSum[0];
+      sum[1] = ours->lastSum[1];
     }
-    LogSum(bigEndian, frame, 8, sum);
-    LogSum(bigEndian, frame + kFrameHeaderSize, size, sum);
+    LogSum(ours->bigEndian, frame, 8, sum);
+    LogSum(ours->bigEndian, frame + kFrameHeaderSize, size, sum);
     PutBig32(frame + 16, sum[0]);
     PutBig32(frame + 20, sum[1]);
+    ours->lastSum[0] = sum[0];
+    ours->lastSum[1] = sum[1];
   }
-  return real->pMethods->xWrite(real, frame, frameSize, ours->pendingOffset);
+  const int rc =
+      real->pMethods->xWrite(real, frame, frameSize, ours->pendingOffset);
+  ours->epoch = ours->database->epoch;
+  ours->nextFrame =
+      summed && rc == SQLITE_OK ? ours->pendingOffset + frameSize : -1;
+  return rc;
 }
 
 int Close(sqlite3_file* file) {
@@ -242,6 +269,7 @@ int Write(sqlite3_file* file, const void* buffer, int amount,
       return WriteFrame(file, buffer, amount, summed);
     }
     if (const int rc = Flush(file)) return rc;
+    if (offset < kLogHeaderSize) ours->nextFrame = -1;  // the log starts over
     if (amount == kFrameHeaderSize && offset >= kLogHeaderSize) {
       if (!Reserve(ours, kFrameHeaderSize)) return SQLITE_NOMEM;
       std::memcpy(ours->frame, buffer, kFrameHeaderSize);
@@ -306,6 +334,11 @@ int ShmMap(sqlite3_file* file, int region, int size, int extend,
   return real->pMethods->xShmMap(real, region, size, extend, out);
 }
 int ShmLock(sqlite3_file* file, int offset, int n, int flags) {
+  // Slot 0 is the log's write lock.
+  if (offset == 0 && (flags & SQLITE_SHM_LOCK) != 0 &&
+      (flags & SQLITE_SHM_EXCLUSIVE) != 0) {
+    ++Ours(file)->epoch;
+  }
   sqlite3_file* real = Real(file);
   return real->pMethods->xShmLock(real, offset, n, flags);
 }
