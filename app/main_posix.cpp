@@ -3,7 +3,7 @@
 //   exit 0  done (steps that could not be made were passed over)
 //   exit 1  the repair failed; the report is on stderr
 //   exit 2  the store (or a hive of the earlier layout to import) could not
-//           be used; nothing was done
+//           be used, or this process can't write it; nothing was done
 #include <cstdio>
 
 #include "app/MainApp.h"
@@ -15,9 +15,11 @@
 int main() {
   using namespace corvane;
   platform::DisableSqliteMemoryStatistics();
-  const std::string loadError = platform::RegistryLoadError();
-  if (!loadError.empty()) {
-    std::fprintf(stderr, "corvane: %s\n", loadError.c_str());
+  // The repair writes: a store this process can only read is one it can't
+  // use.
+  const std::string storeError = platform::RegistryWriteError();
+  if (!storeError.empty()) {
+    std::fprintf(stderr, "corvane: %s\n", storeError.c_str());
     return 2;
   }
   int status = 0;
@@ -29,5 +31,12 @@ int main() {
     status = 1;
   }
   MainApp::ReleaseAppNode();
+  // A store that went bad on the way (a damaged page) is reported as one
+  // that can't be used, whatever the repair made of it.
+  const std::string lateError = platform::RegistryLoadError();
+  if (!lateError.empty()) {
+    std::fprintf(stderr, "corvane: %s\n", lateError.c_str());
+    return 2;
+  }
   return status;
 }

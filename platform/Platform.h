@@ -325,6 +325,12 @@ std::string ImportRegFile(std::span<const std::uint8_t> bytes,
 // "<file>: <system reason>"); empty when it can. On Windows always empty. In
 // the emulation every registry call answers ERROR_BADDB while this is set.
 std::string RegistryLoadError();
+// Why this process may read the registry but not write it, as "<file>:
+// <system reason>" (a store another user owns, a read-only file system);
+// RegistryLoadError() when it can't be used at all; empty when it can be
+// written. In the emulation, writes then answer ERROR_ACCESS_DENIED. On
+// Windows always empty.
+std::string RegistryWriteError();
 
 // For a program in which SQLite serves the emulated registry alone: turns
 // off SQLite's memory statistics, a lock around each of its allocations that

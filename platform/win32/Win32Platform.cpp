@@ -227,6 +227,7 @@ std::wstring AnsiToWide(std::string_view text) {
 }
 
 std::string RegistryLoadError() { return {}; }
+std::string RegistryWriteError() { return {}; }
 
 void DisableSqliteMemoryStatistics() {}
 

@@ -35,6 +35,11 @@ REGSAM ExpandGeneric(REGSAM sam) {
 
 LONG KeyRefuses(Registry& registry, CachedKey* key, REGSAM& refused) {
   refused = 0;
+  // A store whose files this process can't write: no key can be written.
+  if (!registry.view.Unwritable().empty()) {
+    refused |= kWriteRights;
+    return ERROR_SUCCESS;
+  }
   if (registry.readOnly) {
     bool under = false;
     if (const LONG status = UnderMachine(registry, key, under)) return status;

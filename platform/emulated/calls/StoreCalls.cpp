@@ -46,6 +46,13 @@ std::string RegistryLoadError() {
   return registry->view.Problem();
 }
 
+std::string RegistryWriteError() {
+  RegistryLock registry;
+  emulated::Read(*registry, [] { return ERROR_SUCCESS; });
+  return registry->view.Problem().empty() ? registry->view.Unwritable()
+                                          : registry->view.Problem();
+}
+
 void DisableSqliteMemoryStatistics() {
   emulated::View::DisableMemoryStatistics();
 }

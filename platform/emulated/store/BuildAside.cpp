@@ -44,8 +44,8 @@ void DropAbandonedBuilds(const std::string& db) {
 
 }  // namespace
 
-bool BuildAside(const std::string& db, const std::string& boot,
-                const std::function<bool(Rows&)>& fill) {
+Aside BuildAside(const std::string& db, const std::string& boot,
+                 const std::function<bool(Rows&)>& fill) {
   const SystemCalls& sys = System();
   const std::string aside = BuildingPath(db, getpid());
   DropAbandonedBuilds(db);
@@ -71,14 +71,15 @@ bool BuildAside(const std::string& db, const std::string& boot,
     if (fd >= 0) sys.close(fd);
     if (!built) {
       sys.unlink(aside.c_str());
-      return false;
+      return Aside::kNotBuilt;
     }
   }
   // link, unlike rename, never replaces a store another process made.
   const bool placed = synced && sys.link(aside.c_str(), db.c_str()) == 0;
   sys.unlink(aside.c_str());
-  if (placed) SyncFolder(db);
-  return placed;
+  if (!placed) return Aside::kNotPlaced;
+  SyncFolder(db);
+  return Aside::kPlaced;
 }
 
 }  // namespace corvane::platform::emulated

@@ -12,10 +12,16 @@
 
 namespace corvane::platform::emulated {
 
+enum class Aside {
+  kPlaced,     // the build took the store's name
+  kNotBuilt,   // given up, or its file couldn't be written (a full disk)
+  kNotPlaced,  // built, but not synced or not given the name
+};
+
 // Builds the store `db` (which has no file yet) from what `fill` writes;
-// `fill` returns false to give the build up. True when the build took the
-// store's name; when not, nothing of it is left.
-bool BuildAside(const std::string& db, const std::string& boot,
-                const std::function<bool(Rows&)>& fill);
+// `fill` returns false to give the build up. Unless it was placed, nothing
+// of the build is left.
+Aside BuildAside(const std::string& db, const std::string& boot,
+                 const std::function<bool(Rows&)>& fill);
 
 }  // namespace corvane::platform::emulated

@@ -11,6 +11,7 @@
 #include <system_error>
 #include <thread>
 
+#include "platform/emulated/store/ChecksumVfs.h"
 #include "platform/emulated/system/SystemCalls.h"
 
 namespace corvane::platform::emulated {
@@ -102,10 +103,20 @@ LONG Connection::Fail(int rc, std::string_view what) {
     return ERROR_BADDB;
   }
   const int code = (db_ != nullptr ? sqlite3_errcode(db_) : rc) & 0xFF;
+  const bool damaged =
+      db_ != nullptr && sqlite3_extended_errcode(db_) == SQLITE_IOERR_DATA;
   busyFailure_ = code == SQLITE_BUSY || code == SQLITE_LOCKED ||
                  (rc & 0xFF) == SQLITE_BUSY;
+  // A disk that is full or failing now may not be later: the caller may
+  // retry, and its next call opens the store again.
+  if (what.empty() && !damaged &&
+      (code == SQLITE_IOERR || code == SQLITE_FULL)) {
+    Close();
+    return ERROR_REGISTRY_IO_FAILED;
+  }
   std::string reason =
       db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+  if (damaged) reason = "a page does not hold what was written to it (damaged)";
   if (!what.empty()) reason = std::string(what);
   problem_ = path_ + ": " + reason;
   Close();
@@ -122,6 +133,13 @@ LONG Connection::Status(int rc) {
     case SQLITE_NOTADB:
       Fail(rc, {});
       return ERROR_BADDB;
+    case SQLITE_IOERR:
+      // A page that failed its checksum.
+      if (db_ != nullptr &&
+          sqlite3_extended_errcode(db_) == SQLITE_IOERR_DATA) {
+        return Fail(rc, {});
+      }
+      return ERROR_REGISTRY_IO_FAILED;
     default:
       return ERROR_REGISTRY_IO_FAILED;
   }
@@ -154,7 +172,8 @@ LONG Connection::OpenFile(bool create) {
     }
     flags |= SQLITE_OPEN_CREATE;
   }
-  const int rc = sqlite3_open_v2(path_.c_str(), &db_, flags, nullptr);
+  const int rc =
+      sqlite3_open_v2(path_.c_str(), &db_, flags, checksums::VfsName());
   if (rc != SQLITE_OK) {
     if (!create && Exists(path_) && System().access(path_.c_str(), R_OK) != 0) {
       return Fail(rc, std::generic_category().message(EACCES));
@@ -174,7 +193,7 @@ LONG Connection::OpenAside() {
   const int rc = sqlite3_open_v2(
       path_.c_str(), &db_,
       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-      nullptr);
+      checksums::VfsName());
   if (rc != SQLITE_OK || RegisterFold(db_) != SQLITE_OK) return ERROR_BADDB;
   // No log and no other process: pages go straight to the file as the
   // cache fills, and the cache's memory is used again, so a large one only

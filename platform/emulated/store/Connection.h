@@ -54,7 +54,10 @@ class Connection {
   void Close();
 
   // The reason becomes Problem() ("<db>: <reason>", SQLite's message when
-  // `what` is empty); the connection closes. ERROR_BADDB.
+  // `what` is empty); the connection closes. ERROR_BADDB. An I/O failure or
+  // a full disk with no `what` is no problem of the store's: the connection
+  // closes, to be opened again by the next call, and the answer is
+  // ERROR_REGISTRY_IO_FAILED.
   LONG Fail(int rc, std::string_view what);
   // What a failed SQLite call means to a registry caller: a store that went
   // bad answers as a corrupt registry, everything else (a wait that ran

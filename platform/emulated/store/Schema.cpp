@@ -5,6 +5,7 @@
 #include <fstream>
 #include <string_view>
 
+#include "platform/emulated/store/ChecksumVfs.h"
 #include "platform/emulated/store/Seed.h"
 
 namespace corvane::platform::emulated::schema {
@@ -33,10 +34,19 @@ constexpr std::string_view kKeyIndex =
 constexpr std::string_view kValueIndex =
     "CREATE UNIQUE INDEX vals_by_name ON vals(key, corvane_fold(name));";
 
-// The marks of a store of ours and of this schema.
-std::string Stamp() {
+// The marks of a store of ours and of that version.
+std::string Stamp(int version = kVersion) {
   return "PRAGMA application_id=" + std::to_string(kApplicationId) +
-         "; PRAGMA user_version=" + std::to_string(kVersion) + ";";
+         "; PRAGMA user_version=" + std::to_string(version) + ";";
+}
+
+// Sets aside the bytes each page's checksum takes, in a database that has
+// no page yet.
+bool ReserveChecksums(Connection& connection) {
+  int reserved = checksums::kReservedBytes;
+  return sqlite3_file_control(connection.db(), "main",
+                              SQLITE_FCNTL_RESERVE_BYTES,
+                              &reserved) == SQLITE_OK;
 }
 
 // The tables, their indexes and the stamp. `valueIndex` false: the values'
@@ -130,7 +140,7 @@ LONG Format(Connection& connection) {
   // WAL is a property of the file; asking again is cheap and settles a race
   // between two processes creating the store.
   if (connection.Exec("PRAGMA encoding='UTF-16le'") ||
-      connection.Exec(kPageSize) ||
+      connection.Exec(kPageSize) || !ReserveChecksums(connection) ||
       connection.Exec("PRAGMA journal_mode=WAL")) {
     return connection.Fail(SQLITE_ERROR, {});
   }
@@ -165,8 +175,8 @@ LONG CreateInMemory(Connection& connection, const std::string& boot) {
 LONG CreateAside(Connection& connection, const std::string& boot) {
   const std::string setup =
       std::string(kPageSize) + "PRAGMA encoding='UTF-16le';" + Tables(false);
-  if (connection.Exec(setup.c_str()) || connection.Prepare() ||
-      connection.BeginWrite()) {
+  if (!ReserveChecksums(connection) || connection.Exec(setup.c_str()) ||
+      connection.Prepare() || connection.BeginWrite()) {
     return ERROR_BADDB;
   }
   return Seed(connection, boot);
@@ -198,9 +208,9 @@ LONG Upgrade(Connection& connection) {
   // Another process may have upgraded it while this one waited.
   const int version = rc == SQLITE_OK ? IntOf(db, "PRAGMA user_version", 0) : 0;
   if (rc == SQLITE_OK && version == 1) {
-    const std::string upgrade = UpgradeFrom1() + Stamp();
+    const std::string upgrade = UpgradeFrom1() + Stamp(kTablesVersion);
     rc = sqlite3_exec(db, upgrade.c_str(), nullptr, nullptr, nullptr);
-  } else if (rc == SQLITE_OK && version != kVersion) {
+  } else if (rc == SQLITE_OK && version < kTablesVersion) {
     connection.Exec("ROLLBACK");
     return connection.Fail(SQLITE_NOTADB,
                            "unknown store version " + std::to_string(version));

@@ -38,6 +38,11 @@ LONG Seed(Connection& connection, const std::string& boot);
 LONG DropStaleVolatile(Connection& connection, const std::string& boot);
 // Whether the store was last used in another boot.
 bool OfAnotherBoot(Connection& connection, const std::string& boot);
-inline constexpr int kVersion = 2;
+// Stores of version 2 have this build's tables; version 3 adds checksums on
+// every page (ChecksumVfs.h) and is what this build makes. Version 1 is
+// upgraded to 2; a version 2 store keeps working without checksums, since a
+// process of an earlier build may still be writing to it.
+inline constexpr int kVersion = 3;
+inline constexpr int kTablesVersion = 2;
 
 }  // namespace corvane::platform::emulated::schema

@@ -13,6 +13,7 @@
 #include "platform/emulated/store/BuildAside.h"
 #include "platform/emulated/store/Schema.h"
 #include "platform/emulated/store/StorePaths.h"
+#include "platform/emulated/store/WriteAccess.h"
 #include "platform/emulated/system/SystemCalls.h"
 
 namespace corvane::platform::emulated {
@@ -95,6 +96,7 @@ LONG Store::Rebound() {
 
 LONG Store::Open() {
   oldHive_.clear();
+  unwritable_ = WhyNotWritable(connection_.Path());
   if (Exists(connection_.Path())) return OpenFile(false);
   if (envPath_ != connection_.Path() && Exists(envPath_)) oldHive_ = envPath_;
   return OpenMemory();
@@ -160,11 +162,10 @@ LONG Store::DropStaleVolatile() {
 
 LONG Store::BeginWrite() {
   connection_.EndRead();
+  // As Windows answers a caller without write access.
+  if (!unwritable_.empty()) return ERROR_ACCESS_DENIED;
   if (connection_.InMemory()) {
-    // The first write makes the store.
-    connection_.Close();
-    oldHive_.clear();
-    if (const LONG status = OpenFile(true)) return status;
+    if (const LONG status = MakeFile()) return status;
   }
   if (const LONG status = counter_.Map(true)) return status;
   rows_.ForgetLastKeyId();
@@ -196,13 +197,44 @@ LONG Store::Commit(bool durable, std::uint64_t& counter) {
   return ERROR_SUCCESS;
 }
 
+// The first write makes the store's file: built aside and moved into place
+// whole, so that a write that can't be made (a full disk) leaves no file
+// behind, and the registry as it was, fresh and in memory.
+LONG Store::MakeFile() {
+  const std::string db = connection_.Path();
+  connection_.Close();
+  if (!Exists(db)) {
+    const std::string folder = std::filesystem::path(db).parent_path().string();
+    if (const int error = CreateFolders(folder)) {
+      connection_.Aim(db);
+      return connection_.Fail(SQLITE_CANTOPEN,
+                              std::generic_category().message(error));
+    }
+    // A build that couldn't be placed (a file system without links, a
+    // sync that failed) leaves the store to be made in place, as SQLite
+    // makes it.
+    if (emulated::BuildAside(db, boot_, [](Rows&) { return true; }) ==
+            Aside::kNotBuilt &&
+        !Exists(db)) {
+      connection_.Aim(db);
+      if (const LONG status = OpenMemory()) return status;
+      return ERROR_REGISTRY_IO_FAILED;
+    }
+  }
+  oldHive_.clear();
+  connection_.Aim(db);
+  return OpenFile(true);
+}
+
 void Store::Rollback() {
   rows_.ForgetLastKeyId();
   connection_.Rollback();
 }
 
 bool Store::BuildAside(const std::function<bool(Rows&)>& fill) {
-  if (!emulated::BuildAside(connection_.Path(), boot_, fill)) return false;
+  if (emulated::BuildAside(connection_.Path(), boot_, fill) != Aside::kPlaced) {
+    return false;
+  }
   // Readers cache only with a counter; this process moves to the file at
   // its next call, as every other one does.
   counter_.Map(true);

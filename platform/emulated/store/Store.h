@@ -36,6 +36,9 @@ class Store {
   LONG Bind(bool& reopened);
   // "" or "<file>: <reason>" / "<file>:<line>: <what is wrong>".
   const std::string& Problem() const { return connection_.Problem(); }
+  // "" or why this process may read the store but not write it ("<file>:
+  // <reason>"): its writes answer ERROR_ACCESS_DENIED.
+  const std::string& Unwritable() const { return unwritable_; }
   // The database file (or, while no store exists yet, where it will be).
   const std::string& Path() const { return connection_.Path(); }
   // An old hive the bound store is still to be made from, or "": the layer
@@ -79,6 +82,7 @@ class Store {
   LONG OpenFile(bool create);
   LONG OpenFileOnce(bool create);
   LONG OpenMemory();
+  LONG MakeFile();
   LONG DropStaleVolatile();
 
   Connection connection_;
@@ -88,6 +92,7 @@ class Store {
   SubtreeScan subtree_{connection_, rows_};
   std::string envPath_;  // CORVANE_REGISTRY as last seen
   std::string oldHive_;
+  std::string unwritable_;
   // The environment when it last named the bound store.
   EnvironmentWatch environment_;
   bool bound_ = false;

@@ -107,6 +107,8 @@ class View {
   // The store itself, outside any call. Problem(): why the bound store
   // can't be used, or "".
   const std::string& Problem() const { return store_.Problem(); }
+  // "" or why this process can read the store but not write it.
+  const std::string& Unwritable() const { return store_.Unwritable(); }
   // Binds, and the store's database file (where it will be, while it has
   // none).
   const std::string& Locate();

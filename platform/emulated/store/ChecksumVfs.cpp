@@ -1,0 +1,478 @@
+// Page checksums for store files (ChecksumVfs.h).
+//
+// A page's checksum sits in its last 8 bytes, which SQLite leaves to the
+// VFS when the database header (byte 20) reserves them. Whether a database
+// is checksummed is learned from its first page, wherever SQLite reads or
+// writes it: the header of the database file, or page 1 in the log, which
+// a fresh database's first commit writes before any other page. A log's
+// pages follow the setting of the database it belongs to.
+//
+// Checkpoints copy pages from the log into the database verbatim, neither
+// checked nor summed again: a page damaged in the log keeps a checksum that
+// fails, and is caught when the database's copy is read.
+//
+// SQLite sums each frame of the log, page included, before it writes the
+// frame's header and then its page. A page summed here changes after that,
+// so the frame's header is held back until its page comes, and the two are
+// written together with the frame's sum made again (the log's format is
+// SQLite's documented one).
+#include "platform/emulated/store/ChecksumVfs.h"
+
+#include <sqlite3.h>
+
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+
+namespace corvane::platform::emulated::checksums {
+namespace {
+
+constexpr char kName[] = "corvane-checksums";
+constexpr char kHeader[] = "SQLite format 3";  // with its NUL: 16 bytes
+constexpr int kReservedByteOffset = 20;
+
+constexpr int kLogHeaderSize = 32;
+constexpr int kFrameHeaderSize = 24;
+
+struct File {
+  sqlite3_file base;
+  // For a log: the database file it belongs to. Null otherwise.
+  File* database;
+  bool isDatabase;
+  // A database whose pages carry checksums.
+  bool checked;
+  bool inCheckpoint;
+  // A log: the header of the frame being written, held back until its
+  // page comes; the frame, header and page, as it is written.
+  bool pending;
+  sqlite3_int64 pendingOffset;
+  // A database: counts the times this connection took the log's write
+  // lock. A log: the frame this connection wrote last, while it held that
+  // lock (`epoch`): where the next one goes and the sum it continues.
+  std::uint64_t epoch;
+  sqlite3_int64 nextFrame;
+  std::uint32_t lastSum[2];
+  bool bigEndian;
+  unsigned char* frame;
+  int frameCapacity;
+};
+
+// The system's file sits right after ours.
+constexpr std::size_t kFileSize = (sizeof(File) + 7) & ~std::size_t{7};
+
+sqlite3_file* Real(sqlite3_file* file) {
+  return reinterpret_cast<sqlite3_file*>(reinterpret_cast<char*>(file) +
+                                         kFileSize);
+}
+File* Ours(sqlite3_file* file) { return reinterpret_cast<File*>(file); }
+sqlite3_vfs* RealVfs(sqlite3_vfs* vfs) {
+  return static_cast<sqlite3_vfs*>(vfs->pAppData);
+}
+
+std::uint64_t Word(const unsigned char* bytes) {
+  std::uint64_t word;
+  std::memcpy(&word, bytes, sizeof word);
+  if constexpr (std::endian::native == std::endian::big) {
+    word = __builtin_bswap64(word);
+  }
+  return word;
+}
+
+// Two running sums (Fletcher's scheme) over the page's 8-byte words, folded
+// into one. Seeded, so that a page zeroed by damage doesn't match.
+std::uint64_t Sum(const unsigned char* page, int size) {
+  std::uint64_t s1 = 0x6372766e73756d31ull, s2 = static_cast<unsigned>(size);
+  for (int i = 0; i + 8 <= size - kReservedBytes; i += 8) {
+    s1 += Word(page + i);
+    s2 += s1;
+  }
+  return s1 ^ (s2 * 0x9E3779B97F4A7C15ull);
+}
+
+void Store(unsigned char* page, int size) {
+  std::uint64_t sum = Sum(page, size);
+  if constexpr (std::endian::native == std::endian::big) {
+    sum = __builtin_bswap64(sum);
+  }
+  std::memcpy(page + size - kReservedBytes, &sum, sizeof sum);
+}
+
+bool Matches(const unsigned char* page, int size) {
+  return Word(page + size - kReservedBytes) == Sum(page, size);
+}
+
+std::uint32_t Big32(const unsigned char* bytes) {
+  return (std::uint32_t{bytes[0]} << 24) | (std::uint32_t{bytes[1]} << 16) |
+         (std::uint32_t{bytes[2]} << 8) | bytes[3];
+}
+void PutBig32(unsigned char* bytes, std::uint32_t value) {
+  bytes[0] = static_cast<unsigned char>(value >> 24);
+  bytes[1] = static_cast<unsigned char>(value >> 16);
+  bytes[2] = static_cast<unsigned char>(value >> 8);
+  bytes[3] = static_cast<unsigned char>(value);
+}
+
+// The log's running sum over `size` bytes, in 32-bit words of the order its
+// header names.
+void LogSum(bool bigEndian, const unsigned char* bytes, int size,
+            std::uint32_t sum[2]) {
+  for (int i = 0; i + 8 <= size; i += 8) {
+    std::uint32_t x0, x1;
+    if (bigEndian) {
+      x0 = Big32(bytes + i);
+      x1 = Big32(bytes + i + 4);
+    } else {
+      x0 = std::uint32_t{bytes[i]} | (std::uint32_t{bytes[i + 1]} << 8) |
+           (std::uint32_t{bytes[i + 2]} << 16) |
+           (std::uint32_t{bytes[i + 3]} << 24);
+      x1 = std::uint32_t{bytes[i + 4]} | (std::uint32_t{bytes[i + 5]} << 8) |
+           (std::uint32_t{bytes[i + 6]} << 16) |
+           (std::uint32_t{bytes[i + 7]} << 24);
+    }
+    sum[0] += x0 + sum[1];
+    sum[1] += x1 + sum[0];
+  }
+}
+
+// Pages are a power of two of 512 bytes or more; the log's own header and
+// its frames' headers are shorter.
+bool IsPage(int amount) {
+  return amount >= 512 && std::has_single_bit(static_cast<unsigned>(amount));
+}
+
+// The database whose setting a file's pages follow.
+File* DatabaseOf(File* file) {
+  return file->isDatabase ? file : file->database;
+}
+
+// Page 1, seen in either file, tells whether the database is checksummed.
+void Learn(File* database, const void* buffer, int amount) {
+  const auto* bytes = static_cast<const unsigned char*>(buffer);
+  if (database != nullptr && amount >= 100 &&
+      std::memcmp(bytes, kHeader, sizeof kHeader) == 0) {
+    database->checked = bytes[kReservedByteOffset] == kReservedBytes;
+  }
+}
+
+// Writes a frame header held back, as it is.
+int Flush(sqlite3_file* file) {
+  File* ours = Ours(file);
+  if (!ours->pending) return SQLITE_OK;
+  ours->pending = false;
+  // SQLite makes the frames' sums again (after a page was written twice
+  // in one transaction): the sum kept is no longer the last.
+  ours->nextFrame = -1;
+  sqlite3_file* real = Real(file);
+  return real->pMethods->xWrite(real, ours->frame, kFrameHeaderSize,
+                                ours->pendingOffset);
+}
+
+// Room for a frame, header and page, in `file`'s buffer.
+bool Reserve(File* file, int size) {
+  if (file->frameCapacity >= size) return true;
+  auto* grown = static_cast<unsigned char*>(sqlite3_realloc(file->frame, size));
+  if (grown == nullptr) return false;
+  file->frame = grown;
+  file->frameCapacity = size;
+  return true;
+}
+
+// The frame whose header is held back, with `page` (`size` bytes) after
+// it, written at once. `summed`: the page is summed and the frame's sum
+// made again, from the one before it (or the log header's, for the first
+// frame).
+int WriteFrame(sqlite3_file* file, const void* page, int size, bool summed) {
+  File* ours = Ours(file);
+  sqlite3_file* real = Real(file);
+  const int frameSize = kFrameHeaderSize + size;
+  if (!Reserve(ours, frameSize)) return SQLITE_NOMEM;
+  unsigned char* frame = ours->frame;
+  std::memcpy(frame + kFrameHeaderSize, page, size);
+  ours->pending = false;
+  if (summed) {
+    Store(frame + kFrameHeaderSize, size);
+    std::uint32_t sum[2];
+    // No other connection writes the log while this one holds its write
+    // lock: the frames of one commit continue from the one before.
+    if (ours->epoch != ours->database->epoch ||
+        ours->nextFrame != ours->pendingOffset) {
+      unsigned char logHeader[kLogHeaderSize];
+      int rc = real->pMethods->xRead(real, logHeader, kLogHeaderSize, 0);
+      if (rc != SQLITE_OK) return rc;
+      ours->bigEndian = (Big32(logHeader) & 1) != 0;
+      sum[0] = Big32(logHeader + 24);
+      sum[1] = Big32(logHeader + 28);
+      if (ours->pendingOffset > kLogHeaderSize) {
+        unsigned char before[8];
+        rc = real->pMethods->xRead(real, before, sizeof before,
+                                   ours->pendingOffset - size - 8);
+        if (rc != SQLITE_OK) return rc;
+        sum[0] = Big32(before);
+        sum[1] = Big32(before + 4);
+      }
+    } else {
+      sum[0] = ours->lastSum[0];
+      sum[1] = ours->lastSum[1];
+    }
+    LogSum(ours->bigEndian, frame, 8, sum);
+    LogSum(ours->bigEndian, frame + kFrameHeaderSize, size, sum);
+    PutBig32(frame + 16, sum[0]);
+    PutBig32(frame + 20, sum[1]);
+    ours->lastSum[0] = sum[0];
+    ours->lastSum[1] = sum[1];
+  }
+  const int rc =
+      real->pMethods->xWrite(real, frame, frameSize, ours->pendingOffset);
+  ours->epoch = ours->database->epoch;
+  ours->nextFrame =
+      summed && rc == SQLITE_OK ? ours->pendingOffset + frameSize : -1;
+  return rc;
+}
+
+int Close(sqlite3_file* file) {
+  int rc = Flush(file);
+  sqlite3_free(Ours(file)->frame);
+  Ours(file)->frame = nullptr;
+  sqlite3_file* real = Real(file);
+  const int closed =
+      real->pMethods != nullptr ? real->pMethods->xClose(real) : SQLITE_OK;
+  return rc != SQLITE_OK ? rc : closed;
+}
+
+int Read(sqlite3_file* file, void* buffer, int amount, sqlite3_int64 offset) {
+  if (const int rc = Flush(file)) return rc;
+  sqlite3_file* real = Real(file);
+  const int rc = real->pMethods->xRead(real, buffer, amount, offset);
+  if (rc != SQLITE_OK) return rc;
+  File* database = DatabaseOf(Ours(file));
+  Learn(database, buffer, amount);
+  if (database != nullptr && database->checked && !database->inCheckpoint &&
+      IsPage(amount) &&
+      !Matches(static_cast<const unsigned char*>(buffer), amount)) {
+    return SQLITE_IOERR_DATA;
+  }
+  return SQLITE_OK;
+}
+
+int Write(sqlite3_file* file, const void* buffer, int amount,
+          sqlite3_int64 offset) {
+  File* ours = Ours(file);
+  File* database = DatabaseOf(ours);
+  Learn(database, buffer, amount);
+  const bool summed =
+      database != nullptr && database->checked && !database->inCheckpoint;
+  if (database != nullptr && !ours->isDatabase) {
+    // A log: a frame's header, then its page.
+    if (ours->pending && IsPage(amount) &&
+        offset == ours->pendingOffset + kFrameHeaderSize) {
+      return WriteFrame(file, buffer, amount, summed);
+    }
+    if (const int rc = Flush(file)) return rc;
+    if (offset < kLogHeaderSize) ours->nextFrame = -1;  // the log starts over
+    if (amount == kFrameHeaderSize && offset >= kLogHeaderSize) {
+      if (!Reserve(ours, kFrameHeaderSize)) return SQLITE_NOMEM;
+      std::memcpy(ours->frame, buffer, kFrameHeaderSize);
+      ours->pendingOffset = offset;
+      ours->pending = true;
+      return SQLITE_OK;
+    }
+  }
+  if (summed && ours->isDatabase && IsPage(amount)) {
+    // The reserved bytes are the VFS's to fill.
+    Store(static_cast<unsigned char*>(const_cast<void*>(buffer)), amount);
+  }
+  sqlite3_file* real = Real(file);
+  return real->pMethods->xWrite(real, buffer, amount, offset);
+}
+
+int Truncate(sqlite3_file* file, sqlite3_int64 size) {
+  if (const int rc = Flush(file)) return rc;
+  sqlite3_file* real = Real(file);
+  return real->pMethods->xTruncate(real, size);
+}
+int Sync(sqlite3_file* file, int flags) {
+  if (const int rc = Flush(file)) return rc;
+  sqlite3_file* real = Real(file);
+  return real->pMethods->xSync(real, flags);
+}
+int FileSize(sqlite3_file* file, sqlite3_int64* size) {
+  if (const int rc = Flush(file)) return rc;
+  sqlite3_file* real = Real(file);
+  return real->pMethods->xFileSize(real, size);
+}
+int Lock(sqlite3_file* file, int level) {
+  sqlite3_file* real = Real(file);
+  return real->pMethods->xLock(real, level);
+}
+int Unlock(sqlite3_file* file, int level) {
+  sqlite3_file* real = Real(file);
+  return real->pMethods->xUnlock(real, level);
+}
+int CheckReservedLock(sqlite3_file* file, int* out) {
+  sqlite3_file* real = Real(file);
+  return real->pMethods->xCheckReservedLock(real, out);
+}
+int FileControl(sqlite3_file* file, int op, void* arg) {
+  if (op == SQLITE_FCNTL_CKPT_START) Ours(file)->inCheckpoint = true;
+  if (op == SQLITE_FCNTL_CKPT_DONE) Ours(file)->inCheckpoint = false;
+  if (const int rc = Flush(file)) return rc;
+  sqlite3_file* real = Real(file);
+  return real->pMethods->xFileControl(real, op, arg);
+}
+int SectorSize(sqlite3_file* file) {
+  sqlite3_file* real = Real(file);
+  return real->pMethods->xSectorSize(real);
+}
+int DeviceCharacteristics(sqlite3_file* file) {
+  sqlite3_file* real = Real(file);
+  return real->pMethods->xDeviceCharacteristics(real);
+}
+int ShmMap(sqlite3_file* file, int region, int size, int extend,
+           void volatile** out) {
+  sqlite3_file* real = Real(file);
+  return real->pMethods->xShmMap(real, region, size, extend, out);
+}
+int ShmLock(sqlite3_file* file, int offset, int n, int flags) {
+  // Slot 0 is the log's write lock.
+  if (offset == 0 && (flags & SQLITE_SHM_LOCK) != 0 &&
+      (flags & SQLITE_SHM_EXCLUSIVE) != 0) {
+    ++Ours(file)->epoch;
+  }
+  sqlite3_file* real = Real(file);
+  return real->pMethods->xShmLock(real, offset, n, flags);
+}
+void ShmBarrier(sqlite3_file* file) {
+  sqlite3_file* real = Real(file);
+  real->pMethods->xShmBarrier(real);
+}
+int ShmUnmap(sqlite3_file* file, int deleteFlag) {
+  sqlite3_file* real = Real(file);
+  return real->pMethods->xShmUnmap(real, deleteFlag);
+}
+// A mapped page would be read without passing through Read.
+int Fetch(sqlite3_file* file, sqlite3_int64 offset, int amount, void** out) {
+  File* database = DatabaseOf(Ours(file));
+  if (database != nullptr && database->checked) {
+    *out = nullptr;
+    return SQLITE_OK;
+  }
+  sqlite3_file* real = Real(file);
+  return real->pMethods->xFetch(real, offset, amount, out);
+}
+int Unfetch(sqlite3_file* file, sqlite3_int64 offset, void* page) {
+  sqlite3_file* real = Real(file);
+  return real->pMethods->xUnfetch(real, offset, page);
+}
+
+const sqlite3_io_methods kMethods = {
+    3,
+    Close,
+    Read,
+    Write,
+    Truncate,
+    Sync,
+    FileSize,
+    Lock,
+    Unlock,
+    CheckReservedLock,
+    FileControl,
+    SectorSize,
+    DeviceCharacteristics,
+    ShmMap,
+    ShmLock,
+    ShmBarrier,
+    ShmUnmap,
+    Fetch,
+    Unfetch,
+};
+
+int Open(sqlite3_vfs* vfs, const char* name, sqlite3_file* file, int flags,
+         int* outFlags) {
+  File* ours = Ours(file);
+  std::memset(ours, 0, sizeof(File));
+  sqlite3_file* real = Real(file);
+  const int rc = RealVfs(vfs)->xOpen(RealVfs(vfs), name, real, flags, outFlags);
+  if (rc != SQLITE_OK) {
+    // SQLite closes a file that failed to open only through the methods
+    // the open left; the system's file is closed here instead.
+    if (real->pMethods != nullptr) real->pMethods->xClose(real);
+    file->pMethods = nullptr;
+    return rc;
+  }
+  ours->isDatabase = (flags & SQLITE_OPEN_MAIN_DB) != 0;
+  if ((flags & SQLITE_OPEN_WAL) != 0) {
+    ours->database = Ours(sqlite3_database_file_object(name));
+  }
+  file->pMethods = &kMethods;
+  return SQLITE_OK;
+}
+
+int Delete(sqlite3_vfs* vfs, const char* name, int syncDir) {
+  return RealVfs(vfs)->xDelete(RealVfs(vfs), name, syncDir);
+}
+int Access(sqlite3_vfs* vfs, const char* name, int flags, int* out) {
+  return RealVfs(vfs)->xAccess(RealVfs(vfs), name, flags, out);
+}
+int FullPathname(sqlite3_vfs* vfs, const char* name, int size, char* out) {
+  return RealVfs(vfs)->xFullPathname(RealVfs(vfs), name, size, out);
+}
+void* DlOpen(sqlite3_vfs* vfs, const char* path) {
+  return RealVfs(vfs)->xDlOpen(RealVfs(vfs), path);
+}
+void DlError(sqlite3_vfs* vfs, int size, char* out) {
+  RealVfs(vfs)->xDlError(RealVfs(vfs), size, out);
+}
+void (*DlSym(sqlite3_vfs* vfs, void* handle, const char* symbol))(void) {
+  return RealVfs(vfs)->xDlSym(RealVfs(vfs), handle, symbol);
+}
+void DlClose(sqlite3_vfs* vfs, void* handle) {
+  RealVfs(vfs)->xDlClose(RealVfs(vfs), handle);
+}
+int Randomness(sqlite3_vfs* vfs, int size, char* out) {
+  return RealVfs(vfs)->xRandomness(RealVfs(vfs), size, out);
+}
+int Sleep(sqlite3_vfs* vfs, int microseconds) {
+  return RealVfs(vfs)->xSleep(RealVfs(vfs), microseconds);
+}
+int CurrentTime(sqlite3_vfs* vfs, double* out) {
+  return RealVfs(vfs)->xCurrentTime(RealVfs(vfs), out);
+}
+int GetLastError(sqlite3_vfs* vfs, int size, char* out) {
+  return RealVfs(vfs)->xGetLastError(RealVfs(vfs), size, out);
+}
+int CurrentTimeInt64(sqlite3_vfs* vfs, sqlite3_int64* out) {
+  return RealVfs(vfs)->xCurrentTimeInt64(RealVfs(vfs), out);
+}
+
+}  // namespace
+
+const char* VfsName() {
+  static std::once_flag once;
+  std::call_once(once, [] {
+    static sqlite3_vfs vfs;
+    sqlite3_vfs* real = sqlite3_vfs_find(nullptr);
+    vfs.iVersion = 2;
+    vfs.szOsFile = static_cast<int>(kFileSize) + real->szOsFile;
+    vfs.mxPathname = real->mxPathname;
+    vfs.zName = kName;
+    vfs.pAppData = real;
+    vfs.xOpen = Open;
+    vfs.xDelete = Delete;
+    vfs.xAccess = Access;
+    vfs.xFullPathname = FullPathname;
+    vfs.xDlOpen = DlOpen;
+    vfs.xDlError = DlError;
+    vfs.xDlSym = DlSym;
+    vfs.xDlClose = DlClose;
+    vfs.xRandomness = Randomness;
+    vfs.xSleep = Sleep;
+    vfs.xCurrentTime = CurrentTime;
+    vfs.xGetLastError = GetLastError;
+    vfs.xCurrentTimeInt64 = CurrentTimeInt64;
+    sqlite3_vfs_register(&vfs, 0);
+  });
+  return kName;
+}
+
+}  // namespace corvane::platform::emulated::checksums

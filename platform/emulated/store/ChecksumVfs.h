@@ -1,0 +1,18 @@
+// Page checksums for store files: an SQLite VFS over the system's own that
+// keeps an 8-byte checksum in the reserved bytes at the end of every page of
+// a database whose header reserves exactly 8 bytes, and of every page the
+// log holds for it. A page read from the disk that no longer matches its
+// checksum is a read error (SQLITE_IOERR_DATA), never data. Databases that
+// reserve no bytes (stores made before checksums) pass through unchecked.
+#pragma once
+
+namespace corvane::platform::emulated::checksums {
+
+// The name to open store files with (sqlite3_open_v2's zVfs); registered on
+// first use.
+const char* VfsName();
+
+// The reserved bytes a checksummed database sets aside on each page.
+inline constexpr int kReservedBytes = 8;
+
+}  // namespace corvane::platform::emulated::checksums
