@@ -1,7 +1,8 @@
 // Who may do what to a key: the rights a handle is granted when it is
 // opened, and the rights a key refuses to anyone (the tests' ACL entries,
 // every write right below HKEY_LOCAL_MACHINE for a process without
-// elevation, and every write right in a store this process can't write). Calls through a handle then check the handle's rights only.
+// elevation, and every write right in a store this process can't write).
+// Calls through a handle then check the handle's rights only.
 #pragma once
 
 #include "platform/Platform.h"
