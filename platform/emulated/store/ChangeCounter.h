@@ -25,8 +25,6 @@
 // others give up after the wait limit.
 #pragma once
 
-#include <sys/types.h>
-
 #include <atomic>
 #include <cstdint>
 #include <string>
@@ -104,7 +102,9 @@ class ChangeCounter {
   Connection& connection_;
   SharedChanges* shared_ = nullptr;
   bool holding_ = false;
-  pid_t holder_ = 0;  // the process that took the turn (not a forked child)
+  // Forks this process had seen when it took the turn: a forked child's
+  // copy of `holding_` is its parent's turn, not its own.
+  unsigned holder_ = 0;
 };
 
 }  // namespace corvane::platform::emulated
