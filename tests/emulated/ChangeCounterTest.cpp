@@ -137,6 +137,16 @@ TEST_F(ChangeCounterTest, TheRingTellsWhatChangedOrThatItCannot) {
   EXPECT_EQ(changed(start + 1, two), Ids{-1});
   EXPECT_EQ(changed(two, one), Ids{-1});
   EXPECT_EQ(changed(start + 2, two), Ids{-1});
+  // A commit under way: its record is written before the counter is odd,
+  // and counts from either end.
+  ChangeSet pending;
+  pending.Add(13);
+  const std::uint64_t odd = writer.counter().BeforeCommit(pending);
+  EXPECT_EQ(changed(two, odd), Ids{13});
+  EXPECT_EQ(changed(odd, odd), Ids{13});
+  const std::uint64_t settled = writer.counter().AfterCommit(odd);
+  EXPECT_EQ(changed(odd, settled), Ids{13});
+  EXPECT_EQ(changed(start, settled), (Ids{7, 9, 11, 13}));
 
   // More keys than a record names, or a change it can't name: everything.
   const Ids many{1, 2, 3, 4, 5, 6, 7};

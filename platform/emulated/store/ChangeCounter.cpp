@@ -178,29 +178,35 @@ void ChangeCounter::Settle(std::uint64_t odd) {
 
 bool ChangeCounter::Changed(std::uint64_t from, std::uint64_t to,
                             std::vector<std::int64_t>& ids) const {
-  if (shared_ == nullptr || connection_.InMemory() || (from & 1) != 0 ||
-      (to & 1) != 0 || to < from) {
+  if (shared_ == nullptr || connection_.InMemory() || to < from) {
     return false;
   }
   // Back from `to`, one commit at a time: each record names the value its
-  // commit started from.
+  // commit started from. An odd `from` is a commit that was under way, and
+  // may have landed since: back to where it started, through its own record
+  // (even when `to` is the same odd value).
+  const auto read = [this](std::uint64_t odd, std::uint64_t& before,
+                           std::vector<std::int64_t>* ids) {
+    SharedChanges::Record& r =
+        shared_->records[(odd >> 1) % SharedChanges::kRecords];
+    if (Shared(r.tag).load(std::memory_order_acquire) != odd) return false;
+    before = Shared(r.before).load(std::memory_order_relaxed);
+    const std::uint64_t count = Shared(r.count).load(std::memory_order_relaxed);
+    if (count > SharedChanges::kIds) return false;
+    for (std::uint64_t i = 0; ids != nullptr && i < count; ++i) {
+      ids->push_back(Shared(r.ids[i]).load(std::memory_order_relaxed));
+    }
+    // Unchanged since the tag was read: what was read is this commit's.
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return Shared(r.tag).load(std::memory_order_relaxed) == odd;
+  };
+  if ((from & 1) != 0 && !read(from, from, nullptr)) return false;
   std::size_t steps = 0;
   for (std::uint64_t at = to; at != from; ++steps) {
     if (at < from || steps == SharedChanges::kRecords) return false;
     const std::uint64_t odd = (at & 1) != 0 ? at : at - 1;
-    SharedChanges::Record& r =
-        shared_->records[(odd >> 1) % SharedChanges::kRecords];
-    if (Shared(r.tag).load(std::memory_order_acquire) != odd) return false;
-    const std::uint64_t before =
-        Shared(r.before).load(std::memory_order_relaxed);
-    const std::uint64_t count = Shared(r.count).load(std::memory_order_relaxed);
-    if (count > SharedChanges::kIds) return false;
-    for (std::uint64_t i = 0; i < count; ++i) {
-      ids.push_back(Shared(r.ids[i]).load(std::memory_order_relaxed));
-    }
-    // Unchanged since the tag was read: what was read is this commit's.
-    std::atomic_thread_fence(std::memory_order_acquire);
-    if (Shared(r.tag).load(std::memory_order_relaxed) != odd) return false;
+    std::uint64_t before = 0;
+    if (!read(odd, before, &ids)) return false;
     at = before;
   }
   return true;

@@ -84,9 +84,10 @@ class ChangeCounter {
   // writer died after committing; make it even so views can cache again.
   void Settle(std::uint64_t odd);
 
-  // The keys the commits from even value `from` to even value `to` changed,
-  // added to `ids`; false when the ring can't tell (then everything may
-  // have changed).
+  // The keys the commits from value `from` to value `to` changed, added to
+  // `ids`; false when the ring can't tell (then everything may have
+  // changed). An odd value is a commit under way (or whose writer died):
+  // what it changes is counted in from either end.
   bool Changed(std::uint64_t from, std::uint64_t to,
                std::vector<std::int64_t>& ids) const;
 

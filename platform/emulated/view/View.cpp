@@ -83,6 +83,8 @@ LONG View::Begin(bool write) {
       callStart_ = Stamp();
     }
   }
+  // At an odd value, even the cache's own, what its commit changes may have
+  // landed since it was loaded: that is dropped again.
   if (callStart_ != cached_ || Odd(callStart_)) {
     if (!CatchUp()) Clear();
   }
@@ -90,7 +92,10 @@ LONG View::Begin(bool write) {
 }
 
 bool View::CatchUp() {
-  if (Odd(callStart_) || Odd(cached_) || keys_->empty()) return false;
+  if (cached_ == kNothing || callStart_ == ChangeCounter::kNone ||
+      keys_->empty()) {
+    return false;
+  }
   std::vector<std::int64_t> changed;
   if (!store_.counter().Changed(cached_, callStart_, changed)) return false;
   // What the commits changed of the keys held is forgotten: their lists and
@@ -172,8 +177,12 @@ LONG View::Loaded() {
   // The read transaction's snapshot was fixed by the load just made. An
   // even counter unchanged since the call began means no commit happened
   // since that state, so the snapshot and the cache agree.
+  // An odd counter is a commit under way, whose record names what it
+  // changes (dropped by CatchUp at every call while it stays odd): the
+  // snapshot may be from either side of it, and the rest of the cache is
+  // the same on both.
   const std::uint64_t now = Stamp();
-  if (now == callStart_ && !Odd(now)) {
+  if (now == callStart_ && now != ChangeCounter::kNone) {
     if (keys_->empty() || cached_ == now) {
       cached_ = now;
       return ERROR_SUCCESS;
