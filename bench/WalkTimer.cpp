@@ -18,9 +18,16 @@
 //                     scratch key's Writers subkey: "<start ms> <end ms>
 //                     <written>"
 //   corvane_walktimer --count       the values under Writers: "<count>"
-//   corvane_walktimer --listen SECONDS   polls the beat: one latency in ns
-//                                        per line, then "end"
+//   corvane_walktimer --listen SECONDS GAP_US
+//                     polls the beat: one line per beat, "<latency ns>" or
+//                     "<latency ns> missed", then "end"
 //   corvane_walktimer --beat N GAP_US    beats N times once a listener is up
+//   corvane_walktimer --reader SECONDS VALUES
+//                     queries the VALUES values of the scratch key's Readings
+//                     subkey (made first when missing) round and round:
+//                     "<queries> <seconds>"
+//   corvane_walktimer --churn SECONDS    sets one value of the scratch key's
+//                     Churn subkey again and again: "<writes> <seconds>"
 #include <algorithm>
 #include <chrono>
 #include <cstdint>
@@ -43,6 +50,8 @@ using Clock = std::chrono::steady_clock;
 
 constexpr const char* kWriters = "Writers";
 constexpr const char* kBeats = "Beats";
+constexpr const char* kReadings = "Readings";
+constexpr const char* kChurn = "Churn";
 
 std::vector<std::int64_t> ParseList(const char* text) {
   std::vector<std::int64_t> out;
@@ -145,14 +154,63 @@ int Count() {
   return count >= 0 ? 0 : 1;
 }
 
-int Listener(double seconds) {
+int Listener(double seconds, int gapMicros) {
   const HKEY key = OpenBelowScratch(kBeats);
   if (key == 0) return 1;
-  const std::vector<double> latencies = Listen(key, seconds);
+  const std::vector<Seen> beats = Listen(key, gapMicros, seconds);
   platform::RegCloseKey(key);
-  for (const double ns : latencies) std::printf("%.0f\n", ns);
+  for (const Seen& beat : beats) {
+    std::printf("%.0f%s\n", beat.latency, beat.missed ? " missed" : "");
+  }
   std::printf("end\n");
-  return latencies.empty() ? 1 : 0;
+  return beats.empty() ? 1 : 0;
+}
+
+// Queries `values` values of one key, one after another, for `seconds`.
+int Reader(double seconds, int values) {
+  const HKEY key = OpenBelowScratch(kReadings);
+  if (key == 0) return 1;
+  if (CountValues(key) < values) AddValues(key, values);
+  std::vector<std::string> names;
+  for (int i = 0; i < values; ++i) names.push_back(Numbered("v", i));
+  std::int64_t queries = 0;
+  bool good = true;
+  const auto t0 = Clock::now();
+  const auto until = t0 + std::chrono::duration<double>(seconds);
+  while (Clock::now() < until) {
+    for (int i = 0; i < 64; ++i, ++queries) {
+      platform::BYTE data[64];
+      DWORD size = sizeof data;
+      good &= platform::RegQueryValueExA(key, names[queries % values].c_str(),
+                                         nullptr, nullptr, data,
+                                         &size) == platform::ERROR_SUCCESS;
+    }
+  }
+  const double took = Nanoseconds(Clock::now() - t0) / 1e9;
+  platform::RegCloseKey(key);
+  std::printf("%lld %.3f\n", static_cast<long long>(queries), took);
+  return good ? 0 : 1;
+}
+
+// Sets one value of another key as fast as it can, for `seconds`.
+int Churn(double seconds) {
+  const HKEY key = OpenBelowScratch(kChurn);
+  if (key == 0) return 1;
+  std::int64_t writes = 0;
+  bool good = true;
+  const auto t0 = Clock::now();
+  const auto until = t0 + std::chrono::duration<double>(seconds);
+  while (Clock::now() < until) {
+    const DWORD data = static_cast<DWORD>(writes++);
+    good &=
+        platform::RegSetValueExA(key, "n", 0, platform::REG_DWORD,
+                                 reinterpret_cast<const platform::BYTE*>(&data),
+                                 sizeof data) == platform::ERROR_SUCCESS;
+  }
+  const double took = Nanoseconds(Clock::now() - t0) / 1e9;
+  platform::RegCloseKey(key);
+  std::printf("%lld %.3f\n", static_cast<long long>(writes), took);
+  return good ? 0 : 1;
 }
 
 int Beater(int count, int gapMicros) {
@@ -257,7 +315,11 @@ int main(int argc, char** argv) {
     return Writer(argv[2], std::atoll(argv[3]), std::atoll(argv[4]));
   }
   if (is("--count", 0)) return Count();
-  if (is("--listen", 1)) return Listener(std::atof(argv[2]));
+  if (is("--listen", 2)) {
+    return Listener(std::atof(argv[2]), std::atoi(argv[3]));
+  }
+  if (is("--reader", 2)) return Reader(std::atof(argv[2]), std::atoi(argv[3]));
+  if (is("--churn", 1)) return Churn(std::atof(argv[2]));
   if (is("--beat", 2)) return Beater(std::atoi(argv[2]), std::atoi(argv[3]));
   return Cases(argc, argv);
 }

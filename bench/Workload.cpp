@@ -2,6 +2,7 @@
 // Workload.h.
 #include "bench/Workload.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -185,6 +186,30 @@ std::int64_t GetStamp(HKEY key, const char* name) {
   return status == platform::ERROR_SUCCESS && size == sizeof stamp ? stamp : -1;
 }
 
+// A beat as the beater leaves it: its number (from 1) and the steady
+// clock's nanoseconds just before the write; 0 for the end mark.
+struct BeatStamp {
+  std::int64_t index = -1;
+  std::int64_t stamp = 0;
+};
+
+LONG SetBeat(HKEY key, BeatStamp beat) {
+  return platform::RegSetValueExA(
+      key, kBeatValue, 0, platform::REG_BINARY,
+      reinterpret_cast<const platform::BYTE*>(&beat), sizeof beat);
+}
+
+BeatStamp GetBeat(HKEY key) {
+  BeatStamp beat;
+  DWORD size = sizeof beat;
+  DWORD type = 0;
+  const LONG status = platform::RegQueryValueExA(
+      key, kBeatValue, nullptr, &type, reinterpret_cast<platform::BYTE*>(&beat),
+      &size);
+  return status == platform::ERROR_SUCCESS && size == sizeof beat ? beat
+                                                                  : BeatStamp{};
+}
+
 }  // namespace
 
 bool Beat(HKEY key, int count, int gapMicros, double waitSeconds) {
@@ -196,31 +221,42 @@ bool Beat(HKEY key, int count, int gapMicros, double waitSeconds) {
   }
   // Taken, so that the next run waits for a listener of its own.
   platform::RegDeleteValueA(key, kListeningValue);
-  for (int i = 0; i < count; ++i) {
+  for (int i = 1; i <= count; ++i) {
     std::this_thread::sleep_for(std::chrono::microseconds(gapMicros));
-    SetStamp(key, kBeatValue, SteadyNanos());
+    SetBeat(key, {i, SteadyNanos()});
   }
-  return SetStamp(key, kBeatValue, 0) == platform::ERROR_SUCCESS;
+  return SetBeat(key, {count + 1, 0}) == platform::ERROR_SUCCESS;
 }
 
-std::vector<double> Listen(HKEY key, double timeoutSeconds) {
-  std::vector<double> latencies;
+std::vector<Seen> Listen(HKEY key, int gapMicros, double timeoutSeconds) {
+  std::vector<Seen> seen;
+  const double gap = gapMicros * 1e3;
   // What is there before the beater starts is an earlier run's.
-  std::int64_t last = GetStamp(key, kBeatValue);
+  SetBeat(key, {0, 0});
   SetStamp(key, kListeningValue, 1);
   const std::int64_t giveUp =
       SteadyNanos() + static_cast<std::int64_t>(timeoutSeconds * 1e9);
+  std::int64_t last = 0;
   for (;;) {
-    const std::int64_t stamp = GetStamp(key, kBeatValue);
+    const BeatStamp beat = GetBeat(key);
     const std::int64_t now = SteadyNanos();
-    if (stamp != last) {
-      last = stamp;
-      if (stamp == 0) break;
-      if (stamp > 0) latencies.push_back(static_cast<double>(now - stamp));
+    if (beat.index > last) {
+      const bool end = beat.stamp == 0;
+      const double latency = end ? 0 : static_cast<double>(now - beat.stamp);
+      // Beat k before this one was stamped at least (index - k) gaps
+      // earlier, and was never seen before now.
+      for (std::int64_t k = last + 1; k < beat.index; ++k) {
+        seen.push_back(
+            {std::max(gap, latency + static_cast<double>(beat.index - k) * gap),
+             true});
+      }
+      last = beat.index;
+      if (end) break;
+      seen.push_back({latency, false});
     }
     if (now > giveUp) break;
   }
-  return latencies;
+  return seen;
 }
 
 std::int64_t WalkTree(const std::string& path) {

@@ -55,20 +55,27 @@ std::int64_t WriteValues(HKEY key, const std::string& prefix,
 // The number of values `key` holds, or -1.
 std::int64_t CountValues(HKEY key);
 
-// Change propagation between two processes. The beater sets the REG_QWORD
-// value "Beat" of `key` to the steady clock's nanoseconds just before each
-// RegSetValueExA, `count` times, `gapMicros` apart, then to 0 (the end); the
-// listener polls it with RegQueryValueExA and, for each new stamp, records
-// how long after the stamp it saw it. Both clocks are the machine's
-// monotonic clock, so stamps compare across processes.
+// Change propagation between two processes. The beater sets the value
+// "Beat" of `key` `count` times, `gapMicros` apart, to the beat's number
+// (from 1) and the steady clock's nanoseconds just before its
+// RegSetValueExA, then to an end mark; the listener polls it with
+// RegQueryValueExA and, for each beat, records how long after its stamp it
+// was seen. A beat overwritten before the listener saw it is missed: it
+// counts as seen when the next one was, which is at least a gap later than
+// its own stamp. Both clocks are the machine's monotonic clock, so stamps
+// compare across processes.
 inline constexpr const char* kBeatValue = "Beat";
 inline constexpr const char* kListeningValue = "Listening";
 // Waits (up to `waitSeconds`) for a listener to say it is polling, then
 // beats; false when no listener came.
 bool Beat(HKEY key, int count, int gapMicros, double waitSeconds);
-// Says it is listening, then polls until the end beat or `timeoutSeconds`;
-// the latencies seen, in nanoseconds, in the order seen.
-std::vector<double> Listen(HKEY key, double timeoutSeconds);
+struct Seen {
+  double latency;  // nanoseconds
+  bool missed;
+};
+// Says it is listening, then polls until the end mark or `timeoutSeconds`;
+// every beat in order, seen or missed.
+std::vector<Seen> Listen(HKEY key, int gapMicros, double timeoutSeconds);
 // Nanoseconds on the monotonic clock.
 std::int64_t SteadyNanos();
 

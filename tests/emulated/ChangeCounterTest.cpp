@@ -1,11 +1,18 @@
-// The change counter's protocol, driven directly: odd while a commit is
-// under way and even after, the same value in every process's mapping, and
-// an odd value a dead writer left made even only by whoever can take the
-// write lock.
+// The change memory, driven directly: the counter odd while a commit is
+// under way and even after, the same value in every process's mapping, an
+// odd value a dead writer left made even only by whoever can take the write
+// lock; the ring that tells a view what changed, or that it can't tell; and
+// the layout a file was made with.
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <vector>
 
 #include "StoreOfItsOwn.h"
 #include "platform/emulated/store/ChangeCounter.h"
+#include "platform/emulated/store/StorePaths.h"
 
 namespace corvane::platform::emulated {
 namespace {
@@ -89,6 +96,111 @@ TEST_F(ChangeCounterTest, ADeadWritersOddValueIsSettledOnlyWithTheLock) {
   // The lock was only borrowed: a write goes through.
   MakeKey(writer, u"After");
   EXPECT_GT(settler.counter().Value(), odd + 1);
+}
+
+// One commit of `store` that names `ids` as changed (or everything); the
+// counter value it left.
+std::uint64_t CommitNaming(Store& store, const std::vector<std::int64_t>& ids,
+                           bool everything = false) {
+  std::uint64_t counter = 0;
+  EXPECT_EQ(store.BeginWrite(), ERROR_SUCCESS);
+  store.Changes().Clear();
+  for (const std::int64_t id : ids) store.Changes().Add(id);
+  if (everything) store.Changes().Everything();
+  store.MarkWritten();
+  EXPECT_EQ(store.Commit(false, counter), ERROR_SUCCESS);
+  return counter;
+}
+
+TEST_F(ChangeCounterTest, TheRingTellsWhatChangedOrThatItCannot) {
+  Store writer, reader;
+  Bind(writer);
+  MakeKey(writer, u"Made");
+  Bind(reader);
+  const ChangeCounter& ring = reader.counter();
+  const auto changed = [&](std::uint64_t from, std::uint64_t to) {
+    std::vector<std::int64_t> ids;
+    if (!ring.Changed(from, to, ids)) return std::vector<std::int64_t>{-1};
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    return ids;
+  };
+  using Ids = std::vector<std::int64_t>;
+  const std::uint64_t start = reader.counter().Value();
+  const std::uint64_t one = CommitNaming(writer, {7, 9});
+  const std::uint64_t two = CommitNaming(writer, {9, 11});
+  EXPECT_EQ(changed(start, start), Ids{});
+  EXPECT_EQ(changed(start, one), (Ids{7, 9}));
+  EXPECT_EQ(changed(one, two), (Ids{9, 11}));
+  EXPECT_EQ(changed(start, two), (Ids{7, 9, 11}));
+  // Odd values, and a state that was never reached from `from`.
+  EXPECT_EQ(changed(start + 1, two), Ids{-1});
+  EXPECT_EQ(changed(two, one), Ids{-1});
+  EXPECT_EQ(changed(start + 2, two), Ids{-1});
+  // A commit under way: its record is written before the counter is odd,
+  // and counts from either end.
+  ChangeSet pending;
+  pending.Add(13);
+  const std::uint64_t odd = writer.counter().BeforeCommit(pending);
+  EXPECT_EQ(changed(two, odd), Ids{13});
+  EXPECT_EQ(changed(odd, odd), Ids{13});
+  const std::uint64_t settled = writer.counter().AfterCommit(odd);
+  EXPECT_EQ(changed(odd, settled), Ids{13});
+  EXPECT_EQ(changed(start, settled), (Ids{7, 9, 11, 13}));
+
+  // More keys than a record names, or a change it can't name: everything.
+  const Ids many{1, 2, 3, 4, 5, 6, 7};
+  const std::uint64_t three = CommitNaming(writer, many);
+  EXPECT_EQ(changed(two, three), Ids{-1});
+  const std::uint64_t four = CommitNaming(writer, {}, true);
+  EXPECT_EQ(changed(three, four), Ids{-1});
+  // A write that names nothing (a bare store write) is everything too.
+  std::uint64_t five = 0;
+  ASSERT_EQ(writer.BeginWrite(), ERROR_SUCCESS);
+  writer.MarkWritten();
+  ASSERT_EQ(writer.Commit(false, five), ERROR_SUCCESS);
+  EXPECT_EQ(changed(four, five), Ids{-1});
+
+  // A view further behind than the ring reaches.
+  std::uint64_t last = five;
+  for (std::size_t i = 0; i < SharedChanges::kRecords; ++i) {
+    last = CommitNaming(writer, {42});
+  }
+  EXPECT_EQ(changed(last - 4, last), Ids{42});
+  EXPECT_EQ(changed(five, last), Ids{-1});
+}
+
+TEST_F(ChangeCounterTest, AnEarlierLayoutIsGrownANewerOneRefused) {
+  const std::string db = folder_.File("store.db");
+  {
+    Store maker;
+    Bind(maker);
+    MakeKey(maker, u"Made");
+  }
+  // An 8-byte counter, as the first layout left it: its value is kept.
+  const std::uint64_t counter = 40;
+  std::ofstream(ChangesPath(db), std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(&counter), sizeof counter);
+  {
+    Store grown;
+    Bind(grown);
+    EXPECT_EQ(grown.counter().Value(), counter);
+    MakeKey(grown, u"After");
+    EXPECT_EQ(grown.counter().Value(), counter + 4);
+  }
+  // A layout this build doesn't know.
+  {
+    std::fstream file(ChangesPath(db),
+                      std::ios::binary | std::ios::in | std::ios::out);
+    const std::uint32_t layout = SharedChanges::kLayout + 1;
+    file.seekp(offsetof(SharedChanges, layout));
+    file.write(reinterpret_cast<const char*>(&layout), sizeof layout);
+  }
+  Store refused;
+  bool reopened = false;
+  EXPECT_EQ(refused.Bind(reopened), ERROR_BADDB);
+  EXPECT_NE(refused.Problem().find("newer"), std::string::npos)
+      << refused.Problem();
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 // The emulated store between processes where only the emulation can be
-// pushed: a writer frozen while it holds the store's write lock, and
-// importers killed in the middle of their transaction. The other processes
+// pushed: a writer frozen or killed while it holds the writers' turn and the
+// store's write lock, and importers killed in the middle of their
+// transaction. The other processes
 // are corvane_regchild (its `lock` and `import` commands).
 #include <gtest/gtest.h>
 
@@ -61,6 +62,30 @@ TEST(MultiProcessEmulated, FrozenWriterMakesOtherWritesTimeOutNotHang) {
   EXPECT_EQ(holder->Wait(kChildGuard), 0);
   const auto writer = RunRegChild({"set", key_path, "v", "after"}, impatient);
   EXPECT_EQ(writer.status, 0) << writer.output;
+  EXPECT_EQ(QueryString(key, "v"), "after");
+  RegCloseKey(key);
+}
+
+TEST(MultiProcessEmulated, KilledWriterHandsOnAtOnce) {
+  testing::ScratchKey scratch;
+  const std::string key_path = scratch.Path() + "\\Orphaned";
+  const HKEY key = scratch.CreateKey("Orphaned");
+  auto holder = StartRegChild({"lock", "wait", "/nonexistent/never"});
+  ASSERT_EQ(holder->ReadLine(kChildGuard), "locked");
+
+  // Waits in the turn behind the holder, with the default limit of 10 s.
+  const auto t0 = std::chrono::steady_clock::now();
+  auto waiter = StartRegChild({"set", key_path, "v", "after"});
+  std::this_thread::sleep_for(300ms);
+  EXPECT_TRUE(waiter->Running());
+  holder->Kill();
+  ASSERT_TRUE(holder->Wait(kChildGuard).has_value());
+  const auto killed = std::chrono::steady_clock::now();
+  EXPECT_EQ(waiter->ReadLine(kChildGuard), "ok");
+  EXPECT_EQ(waiter->Wait(kChildGuard), 0);
+  // Carried on once the holder was gone, not after the wait limit.
+  EXPECT_LT(std::chrono::steady_clock::now() - killed, 2s);
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 5s);
   EXPECT_EQ(QueryString(key, "v"), "after");
   RegCloseKey(key);
 }

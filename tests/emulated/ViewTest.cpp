@@ -1,9 +1,10 @@
-// A view's cache against the change counter, two stores on one file
-// standing for two processes: another's write makes a view start again from
-// the store, while reads and the view's own writes leave what it holds in
-// place.
+// A view's cache against the change memory, two stores on one file
+// standing for two processes: another's write makes a view drop what it
+// changed (everything, when the ring can't tell), while reads, the view's
+// own writes and others' writes elsewhere leave what it holds in place.
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -66,7 +67,7 @@ class ViewTest : public StoreOfItsOwn {
   }
 };
 
-TEST_F(ViewTest, AnotherStoresWriteEmptiesTheCacheReadsKeepIt) {
+TEST_F(ViewTest, AnotherStoresWriteDropsWhatItChangedReadsKeepIt) {
   Store mine, theirs;
   View view(mine), other(theirs);
   ASSERT_EQ(Make(other, u"Shared"), ERROR_SUCCESS);
@@ -83,13 +84,76 @@ TEST_F(ViewTest, AnotherStoresWriteEmptiesTheCacheReadsKeepIt) {
   EXPECT_EQ(view.Generation(), generation);
   EXPECT_EQ(view.Stamp(), stamp);
 
-  // A write elsewhere, even to another key: the next call starts afresh
-  // and sees the store as it is now.
+  // Writes elsewhere: the next call sees the store as it is now.
   ASSERT_EQ(Make(other, u"Unrelated"), ERROR_SUCCESS);
   ASSERT_EQ(SetByte(other, u"Shared", 2), ERROR_SUCCESS);
   EXPECT_NE(view.Stamp(), stamp);
   EXPECT_EQ(ReadByte(view, u"Shared"), 2);
   EXPECT_NE(view.Generation(), generation);
+}
+
+TEST_F(ViewTest, OnlyWhatAnotherStoreChangedLeavesTheCache) {
+  Store mine, theirs;
+  View view(mine), other(theirs);
+  for (const auto* name : {u"Kept", u"Changed", u"Doomed"}) {
+    ASSERT_EQ(Make(other, name), ERROR_SUCCESS);
+    ASSERT_EQ(SetByte(other, name, 1), ERROR_SUCCESS);
+  }
+  CachedKey* kept = nullptr;
+  CachedKey* doomed = nullptr;
+  EXPECT_EQ(ReadByte(view, u"Kept", &kept), 1);
+  EXPECT_EQ(ReadByte(view, u"Changed"), 1);
+  EXPECT_EQ(ReadByte(view, u"Doomed", &doomed), 1);
+  const std::int64_t doomedId = doomed->id;
+
+  // One write of each kind another process makes, one after another; after
+  // each, what changed reads as it is now, and the untouched key keeps its
+  // entry and its loaded values.
+  struct Step {
+    const char* what;
+    std::function<LONG()> write;
+  };
+  const Step steps[] = {
+      {"a value", [&] { return SetByte(other, u"Changed", 2); }},
+      {"a key made", [&] { return Make(other, u"New"); }},
+      {"a key deleted",
+       [&] {
+         return other.Write([&] {
+           CachedKey* key = nullptr;
+           if (const LONG status = Find(other, u"Doomed", key)) return status;
+           return other.DeleteTree(*key);
+         });
+       }},
+      {"two values", [&] {
+         if (const LONG status = SetByte(other, u"Changed", 3)) return status;
+         return SetByte(other, u"New", 9);
+       }}};
+  for (const Step& step : steps) {
+    ASSERT_EQ(step.write(), ERROR_SUCCESS) << step.what;
+    CachedKey* again = nullptr;
+    EXPECT_EQ(view.Read([&] { return Find(view, u"Kept", again); }),
+              ERROR_SUCCESS);
+    EXPECT_EQ(again, kept) << step.what;
+    EXPECT_TRUE(again->valuesLoaded) << step.what;
+    EXPECT_EQ(ReadByte(view, u"Kept"), 1) << step.what;
+  }
+  EXPECT_EQ(ReadByte(view, u"Changed"), 3);
+  EXPECT_EQ(ReadByte(view, u"New"), 9);
+  CachedKey* gone = nullptr;
+  EXPECT_EQ(view.Read([&] { return Find(view, u"Doomed", gone); }),
+            ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(view.Read([&] { return view.Key(doomedId, gone); }),
+            ERROR_KEY_DELETED);
+
+  // Further behind than the ring reaches: everything goes, and what is read
+  // is still the store as it is.
+  for (std::size_t i = 0; i <= SharedChanges::kRecords; ++i) {
+    ASSERT_EQ(SetByte(other, u"Changed", static_cast<BYTE>(i)), ERROR_SUCCESS);
+  }
+  CachedKey* after = nullptr;
+  EXPECT_EQ(ReadByte(view, u"Kept", &after), 1);
+  EXPECT_EQ(ReadByte(view, u"Changed"),
+            static_cast<BYTE>(SharedChanges::kRecords));
 }
 
 TEST_F(ViewTest, ItsOwnWritesKeepTheCacheAndReachTheOthers) {

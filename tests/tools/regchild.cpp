@@ -14,8 +14,8 @@
 // and on the emulated backend, for the tests of its store:
 //
 //   import FILE              a .reg file, through ImportRegFile  -> ok
-//   lock                     holds the store's write lock until exit
-//                                                                -> locked
+//   lock                     holds the writers' turn and the store's write
+//                            lock until exit                    -> locked
 //
 // KEY is a path below HKEY_CURRENT_USER. A failed call prints "error STATUS"
 // (import: "error TEXT") and ends the run with exit status 1; bad usage
@@ -33,7 +33,14 @@
 #include "platform/Platform.h"
 
 #ifdef CORVANE_EMULATED
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/emulated/store/SharedChanges.h"
 #endif
 
 using namespace corvane::platform;
@@ -89,14 +96,35 @@ std::string GetString(HKEY key, const std::string& name) {
 // exit, so the lock goes with the process.
 sqlite3* g_lock_holder = nullptr;
 
+// Takes the writers' turn in the store's change memory, as a writer does
+// before SQLite's lock (the store exists, so it is set up).
+void HoldTurn(const std::string& db) {
+  using corvane::platform::emulated::SharedChanges;
+  const std::string path = db + "-changes";
+  const int fd = open(path.c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) Fail(path + ": can't be opened");
+  void* map = mmap(nullptr, sizeof(SharedChanges), PROT_READ | PROT_WRITE,
+                   MAP_SHARED, fd, 0);
+  close(fd);
+  if (map == MAP_FAILED) Fail(path + ": can't be mapped");
+  auto* shared = static_cast<SharedChanges*>(map);
+  if (shared->ready != SharedChanges::kReady) Fail(path + ": not set up");
+  const int rc = pthread_mutex_lock(&shared->turn);
+  if (rc == EOWNERDEAD) {
+    pthread_mutex_consistent(&shared->turn);
+  } else if (rc != 0) {
+    Fail(path + ": no turn (" + std::to_string(rc) + ")");
+  }
+}
+
 // Takes the write lock of the store the emulation keeps in SQLite, the way
 // one of its writers does.
-
 void HoldWriteLock() {
   const char* named = std::getenv("CORVANE_REGISTRY");
   if (named == nullptr) Fail("CORVANE_REGISTRY is not set");
   std::string path = named;
   if (path.ends_with(".reg")) path += ".db";
+  HoldTurn(path);
   sqlite3*& db = g_lock_holder;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr) !=
       SQLITE_OK) {

@@ -1,17 +1,47 @@
-// The store's change counter (ChangeCounter.h).
+// The store's change memory (ChangeCounter.h).
 #include "platform/emulated/store/ChangeCounter.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
+#include <ctime>
 #include <system_error>
+#include <thread>
 
 #include "platform/emulated/store/StorePaths.h"
 #include "platform/emulated/system/SystemCalls.h"
 
 namespace corvane::platform::emulated {
+namespace {
+
+template <class T>
+std::atomic_ref<T> Shared(T& field) {
+  return std::atomic_ref<T>(field);
+}
+
+// How long a process waits for another to finish setting up new change
+// memory (a few system calls) before it takes that over.
+constexpr auto kSetUpWait = std::chrono::seconds(1);
+
+// Counts forks, so that a child tells the turn its parent held from one of
+// its own without a system call per write.
+std::atomic<unsigned> forks{0};
+
+unsigned Forks() {
+  static const bool counting = [] {
+    pthread_atfork(nullptr, nullptr,
+                   [] { forks.fetch_add(1, std::memory_order_relaxed); });
+    return true;
+  }();
+  (void)counting;
+  return forks.load(std::memory_order_relaxed);
+}
+
+}  // namespace
 
 LONG ChangeCounter::Map(bool create) {
   if (shared_ != nullptr) return ERROR_SUCCESS;
@@ -25,36 +55,100 @@ LONG ChangeCounter::Map(bool create) {
                         path + ": " + std::generic_category().message(errno))
                   : ERROR_SUCCESS;
   }
+  // Zeros past the end: the counter of an 8-byte file keeps its value, and
+  // the rest is set up below.
   struct stat st;
-  if (sys.fstat(fd, &st) == 0 &&
-      st.st_size < static_cast<off_t>(sizeof(std::uint64_t))) {
-    if (!create || sys.ftruncate(fd, sizeof(std::uint64_t)) != 0) {
-      sys.close(fd);
-      return create ? connection_.Fail(SQLITE_IOERR, path + ": can't be sized")
-                    : ERROR_SUCCESS;
-    }
+  if (sys.fstat(fd, &st) != 0 ||
+      (st.st_size < static_cast<off_t>(sizeof(SharedChanges)) &&
+       sys.ftruncate(fd, sizeof(SharedChanges)) != 0)) {
+    sys.close(fd);
+    return create ? connection_.Fail(SQLITE_IOERR, path + ": can't be sized")
+                  : ERROR_SUCCESS;
   }
-  void* map = sys.mmap(nullptr, sizeof(std::uint64_t), PROT_READ | PROT_WRITE,
+  void* map = sys.mmap(nullptr, sizeof(SharedChanges), PROT_READ | PROT_WRITE,
                        MAP_SHARED, fd, 0);
   sys.close(fd);
   if (map == MAP_FAILED) {
     return create ? connection_.Fail(SQLITE_IOERR, path + ": can't be mapped")
                   : ERROR_SUCCESS;
   }
-  shared_ = static_cast<std::uint64_t*>(map);
-  return ERROR_SUCCESS;
+  shared_ = static_cast<SharedChanges*>(map);
+
+  const auto newer = [&] {
+    const std::uint32_t layout =
+        Shared(shared_->layout).load(std::memory_order_acquire);
+    if (layout <= SharedChanges::kLayout) return false;
+    Unmap();
+    connection_.Fail(SQLITE_NOTADB,
+                     "made by a newer Corvane (change memory layout " +
+                         std::to_string(layout) + "; this one reads " +
+                         std::to_string(SharedChanges::kLayout) + ")");
+    return true;
+  };
+  if (newer()) return ERROR_BADDB;
+  const auto giveUp = std::chrono::steady_clock::now() + kSetUpWait;
+  for (;;) {
+    std::uint32_t state =
+        Shared(shared_->ready).load(std::memory_order_acquire);
+    if (state == SharedChanges::kReady) break;
+    if (state == 0 &&
+        Shared(shared_->ready)
+            .compare_exchange_strong(state, SharedChanges::kSettingUp,
+                                     std::memory_order_acq_rel)) {
+      SetUp();
+      break;
+    }
+    if (newer()) return ERROR_BADDB;
+    if (std::chrono::steady_clock::now() > giveUp) {
+      // Whoever began died before it was done.
+      SetUp();
+      break;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return newer() ? ERROR_BADDB : ERROR_SUCCESS;
+}
+
+void ChangeCounter::SetUp() {
+  pthread_mutexattr_t attributes;
+  pthread_mutexattr_init(&attributes);
+  pthread_mutexattr_setpshared(&attributes, PTHREAD_PROCESS_SHARED);
+  pthread_mutexattr_setrobust(&attributes, PTHREAD_MUTEX_ROBUST);
+  // A second lock by the same thread is refused, not a hang.
+  pthread_mutexattr_settype(&attributes, PTHREAD_MUTEX_ERRORCHECK);
+  pthread_mutex_init(&shared_->turn, &attributes);
+  pthread_mutexattr_destroy(&attributes);
+  Shared(shared_->layout)
+      .store(SharedChanges::kLayout, std::memory_order_relaxed);
+  Shared(shared_->ready)
+      .store(SharedChanges::kReady, std::memory_order_release);
 }
 
 void ChangeCounter::Unmap() {
-  if (shared_ != nullptr) System().munmap(shared_, sizeof(std::uint64_t));
+  GiveTurn();
+  if (shared_ != nullptr) System().munmap(shared_, sizeof(SharedChanges));
   shared_ = nullptr;
 }
 
-std::uint64_t ChangeCounter::BeforeCommit() {
-  std::atomic_ref<std::uint64_t> shared(*shared_);
-  const std::uint64_t before = shared.load(std::memory_order_acquire);
+std::uint64_t ChangeCounter::BeforeCommit(const ChangeSet& changes) {
+  auto counter = Shared(shared_->counter);
+  const std::uint64_t before = counter.load(std::memory_order_acquire);
   const std::uint64_t odd = (before | 1) + 2;
-  shared.store(odd, std::memory_order_seq_cst);
+  SharedChanges::Record& record =
+      shared_->records[(odd >> 1) % SharedChanges::kRecords];
+  // A reader that read any of what follows sees the tag change too.
+  Shared(record.tag).store(0, std::memory_order_relaxed);
+  std::atomic_thread_fence(std::memory_order_release);
+  const auto& ids = changes.Ids();
+  Shared(record.before).store(before, std::memory_order_relaxed);
+  Shared(record.count)
+      .store(changes.IsEverything() ? SharedChanges::kEverything : ids.size(),
+             std::memory_order_relaxed);
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    Shared(record.ids[i]).store(ids[i], std::memory_order_relaxed);
+  }
+  Shared(record.tag).store(odd, std::memory_order_release);
+  counter.store(odd, std::memory_order_seq_cst);
   return odd;
 }
 
@@ -62,19 +156,100 @@ std::uint64_t ChangeCounter::AfterCommit(std::uint64_t odd) {
   std::uint64_t expected = odd;
   // Fails only when another process, holding the lock after this commit,
   // already made it even.
-  std::atomic_ref<std::uint64_t>(*shared_).compare_exchange_strong(
-      expected, odd + 1, std::memory_order_seq_cst);
+  Shared(shared_->counter)
+      .compare_exchange_strong(expected, odd + 1, std::memory_order_seq_cst);
   return odd + 1;
 }
 
 void ChangeCounter::Settle(std::uint64_t odd) {
-  if (shared_ == nullptr || !connection_.TryWriteLock()) return;
+  if (shared_ == nullptr || TakeTurn(false) != ERROR_SUCCESS) return;
+  if (!connection_.TryWriteLock()) {
+    GiveTurn();
+    return;
+  }
   // Holding the write lock, no commit is under way: an odd counter is one a
   // writer left when it died between its commit and the counter's update.
   std::uint64_t expected = odd;
-  std::atomic_ref<std::uint64_t>(*shared_).compare_exchange_strong(
-      expected, odd + 1, std::memory_order_seq_cst);
+  Shared(shared_->counter)
+      .compare_exchange_strong(expected, odd + 1, std::memory_order_seq_cst);
   connection_.Rollback();
+  GiveTurn();
+}
+
+bool ChangeCounter::Changed(std::uint64_t from, std::uint64_t to,
+                            std::vector<std::int64_t>& ids) const {
+  if (shared_ == nullptr || connection_.InMemory() || to < from) {
+    return false;
+  }
+  // Back from `to`, one commit at a time: each record names the value its
+  // commit started from. An odd `from` is a commit that was under way, and
+  // may have landed since: back to where it started, through its own record
+  // (even when `to` is the same odd value).
+  const auto read = [this](std::uint64_t odd, std::uint64_t& before,
+                           std::vector<std::int64_t>* ids) {
+    SharedChanges::Record& r =
+        shared_->records[(odd >> 1) % SharedChanges::kRecords];
+    if (Shared(r.tag).load(std::memory_order_acquire) != odd) return false;
+    before = Shared(r.before).load(std::memory_order_relaxed);
+    const std::uint64_t count = Shared(r.count).load(std::memory_order_relaxed);
+    if (count > SharedChanges::kIds) return false;
+    for (std::uint64_t i = 0; ids != nullptr && i < count; ++i) {
+      ids->push_back(Shared(r.ids[i]).load(std::memory_order_relaxed));
+    }
+    // Unchanged since the tag was read: what was read is this commit's.
+    std::atomic_thread_fence(std::memory_order_acquire);
+    return Shared(r.tag).load(std::memory_order_relaxed) == odd;
+  };
+  if ((from & 1) != 0 && !read(from, from, nullptr)) return false;
+  std::size_t steps = 0;
+  for (std::uint64_t at = to; at != from; ++steps) {
+    if (at < from || steps == SharedChanges::kRecords) return false;
+    const std::uint64_t odd = (at & 1) != 0 ? at : at - 1;
+    std::uint64_t before = 0;
+    if (!read(odd, before, &ids)) return false;
+    at = before;
+  }
+  return true;
+}
+
+LONG ChangeCounter::TakeTurn(bool wait) {
+  if (shared_ == nullptr || holding_) return ERROR_SUCCESS;
+  // Free most of the time: no clock or limit to look up then.
+  int rc = pthread_mutex_trylock(&shared_->turn);
+  if (rc == EBUSY && wait) {
+    timespec until{};
+    clock_gettime(CLOCK_MONOTONIC, &until);
+    const long limit = Connection::WaitLimit();
+    until.tv_sec += limit / 1000;
+    until.tv_nsec += (limit % 1000) * 1000000L;
+    if (until.tv_nsec >= 1000000000L) {
+      until.tv_sec += 1;
+      until.tv_nsec -= 1000000000L;
+    }
+    rc = pthread_mutex_clocklock(&shared_->turn, CLOCK_MONOTONIC, &until);
+  }
+  if (rc == EOWNERDEAD) {
+    // Its holder died: SQLite rolls back whatever it left unfinished.
+    pthread_mutex_consistent(&shared_->turn);
+    rc = 0;
+  }
+  if (rc == 0) {
+    holding_ = true;
+    holder_ = Forks();
+    return ERROR_SUCCESS;
+  }
+  if (rc == ETIMEDOUT || rc == EBUSY) return ERROR_REGISTRY_IO_FAILED;
+  // A turn that can't be had (not recoverable): SQLite's lock decides.
+  return ERROR_SUCCESS;
+}
+
+void ChangeCounter::GiveTurn() {
+  if (!holding_) return;
+  holding_ = false;
+  // A forked child's copy of the flag: the turn is its parent's.
+  if (holder_ == Forks() && shared_ != nullptr) {
+    pthread_mutex_unlock(&shared_->turn);
+  }
 }
 
 }  // namespace corvane::platform::emulated

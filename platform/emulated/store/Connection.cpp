@@ -27,6 +27,13 @@ constexpr const char* kBulkCache = "PRAGMA cache_size=-65536;";
 // The log's length, in pages, that a commit checkpoints at (SQLite's own
 // default).
 constexpr int kCheckpointFrames = 1000;
+// The log's length, in pages, at which a commit makes it start over: 16 MB
+// of 2 KB pages. Writers that keep overlapping readers would otherwise grow
+// it for as long as they do.
+constexpr int kRestartFrames = 8192;
+// How long that commit waits for readers to leave the log, with the
+// writers' turn held.
+constexpr int kRestartWaitMs = 100;
 
 // The log can only start over from its beginning when no process is reading
 // it, so writers that keep overlapping grow it for as long as they do. Once
@@ -42,9 +49,9 @@ int WaitBusy(void* context, int attempt) {
   auto* started = &waiting->since;
   const auto now = std::chrono::steady_clock::now();
   if (attempt == 0) *started = now;
-  if (now - *started >= std::chrono::milliseconds(Connection::WaitLimit())) {
-    return 0;
-  }
+  const int limit =
+      waiting->limitMs > 0 ? waiting->limitMs : Connection::WaitLimit();
+  if (now - *started >= std::chrono::milliseconds(limit)) return 0;
   if (attempt < 20) {
     std::this_thread::yield();
   } else {
@@ -218,7 +225,10 @@ LONG Connection::Configure() {
   sqlite3_wal_hook(
       db_,
       [](void* self, sqlite3*, const char*, int frames) {
-        static_cast<Connection*>(self)->logFrames_ = frames;
+        auto* connection = static_cast<Connection*>(self);
+        connection->logFrames_ = frames;
+        // The log started over since.
+        if (frames < connection->restartTried_) connection->restartTried_ = 0;
         return SQLITE_OK;
       },
       this);
@@ -305,10 +315,22 @@ void Connection::Checkpoint() {
 void Connection::CheckpointIfLong() {
   // SQLite would checkpoint inside the commit, before other processes
   // learn of it; here the write is already visible when this one starts.
-  if (logFrames_ >= kCheckpointFrames) {
+  if (logFrames_ < kCheckpointFrames) return;
+  if (logFrames_ < kRestartFrames ||
+      logFrames_ < restartTried_ + kCheckpointFrames) {
     logFrames_ = 0;
     CheckpointWithoutWaiting(SQLITE_CHECKPOINT_PASSIVE);
+    return;
   }
+  // Readers step out of the log between their calls: a short wait finds a
+  // moment when none is in it. When none comes, the next kCheckpointFrames
+  // pages try again.
+  restartTried_ = logFrames_;
+  if (db_ == nullptr || memory_ || st_ == nullptr) return;
+  waiting_.limitMs = kRestartWaitMs;
+  sqlite3_wal_checkpoint_v2(db_, nullptr, SQLITE_CHECKPOINT_RESTART, nullptr,
+                            nullptr);
+  waiting_.limitMs = 0;
 }
 
 void Connection::CheckpointWithoutWaiting(int mode) {

@@ -92,7 +92,10 @@ class Connection {
   // After bulk work: moves the log into the database without waiting for
   // readers.
   void Checkpoint();
-  // After a commit: a log grown this long goes into the database.
+  // After a commit, with the writers' turn held: a log this long goes into
+  // the database, without waiting for readers; a longer one waits a little
+  // for readers to leave it, so that the next commit starts it over (see
+  // docs/emulated-registry.md, "The log").
   void CheckpointIfLong();
   // A page cache large enough for a bulk write to stay out of the log until
   // it commits (on), or the small one that calls of a row or two and
@@ -109,6 +112,7 @@ class Connection {
   struct Waiting {
     std::chrono::steady_clock::time_point since;
     bool never = false;  // give up at once: a try, not a need
+    int limitMs = 0;     // a shorter wait than WaitLimit(), when not 0
   };
 
  private:
@@ -125,8 +129,10 @@ class Connection {
   bool inRead_ = false;
   bool inWrite_ = false;
   bool written_ = false;
-  // Pages in the log after the last commit.
+  // Pages in the log after the last commit, and when this connection last
+  // tried to make it start over.
   int logFrames_ = 0;
+  int restartTried_ = 0;
   static constexpr std::size_t kRowsPerWriteback = 8192;
   int writebackFd_ = -1;
   std::size_t writtenRows_ = 0;

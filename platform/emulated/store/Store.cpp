@@ -169,12 +169,20 @@ LONG Store::BeginWrite() {
   }
   if (const LONG status = counter_.Map(true)) return status;
   rows_.ForgetLastKeyId();
-  return connection_.BeginWrite();
+  changes_.Clear();
+  changes_.Everything();
+  if (const LONG status = counter_.TakeTurn(true)) return status;
+  const LONG status = connection_.BeginWrite();
+  if (status != ERROR_SUCCESS) counter_.GiveTurn();
+  return status;
 }
 
 LONG Store::Commit(bool durable, std::uint64_t& counter) {
   counter = counter_.Value();
-  if (!connection_.InWrite()) return ERROR_SUCCESS;
+  if (!connection_.InWrite()) {
+    counter_.GiveTurn();
+    return ERROR_SUCCESS;
+  }
   if (!connection_.Written()) {
     Rollback();
     return ERROR_SUCCESS;
@@ -185,7 +193,7 @@ LONG Store::Commit(bool durable, std::uint64_t& counter) {
   }
   // Odd while the commit is under way: nobody may trust a view from before
   // it until it is even again.
-  const std::uint64_t odd = counter_.BeforeCommit();
+  const std::uint64_t odd = counter_.BeforeCommit(changes_);
   const int rc = connection_.Commit(durable);
   if (rc != SQLITE_DONE) {
     Rollback();
@@ -193,7 +201,10 @@ LONG Store::Commit(bool durable, std::uint64_t& counter) {
   }
   rows_.ForgetLastKeyId();
   counter = counter_.AfterCommit(odd);
+  // Still this writer's turn: a log restarted now stays short, as no other
+  // writer of the store adds to it meanwhile.
   connection_.CheckpointIfLong();
+  counter_.GiveTurn();
   return ERROR_SUCCESS;
 }
 
@@ -229,6 +240,7 @@ LONG Store::MakeFile() {
 void Store::Rollback() {
   rows_.ForgetLastKeyId();
   connection_.Rollback();
+  counter_.GiveTurn();
 }
 
 bool Store::BuildAside(const std::function<bool(Rows&)>& fill) {

@@ -15,6 +15,7 @@
 
 #include "platform/Platform.h"
 #include "platform/emulated/store/ChangeCounter.h"
+#include "platform/emulated/store/ChangeSet.h"
 #include "platform/emulated/store/Connection.h"
 #include "platform/emulated/store/Rows.h"
 #include "platform/emulated/store/StoreLocation.h"
@@ -53,7 +54,12 @@ class Store {
 
   LONG BeginRead() { return connection_.BeginRead(); }
   void EndRead() { connection_.EndRead(); }
+  // Takes the writers' turn, then SQLite's write lock (see ChangeCounter).
   LONG BeginWrite();
+  // What this write changes, for other processes' views: everything unless
+  // its writer names the keys (after BeginWrite, Changes().Clear() and
+  // Add each).
+  ChangeSet& Changes() { return changes_; }
   // `durable`: this commit is synced to disk (synchronous=FULL), as
   // RegFlushKey asks. `counter`: the counter value the commit left.
   LONG Commit(bool durable, std::uint64_t& counter);
@@ -89,6 +95,7 @@ class Store {
   ChangeCounter counter_{connection_};
   std::string boot_;
   Rows rows_{connection_, boot_};
+  ChangeSet changes_;
   SubtreeScan subtree_{connection_, rows_};
   std::string envPath_;  // CORVANE_REGISTRY as last seen
   std::string oldHive_;

@@ -66,6 +66,8 @@ LONG View::Begin(bool write) {
     // Holding the write lock, nobody else can commit: what is loaded now is
     // the latest state, and the cache is part of it if the counter agrees.
     validated_ = true;
+    // Each change below names the keys it touched.
+    store_.Changes().Clear();
   }
   callStart_ = Stamp();
   if (Odd(callStart_) && !write) {
@@ -81,8 +83,66 @@ LONG View::Begin(bool write) {
       callStart_ = Stamp();
     }
   }
-  if (callStart_ != cached_ || Odd(callStart_)) Clear();
+  // At an odd value, even the cache's own, what its commit changes may have
+  // landed since it was loaded: that is dropped again.
+  if (callStart_ != cached_ || Odd(callStart_)) {
+    if (!CatchUp()) Clear();
+  }
   return ERROR_SUCCESS;
+}
+
+bool View::CatchUp() {
+  if (cached_ == kNothing || callStart_ == ChangeCounter::kNone ||
+      keys_->empty()) {
+    return false;
+  }
+  std::vector<std::int64_t> changed;
+  if (!store_.counter().Changed(cached_, callStart_, changed)) return false;
+  // What the commits changed of the keys held is forgotten: their lists and
+  // values load again when asked for, and their own rows now.
+  std::vector<CachedKey*> stale;
+  for (const std::int64_t id : changed) {
+    const auto it = keys_->find(id);
+    if (it == keys_->end()) continue;
+    CachedKey& key = it->second;
+    if (std::find(stale.begin(), stale.end(), &key) != stale.end()) continue;
+    key.childrenLoaded = key.valuesLoaded = key.maximaKnown = false;
+    key.children.Clear();
+    key.lookups.reset();
+    key.values.Clear();
+    key.valueOrds.reset();
+    key.listed = 0;
+    stale.push_back(&key);
+  }
+  if (stale.empty()) {
+    cached_ = callStart_;
+    return true;
+  }
+  // Handles that hold a key look it up again.
+  ++generation_;
+  if (!store_.InWrite() && store_.BeginRead() != ERROR_SUCCESS) return false;
+  for (CachedKey* key : stale) {
+    KeyRow row;
+    bool found = false;
+    if (store_.rows().LoadKey(key->id, row, found) != ERROR_SUCCESS) {
+      return false;
+    }
+    if (!validated_) {
+      // The read's snapshot is the state the ring was followed to.
+      if (Stamp() != callStart_) return false;
+      validated_ = true;
+    }
+    if (!found) {
+      // Deleted: its parent, which listed it, is among the changed.
+      keys_->erase(key->id);
+      continue;
+    }
+    key->SetClassName(std::move(row.className));
+    key->isVolatile = row.isVolatile;
+    key->lastWrite = row.lastWrite;
+  }
+  cached_ = callStart_;
+  return true;
 }
 
 void View::End() {
@@ -117,8 +177,12 @@ LONG View::Loaded() {
   // The read transaction's snapshot was fixed by the load just made. An
   // even counter unchanged since the call began means no commit happened
   // since that state, so the snapshot and the cache agree.
+  // An odd counter is a commit under way, whose record names what it
+  // changes (dropped by CatchUp at every call while it stays odd): the
+  // snapshot may be from either side of it, and the rest of the cache is
+  // the same on both.
   const std::uint64_t now = Stamp();
-  if (now == callStart_ && !Odd(now)) {
+  if (now == callStart_ && now != ChangeCounter::kNone) {
     if (keys_->empty() || cached_ == now) {
       cached_ = now;
       return ERROR_SUCCESS;
@@ -321,10 +385,13 @@ LONG View::CreateChild(CachedKey& parent, std::u16string_view name,
   }
   parent.maximaKnown = false;
   Touch(parent, now);
+  store_.Changes().Add(parent.id);
   return ERROR_SUCCESS;
 }
 
 LONG View::SetClass(CachedKey& key, std::u16string_view className) {
+  store_.Changes().Add(key.id);
+  store_.Changes().Add(key.parent);
   key.SetClassName(std::u16string(className));
   if (const auto it = keys_->find(key.parent); it != keys_->end()) {
     it->second.maximaKnown = false;
@@ -334,6 +401,7 @@ LONG View::SetClass(CachedKey& key, std::u16string_view className) {
 
 LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
                     std::vector<BYTE> data) {
+  store_.Changes().Add(key.id);
   bool insert = true;
   std::int64_t ord = 0;
   if (key.valuesLoaded) {
@@ -382,6 +450,7 @@ LONG View::DeleteValue(CachedKey& key, std::u16string_view name, bool& found) {
   const std::int64_t ord = FindOrd(key, name);
   found = ord != 0;
   if (!found) return ERROR_SUCCESS;
+  store_.Changes().Add(key.id);
   if (const LONG status = store_.rows().DeleteValue(key.id, ord)) return status;
   if (key.valueOrds) key.valueOrds->erase(FoldKey(name));
   key.values.Erase(key.values.LowerBound(
@@ -412,6 +481,10 @@ LONG View::DeleteTree(CachedKey& key) {
   bool any = true;
   if (const LONG status = HasChildren(key, any)) return status;
   const bool values = !key.valuesLoaded || key.values.Size() > 0;
+  store_.Changes().Add(key.id);
+  store_.Changes().Add(key.parent);
+  // Other views may hold keys below it under any parent.
+  if (any) store_.Changes().Everything();
   if (const LONG status = store_.rows().DeleteTree(key.id, !any, values)) {
     return status;
   }
@@ -433,6 +506,7 @@ LONG View::MarkFlush() {
 }
 
 LONG View::Reset() {
+  store_.Changes().Everything();
   Clear();
   return store_.rows().Reset();
 }
@@ -454,6 +528,7 @@ bool View::BuildAside(const std::function<bool(Rows&)>& fill) {
 }
 
 std::string View::Bulk(const std::function<std::string(Rows&)>& apply) {
+  store_.Changes().Everything();
   store_.BulkCache(true);
   std::string result = apply(store_.rows());
   store_.BulkCache(false);

@@ -130,6 +130,10 @@ class View {
 
  private:
   LONG Begin(bool write);
+  // The counter moved since the cache was current: drops what the commits
+  // since then changed (see ChangeCounter::Changed) and reloads those keys'
+  // rows. False when that can't be told or done; then Clear().
+  bool CatchUp();
   void End();
   LONG Finish(LONG status, bool durable);
   // After each load from the store in a read call.
