@@ -136,16 +136,17 @@ std::uint64_t ChangeCounter::BeforeCommit(const ChangeSet& changes) {
   const std::uint64_t odd = (before | 1) + 2;
   SharedChanges::Record& record =
       shared_->records[(odd >> 1) % SharedChanges::kRecords];
-  // A reader that read any of what follows sees the tag change too.
+  // A reader that read any of what follows sees the tag change too: each
+  // store releases the ones before it (no fences, which ThreadSanitizer
+  // can't follow).
   Shared(record.tag).store(0, std::memory_order_relaxed);
-  std::atomic_thread_fence(std::memory_order_release);
   const auto& ids = changes.Ids();
-  Shared(record.before).store(before, std::memory_order_relaxed);
+  Shared(record.before).store(before, std::memory_order_release);
   Shared(record.count)
       .store(changes.IsEverything() ? SharedChanges::kEverything : ids.size(),
-             std::memory_order_relaxed);
+             std::memory_order_release);
   for (std::size_t i = 0; i < ids.size(); ++i) {
-    Shared(record.ids[i]).store(ids[i], std::memory_order_relaxed);
+    Shared(record.ids[i]).store(ids[i], std::memory_order_release);
   }
   Shared(record.tag).store(odd, std::memory_order_release);
   counter.store(odd, std::memory_order_seq_cst);
@@ -190,14 +191,14 @@ bool ChangeCounter::Changed(std::uint64_t from, std::uint64_t to,
     SharedChanges::Record& r =
         shared_->records[(odd >> 1) % SharedChanges::kRecords];
     if (Shared(r.tag).load(std::memory_order_acquire) != odd) return false;
-    before = Shared(r.before).load(std::memory_order_relaxed);
-    const std::uint64_t count = Shared(r.count).load(std::memory_order_relaxed);
+    // Each load acquires, so the tag is read again after all of them.
+    before = Shared(r.before).load(std::memory_order_acquire);
+    const std::uint64_t count = Shared(r.count).load(std::memory_order_acquire);
     if (count > SharedChanges::kIds) return false;
     for (std::uint64_t i = 0; ids != nullptr && i < count; ++i) {
-      ids->push_back(Shared(r.ids[i]).load(std::memory_order_relaxed));
+      ids->push_back(Shared(r.ids[i]).load(std::memory_order_acquire));
     }
     // Unchanged since the tag was read: what was read is this commit's.
-    std::atomic_thread_fence(std::memory_order_acquire);
     return Shared(r.tag).load(std::memory_order_relaxed) == odd;
   };
   if ((from & 1) != 0 && !read(from, from, nullptr)) return false;
