@@ -31,6 +31,22 @@ LONG Descend(Registry& registry, std::int64_t from,
   return ERROR_SUCCESS;
 }
 
+namespace {
+
+// The user's and the machine's copy of the classes key `key` stands for;
+// null where that copy doesn't exist.
+LONG BothCopies(Registry& registry, CachedKey* key, CachedKey*& user,
+                CachedKey*& machine) {
+  std::vector<std::u16string> parts;
+  if (const LONG status = ClassPath(registry, key, parts)) return status;
+  if (const LONG status = Descend(registry, seed::kUserClasses, parts, user)) {
+    return status;
+  }
+  return Descend(registry, seed::kMachineClasses, parts, machine);
+}
+
+}  // namespace
+
 LONG MergedKey(Registry& registry, const std::vector<std::u16string>& parts,
                CachedKey*& key) {
   if (const LONG status = Descend(registry, seed::kUserClasses, parts, key)) {
@@ -71,15 +87,9 @@ LONG MergedValueList(Registry& registry, CachedKey* key, HandleEntry& open,
       open.merged->values.seen == registry.view.Generation()) {
     return ERROR_SUCCESS;
   }
-  std::vector<std::u16string> parts;
-  if (const LONG status = ClassPath(registry, key, parts)) return status;
   CachedKey* user = nullptr;
   CachedKey* machine = nullptr;
-  if (const LONG status = Descend(registry, seed::kUserClasses, parts, user)) {
-    return status;
-  }
-  if (const LONG status =
-          Descend(registry, seed::kMachineClasses, parts, machine)) {
+  if (const LONG status = BothCopies(registry, key, user, machine)) {
     return status;
   }
   for (CachedKey* copy : {user, machine}) {
@@ -144,15 +154,9 @@ LONG MergedChildren(Registry& registry, CachedKey* key, HandleEntry& open,
                     std::uint64_t stamp, const MergedList*& list) {
   list = &open.merged->list;
   if (open.merged->list.at == stamp && (stamp & 1) == 0) return ERROR_SUCCESS;
-  std::vector<std::u16string> parts;
-  if (const LONG status = ClassPath(registry, key, parts)) return status;
   CachedKey* user = nullptr;
   CachedKey* machine = nullptr;
-  if (const LONG status = Descend(registry, seed::kUserClasses, parts, user)) {
-    return status;
-  }
-  if (const LONG status =
-          Descend(registry, seed::kMachineClasses, parts, machine)) {
+  if (const LONG status = BothCopies(registry, key, user, machine)) {
     return status;
   }
   for (CachedKey* copy : {user, machine}) {

@@ -61,11 +61,6 @@ int WaitBusy(void* context, int attempt) {
   return 1;
 }
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return System().stat(path.c_str(), &st) == 0;
-}
-
 // One step of a statement that returns no rows.
 int Step(Stmt& stmt) { return stmt.Exec(); }
 

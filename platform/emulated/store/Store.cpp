@@ -17,15 +17,6 @@
 #include "platform/emulated/system/SystemCalls.h"
 
 namespace corvane::platform::emulated {
-namespace {
-
-bool Exists(const std::string& path) {
-  struct stat st;
-  return System().stat(path.c_str(), &st) == 0;
-}
-
-}  // namespace
-
 Store::Store() : boot_(schema::BootId()) {}
 
 Store::~Store() { Disconnect(); }

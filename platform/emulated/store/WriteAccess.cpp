@@ -17,11 +17,6 @@ std::string Refusal(const std::string& path) {
   return path + ": " + std::generic_category().message(errno);
 }
 
-bool Exists(const std::string& path) {
-  struct stat st;
-  return System().stat(path.c_str(), &st) == 0;
-}
-
 }  // namespace
 
 std::string WhyNotWritable(const std::string& db) {

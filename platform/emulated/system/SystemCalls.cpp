@@ -40,6 +40,11 @@ SystemCalls table = kReal;
 SystemCalls& System() { return table; }
 const SystemCalls& RealSystemCalls() { return kReal; }
 
+bool Exists(const std::string& path) {
+  struct stat st;
+  return System().stat(path.c_str(), &st) == 0;
+}
+
 int CreateFolders(const std::string& path) {
   if (path.empty()) return 0;
   struct stat st;

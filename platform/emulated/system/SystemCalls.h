@@ -44,4 +44,7 @@ const SystemCalls& RealSystemCalls();
 // exists already is no failure.
 int CreateFolders(const std::string& path);
 
+// Whether `path` names anything, through the table's stat.
+bool Exists(const std::string& path);
+
 }  // namespace corvane::platform::emulated
