@@ -47,6 +47,9 @@ inline constexpr HKEY HKEY_USERS = 0x80000003u;
 inline constexpr HKEY HKEY_PERFORMANCE_DATA = 0x80000004u;
 inline constexpr HKEY HKEY_CURRENT_CONFIG = 0x80000005u;
 inline constexpr HKEY HKEY_DYN_DATA = 0x80000006u;
+inline constexpr HKEY HKEY_CURRENT_USER_LOCAL_SETTINGS = 0x80000007u;
+inline constexpr HKEY HKEY_PERFORMANCE_TEXT = 0x80000050u;
+inline constexpr HKEY HKEY_PERFORMANCE_NLSTEXT = 0x80000060u;
 
 // Access rights.
 inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;
@@ -96,6 +99,7 @@ inline constexpr LONG ERROR_ACCESS_DENIED = 5;
 inline constexpr LONG ERROR_INVALID_HANDLE = 6;
 inline constexpr LONG ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr LONG ERROR_INVALID_DATA = 13;
+inline constexpr LONG ERROR_BAD_NETPATH = 53;
 inline constexpr LONG ERROR_OUTOFMEMORY = 14;
 inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
 inline constexpr LONG ERROR_CALL_NOT_IMPLEMENTED = 120;
@@ -142,6 +146,7 @@ using LPDWORD = DWORD*;
 using PHKEY = HKEY*;
 using PFILETIME = FILETIME*;
 using PVOID = void*;
+using BOOL = std::int32_t;
 
 // RegGetValue's flags: which types are wanted, and not expanding.
 inline constexpr DWORD RRF_RT_REG_NONE = 0x00000001;
@@ -270,7 +275,23 @@ inline constexpr LONG ERROR_UNSUPPORTED_TYPE = 1630;
   FUNCTION(RegGetValueW,                                                       \
            (HKEY hkey, LPCWSTR lpSubKey, LPCWSTR lpValue, DWORD dwFlags,       \
             LPDWORD pdwType, PVOID pvData, LPDWORD pcbData),                   \
-           (hkey, lpSubKey, lpValue, dwFlags, pdwType, pvData, pcbData))
+           (hkey, lpSubKey, lpValue, dwFlags, pdwType, pvData, pcbData))       \
+  /* Predefined keys and reflection */                                         \
+  FUNCTION(RegOverridePredefKey, (HKEY hKey, HKEY hNewHKey), (hKey, hNewHKey)) \
+  FUNCTION(RegOpenCurrentUser, (REGSAM samDesired, PHKEY phkResult),           \
+           (samDesired, phkResult))                                            \
+  FUNCTION(RegDisablePredefinedCache, (), ())                                  \
+  FUNCTION(RegDisablePredefinedCacheEx, (), ())                                \
+  FUNCTION(RegConnectRegistryA,                                                \
+           (LPCSTR lpMachineName, HKEY hKey, PHKEY phkResult),                 \
+           (lpMachineName, hKey, phkResult))                                   \
+  FUNCTION(RegConnectRegistryW,                                                \
+           (LPCWSTR lpMachineName, HKEY hKey, PHKEY phkResult),                \
+           (lpMachineName, hKey, phkResult))                                   \
+  FUNCTION(RegDisableReflectionKey, (HKEY hBase), (hBase))                     \
+  FUNCTION(RegEnableReflectionKey, (HKEY hBase), (hBase))                      \
+  FUNCTION(RegQueryReflectionKey, (HKEY hBase, BOOL * bIsReflectionDisabled),  \
+           (hBase, bIsReflectionDisabled))
 
 // Expansions for the list: a declaration, and nothing.
 #define CORVANE_REGISTRY_DECLARATION(name, parameters, arguments) \

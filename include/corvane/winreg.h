@@ -137,6 +137,9 @@ typedef HKEY* PHKEY;
 #define HKEY_PERFORMANCE_DATA ((HKEY)(ULONG_PTR)((LONG)0x80000004))
 #define HKEY_CURRENT_CONFIG ((HKEY)(ULONG_PTR)((LONG)0x80000005))
 #define HKEY_DYN_DATA ((HKEY)(ULONG_PTR)((LONG)0x80000006))
+#define HKEY_CURRENT_USER_LOCAL_SETTINGS ((HKEY)(ULONG_PTR)((LONG)0x80000007))
+#define HKEY_PERFORMANCE_TEXT ((HKEY)(ULONG_PTR)((LONG)0x80000050))
+#define HKEY_PERFORMANCE_NLSTEXT ((HKEY)(ULONG_PTR)((LONG)0x80000060))
 
 /* Access rights. */
 #define DELETE 0x00010000
@@ -210,6 +213,7 @@ typedef HKEY* PHKEY;
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_NOT_ENOUGH_MEMORY 8
 #define ERROR_INVALID_DATA 13
+#define ERROR_BAD_NETPATH 53
 #define ERROR_OUTOFMEMORY 14
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_CALL_NOT_IMPLEMENTED 120
@@ -326,6 +330,21 @@ LSTATUS WINAPI RegGetValueW(HKEY hkey, LPCWSTR lpSubKey, LPCWSTR lpValue,
                             DWORD dwFlags, LPDWORD pdwType, PVOID pvData,
                             LPDWORD pcbData);
 #define RegGetValue CORVANE_TEXT_FORM(RegGetValue)
+
+/* Predefined keys and reflection. There is no remote registry: connecting
+ * to any machine but this one answers ERROR_BAD_NETPATH. */
+LSTATUS WINAPI RegOverridePredefKey(HKEY hKey, HKEY hNewHKey);
+LSTATUS WINAPI RegOpenCurrentUser(REGSAM samDesired, PHKEY phkResult);
+LSTATUS WINAPI RegDisablePredefinedCache(void);
+LSTATUS WINAPI RegDisablePredefinedCacheEx(void);
+LSTATUS WINAPI RegConnectRegistryA(LPCSTR lpMachineName, HKEY hKey,
+                                   PHKEY phkResult);
+LSTATUS WINAPI RegConnectRegistryW(LPCWSTR lpMachineName, HKEY hKey,
+                                   PHKEY phkResult);
+#define RegConnectRegistry CORVANE_TEXT_FORM(RegConnectRegistry)
+LONG WINAPI RegDisableReflectionKey(HKEY hBase);
+LONG WINAPI RegEnableReflectionKey(HKEY hBase);
+LONG WINAPI RegQueryReflectionKey(HKEY hBase, BOOL* bIsReflectionDisabled);
 
 DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
                             DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize,

@@ -165,7 +165,8 @@ TEST_F(EmulatedRegistry, RootsAndTheClassesKey) {
       ERROR_SUCCESS);
   EXPECT_EQ(RegDeleteKeyA(HKEY_CLASSES_ROOT, "\\Corvane.Test"), ERROR_SUCCESS);
 
-  // Every predefined key opens; nothing above 0x80000006 is one.
+  // Every predefined key opens; nothing between them and the performance
+  // texts is one.
   for (HKEY root = HKEY_CLASSES_ROOT; root <= HKEY_DYN_DATA; ++root) {
     EXPECT_EQ(
         RegQueryInfoKeyA(root, nullptr, nullptr, nullptr, nullptr, nullptr,
@@ -173,7 +174,8 @@ TEST_F(EmulatedRegistry, RootsAndTheClassesKey) {
         ERROR_SUCCESS)
         << std::hex << root;
   }
-  EXPECT_EQ(RegCloseKey(HKEY_DYN_DATA + 1), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(RegCloseKey(HKEY_CURRENT_USER_LOCAL_SETTINGS + 1),
+            ERROR_INVALID_HANDLE);
   // A root key can't be deleted, even when it has no subkeys.
   EXPECT_EQ(RegDeleteKeyA(HKEY_DYN_DATA, ""), ERROR_ACCESS_DENIED);
 }

@@ -170,12 +170,36 @@ LONG EmptyKey(Registry& registry, HKEY hKey) {
   return ERROR_SUCCESS;
 }
 
+// The key a predefined key stands for. The performance texts read as
+// HKEY_PERFORMANCE_DATA does.
+LONG PredefinedKey(Registry& registry, HKEY hKey, CachedKey*& key) {
+  if (hKey == HKEY_CURRENT_USER_LOCAL_SETTINGS) {
+    CachedKey* classes = nullptr;
+    if (const LONG status = registry.view.Key(seed::kUserClasses, classes)) {
+      return status;
+    }
+    if (const LONG status =
+            registry.view.Child(*classes, kLocalSettings, key)) {
+      return status;
+    }
+    return key != nullptr ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
+  }
+  if (hKey == HKEY_PERFORMANCE_TEXT || hKey == HKEY_PERFORMANCE_NLSTEXT) {
+    hKey = HKEY_PERFORMANCE_DATA;
+  }
+  return registry.view.Key(RootKeyId(hKey), key);
+}
+
 }  // namespace
 
 LONG Resolve(Registry& registry, HKEY hKey, Target& target) {
   if (IsRoot(hKey)) {
+    const auto overridden = registry.overrides.find(hKey);
+    if (overridden != registry.overrides.end()) hKey = overridden->second;
+  }
+  if (IsRoot(hKey)) {
     const bool classes = hKey == HKEY_CLASSES_ROOT;
-    if (const LONG status = registry.view.Key(RootKeyId(hKey), target.key)) {
+    if (const LONG status = PredefinedKey(registry, hKey, target.key)) {
       return status;
     }
     target.open = classes ? &registry.classesRoot : nullptr;
@@ -391,6 +415,10 @@ LONG CreateKey(Registry& registry, HKEY hKey, const std::u16string& path,
                REGSAM samDesired, HKEY* phkResult, bool& created) {
   std::vector<std::u16string> parts;
   if (const LONG status = ParsePath(hKey, path, parts)) return status;
+  if (hKey == HKEY_CURRENT_USER_LOCAL_SETTINGS) {
+    parts.insert(parts.begin(), {u"Software", u"Classes", kLocalSettings});
+    hKey = HKEY_CURRENT_USER;
+  }
   std::vector<std::u16string> walk;
   // An existing key is opened without taking the store's write lock.
   bool missing = false;

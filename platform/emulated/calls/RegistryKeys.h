@@ -16,9 +16,18 @@
 
 namespace corvane::platform::emulated {
 
+// A predefined key's value: the seven of the first Windows, the current
+// user's local settings and the two performance texts.
 inline bool IsRoot(HKEY hKey) {
-  return hKey >= HKEY_CLASSES_ROOT && hKey <= HKEY_DYN_DATA;
+  return (hKey >= HKEY_CLASSES_ROOT &&
+          hKey <= HKEY_CURRENT_USER_LOCAL_SETTINGS) ||
+         hKey == HKEY_PERFORMANCE_TEXT || hKey == HKEY_PERFORMANCE_NLSTEXT;
 }
+
+// HKEY_CURRENT_USER_LOCAL_SETTINGS stands for this key of the user's
+// classes (HKEY_CURRENT_USER\Software\Classes), made by the first create
+// through it.
+inline constexpr char16_t kLocalSettings[] = u"Local Settings";
 
 // What a handle stands for: its key, the rights it carries, and its entry
 // (the classes root's for HKEY_CLASSES_ROOT, none for other predefined keys).

@@ -47,6 +47,7 @@ Registry& State() {
 
 void ForgetHandles(Registry& registry) {
   registry.handles.clear();
+  registry.overrides.clear();
   registry.classesRoot.merged->list = {};
   registry.classesRoot.merged->values = {};
 }

@@ -102,6 +102,10 @@ struct Registry {
     return entry;
   }();
   HKEY nextHandle = kFirstHandle;
+  // RegOverridePredefKey: the predefined keys this process has pointed
+  // elsewhere, each to a handle of the table's own that the caller never
+  // sees.
+  std::map<HKEY, HKEY> overrides;
 };
 
 // Never destroyed: calls from other static destructors must still find it.
