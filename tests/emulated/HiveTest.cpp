@@ -141,6 +141,11 @@ TEST_F(HiveTest, SavedFileLoadsUnloadsAndKeepsWhatWasWrittenToIt) {
   EXPECT_EQ(RegUnLoadKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE"),
             ERROR_INVALID_PARAMETER);
   EXPECT_EQ(RegUnLoadKeyA(HKEY_USERS, "Nothing"), ERROR_FILE_NOT_FOUND);
+  // Only unloading removes it; what is below it may go.
+  EXPECT_EQ(RegDeleteTreeA(HKEY_USERS, "Mounted"), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteTreeA(HKEY_USERS, nullptr), ERROR_ACCESS_DENIED);
+  RegCloseKey(Create(HKEY_USERS, "Mounted\\Scrap"));
+  EXPECT_EQ(RegDeleteKeyA(HKEY_USERS, "Mounted\\Scrap"), ERROR_SUCCESS);
 
   // Another process sees it and writes to it.
   const pid_t child = fork();

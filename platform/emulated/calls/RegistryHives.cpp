@@ -157,6 +157,15 @@ LONG WriteBackHiveOf(Registry& registry, std::int64_t id) {
   return ERROR_SUCCESS;
 }
 
+bool IsLoadedHive(Registry& registry, const CachedKey& key) {
+  // Hives are loaded directly below these two only.
+  if (key.parent != seed::kLocalMachine && key.parent != seed::kUsers) {
+    return false;
+  }
+  std::optional<Mount> mount;
+  return MountAt(registry, key.id, mount) == ERROR_SUCCESS && mount;
+}
+
 namespace hives {
 
 LONG SaveKey(HKEY hKey, const Path& file, DWORD flags) {

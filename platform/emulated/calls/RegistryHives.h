@@ -20,4 +20,8 @@ namespace corvane::platform::emulated {
 // is written with what the store holds of it now.
 LONG WriteBackHiveOf(Registry& registry, std::int64_t id);
 
+// Whether `key` is the key a hive is loaded as, which RegUnLoadKey removes
+// and no delete may (inside a Read or Write).
+bool IsLoadedHive(Registry& registry, const CachedKey& key);
+
 }  // namespace corvane::platform::emulated
