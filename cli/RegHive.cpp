@@ -21,6 +21,10 @@ std::wstring FileArgument(const std::wstring& name) {
   return FilePath(name).wstring();
 }
 
+// As Windows' reg, the privileges are enabled first; a process that lacks
+// them is told so by the call that needs them.
+void EnablePrivileges() { (void)EnableHivePrivileges(); }
+
 // A key directly below HKLM or HKU, as LOAD and UNLOAD take it.
 KeyPath HiveKeyArgument(const std::wstring& text, std::wstring_view command) {
   const KeyPath path = KeyArgument(text, command);
@@ -43,6 +47,7 @@ int Save(const std::vector<std::wstring>& args, RegConsole& console) {
   }
   const KeyPath path = KeyArgument(parsed.positional[0], L"save");
   const std::wstring& fileName = parsed.positional[1];
+  EnablePrivileges();
   const WideKey key = OpenKey(path, KEY_READ);
   const std::filesystem::path file = FilePath(fileName);
   std::error_code ec;
@@ -68,6 +73,7 @@ int Load(const std::vector<std::wstring>& args, RegConsole& console) {
   const CommandArgs parsed = ParseCommandArgs(args, {}, L"load");
   if (parsed.positional.size() != 2) FailSyntax(L"load");
   const KeyPath path = HiveKeyArgument(parsed.positional[0], L"load");
+  EnablePrivileges();
   Check(RegLoadKeyW(path.root, path.subKey.c_str(),
                     FileArgument(parsed.positional[1]).c_str()));
   console.Out(kSuccess);
@@ -78,6 +84,7 @@ int Unload(const std::vector<std::wstring>& args, RegConsole& console) {
   const CommandArgs parsed = ParseCommandArgs(args, {}, L"unload");
   if (parsed.positional.size() != 1) FailSyntax(L"unload");
   const KeyPath path = HiveKeyArgument(parsed.positional[0], L"unload");
+  EnablePrivileges();
   Check(RegUnLoadKeyW(path.root, path.subKey.c_str()));
   console.Out(kSuccess);
   return 0;
@@ -87,6 +94,7 @@ int Restore(const std::vector<std::wstring>& args, RegConsole& console) {
   const CommandArgs parsed = ParseCommandArgs(args, {}, L"restore");
   if (parsed.positional.size() != 2) FailSyntax(L"restore");
   const KeyPath path = KeyArgument(parsed.positional[0], L"restore");
+  EnablePrivileges();
   const WideKey key = OpenKey(path, KEY_ALL_ACCESS);
   Check(RegRestoreKeyW(key.Handle(), FileArgument(parsed.positional[1]).c_str(),
                        0));

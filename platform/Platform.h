@@ -319,6 +319,12 @@ inline constexpr LONG ERROR_SHARING_VIOLATION = 32;
 inline constexpr LONG ERROR_ALREADY_EXISTS = 183;
 inline constexpr LONG ERROR_PRIVILEGE_NOT_HELD = 1314;
 
+// Enables the backup and restore privileges in this process's token, as a
+// tool that saves and loads hives does before it asks (Windows' reg does):
+// 0, or 1314 when the process lacks them. The emulation has no tokens: its
+// process holds them unless CORVANE_REGISTRY_READONLY=1.
+LONG EnableHivePrivileges();
+
 // Expansions for the list: a declaration, and nothing.
 #define CORVANE_REGISTRY_DECLARATION(name, parameters, arguments) \
   LONG name parameters;
