@@ -40,13 +40,15 @@ class HiveTest : public ::testing::Test {
     setenv("CORVANE_REGISTRY", folder_.File("store.db").c_str(), 1);
   }
   ~HiveTest() override {
+    // Read again, in the test's own store, which it empties.
     unsetenv("CORVANE_REGISTRY_READONLY");
+    ResetRegistry();
     if (saved_) {
       setenv("CORVANE_REGISTRY", saved_->c_str(), 1);
     } else {
       unsetenv("CORVANE_REGISTRY");
     }
-    ResetRegistry();
+    RegCloseKey(HKEY_CURRENT_USER);  // binds the suite's store again
   }
 
   static std::string Bytes(const std::string& path) {
