@@ -19,7 +19,7 @@ struct Command {
   const wchar_t* usage;
 };
 
-constexpr std::array<Command, 7> kCommands = {{
+constexpr std::array<Command, 11> kCommands = {{
     {L"QUERY", Query,
      L"corvane-reg QUERY KEY [/v NAME | /ve] [/s] [/f TEXT]\n"
      L"\n"
@@ -90,10 +90,33 @@ constexpr std::array<Command, 7> kCommands = {{
      L"  /s       the whole trees, not only the subkeys' names\n"
      L"\n"
      L"  Exit status: 0 identical, 2 different, 1 failure.\n"},
+    {L"SAVE", Save,
+     L"corvane-reg SAVE KEY FILE [/y]\n"
+     L"\n"
+     L"  Writes KEY and its tree to FILE as a hive file, which LOAD and\n"
+     L"  RESTORE take. Volatile keys are left out.\n"
+     L"  /y       overwrite FILE without asking\n"},
+    {L"LOAD", Load,
+     L"corvane-reg LOAD KEY FILE\n"
+     L"\n"
+     L"  Loads the hive file FILE as the new key KEY, which must be directly\n"
+     L"  below HKLM or HKU. What is written to it goes to FILE by UNLOAD at\n"
+     L"  the latest; a hive stays loaded until UNLOAD or the next restart.\n"},
+    {L"UNLOAD", Unload,
+     L"corvane-reg UNLOAD KEY\n"
+     L"\n"
+     L"  Writes the hive loaded as KEY (directly below HKLM or HKU) to its\n"
+     L"  file and removes it from the registry.\n"},
+    {L"RESTORE", Restore,
+     L"corvane-reg RESTORE KEY FILE\n"
+     L"\n"
+     L"  Replaces the values and subkeys of KEY with those of the hive file\n"
+     L"  FILE (one SAVE wrote). KEY itself stays.\n"},
 }};
 
 constexpr wchar_t kOverview[] =
-    L"corvane-reg QUERY | ADD | DELETE | COPY | COMPARE | EXPORT | IMPORT ...\n"
+    L"corvane-reg QUERY | ADD | DELETE | COPY | COMPARE | EXPORT | IMPORT |\n"
+    L"            SAVE | RESTORE | LOAD | UNLOAD ...\n"
     L"\n"
     L"Type \"corvane-reg COMMAND /?\" for the options of a command.\n";
 

@@ -22,5 +22,10 @@ int Compare(const std::vector<std::wstring>& args, RegConsole& console);
 // RegTransfer.cpp
 int Export(const std::vector<std::wstring>& args, RegConsole& console);
 int Import(const std::vector<std::wstring>& args, RegConsole& console);
+// RegHive.cpp
+int Save(const std::vector<std::wstring>& args, RegConsole& console);
+int Load(const std::vector<std::wstring>& args, RegConsole& console);
+int Unload(const std::vector<std::wstring>& args, RegConsole& console);
+int Restore(const std::vector<std::wstring>& args, RegConsole& console);
 
 }  // namespace corvane::cli

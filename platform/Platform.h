@@ -291,7 +291,60 @@ inline constexpr LONG ERROR_UNSUPPORTED_TYPE = 1630;
   FUNCTION(RegDisableReflectionKey, (HKEY hBase), (hBase))                     \
   FUNCTION(RegEnableReflectionKey, (HKEY hBase), (hBase))                      \
   FUNCTION(RegQueryReflectionKey, (HKEY hBase, BOOL * bIsReflectionDisabled),  \
-           (hBase, bIsReflectionDisabled))
+           (hBase, bIsReflectionDisabled))                                     \
+  /* Hive files: saving, loading, unloading, restoring, replacing. */          \
+  FUNCTION(RegSaveKeyA,                                                        \
+           (HKEY hKey, LPCSTR lpFile,                                          \
+            const SECURITY_ATTRIBUTES* lpSecurityAttributes),                  \
+           (hKey, lpFile, lpSecurityAttributes))                               \
+  FUNCTION(RegSaveKeyW,                                                        \
+           (HKEY hKey, LPCWSTR lpFile,                                         \
+            const SECURITY_ATTRIBUTES* lpSecurityAttributes),                  \
+           (hKey, lpFile, lpSecurityAttributes))                               \
+  FUNCTION(RegSaveKeyExA,                                                      \
+           (HKEY hKey, LPCSTR lpFile,                                          \
+            const SECURITY_ATTRIBUTES* lpSecurityAttributes, DWORD Flags),     \
+           (hKey, lpFile, lpSecurityAttributes, Flags))                        \
+  FUNCTION(RegSaveKeyExW,                                                      \
+           (HKEY hKey, LPCWSTR lpFile,                                         \
+            const SECURITY_ATTRIBUTES* lpSecurityAttributes, DWORD Flags),     \
+           (hKey, lpFile, lpSecurityAttributes, Flags))                        \
+  FUNCTION(RegLoadKeyA, (HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile),           \
+           (hKey, lpSubKey, lpFile))                                           \
+  FUNCTION(RegLoadKeyW, (HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpFile),         \
+           (hKey, lpSubKey, lpFile))                                           \
+  FUNCTION(RegUnLoadKeyA, (HKEY hKey, LPCSTR lpSubKey), (hKey, lpSubKey))      \
+  FUNCTION(RegUnLoadKeyW, (HKEY hKey, LPCWSTR lpSubKey), (hKey, lpSubKey))     \
+  FUNCTION(RegRestoreKeyA, (HKEY hKey, LPCSTR lpFile, DWORD dwFlags),          \
+           (hKey, lpFile, dwFlags))                                            \
+  FUNCTION(RegRestoreKeyW, (HKEY hKey, LPCWSTR lpFile, DWORD dwFlags),         \
+           (hKey, lpFile, dwFlags))                                            \
+  FUNCTION(RegReplaceKeyA,                                                     \
+           (HKEY hKey, LPCSTR lpSubKey, LPCSTR lpNewFile, LPCSTR lpOldFile),   \
+           (hKey, lpSubKey, lpNewFile, lpOldFile))                             \
+  FUNCTION(                                                                    \
+      RegReplaceKeyW,                                                          \
+      (HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpNewFile, LPCWSTR lpOldFile),     \
+      (hKey, lpSubKey, lpNewFile, lpOldFile))
+
+// Hive files: RegSaveKeyEx's formats, RegRestoreKey's flags, and the
+// statuses of hive files and of the privileges they need.
+inline constexpr DWORD REG_STANDARD_FORMAT = 1;
+inline constexpr DWORD REG_LATEST_FORMAT = 2;
+inline constexpr DWORD REG_NO_COMPRESSION = 4;
+inline constexpr DWORD REG_WHOLE_HIVE_VOLATILE = 0x00000001;
+inline constexpr DWORD REG_REFRESH_HIVE = 0x00000002;
+inline constexpr DWORD REG_NO_LAZY_FLUSH = 0x00000004;
+inline constexpr DWORD REG_FORCE_RESTORE = 0x00000008;
+inline constexpr LONG ERROR_SHARING_VIOLATION = 32;
+inline constexpr LONG ERROR_ALREADY_EXISTS = 183;
+inline constexpr LONG ERROR_PRIVILEGE_NOT_HELD = 1314;
+
+// Enables the backup and restore privileges in this process's token, as a
+// tool that saves and loads hives does before it asks (Windows' reg does):
+// 0, or 1314 when the process lacks them. The emulation has no tokens: its
+// process holds them unless CORVANE_REGISTRY_READONLY=1.
+LONG EnableHivePrivileges();
 
 // Expansions for the list: a declaration, and nothing.
 #define CORVANE_REGISTRY_DECLARATION(name, parameters, arguments) \

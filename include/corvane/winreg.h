@@ -330,6 +330,45 @@ LSTATUS WINAPI RegGetValueW(HKEY hkey, LPCWSTR lpSubKey, LPCWSTR lpValue,
                             DWORD dwFlags, LPDWORD pdwType, PVOID pvData,
                             LPDWORD pcbData);
 #define RegGetValue CORVANE_TEXT_FORM(RegGetValue)
+/* Hive files. In the emulation a hive file is a registry store file of
+ * its own (SQLite), not Windows' format; the privileges they need are held
+ * unless CORVANE_REGISTRY_READONLY=1 (then 1314). */
+#define REG_STANDARD_FORMAT 1
+#define REG_LATEST_FORMAT 2
+#define REG_NO_COMPRESSION 4
+#define REG_WHOLE_HIVE_VOLATILE 0x00000001L
+#define REG_REFRESH_HIVE 0x00000002L
+#define REG_NO_LAZY_FLUSH 0x00000004L
+#define REG_FORCE_RESTORE 0x00000008L
+#define ERROR_SHARING_VIOLATION 32
+#define ERROR_ALREADY_EXISTS 183
+#define ERROR_PRIVILEGE_NOT_HELD 1314
+LSTATUS WINAPI RegSaveKeyA(HKEY hKey, LPCSTR lpFile,
+                           const SECURITY_ATTRIBUTES* lpSecurityAttributes);
+LSTATUS WINAPI RegSaveKeyW(HKEY hKey, LPCWSTR lpFile,
+                           const SECURITY_ATTRIBUTES* lpSecurityAttributes);
+#define RegSaveKey CORVANE_TEXT_FORM(RegSaveKey)
+LSTATUS WINAPI RegSaveKeyExA(HKEY hKey, LPCSTR lpFile,
+                             const SECURITY_ATTRIBUTES* lpSecurityAttributes,
+                             DWORD Flags);
+LSTATUS WINAPI RegSaveKeyExW(HKEY hKey, LPCWSTR lpFile,
+                             const SECURITY_ATTRIBUTES* lpSecurityAttributes,
+                             DWORD Flags);
+#define RegSaveKeyEx CORVANE_TEXT_FORM(RegSaveKeyEx)
+LSTATUS WINAPI RegLoadKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpFile);
+LSTATUS WINAPI RegLoadKeyW(HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpFile);
+#define RegLoadKey CORVANE_TEXT_FORM(RegLoadKey)
+LSTATUS WINAPI RegUnLoadKeyA(HKEY hKey, LPCSTR lpSubKey);
+LSTATUS WINAPI RegUnLoadKeyW(HKEY hKey, LPCWSTR lpSubKey);
+#define RegUnLoadKey CORVANE_TEXT_FORM(RegUnLoadKey)
+LSTATUS WINAPI RegRestoreKeyA(HKEY hKey, LPCSTR lpFile, DWORD dwFlags);
+LSTATUS WINAPI RegRestoreKeyW(HKEY hKey, LPCWSTR lpFile, DWORD dwFlags);
+#define RegRestoreKey CORVANE_TEXT_FORM(RegRestoreKey)
+LSTATUS WINAPI RegReplaceKeyA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpNewFile,
+                              LPCSTR lpOldFile);
+LSTATUS WINAPI RegReplaceKeyW(HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpNewFile,
+                              LPCWSTR lpOldFile);
+#define RegReplaceKey CORVANE_TEXT_FORM(RegReplaceKey)
 
 /* Predefined keys and reflection. There is no remote registry: connecting
  * to any machine but this one answers ERROR_BAD_NETPATH. */

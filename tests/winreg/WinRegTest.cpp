@@ -384,4 +384,42 @@ TEST_F(WinReg, EachStoreIsARegistryOfItsOwn) {
 }
 #endif
 
+// Saving and loading as Windows code does it: the privileges first (on
+// Windows; the stand-in has no tokens), the W forms, UNICODE's names.
+TEST_F(WinReg, HivesSaveLoadAndUnloadThroughTheWideNames) {
+#ifndef CORVANE_EMULATED
+  HANDLE token = nullptr;
+  ASSERT_TRUE(
+      OpenProcessToken(GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &token));
+  for (const wchar_t* name : {L"SeBackupPrivilege", L"SeRestorePrivilege"}) {
+    TOKEN_PRIVILEGES privileges{};
+    privileges.PrivilegeCount = 1;
+    privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
+    ASSERT_TRUE(
+        LookupPrivilegeValueW(nullptr, name, &privileges.Privileges[0].Luid));
+    ASSERT_TRUE(
+        AdjustTokenPrivileges(token, FALSE, &privileges, 0, nullptr, nullptr));
+  }
+  CloseHandle(token);
+#endif
+  ASSERT_EQ(SetText(L"saved", L"yes"), ERROR_SUCCESS);
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() /
+      ("corvane-winreg-hive-" + std::to_string(std::rand()) + ".hiv");
+  std::filesystem::remove(file);
+  ASSERT_EQ(
+      RegSaveKeyEx(key_, file.wstring().c_str(), nullptr, REG_LATEST_FORMAT),
+      ERROR_SUCCESS);
+  const wchar_t mount[] = L"Corvane WinReg Hive";
+  ASSERT_EQ(RegLoadKey(HKEY_USERS, mount, file.wstring().c_str()),
+            ERROR_SUCCESS);
+  HKEY loaded = nullptr;
+  ASSERT_EQ(RegOpenKeyEx(HKEY_USERS, mount, 0, KEY_READ, &loaded),
+            ERROR_SUCCESS);
+  EXPECT_EQ(GetText(L"saved", loaded), L"yes");
+  RegCloseKey(loaded);
+  EXPECT_EQ(RegUnLoadKey(HKEY_USERS, mount), ERROR_SUCCESS);
+  std::filesystem::remove(file);
+}
+
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "platform/emulated/calls/MergedClasses.h"
 #include "platform/emulated/calls/RegistryAccess.h"
+#include "platform/emulated/calls/RegistryHives.h"
 #include "platform/emulated/import/RootKeyIds.h"
 #include "regfile/KeyPathChain.h"
 
@@ -94,12 +95,13 @@ LONG Locate(Registry& registry, HKEY hKey,
   return Existing(registry, key, walk, existing);
 }
 
-// A root key, and the keys that stand for predefined ones, can only be
-// emptied.
-bool IsProtected(const CachedKey* key) {
+// A root key, the keys that stand for predefined ones, and the key of a
+// loaded hive can only be emptied.
+bool IsProtected(Registry& registry, const CachedKey* key) {
   return key->parent == 0 ||
          std::find(std::begin(kProtectedIds), std::end(kProtectedIds),
-                   key->id) != std::end(kProtectedIds);
+                   key->id) != std::end(kProtectedIds) ||
+         IsLoadedHive(registry, *key);
 }
 
 // Whether the keys below `key`, and `key` itself, let themselves be deleted:
@@ -147,7 +149,7 @@ LONG EmptyKey(Registry& registry, HKEY hKey) {
   for (const std::int64_t childId : children) {
     CachedKey* child = nullptr;
     if (const LONG status = registry.view.Key(childId, child)) return status;
-    if (IsProtected(child)) return ERROR_ACCESS_DENIED;
+    if (IsProtected(registry, child)) return ERROR_ACCESS_DENIED;
     if (const LONG status = SubtreeDeletable(registry, child)) return status;
   }
   for (const std::int64_t childId : children) {
@@ -473,7 +475,7 @@ LONG DeleteKey(Registry& registry, HKEY hKey, const std::u16string& path,
   return Write(registry, [&] {
     CachedKey* key = nullptr;
     if (const LONG status = FindKey(registry, hKey, path, key)) return status;
-    if (IsProtected(key)) return ERROR_ACCESS_DENIED;
+    if (IsProtected(registry, key)) return ERROR_ACCESS_DENIED;
     REGSAM refused = 0;
     if (const LONG status = Refused(registry, key, refused)) return status;
     if (refused & DELETE) return ERROR_ACCESS_DENIED;
@@ -492,7 +494,7 @@ LONG DeleteTree(Registry& registry, HKEY hKey, const std::u16string* path) {
     if (path == nullptr) return EmptyKey(registry, hKey);
     CachedKey* key = nullptr;
     if (const LONG status = FindKey(registry, hKey, *path, key)) return status;
-    if (IsProtected(key)) return ERROR_ACCESS_DENIED;
+    if (IsProtected(registry, key)) return ERROR_ACCESS_DENIED;
     if (const LONG status = SubtreeDeletable(registry, key)) return status;
     return registry.view.DeleteTree(*key);
   });

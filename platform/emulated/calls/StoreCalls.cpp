@@ -11,6 +11,7 @@
 
 #include "platform/Platform.h"
 #include "platform/emulated/calls/CallHooks.h"
+#include "platform/emulated/calls/RegistryHives.h"
 #include "platform/emulated/calls/RegistryKeys.h"
 #include "platform/emulated/calls/RegistryState.h"
 #include "platform/emulated/import/StoreImport.h"
@@ -27,13 +28,15 @@ LONG RegFlushKey(HKEY hKey) {
 namespace emulated {
 
 LONG FlushKey(Registry& registry, HKEY hKey) {
-  // One synced commit makes every earlier one durable too.
+  // One synced commit makes every earlier one durable too; a key of a
+  // loaded hive also has its hive's file written.
   return Write(
       registry,
       [&] {
         Target target;
         if (const LONG status = Resolve(registry, hKey, target)) return status;
-        return registry.view.MarkFlush();
+        if (const LONG status = registry.view.MarkFlush()) return status;
+        return WriteBackHiveOf(registry, target.key->id);
       },
       true);
 }

@@ -200,6 +200,24 @@ LONG FinishAside(Connection& connection) {
   return wal ? ERROR_SUCCESS : ERROR_BADDB;
 }
 
+LONG CreateHive(Connection& connection) {
+  const std::string setup = std::string(kPageSize) +
+                            "PRAGMA encoding='UTF-16le';" + Tables() +
+                            "INSERT INTO meta(name, value) VALUES('hive', 1);";
+  if (!ReserveChecksums(connection) || connection.Exec(setup.c_str())) {
+    return ERROR_CANTWRITE;
+  }
+  return ERROR_SUCCESS;
+}
+
+bool IsHive(sqlite3* db) {
+  const int appId = IntOf(db, "PRAGMA application_id", 0);
+  const int version = IntOf(db, "PRAGMA user_version", 0);
+  return appId == kApplicationId && version >= kTablesVersion &&
+         version <= kVersion &&
+         IntOf(db, "SELECT count(*) FROM meta WHERE name='hive'", 0) == 1;
+}
+
 // Its rows stay as they were. Readers of the earlier build still connected
 // fail their next call.
 LONG Upgrade(Connection& connection) {

@@ -29,6 +29,12 @@ LONG CreateInMemory(Connection& connection, const std::string& boot);
 // the values' index (see FinishAside), and seeded.
 LONG CreateAside(Connection& connection, const std::string& boot);
 LONG FinishAside(Connection& connection);
+// The tables of a hive file (HiveFile.h): a store's, without seeded keys,
+// marked as a hive in its meta table, in a fresh file without a log.
+LONG CreateHive(Connection& connection);
+// Whether an open database is a hive file this build reads: stamped as
+// ours, of a schema it knows, and marked as a hive.
+bool IsHive(sqlite3* db);
 // A store of the earlier schema brought to this one, in one transaction.
 LONG Upgrade(Connection& connection);
 // The keys every store holds from its creation on, and the boot.

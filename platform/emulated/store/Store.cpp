@@ -136,12 +136,14 @@ LONG Store::OpenFileOnce(bool create) {
   return DropStaleVolatile();
 }
 
-// Volatile keys live until the machine restarts: the first process of a new
-// boot removes those of earlier ones.
+// Volatile keys and loaded hives live until the machine restarts: the first
+// process of a new boot removes those of earlier ones, each hive once its
+// file holds what was written to it.
 LONG Store::DropStaleVolatile() {
   if (!schema::OfAnotherBoot(connection_, boot_)) return ERROR_SUCCESS;
   if (BeginWrite() != ERROR_SUCCESS) return ERROR_SUCCESS;  // next time
-  if (schema::DropStaleVolatile(connection_, boot_) != ERROR_SUCCESS) {
+  if (mounts_.EndStale(rows_, subtree_) != ERROR_SUCCESS ||
+      schema::DropStaleVolatile(connection_, boot_) != ERROR_SUCCESS) {
     Rollback();
     return connection_.Problem().empty() ? ERROR_SUCCESS : ERROR_BADDB;
   }

@@ -2,9 +2,9 @@
 // every process naming the same store reads and writes, and the change
 // counter beside it. Store composes the parts: where the store lives
 // (StoreLocation), the connection and its transactions (Connection), the
-// schema (Schema), the counter (ChangeCounter), the rows (Rows, SubtreeScan)
-// and the build aside (BuildAside). It knows rows, not registry rules, and
-// no handles.
+// schema (Schema), the counter (ChangeCounter), the rows (Rows, SubtreeScan),
+// the hives loaded into it (Mounts) and the build aside (BuildAside). It knows
+// rows, not registry rules, and no handles.
 //
 // Not thread-safe: the registry functions hold one mutex around every use.
 #pragma once
@@ -17,6 +17,7 @@
 #include "platform/emulated/store/ChangeCounter.h"
 #include "platform/emulated/store/ChangeSet.h"
 #include "platform/emulated/store/Connection.h"
+#include "platform/emulated/store/Mounts.h"
 #include "platform/emulated/store/Rows.h"
 #include "platform/emulated/store/StoreLocation.h"
 #include "platform/emulated/store/SubtreeScan.h"
@@ -79,6 +80,7 @@ class Store {
 
   Rows& rows() { return rows_; }
   SubtreeScan& subtree() { return subtree_; }
+  Mounts& mounts() { return mounts_; }
   ChangeCounter& counter() { return counter_; }
   const ChangeCounter& counter() const { return counter_; }
 
@@ -97,6 +99,7 @@ class Store {
   Rows rows_{connection_, boot_};
   ChangeSet changes_;
   SubtreeScan subtree_{connection_, rows_};
+  Mounts mounts_{connection_, boot_};
   std::string envPath_;  // CORVANE_REGISTRY as last seen
   std::string oldHive_;
   std::string unwritable_;
