@@ -47,6 +47,23 @@ TEST(EmulatedMessageTable, EveryStatusTheHeadersDefineHasItsText) {
   }
 }
 
+// A width from the caller's values can't make the emulation allocate
+// without bound: wider than a message can be, the insert is refused.
+TEST(EmulatedMessageFormat, AnInsertWiderThanAMessageIsRefused) {
+  for (const DWORD width : {0x7FFFFFFFu, 0x80000000u}) {
+    const DWORD_PTR values[] = {width, reinterpret_cast<DWORD_PTR>(L"x")};
+    wchar_t buffer[16];
+    SetLastError(0);
+    EXPECT_EQ(FormatMessageW(
+                  FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY,
+                  L"%1!*s!", 0, 0, buffer, 16,
+                  reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(values))),
+              0u)
+        << width;
+    EXPECT_EQ(GetLastError(), DWORD{ERROR_INVALID_PARAMETER});
+  }
+}
+
 // Enables the privilege `name` through a new token handle: the last error.
 DWORD Enable(const char* name) {
   HANDLE token = nullptr;

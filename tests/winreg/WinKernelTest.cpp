@@ -118,6 +118,12 @@ TEST(WinKernel, FormatMessageLineWidths) {
       nullptr, ERROR_ACCESS_DENIED, 0, buffer, ARRAYSIZE(buffer), nullptr);
   ASSERT_GT(length, 1u);
   EXPECT_EQ(buffer[length - 1], L' ');
+  // Lines shorter than the width, broken between words.
+  EXPECT_EQ(FromArray(L"alpha beta gamma delta", none, 10),
+            L"alpha\r\nbeta\r\ngamma\r\ndelta");
+  EXPECT_EQ(FromArray(L"alpha beta gamma delta", none, 11),
+            L"alpha beta\r\ngamma\r\ndelta");
+  EXPECT_EQ(FromArray(L"abcdefgh", none, 4), L"abcd\r\nefgh\r\n");
   // Inserts are copied as written when they are to be ignored.
   EXPECT_EQ(FromArray(L"%1 and %2!d!", nullptr, FORMAT_MESSAGE_IGNORE_INSERTS),
             L"%1 and %2!d!");

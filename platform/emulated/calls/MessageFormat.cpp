@@ -21,7 +21,7 @@ class Lines {
   // A character that counts toward the line's width.
   void Text(wchar_t c) {
     out_ += c;
-    if (width_ != 0 && out_.size() - lineStart_ > width_) Wrap();
+    if (width_ != 0 && out_.size() - lineStart_ >= width_) Wrap();
   }
   void Text(std::wstring_view text) {
     for (const wchar_t c : text) Text(c);
@@ -35,17 +35,16 @@ class Lines {
   std::wstring Take() { return std::move(out_); }
 
  private:
-  // The line is one character too long: it breaks at its last space, which
-  // the break replaces, or, in a word longer than the line, before the
-  // character that overflowed.
+  // The line has reached the width: it breaks at its last space, which the
+  // break replaces, or, in a word as long as the line, right after it (even
+  // at the end of the text), as Windows breaks them.
   void Wrap() {
     const std::size_t space = out_.find_last_of(L' ', out_.size() - 1);
     if (space != std::wstring::npos && space > lineStart_) {
       out_.replace(space, 1, L"\r\n");
       lineStart_ = space + 2;
     } else {
-      out_.insert(out_.size() - 1, L"\r\n");
-      lineStart_ = out_.size() - 1;
+      HardBreak();
     }
   }
 
@@ -224,13 +223,14 @@ std::wstring PointerInsert(DWORD_PTR value, const Spec& spec) {
 bool StarValue(InsertValues& values, unsigned& slot, Spec& spec, int& target) {
   const std::optional<DWORD_PTR> value = values.Slot(slot++);
   if (!value) return false;
-  int number = static_cast<std::int32_t>(*value);
+  // A negative width left-justifies; a negative precision is none.
+  long long number = static_cast<std::int32_t>(*value);
   if (&target == &spec.width && number < 0) {
     spec.flags += '-';
     number = -number;
   }
   if (number > kMaxInsertWidth) return false;
-  target = number;
+  target = static_cast<int>(number);
   return true;
 }
 
