@@ -99,7 +99,6 @@ inline constexpr LONG ERROR_ACCESS_DENIED = 5;
 inline constexpr LONG ERROR_INVALID_HANDLE = 6;
 inline constexpr LONG ERROR_NOT_ENOUGH_MEMORY = 8;
 inline constexpr LONG ERROR_INVALID_DATA = 13;
-inline constexpr LONG ERROR_BAD_NETPATH = 53;
 inline constexpr LONG ERROR_OUTOFMEMORY = 14;
 inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
 inline constexpr LONG ERROR_CALL_NOT_IMPLEMENTED = 120;
@@ -129,7 +128,8 @@ inline constexpr LONG ERROR_NO_UNICODE_TRANSLATION = 1113;
 inline constexpr DWORD CP_ACP = 0;  // the system's ANSI code page
 inline constexpr DWORD CP_UTF8 = 65001;
 
-// FormatMessageA flags.
+// FormatMessage flags: where the text comes from, and whether inserts are
+// expanded.
 inline constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x00000200;
 inline constexpr DWORD FORMAT_MESSAGE_FROM_STRING = 0x00000400;
 inline constexpr DWORD FORMAT_MESSAGE_FROM_HMODULE = 0x00000800;
@@ -327,8 +327,7 @@ inline constexpr LONG ERROR_UNSUPPORTED_TYPE = 1630;
       (HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpNewFile, LPCWSTR lpOldFile),     \
       (hKey, lpSubKey, lpNewFile, lpOldFile))
 
-// Hive files: RegSaveKeyEx's formats, RegRestoreKey's flags, and the
-// statuses of hive files and of the privileges they need.
+// Hive files: RegSaveKeyEx's formats and RegRestoreKey's flags.
 inline constexpr DWORD REG_STANDARD_FORMAT = 1;
 inline constexpr DWORD REG_LATEST_FORMAT = 2;
 inline constexpr DWORD REG_NO_COMPRESSION = 4;
@@ -336,9 +335,6 @@ inline constexpr DWORD REG_WHOLE_HIVE_VOLATILE = 0x00000001;
 inline constexpr DWORD REG_REFRESH_HIVE = 0x00000002;
 inline constexpr DWORD REG_NO_LAZY_FLUSH = 0x00000004;
 inline constexpr DWORD REG_FORCE_RESTORE = 0x00000008;
-inline constexpr LONG ERROR_SHARING_VIOLATION = 32;
-inline constexpr LONG ERROR_ALREADY_EXISTS = 183;
-inline constexpr LONG ERROR_PRIVILEGE_NOT_HELD = 1314;
 
 // Enables the backup and restore privileges in this process's token, as a
 // tool that saves and loads hives does before it asks (Windows' reg does):
@@ -367,6 +363,110 @@ int lstrlenW(const wchar_t* lpString);
 void RtlMoveMemory(void* Destination, const void* Source, std::size_t Length);
 DWORD GetLastError();
 void SetLastError(DWORD dwErrCode);
+
+// KERNEL32 and ADVAPI32 beyond the registry: the memory FormatMessage hands
+// out, the process heap, and the process token, whose privileges registry
+// code enables before saving or loading a hive.
+using BOOL = std::int32_t;
+using UINT = std::uint32_t;
+using SIZE_T = std::size_t;
+using DWORD_PTR = std::uintptr_t;
+using HANDLE = void*;
+using HLOCAL = void*;
+using HGLOBAL = void*;
+
+struct LUID {
+  DWORD LowPart;
+  LONG HighPart;
+};
+struct LUID_AND_ATTRIBUTES {
+  LUID Luid;
+  DWORD Attributes;
+};
+// Windows declares one entry and callers allocate room for PrivilegeCount.
+struct TOKEN_PRIVILEGES {
+  DWORD PrivilegeCount;
+  LUID_AND_ATTRIBUTES Privileges[1];
+};
+
+// FormatMessage flags beyond the source's, and LocalAlloc/GlobalAlloc/
+// HeapAlloc flags.
+inline constexpr DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x00000100;
+inline constexpr DWORD FORMAT_MESSAGE_ARGUMENT_ARRAY = 0x00002000;
+inline constexpr DWORD FORMAT_MESSAGE_MAX_WIDTH_MASK = 0x000000FF;
+inline constexpr UINT LMEM_FIXED = 0x0000;
+inline constexpr UINT LMEM_MOVEABLE = 0x0002;
+inline constexpr UINT LMEM_ZEROINIT = 0x0040;
+inline constexpr UINT LPTR = LMEM_FIXED | LMEM_ZEROINIT;
+inline constexpr UINT GMEM_FIXED = 0x0000;
+inline constexpr UINT GMEM_ZEROINIT = 0x0040;
+inline constexpr UINT GPTR = GMEM_FIXED | GMEM_ZEROINIT;
+inline constexpr DWORD HEAP_NO_SERIALIZE = 0x00000001;
+inline constexpr DWORD HEAP_GENERATE_EXCEPTIONS = 0x00000004;
+inline constexpr DWORD HEAP_ZERO_MEMORY = 0x00000008;
+inline constexpr DWORD HEAP_REALLOC_IN_PLACE_ONLY = 0x00000010;
+
+// Token access rights and privilege attributes.
+inline constexpr DWORD TOKEN_QUERY = 0x0008;
+inline constexpr DWORD TOKEN_ADJUST_PRIVILEGES = 0x0020;
+inline constexpr DWORD SE_PRIVILEGE_ENABLED_BY_DEFAULT = 0x00000001;
+inline constexpr DWORD SE_PRIVILEGE_ENABLED = 0x00000002;
+inline constexpr DWORD SE_PRIVILEGE_REMOVED = 0x00000004;
+
+// Statuses of these calls, and of the registry's hive and tree calls.
+inline constexpr LONG ERROR_TOO_MANY_OPEN_FILES = 4;
+inline constexpr LONG ERROR_WRITE_PROTECT = 19;
+inline constexpr LONG ERROR_GEN_FAILURE = 31;
+inline constexpr LONG ERROR_SHARING_VIOLATION = 32;
+inline constexpr LONG ERROR_LOCK_VIOLATION = 33;
+inline constexpr LONG ERROR_NOT_SUPPORTED = 50;
+inline constexpr LONG ERROR_BAD_NETPATH = 53;
+inline constexpr LONG ERROR_FILE_EXISTS = 80;
+inline constexpr LONG ERROR_DISK_FULL = 112;
+inline constexpr LONG ERROR_INVALID_NAME = 123;
+inline constexpr LONG ERROR_BUSY = 170;
+inline constexpr LONG ERROR_ALREADY_EXISTS = 183;
+inline constexpr LONG ERROR_INVALID_FLAGS = 1004;
+inline constexpr LONG ERROR_NO_TOKEN = 1008;
+inline constexpr LONG ERROR_NOT_FOUND = 1168;
+inline constexpr LONG ERROR_NOT_ALL_ASSIGNED = 1300;
+inline constexpr LONG ERROR_NO_SUCH_PRIVILEGE = 1313;
+inline constexpr LONG ERROR_PRIVILEGE_NOT_HELD = 1314;
+inline constexpr LONG ERROR_LOGON_FAILURE = 1326;
+inline constexpr LONG ERROR_NO_SYSTEM_RESOURCES = 1450;
+inline constexpr LONG RPC_S_SERVER_UNAVAILABLE = 1722;
+inline constexpr LONG ERROR_RESOURCE_TYPE_NOT_FOUND = 1813;
+inline constexpr LONG ERROR_RESOURCE_LANG_NOT_FOUND = 1815;
+
+// Memory: LocalFree and GlobalFree answer NULL when they freed the block, the
+// block itself (last error 6) when it is not one of theirs; HeapFree answers
+// TRUE or FALSE. Only fixed blocks (LMEM_FIXED, GMEM_FIXED) are made.
+HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);
+HLOCAL LocalFree(HLOCAL hMem);
+HGLOBAL GlobalAlloc(UINT uFlags, SIZE_T dwBytes);
+HGLOBAL GlobalFree(HGLOBAL hMem);
+HANDLE GetProcessHeap();
+void* HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes);
+void* HeapReAlloc(HANDLE hHeap, DWORD dwFlags, void* lpMem, SIZE_T dwBytes);
+BOOL HeapFree(HANDLE hHeap, DWORD dwFlags, void* lpMem);
+
+// The process token. GetCurrentProcess is the pseudo-handle (HANDLE)-1, which
+// CloseHandle accepts and ignores. Privilege names are Windows' ("SeBackup
+// Privilege", ...), looked up case-insensitively on this machine (an empty or
+// NULL system name). The emulation's process holds what an elevated
+// administrator's holds, or a standard user's when CORVANE_REGISTRY_READONLY=1;
+// AdjustTokenPrivileges answers TRUE and leaves ERROR_NOT_ALL_ASSIGNED for a
+// privilege it does not hold, as Windows does.
+HANDLE GetCurrentProcess();
+BOOL OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess,
+                      HANDLE* TokenHandle);
+BOOL LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, LUID* lpLuid);
+BOOL LookupPrivilegeValueW(LPCWSTR lpSystemName, LPCWSTR lpName, LUID* lpLuid);
+BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
+                           TOKEN_PRIVILEGES* NewState, DWORD BufferLength,
+                           TOKEN_PRIVILEGES* PreviousState,
+                           DWORD* ReturnLength);
+BOOL CloseHandle(HANDLE hObject);
 
 // Text between UTF-16 and a code page: CP_ACP is the system's ANSI code
 // page, Windows-1252 in the emulation. A character the code page cannot

@@ -22,6 +22,125 @@
 #include <stdint.h>
 #include <wchar.h>
 
+/* Pointer width as Windows code tests it: _WIN64 on a 64-bit target, where
+ * pointers, HKEY and the *_PTR types are 64 bits. _WIN32 is left undefined:
+ * code takes it to mean that Windows' own headers (<io.h>, <process.h>...)
+ * are there, and they are not. */
+#if (defined(__LP64__) || defined(_LP64)) && !defined(_WIN64)
+#define _WIN64 1
+#endif
+
+/* The source annotations Windows' prototypes carry, for code that writes
+ * them on its own declarations: they mean nothing to the compiler here. */
+#ifndef _In_
+#define _In_
+#endif
+#ifndef _In_opt_
+#define _In_opt_
+#endif
+#ifndef _In_z_
+#define _In_z_
+#endif
+#ifndef _In_opt_z_
+#define _In_opt_z_
+#endif
+#ifndef _Out_
+#define _Out_
+#endif
+#ifndef _Out_opt_
+#define _Out_opt_
+#endif
+#ifndef _Inout_
+#define _Inout_
+#endif
+#ifndef _Inout_opt_
+#define _Inout_opt_
+#endif
+#ifndef _Reserved_
+#define _Reserved_
+#endif
+#ifndef _Outptr_
+#define _Outptr_
+#endif
+#ifndef _Outptr_opt_
+#define _Outptr_opt_
+#endif
+#ifndef _Frees_ptr_opt_
+#define _Frees_ptr_opt_
+#endif
+#ifndef _Ret_maybenull_
+#define _Ret_maybenull_
+#endif
+#ifndef _Check_return_
+#define _Check_return_
+#endif
+#ifndef _Must_inspect_result_
+#define _Must_inspect_result_
+#endif
+#ifndef _Success_
+#define _Success_(expression)
+#endif
+#ifndef _When_
+#define _When_(expression, annotation)
+#endif
+#ifndef _In_reads_
+#define _In_reads_(size)
+#endif
+#ifndef _In_reads_opt_
+#define _In_reads_opt_(size)
+#endif
+#ifndef _In_reads_bytes_
+#define _In_reads_bytes_(size)
+#endif
+#ifndef _In_reads_bytes_opt_
+#define _In_reads_bytes_opt_(size)
+#endif
+#ifndef _Out_writes_
+#define _Out_writes_(size)
+#endif
+#ifndef _Out_writes_opt_
+#define _Out_writes_opt_(size)
+#endif
+#ifndef _Out_writes_z_
+#define _Out_writes_z_(size)
+#endif
+#ifndef _Out_writes_opt_z_
+#define _Out_writes_opt_z_(size)
+#endif
+#ifndef _Out_writes_to_opt_
+#define _Out_writes_to_opt_(size, count)
+#endif
+#ifndef _Out_writes_bytes_
+#define _Out_writes_bytes_(size)
+#endif
+#ifndef _Out_writes_bytes_opt_
+#define _Out_writes_bytes_opt_(size)
+#endif
+#ifndef _Out_writes_bytes_to_opt_
+#define _Out_writes_bytes_to_opt_(size, count)
+#endif
+#ifndef _Inout_updates_
+#define _Inout_updates_(size)
+#endif
+#ifndef _Inout_updates_opt_
+#define _Inout_updates_opt_(size)
+#endif
+#ifndef _Inout_updates_bytes_opt_
+#define _Inout_updates_bytes_opt_(size)
+#endif
+#ifndef _Post_writable_byte_size_
+#define _Post_writable_byte_size_(size)
+#endif
+#ifndef _Field_size_
+#define _Field_size_(size)
+#endif
+#ifndef _Field_size_bytes_
+#define _Field_size_bytes_(size)
+#endif
+#ifndef _Printf_format_string_
+#define _Printf_format_string_
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -122,6 +241,26 @@ typedef struct _SECURITY_ATTRIBUTES {
   BOOL bInheritHandle;
 } SECURITY_ATTRIBUTES, *PSECURITY_ATTRIBUTES, *LPSECURITY_ATTRIBUTES;
 
+typedef HANDLE* PHANDLE;
+typedef HANDLE HLOCAL;
+typedef HANDLE HGLOBAL;
+#define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
+#define ANYSIZE_ARRAY 1
+
+/* Privileges of the process token. */
+typedef struct _LUID {
+  DWORD LowPart;
+  LONG HighPart;
+} LUID, *PLUID;
+typedef struct _LUID_AND_ATTRIBUTES {
+  LUID Luid;
+  DWORD Attributes;
+} LUID_AND_ATTRIBUTES, *PLUID_AND_ATTRIBUTES;
+typedef struct _TOKEN_PRIVILEGES {
+  DWORD PrivilegeCount;
+  LUID_AND_ATTRIBUTES Privileges[ANYSIZE_ARRAY];
+} TOKEN_PRIVILEGES, *PTOKEN_PRIVILEGES;
+
 /* ---- Keys ---------------------------------------------------------------*/
 
 struct HKEY__ {
@@ -213,7 +352,6 @@ typedef HKEY* PHKEY;
 #define ERROR_INVALID_HANDLE 6
 #define ERROR_NOT_ENOUGH_MEMORY 8
 #define ERROR_INVALID_DATA 13
-#define ERROR_BAD_NETPATH 53
 #define ERROR_OUTOFMEMORY 14
 #define ERROR_INVALID_PARAMETER 87
 #define ERROR_CALL_NOT_IMPLEMENTED 120
@@ -239,21 +377,130 @@ typedef HKEY* PHKEY;
 #define ERROR_NO_UNICODE_TRANSLATION 1113
 #define ERROR_RESOURCE_LANG_NOT_FOUND 1815
 #define ERROR_UNSUPPORTED_TYPE 1630
+/* Statuses of the memory, message and token calls, and of the registry's
+ * hive and tree calls. */
+#define ERROR_TOO_MANY_OPEN_FILES 4
+#define ERROR_WRITE_PROTECT 19
+#define ERROR_GEN_FAILURE 31
+#define ERROR_SHARING_VIOLATION 32
+#define ERROR_LOCK_VIOLATION 33
+#define ERROR_NOT_SUPPORTED 50
+#define ERROR_BAD_NETPATH 53
+#define ERROR_FILE_EXISTS 80
+#define ERROR_DISK_FULL 112
+#define ERROR_INVALID_NAME 123
+#define ERROR_BUSY 170
+#define ERROR_ALREADY_EXISTS 183
+#define ERROR_NOACCESS 998
+#define ERROR_INVALID_FLAGS 1004
+#define ERROR_NO_TOKEN 1008
+#define ERROR_NOT_FOUND 1168
+#define ERROR_NOT_ALL_ASSIGNED 1300
+#define ERROR_NO_SUCH_PRIVILEGE 1313
+#define ERROR_PRIVILEGE_NOT_HELD 1314
+#define ERROR_LOGON_FAILURE 1326
+#define ERROR_NO_SYSTEM_RESOURCES 1450
+#define ERROR_RESOURCE_TYPE_NOT_FOUND 1813
+#define RPC_S_SERVER_UNAVAILABLE 1722
 
-/* FormatMessage: only system texts into the caller's buffer are answered;
- * FORMAT_MESSAGE_ALLOCATE_BUFFER and FROM_STRING fail with 87. */
+/* FormatMessage: system texts (Windows' English ones) or the caller's string,
+ * with inserts from a va_list or an array, into the caller's buffer or one
+ * LocalAlloc makes (free it with LocalFree). A module's own message table is
+ * not searched: FROM_HMODULE alone fails with 1813. */
 #define FORMAT_MESSAGE_ALLOCATE_BUFFER 0x00000100
 #define FORMAT_MESSAGE_IGNORE_INSERTS 0x00000200
 #define FORMAT_MESSAGE_FROM_STRING 0x00000400
 #define FORMAT_MESSAGE_FROM_HMODULE 0x00000800
 #define FORMAT_MESSAGE_FROM_SYSTEM 0x00001000
+#define FORMAT_MESSAGE_ARGUMENT_ARRAY 0x00002000
+#define FORMAT_MESSAGE_MAX_WIDTH_MASK 0x000000FF
 #define LANG_NEUTRAL 0x00
+#define LANG_INVARIANT 0x7f
 #define LANG_ENGLISH 0x09
 #define SUBLANG_NEUTRAL 0x00
 #define SUBLANG_DEFAULT 0x01
+#define SUBLANG_SYS_DEFAULT 0x02
 #define SUBLANG_ENGLISH_US 0x01
+#define SUBLANG_ENGLISH_UK 0x02
 #define MAKELANGID(primary, sub) \
-  ((DWORD)((((WORD)(sub)) << 10) | (WORD)(primary)))
+  ((WORD)((((WORD)(sub)) << 10) | (WORD)(primary)))
+#define PRIMARYLANGID(lgid) ((WORD)(lgid)&0x3ff)
+#define SUBLANGID(lgid) ((WORD)(lgid) >> 10)
+#define LANG_SYSTEM_DEFAULT MAKELANGID(LANG_NEUTRAL, SUBLANG_SYS_DEFAULT)
+#define LANG_USER_DEFAULT MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT)
+
+/* LocalAlloc, GlobalAlloc and the heap: fixed blocks only (LMEM_MOVEABLE
+ * and GMEM_MOVEABLE fail with 87). */
+#define LMEM_FIXED 0x0000
+#define LMEM_MOVEABLE 0x0002
+#define LMEM_ZEROINIT 0x0040
+#define LPTR (LMEM_FIXED | LMEM_ZEROINIT)
+#define LHND (LMEM_MOVEABLE | LMEM_ZEROINIT)
+#define GMEM_FIXED 0x0000
+#define GMEM_MOVEABLE 0x0002
+#define GMEM_ZEROINIT 0x0040
+#define GPTR (GMEM_FIXED | GMEM_ZEROINIT)
+#define GHND (GMEM_MOVEABLE | GMEM_ZEROINIT)
+#define HEAP_NO_SERIALIZE 0x00000001
+#define HEAP_GENERATE_EXCEPTIONS 0x00000004
+#define HEAP_ZERO_MEMORY 0x00000008
+#define HEAP_REALLOC_IN_PLACE_ONLY 0x00000010
+
+/* The process token. */
+#define TOKEN_ASSIGN_PRIMARY 0x0001
+#define TOKEN_DUPLICATE 0x0002
+#define TOKEN_IMPERSONATE 0x0004
+#define TOKEN_QUERY 0x0008
+#define TOKEN_QUERY_SOURCE 0x0010
+#define TOKEN_ADJUST_PRIVILEGES 0x0020
+#define TOKEN_ADJUST_GROUPS 0x0040
+#define TOKEN_ADJUST_DEFAULT 0x0080
+#define TOKEN_ADJUST_SESSIONID 0x0100
+#define TOKEN_READ (STANDARD_RIGHTS_READ | TOKEN_QUERY)
+#define TOKEN_WRITE                                                        \
+  (STANDARD_RIGHTS_WRITE | TOKEN_ADJUST_PRIVILEGES | TOKEN_ADJUST_GROUPS | \
+   TOKEN_ADJUST_DEFAULT)
+#define TOKEN_ALL_ACCESS 0x000F01FF
+#define SE_PRIVILEGE_ENABLED_BY_DEFAULT 0x00000001
+#define SE_PRIVILEGE_ENABLED 0x00000002
+#define SE_PRIVILEGE_REMOVED 0x00000004
+#define SE_PRIVILEGE_USED_FOR_ACCESS 0x80000000
+#define SE_CREATE_TOKEN_NAME TEXT("SeCreateTokenPrivilege")
+#define SE_ASSIGNPRIMARYTOKEN_NAME TEXT("SeAssignPrimaryTokenPrivilege")
+#define SE_LOCK_MEMORY_NAME TEXT("SeLockMemoryPrivilege")
+#define SE_INCREASE_QUOTA_NAME TEXT("SeIncreaseQuotaPrivilege")
+#define SE_MACHINE_ACCOUNT_NAME TEXT("SeMachineAccountPrivilege")
+#define SE_TCB_NAME TEXT("SeTcbPrivilege")
+#define SE_SECURITY_NAME TEXT("SeSecurityPrivilege")
+#define SE_TAKE_OWNERSHIP_NAME TEXT("SeTakeOwnershipPrivilege")
+#define SE_LOAD_DRIVER_NAME TEXT("SeLoadDriverPrivilege")
+#define SE_SYSTEM_PROFILE_NAME TEXT("SeSystemProfilePrivilege")
+#define SE_SYSTEMTIME_NAME TEXT("SeSystemtimePrivilege")
+#define SE_PROF_SINGLE_PROCESS_NAME TEXT("SeProfileSingleProcessPrivilege")
+#define SE_INC_BASE_PRIORITY_NAME TEXT("SeIncreaseBasePriorityPrivilege")
+#define SE_CREATE_PAGEFILE_NAME TEXT("SeCreatePagefilePrivilege")
+#define SE_CREATE_PERMANENT_NAME TEXT("SeCreatePermanentPrivilege")
+#define SE_BACKUP_NAME TEXT("SeBackupPrivilege")
+#define SE_RESTORE_NAME TEXT("SeRestorePrivilege")
+#define SE_SHUTDOWN_NAME TEXT("SeShutdownPrivilege")
+#define SE_DEBUG_NAME TEXT("SeDebugPrivilege")
+#define SE_AUDIT_NAME TEXT("SeAuditPrivilege")
+#define SE_SYSTEM_ENVIRONMENT_NAME TEXT("SeSystemEnvironmentPrivilege")
+#define SE_CHANGE_NOTIFY_NAME TEXT("SeChangeNotifyPrivilege")
+#define SE_REMOTE_SHUTDOWN_NAME TEXT("SeRemoteShutdownPrivilege")
+#define SE_UNDOCK_NAME TEXT("SeUndockPrivilege")
+#define SE_SYNC_AGENT_NAME TEXT("SeSyncAgentPrivilege")
+#define SE_ENABLE_DELEGATION_NAME TEXT("SeEnableDelegationPrivilege")
+#define SE_MANAGE_VOLUME_NAME TEXT("SeManageVolumePrivilege")
+#define SE_IMPERSONATE_NAME TEXT("SeImpersonatePrivilege")
+#define SE_CREATE_GLOBAL_NAME TEXT("SeCreateGlobalPrivilege")
+#define SE_TRUSTED_CREDMAN_ACCESS_NAME TEXT("SeTrustedCredManAccessPrivilege")
+#define SE_RELABEL_NAME TEXT("SeRelabelPrivilege")
+#define SE_INC_WORKING_SET_NAME TEXT("SeIncreaseWorkingSetPrivilege")
+#define SE_TIME_ZONE_NAME TEXT("SeTimeZonePrivilege")
+#define SE_CREATE_SYMBOLIC_LINK_NAME TEXT("SeCreateSymbolicLinkPrivilege")
+#define SE_DELEGATE_SESSION_USER_IMPERSONATE_NAME \
+  TEXT("SeDelegateSessionUserImpersonatePrivilege")
 
 /* ---- Functions ----------------------------------------------------------*/
 
@@ -340,9 +587,6 @@ LSTATUS WINAPI RegGetValueW(HKEY hkey, LPCWSTR lpSubKey, LPCWSTR lpValue,
 #define REG_REFRESH_HIVE 0x00000002L
 #define REG_NO_LAZY_FLUSH 0x00000004L
 #define REG_FORCE_RESTORE 0x00000008L
-#define ERROR_SHARING_VIOLATION 32
-#define ERROR_ALREADY_EXISTS 183
-#define ERROR_PRIVILEGE_NOT_HELD 1314
 LSTATUS WINAPI RegSaveKeyA(HKEY hKey, LPCSTR lpFile,
                            const SECURITY_ATTRIBUTES* lpSecurityAttributes);
 LSTATUS WINAPI RegSaveKeyW(HKEY hKey, LPCWSTR lpFile,
@@ -394,6 +638,37 @@ DWORD WINAPI FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
 #define FormatMessage CORVANE_TEXT_FORM(FormatMessage)
 DWORD WINAPI GetLastError(void);
 void WINAPI SetLastError(DWORD dwErrCode);
+
+/* Memory: LocalFree and GlobalFree return NULL once they freed the block,
+ * and the block (last error 6) when it is not a live one of theirs. */
+HLOCAL WINAPI LocalAlloc(UINT uFlags, SIZE_T uBytes);
+HLOCAL WINAPI LocalFree(HLOCAL hMem);
+HGLOBAL WINAPI GlobalAlloc(UINT uFlags, SIZE_T dwBytes);
+HGLOBAL WINAPI GlobalFree(HGLOBAL hMem);
+HANDLE WINAPI GetProcessHeap(void);
+LPVOID WINAPI HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes);
+LPVOID WINAPI HeapReAlloc(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem,
+                          SIZE_T dwBytes);
+BOOL WINAPI HeapFree(HANDLE hHeap, DWORD dwFlags, LPVOID lpMem);
+
+/* The process token. The process holds an elevated administrator's
+ * privileges, or a standard user's when CORVANE_REGISTRY_READONLY=1: then
+ * AdjustTokenPrivileges enabling SE_BACKUP_NAME answers TRUE with last error
+ * ERROR_NOT_ALL_ASSIGNED, as Windows does for a process without it. */
+HANDLE WINAPI GetCurrentProcess(void);
+BOOL WINAPI OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess,
+                             PHANDLE TokenHandle);
+BOOL WINAPI LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName,
+                                  PLUID lpLuid);
+BOOL WINAPI LookupPrivilegeValueW(LPCWSTR lpSystemName, LPCWSTR lpName,
+                                  PLUID lpLuid);
+#define LookupPrivilegeValue CORVANE_TEXT_FORM(LookupPrivilegeValue)
+BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
+                                  PTOKEN_PRIVILEGES NewState,
+                                  DWORD BufferLength,
+                                  PTOKEN_PRIVILEGES PreviousState,
+                                  PDWORD ReturnLength);
+BOOL WINAPI CloseHandle(HANDLE hObject);
 
 /* ---- Corvane's own, not Windows' ----------------------------------------*/
 

@@ -156,6 +156,56 @@ DWORD GetLastError() { return ::GetLastError(); }
 
 void SetLastError(DWORD dwErrCode) { ::SetLastError(dwErrCode); }
 
+// Memory and the process token: the system's own. The structures are
+// Windows' in layout, so they pass by a cast.
+static_assert(sizeof(LUID) == sizeof(::LUID));
+static_assert(sizeof(TOKEN_PRIVILEGES) == sizeof(::TOKEN_PRIVILEGES));
+static_assert(sizeof(DWORD) == sizeof(::DWORD));
+
+HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes) {
+  return ::LocalAlloc(uFlags, uBytes);
+}
+HLOCAL LocalFree(HLOCAL hMem) { return ::LocalFree(hMem); }
+HGLOBAL GlobalAlloc(UINT uFlags, SIZE_T dwBytes) {
+  return ::GlobalAlloc(uFlags, dwBytes);
+}
+HGLOBAL GlobalFree(HGLOBAL hMem) { return ::GlobalFree(hMem); }
+HANDLE GetProcessHeap() { return ::GetProcessHeap(); }
+void* HeapAlloc(HANDLE hHeap, DWORD dwFlags, SIZE_T dwBytes) {
+  return ::HeapAlloc(hHeap, dwFlags, dwBytes);
+}
+void* HeapReAlloc(HANDLE hHeap, DWORD dwFlags, void* lpMem, SIZE_T dwBytes) {
+  return ::HeapReAlloc(hHeap, dwFlags, lpMem, dwBytes);
+}
+BOOL HeapFree(HANDLE hHeap, DWORD dwFlags, void* lpMem) {
+  return ::HeapFree(hHeap, dwFlags, lpMem);
+}
+
+HANDLE GetCurrentProcess() { return ::GetCurrentProcess(); }
+BOOL OpenProcessToken(HANDLE ProcessHandle, DWORD DesiredAccess,
+                      HANDLE* TokenHandle) {
+  return ::OpenProcessToken(ProcessHandle, DesiredAccess, TokenHandle);
+}
+BOOL LookupPrivilegeValueA(LPCSTR lpSystemName, LPCSTR lpName, LUID* lpLuid) {
+  return ::LookupPrivilegeValueA(lpSystemName, lpName,
+                                 reinterpret_cast<::LUID*>(lpLuid));
+}
+BOOL LookupPrivilegeValueW(LPCWSTR lpSystemName, LPCWSTR lpName, LUID* lpLuid) {
+  return ::LookupPrivilegeValueW(lpSystemName, lpName,
+                                 reinterpret_cast<::LUID*>(lpLuid));
+}
+BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
+                           TOKEN_PRIVILEGES* NewState, DWORD BufferLength,
+                           TOKEN_PRIVILEGES* PreviousState,
+                           DWORD* ReturnLength) {
+  return ::AdjustTokenPrivileges(
+      TokenHandle, DisableAllPrivileges,
+      reinterpret_cast<::TOKEN_PRIVILEGES*>(NewState), BufferLength,
+      reinterpret_cast<::TOKEN_PRIVILEGES*>(PreviousState),
+      reinterpret_cast<::DWORD*>(ReturnLength));
+}
+BOOL CloseHandle(HANDLE hObject) { return ::CloseHandle(hObject); }
+
 namespace {
 
 // No best-fit mapping: a character the code page lacks becomes "?", never a

@@ -12,6 +12,7 @@
 #include "variant/Variant.h"
 
 extern "C" int WinRegConsumerCheck(void);
+extern "C" int SpellingsConsumerCheck(void);
 
 int main() {
   const corvane::Variant one(1);
@@ -23,7 +24,7 @@ int main() {
           .string();
   if (mkdtemp(folder.data()) == nullptr) return 2;
   setenv("CORVANE_REGISTRY", (folder + "/registry.reg").c_str(), 1);
-  const int status = WinRegConsumerCheck();
+  const int status = WinRegConsumerCheck() + SpellingsConsumerCheck();
   std::filesystem::remove_all(folder);
   std::printf("installed corvane::winreg works: status %d\n", status);
   return number == -2147192503 && status == 0 ? 0 : 1;

@@ -1,6 +1,8 @@
 // The emulated system message table. The wording is Windows' own (English,
 // as FormatMessageA gives it with language 0 on an English system), so that
 // texts the model shows read the same under the emulation as on Windows.
+// Every status the drop-in header defines has its text here, in the order of
+// the codes.
 #include "platform/emulated/calls/Messages.h"
 
 #include <map>
@@ -42,13 +44,25 @@ constexpr Entry kTable[] = {
     {17, "The system cannot move the file to a different disk drive.\r\n"},
     {18, "There are no more files.\r\n"},
     {19, "The media is write protected.\r\n"},
+    {31, "A device attached to the system is not functioning.\r\n"},
     {32,
      "The process cannot access the file because it is being used by "
      "another process.\r\n"},
+    {33,
+     "The process cannot access the file because another process has "
+     "locked a portion of the file.\r\n"},
+    {50, "The request is not supported.\r\n"},
+    {53, "The network path was not found.\r\n"},
+    {80, "The file exists.\r\n"},
     {87, "The parameter is incorrect.\r\n"},
+    {112, "There is not enough space on the disk.\r\n"},
     {120, "This function is not supported on this system.\r\n"},
     {122, "The data area passed to a system call is too small.\r\n"},
+    {123,
+     "The filename, directory name, or volume label syntax is "
+     "incorrect.\r\n"},
     {161, "The specified path is invalid.\r\n"},
+    {170, "The requested resource is in use.\r\n"},
     {183, "Cannot create a file when that file already exists.\r\n"},
     {206, "The filename or extension is too long.\r\n"},
     {234, "More data is available.\r\n"},
@@ -56,6 +70,9 @@ constexpr Entry kTable[] = {
     {317,
      "The system cannot find message text for message number 0x%1 in "
      "the message file for %2.\r\n"},
+    {998, "Invalid access to memory location.\r\n"},
+    {1004, "Invalid flags.\r\n"},
+    {1008, "An attempt was made to reference a token that does not exist.\r\n"},
     {1009, "The configuration registry database is corrupt.\r\n"},
     {1010, "The configuration registry key is invalid.\r\n"},
     {1011, "The configuration registry key could not be opened.\r\n"},
@@ -90,6 +107,26 @@ constexpr Entry kTable[] = {
      "Cannot create a symbolic link in a registry key that already has "
      "subkeys or values.\r\n"},
     {1021, "Cannot create a stable subkey under a volatile parent key.\r\n"},
+    {1113,
+     "No mapping for the Unicode character exists in the target multi-byte "
+     "code page.\r\n"},
+    {1168, "Element not found.\r\n"},
+    {1300,
+     "Not all privileges or groups referenced are assigned to the "
+     "caller.\r\n"},
+    {1313, "A specified privilege does not exist.\r\n"},
+    {1314, "A required privilege is not held by the client.\r\n"},
+    {1326, "The user name or password is incorrect.\r\n"},
+    {1450,
+     "Insufficient system resources exist to complete the requested "
+     "service.\r\n"},
+    {1630, "Data of this type is not supported.\r\n"},
+    {1722, "The RPC server is unavailable.\r\n"},
+    {1813,
+     "The specified resource type cannot be found in the image file.\r\n"},
+    {1815,
+     "The specified resource language ID cannot be found in the image "
+     "file.\r\n"},
 };
 
 // Texts a test put in; they shadow the table. Tests may run on several
