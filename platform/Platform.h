@@ -338,8 +338,8 @@ inline constexpr DWORD REG_FORCE_RESTORE = 0x00000008;
 
 // Enables the backup and restore privileges in this process's token, as a
 // tool that saves and loads hives does before it asks (Windows' reg does):
-// 0, or 1314 when the process lacks them. The emulation has no tokens: its
-// process holds them unless CORVANE_REGISTRY_READONLY=1.
+// 0, or 1314 when the process lacks them (the emulation's process, unless
+// CORVANE_REGISTRY_READONLY=1, holds them; see the token calls below).
 LONG EnableHivePrivileges();
 
 // Expansions for the list: a declaration, and nothing.

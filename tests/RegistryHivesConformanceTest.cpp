@@ -16,7 +16,6 @@
 #include <string>
 
 #include "platform/Platform.h"
-#include "support/Privileges.h"
 #include "support/ScratchFolder.h"
 #include "support/ScratchKey.h"
 
@@ -37,7 +36,7 @@ LONG SetText(HKEY key, const char* name, const std::string& text) {
 class HivesConformance : public ::testing::Test {
  protected:
   HivesConformance() {
-    EXPECT_TRUE(testing::EnableHivePrivileges());
+    EXPECT_EQ(platform::EnableHivePrivileges(), ERROR_SUCCESS);
     EXPECT_EQ(SetText(scratch_.Handle(), "top", "1"), ERROR_SUCCESS);
     const HKEY child = scratch_.CreateKey("Child");
     EXPECT_EQ(SetText(child, "inner", "2"), ERROR_SUCCESS);

@@ -391,11 +391,6 @@ using namespace emulated::hives;
 using emulated::FileOf;
 using emulated::NameOf;
 
-LONG EnableHivePrivileges() {
-  emulated::RegistryLock registry;
-  return registry->readOnly ? ERROR_PRIVILEGE_NOT_HELD : ERROR_SUCCESS;
-}
-
 LONG RegSaveKeyA(HKEY hKey, LPCSTR lpFile, const SECURITY_ATTRIBUTES*) {
   return SaveKey(hKey, FileOf(lpFile), REG_STANDARD_FORMAT);
 }
