@@ -142,6 +142,26 @@ using LPDWORD = DWORD*;
 using PHKEY = HKEY*;
 using PFILETIME = FILETIME*;
 using PVOID = void*;
+using LPCVOID = const void*;
+using PLONG = LONG*;
+
+// One value asked of RegQueryMultipleValues: its name in, its size, type
+// and where its data lies in the caller's buffer out (laid out as Windows'
+// VALENTA and VALENTW).
+struct VALENTA {
+  LPSTR ve_valuename;
+  DWORD ve_valuelen;
+  std::uintptr_t ve_valueptr;
+  DWORD ve_type;
+};
+struct VALENTW {
+  LPWSTR ve_valuename;
+  DWORD ve_valuelen;
+  std::uintptr_t ve_valueptr;
+  DWORD ve_type;
+};
+using PVALENTA = VALENTA*;
+using PVALENTW = VALENTW*;
 
 // RegGetValue's flags: which types are wanted, and not expanding.
 inline constexpr DWORD RRF_RT_REG_NONE = 0x00000001;
@@ -270,7 +290,71 @@ inline constexpr LONG ERROR_UNSUPPORTED_TYPE = 1630;
   FUNCTION(RegGetValueW,                                                       \
            (HKEY hkey, LPCWSTR lpSubKey, LPCWSTR lpValue, DWORD dwFlags,       \
             LPDWORD pdwType, PVOID pvData, LPDWORD pcbData),                   \
-           (hkey, lpSubKey, lpValue, dwFlags, pdwType, pvData, pcbData))
+           (hkey, lpSubKey, lpValue, dwFlags, pdwType, pvData, pcbData))       \
+  /* Trees, values by subkey, and the older forms over the Ex functions */     \
+  FUNCTION(RegCopyTreeA, (HKEY hKeySrc, LPCSTR lpSubKey, HKEY hKeyDest),       \
+           (hKeySrc, lpSubKey, hKeyDest))                                      \
+  FUNCTION(RegCopyTreeW, (HKEY hKeySrc, LPCWSTR lpSubKey, HKEY hKeyDest),      \
+           (hKeySrc, lpSubKey, hKeyDest))                                      \
+  FUNCTION(RegDeleteKeyExA,                                                    \
+           (HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD Reserved),    \
+           (hKey, lpSubKey, samDesired, Reserved))                             \
+  FUNCTION(RegDeleteKeyExW,                                                    \
+           (HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, DWORD Reserved),   \
+           (hKey, lpSubKey, samDesired, Reserved))                             \
+  FUNCTION(RegSetKeyValueA,                                                    \
+           (HKEY hKey, LPCSTR lpSubKey, LPCSTR lpValueName, DWORD dwType,      \
+            LPCVOID lpData, DWORD cbData),                                     \
+           (hKey, lpSubKey, lpValueName, dwType, lpData, cbData))              \
+  FUNCTION(RegSetKeyValueW,                                                    \
+           (HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpValueName, DWORD dwType,    \
+            LPCVOID lpData, DWORD cbData),                                     \
+           (hKey, lpSubKey, lpValueName, dwType, lpData, cbData))              \
+  FUNCTION(RegDeleteKeyValueA,                                                 \
+           (HKEY hKey, LPCSTR lpSubKey, LPCSTR lpValueName),                   \
+           (hKey, lpSubKey, lpValueName))                                      \
+  FUNCTION(RegDeleteKeyValueW,                                                 \
+           (HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpValueName),                 \
+           (hKey, lpSubKey, lpValueName))                                      \
+  FUNCTION(RegRenameKey,                                                       \
+           (HKEY hKey, LPCWSTR lpSubKeyName, LPCWSTR lpNewKeyName),            \
+           (hKey, lpSubKeyName, lpNewKeyName))                                 \
+  FUNCTION(RegQueryMultipleValuesA,                                            \
+           (HKEY hKey, PVALENTA val_list, DWORD num_vals, LPSTR lpValueBuf,    \
+            LPDWORD ldwTotsize),                                               \
+           (hKey, val_list, num_vals, lpValueBuf, ldwTotsize))                 \
+  FUNCTION(RegQueryMultipleValuesW,                                            \
+           (HKEY hKey, PVALENTW val_list, DWORD num_vals, LPWSTR lpValueBuf,   \
+            LPDWORD ldwTotsize),                                               \
+           (hKey, val_list, num_vals, lpValueBuf, ldwTotsize))                 \
+  FUNCTION(RegOpenKeyA, (HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult),         \
+           (hKey, lpSubKey, phkResult))                                        \
+  FUNCTION(RegOpenKeyW, (HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult),        \
+           (hKey, lpSubKey, phkResult))                                        \
+  FUNCTION(RegCreateKeyA, (HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult),       \
+           (hKey, lpSubKey, phkResult))                                        \
+  FUNCTION(RegCreateKeyW, (HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult),      \
+           (hKey, lpSubKey, phkResult))                                        \
+  FUNCTION(RegEnumKeyA,                                                        \
+           (HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName),            \
+           (hKey, dwIndex, lpName, cchName))                                   \
+  FUNCTION(RegEnumKeyW,                                                        \
+           (HKEY hKey, DWORD dwIndex, LPWSTR lpName, DWORD cchName),           \
+           (hKey, dwIndex, lpName, cchName))                                   \
+  FUNCTION(RegQueryValueA,                                                     \
+           (HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, PLONG lpcbData),         \
+           (hKey, lpSubKey, lpData, lpcbData))                                 \
+  FUNCTION(RegQueryValueW,                                                     \
+           (HKEY hKey, LPCWSTR lpSubKey, LPWSTR lpData, PLONG lpcbData),       \
+           (hKey, lpSubKey, lpData, lpcbData))                                 \
+  FUNCTION(                                                                    \
+      RegSetValueA,                                                            \
+      (HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LPCSTR lpData, DWORD cbData), \
+      (hKey, lpSubKey, dwType, lpData, cbData))                                \
+  FUNCTION(RegSetValueW,                                                       \
+           (HKEY hKey, LPCWSTR lpSubKey, DWORD dwType, LPCWSTR lpData,         \
+            DWORD cbData),                                                     \
+           (hKey, lpSubKey, dwType, lpData, cbData))
 
 // Expansions for the list: a declaration, and nothing.
 #define CORVANE_REGISTRY_DECLARATION(name, parameters, arguments) \
