@@ -162,6 +162,9 @@ struct VALENTW {
 };
 using PVALENTA = VALENTA*;
 using PVALENTW = VALENTW*;
+// What RegQueryMultipleValues answers when the list and the data asked
+// for exceed a megabyte together.
+inline constexpr LONG ERROR_TRANSFER_TOO_LONG = 222;
 
 // RegGetValue's flags: which types are wanted, and not expanding.
 inline constexpr DWORD RRF_RT_REG_NONE = 0x00000001;

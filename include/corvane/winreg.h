@@ -340,6 +340,7 @@ typedef struct value_entW {
   DWORD_PTR ve_valueptr;
   DWORD ve_type;
 } VALENTW, *PVALENTW;
+#define ERROR_TRANSFER_TOO_LONG 222
 #ifdef UNICODE
 typedef VALENTW VALENT;
 typedef PVALENTW PVALENT;

@@ -74,12 +74,13 @@ bool Names(const Ch* path) {
 }
 
 // A handle to the subkey `path` names (made by `open`), or hKey itself when
-// it names none; closed when done with.
+// there is no path (or, with `emptyIsNone`, an empty one); closed when done
+// with.
 class SubkeyHandle {
  public:
   template <class Ch, class Open>
-  LONG Get(HKEY hKey, const Ch* path, Open&& open) {
-    if (!Names(path)) {
+  LONG Get(HKEY hKey, const Ch* path, Open&& open, bool emptyIsNone = true) {
+    if (path == nullptr || (emptyIsNone && path[0] == 0)) {
       key_ = hKey;
       return ERROR_SUCCESS;
     }
@@ -116,10 +117,12 @@ template <class Form>
 LONG DeleteKeyValue(HKEY hKey, const typename Form::Char* lpSubKey,
                     const typename Form::Char* lpValueName) {
   SubkeyHandle key;
-  if (const LONG status =
-          key.Get(hKey, lpSubKey, [](HKEY at, auto path, HKEY* opened) {
+  if (const LONG status = key.Get(
+          hKey, lpSubKey,
+          [](HKEY at, auto path, HKEY* opened) {
             return Form::Open(at, path, KEY_SET_VALUE, opened);
-          })) {
+          },
+          false)) {
     return status;
   }
   return Form::DeleteValue(key.key(), lpValueName);

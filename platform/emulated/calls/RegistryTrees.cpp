@@ -271,13 +271,13 @@ LONG RenameKey(HKEY hKey, const std::u16string* path,
     if (const LONG status = registry->view.Key(key->parent, parent)) {
       return status;
     }
-    // A sibling of that name already: as Windows answers, access denied.
+    // A name the parent lists already, in any case and the key's own too:
+    // access denied, as Windows answers.
     CachedKey* sibling = nullptr;
     if (const LONG status = registry->view.Child(*parent, name, sibling)) {
       return status;
     }
-    if (sibling != nullptr && sibling != key) return ERROR_ACCESS_DENIED;
-    if (key->name == name) return ERROR_SUCCESS;
+    if (sibling != nullptr) return ERROR_ACCESS_DENIED;
     return registry->view.RenameKey(*key, name);
   });
 }
@@ -324,6 +324,9 @@ LONG ReadValues(HKEY hKey, const std::vector<std::u16string>& names,
   });
 }
 
+// Windows' limit on the list and the data of one RegQueryMultipleValues.
+constexpr std::size_t kMaxTransfer = 1u << 20;
+
 template <class Form>
 LONG QueryMultipleValues(HKEY hKey, typename Form::Entry* val_list,
                          DWORD num_vals, typename Form::Char* lpValueBuf,
@@ -332,8 +335,10 @@ LONG QueryMultipleValues(HKEY hKey, typename Form::Entry* val_list,
   if (ldwTotsize == nullptr || (val_list == nullptr && num_vals != 0)) {
     return ERROR_INVALID_PARAMETER;
   }
+  const std::size_t listSize = std::size_t{num_vals} * sizeof(Entry);
+  if (listSize > kMaxTransfer) return ERROR_TRANSFER_TOO_LONG;
   std::vector<Entry> entries(num_vals);
-  if (!ReadCaller(entries.data(), val_list, num_vals * sizeof(Entry))) {
+  if (!ReadCaller(entries.data(), val_list, listSize)) {
     return ERROR_NOACCESS;
   }
   std::vector<std::u16string> names;
@@ -347,6 +352,7 @@ LONG QueryMultipleValues(HKEY hKey, typename Form::Entry* val_list,
   }
   std::size_t needed = 0;
   for (const std::vector<BYTE>& bytes : data) needed += bytes.size();
+  if (listSize + needed > kMaxTransfer) return ERROR_TRANSFER_TOO_LONG;
   const bool fits = lpValueBuf != nullptr && needed <= *ldwTotsize;
   // The data one after another, each entry pointing at its own.
   auto* out = reinterpret_cast<BYTE*>(lpValueBuf);
