@@ -91,7 +91,7 @@ class SubkeyHandle {
   ~SubkeyHandle() {
     if (opened_) RegCloseKey(key_);
   }
-  HKEY key() const { return key_; }
+  HKEY Handle() const { return key_; }
 
  private:
   HKEY key_ = 0;
@@ -109,7 +109,7 @@ LONG SetKeyValue(HKEY hKey, const typename Form::Char* lpSubKey,
           })) {
     return status;
   }
-  return Form::Set(key.key(), lpValueName, dwType,
+  return Form::Set(key.Handle(), lpValueName, dwType,
                    static_cast<const BYTE*>(lpData), cbData);
 }
 
@@ -125,7 +125,7 @@ LONG DeleteKeyValue(HKEY hKey, const typename Form::Char* lpSubKey,
           false)) {
     return status;
   }
-  return Form::DeleteValue(key.key(), lpValueName);
+  return Form::DeleteValue(key.Handle(), lpValueName);
 }
 
 // No subkey gives back the handle passed in, whatever it is.
@@ -176,7 +176,7 @@ LONG QueryValue(HKEY hKey, const typename Form::Char* lpSubKey,
   // Asked for its type and size first: data of another type is never
   // copied into a buffer meant for text.
   DWORD type = REG_NONE, size = 0;
-  LONG status = Form::Query(key.key(), nullptr, &type, nullptr, &size);
+  LONG status = Form::Query(key.Handle(), nullptr, &type, nullptr, &size);
   if (status == ERROR_FILE_NOT_FOUND) {
     const Ch nul = 0;
     if (lpData != nullptr && *lpcbData >= static_cast<LONG>(sizeof(Ch)) &&
@@ -194,7 +194,7 @@ LONG QueryValue(HKEY hKey, const typename Form::Char* lpSubKey,
     return ERROR_SUCCESS;
   }
   size = static_cast<DWORD>(*lpcbData);
-  status = Form::Query(key.key(), nullptr, &type,
+  status = Form::Query(key.Handle(), nullptr, &type,
                        reinterpret_cast<BYTE*>(lpData), &size);
   *lpcbData = static_cast<LONG>(size);
   return status;
