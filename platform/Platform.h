@@ -147,6 +147,29 @@ using PHKEY = HKEY*;
 using PFILETIME = FILETIME*;
 using PVOID = void*;
 using BOOL = std::int32_t;
+using LPCVOID = const void*;
+using PLONG = LONG*;
+
+// One value asked of RegQueryMultipleValues: its name in, its size, type
+// and where its data lies in the caller's buffer out (laid out as Windows'
+// VALENTA and VALENTW).
+struct VALENTA {
+  LPSTR ve_valuename;
+  DWORD ve_valuelen;
+  std::uintptr_t ve_valueptr;
+  DWORD ve_type;
+};
+struct VALENTW {
+  LPWSTR ve_valuename;
+  DWORD ve_valuelen;
+  std::uintptr_t ve_valueptr;
+  DWORD ve_type;
+};
+using PVALENTA = VALENTA*;
+using PVALENTW = VALENTW*;
+// What RegQueryMultipleValues answers when the list and the data asked
+// for exceed a megabyte together.
+inline constexpr LONG ERROR_TRANSFER_TOO_LONG = 222;
 
 // RegGetValue's flags: which types are wanted, and not expanding.
 inline constexpr DWORD RRF_RT_REG_NONE = 0x00000001;
@@ -325,7 +348,71 @@ inline constexpr LONG ERROR_UNSUPPORTED_TYPE = 1630;
   FUNCTION(                                                                    \
       RegReplaceKeyW,                                                          \
       (HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpNewFile, LPCWSTR lpOldFile),     \
-      (hKey, lpSubKey, lpNewFile, lpOldFile))
+      (hKey, lpSubKey, lpNewFile, lpOldFile))                                  \
+  /* Trees, values by subkey, and the older forms over the Ex functions */     \
+  FUNCTION(RegCopyTreeA, (HKEY hKeySrc, LPCSTR lpSubKey, HKEY hKeyDest),       \
+           (hKeySrc, lpSubKey, hKeyDest))                                      \
+  FUNCTION(RegCopyTreeW, (HKEY hKeySrc, LPCWSTR lpSubKey, HKEY hKeyDest),      \
+           (hKeySrc, lpSubKey, hKeyDest))                                      \
+  FUNCTION(RegDeleteKeyExA,                                                    \
+           (HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired, DWORD Reserved),    \
+           (hKey, lpSubKey, samDesired, Reserved))                             \
+  FUNCTION(RegDeleteKeyExW,                                                    \
+           (HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, DWORD Reserved),   \
+           (hKey, lpSubKey, samDesired, Reserved))                             \
+  FUNCTION(RegSetKeyValueA,                                                    \
+           (HKEY hKey, LPCSTR lpSubKey, LPCSTR lpValueName, DWORD dwType,      \
+            LPCVOID lpData, DWORD cbData),                                     \
+           (hKey, lpSubKey, lpValueName, dwType, lpData, cbData))              \
+  FUNCTION(RegSetKeyValueW,                                                    \
+           (HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpValueName, DWORD dwType,    \
+            LPCVOID lpData, DWORD cbData),                                     \
+           (hKey, lpSubKey, lpValueName, dwType, lpData, cbData))              \
+  FUNCTION(RegDeleteKeyValueA,                                                 \
+           (HKEY hKey, LPCSTR lpSubKey, LPCSTR lpValueName),                   \
+           (hKey, lpSubKey, lpValueName))                                      \
+  FUNCTION(RegDeleteKeyValueW,                                                 \
+           (HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpValueName),                 \
+           (hKey, lpSubKey, lpValueName))                                      \
+  FUNCTION(RegRenameKey,                                                       \
+           (HKEY hKey, LPCWSTR lpSubKeyName, LPCWSTR lpNewKeyName),            \
+           (hKey, lpSubKeyName, lpNewKeyName))                                 \
+  FUNCTION(RegQueryMultipleValuesA,                                            \
+           (HKEY hKey, PVALENTA val_list, DWORD num_vals, LPSTR lpValueBuf,    \
+            LPDWORD ldwTotsize),                                               \
+           (hKey, val_list, num_vals, lpValueBuf, ldwTotsize))                 \
+  FUNCTION(RegQueryMultipleValuesW,                                            \
+           (HKEY hKey, PVALENTW val_list, DWORD num_vals, LPWSTR lpValueBuf,   \
+            LPDWORD ldwTotsize),                                               \
+           (hKey, val_list, num_vals, lpValueBuf, ldwTotsize))                 \
+  FUNCTION(RegOpenKeyA, (HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult),         \
+           (hKey, lpSubKey, phkResult))                                        \
+  FUNCTION(RegOpenKeyW, (HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult),        \
+           (hKey, lpSubKey, phkResult))                                        \
+  FUNCTION(RegCreateKeyA, (HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult),       \
+           (hKey, lpSubKey, phkResult))                                        \
+  FUNCTION(RegCreateKeyW, (HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult),      \
+           (hKey, lpSubKey, phkResult))                                        \
+  FUNCTION(RegEnumKeyA,                                                        \
+           (HKEY hKey, DWORD dwIndex, LPSTR lpName, DWORD cchName),            \
+           (hKey, dwIndex, lpName, cchName))                                   \
+  FUNCTION(RegEnumKeyW,                                                        \
+           (HKEY hKey, DWORD dwIndex, LPWSTR lpName, DWORD cchName),           \
+           (hKey, dwIndex, lpName, cchName))                                   \
+  FUNCTION(RegQueryValueA,                                                     \
+           (HKEY hKey, LPCSTR lpSubKey, LPSTR lpData, PLONG lpcbData),         \
+           (hKey, lpSubKey, lpData, lpcbData))                                 \
+  FUNCTION(RegQueryValueW,                                                     \
+           (HKEY hKey, LPCWSTR lpSubKey, LPWSTR lpData, PLONG lpcbData),       \
+           (hKey, lpSubKey, lpData, lpcbData))                                 \
+  FUNCTION(                                                                    \
+      RegSetValueA,                                                            \
+      (HKEY hKey, LPCSTR lpSubKey, DWORD dwType, LPCSTR lpData, DWORD cbData), \
+      (hKey, lpSubKey, dwType, lpData, cbData))                                \
+  FUNCTION(RegSetValueW,                                                       \
+           (HKEY hKey, LPCWSTR lpSubKey, DWORD dwType, LPCWSTR lpData,         \
+            DWORD cbData),                                                     \
+           (hKey, lpSubKey, dwType, lpData, cbData))
 
 // Hive files: RegSaveKeyEx's formats and RegRestoreKey's flags.
 inline constexpr DWORD REG_STANDARD_FORMAT = 1;
@@ -367,7 +454,6 @@ void SetLastError(DWORD dwErrCode);
 // KERNEL32 and ADVAPI32 beyond the registry: the memory FormatMessage hands
 // out, the process heap, and the process token, whose privileges registry
 // code enables before saving or loading a hive.
-using BOOL = std::int32_t;
 using UINT = std::uint32_t;
 using SIZE_T = std::size_t;
 using DWORD_PTR = std::uintptr_t;

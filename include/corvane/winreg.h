@@ -629,6 +629,76 @@ LONG WINAPI RegDisableReflectionKey(HKEY hBase);
 LONG WINAPI RegEnableReflectionKey(HKEY hBase);
 LONG WINAPI RegQueryReflectionKey(HKEY hBase, BOOL* bIsReflectionDisabled);
 
+/* Trees, values by subkey, and the older forms over the Ex functions. */
+typedef struct value_entA {
+  LPSTR ve_valuename;
+  DWORD ve_valuelen;
+  DWORD_PTR ve_valueptr;
+  DWORD ve_type;
+} VALENTA, *PVALENTA;
+typedef struct value_entW {
+  LPWSTR ve_valuename;
+  DWORD ve_valuelen;
+  DWORD_PTR ve_valueptr;
+  DWORD ve_type;
+} VALENTW, *PVALENTW;
+#define ERROR_TRANSFER_TOO_LONG 222
+#ifdef UNICODE
+typedef VALENTW VALENT;
+typedef PVALENTW PVALENT;
+#else
+typedef VALENTA VALENT;
+typedef PVALENTA PVALENT;
+#endif
+LSTATUS WINAPI RegCopyTreeA(HKEY hKeySrc, LPCSTR lpSubKey, HKEY hKeyDest);
+LSTATUS WINAPI RegCopyTreeW(HKEY hKeySrc, LPCWSTR lpSubKey, HKEY hKeyDest);
+#define RegCopyTree CORVANE_TEXT_FORM(RegCopyTree)
+LSTATUS WINAPI RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired,
+                               DWORD Reserved);
+LSTATUS WINAPI RegDeleteKeyExW(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired,
+                               DWORD Reserved);
+#define RegDeleteKeyEx CORVANE_TEXT_FORM(RegDeleteKeyEx)
+LSTATUS WINAPI RegSetKeyValueA(HKEY hKey, LPCSTR lpSubKey, LPCSTR lpValueName,
+                               DWORD dwType, LPCVOID lpData, DWORD cbData);
+LSTATUS WINAPI RegSetKeyValueW(HKEY hKey, LPCWSTR lpSubKey, LPCWSTR lpValueName,
+                               DWORD dwType, LPCVOID lpData, DWORD cbData);
+#define RegSetKeyValue CORVANE_TEXT_FORM(RegSetKeyValue)
+LSTATUS WINAPI RegDeleteKeyValueA(HKEY hKey, LPCSTR lpSubKey,
+                                  LPCSTR lpValueName);
+LSTATUS WINAPI RegDeleteKeyValueW(HKEY hKey, LPCWSTR lpSubKey,
+                                  LPCWSTR lpValueName);
+#define RegDeleteKeyValue CORVANE_TEXT_FORM(RegDeleteKeyValue)
+LSTATUS WINAPI RegRenameKey(HKEY hKey, LPCWSTR lpSubKeyName,
+                            LPCWSTR lpNewKeyName);
+LSTATUS WINAPI RegQueryMultipleValuesA(HKEY hKey, PVALENTA val_list,
+                                       DWORD num_vals, LPSTR lpValueBuf,
+                                       LPDWORD ldwTotsize);
+LSTATUS WINAPI RegQueryMultipleValuesW(HKEY hKey, PVALENTW val_list,
+                                       DWORD num_vals, LPWSTR lpValueBuf,
+                                       LPDWORD ldwTotsize);
+#define RegQueryMultipleValues CORVANE_TEXT_FORM(RegQueryMultipleValues)
+LSTATUS WINAPI RegOpenKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult);
+LSTATUS WINAPI RegOpenKeyW(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult);
+#define RegOpenKey CORVANE_TEXT_FORM(RegOpenKey)
+LSTATUS WINAPI RegCreateKeyA(HKEY hKey, LPCSTR lpSubKey, PHKEY phkResult);
+LSTATUS WINAPI RegCreateKeyW(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult);
+#define RegCreateKey CORVANE_TEXT_FORM(RegCreateKey)
+LSTATUS WINAPI RegEnumKeyA(HKEY hKey, DWORD dwIndex, LPSTR lpName,
+                           DWORD cchName);
+LSTATUS WINAPI RegEnumKeyW(HKEY hKey, DWORD dwIndex, LPWSTR lpName,
+                           DWORD cchName);
+#define RegEnumKey CORVANE_TEXT_FORM(RegEnumKey)
+LSTATUS WINAPI RegQueryValueA(HKEY hKey, LPCSTR lpSubKey, LPSTR lpData,
+                              PLONG lpcbData);
+LSTATUS WINAPI RegQueryValueW(HKEY hKey, LPCWSTR lpSubKey, LPWSTR lpData,
+                              PLONG lpcbData);
+#define RegQueryValue CORVANE_TEXT_FORM(RegQueryValue)
+LSTATUS WINAPI RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwType,
+                            LPCSTR lpData, DWORD cbData);
+LSTATUS WINAPI RegSetValueW(HKEY hKey, LPCWSTR lpSubKey, DWORD dwType,
+                            LPCWSTR lpData, DWORD cbData);
+#define RegSetValue CORVANE_TEXT_FORM(RegSetValue)
+
 DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
                             DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize,
                             va_list* Arguments);

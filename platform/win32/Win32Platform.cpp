@@ -13,6 +13,7 @@
 // clang-format on
 
 #include <climits>
+#include <cstddef>
 #include <cstring>
 #include <vector>
 
@@ -74,6 +75,47 @@ class Arg<::DWORD*, DWORD*>
 template <>
 class Arg<::HKEY*, HKEY*> : public Through<::HKEY, HKEY, ToSystem, FromSystem> {
   using Through::Through;
+};
+
+::LONG LongToSystem(LONG value) { return value; }
+LONG LongFromSystem(::LONG value) { return static_cast<LONG>(value); }
+
+// LONG is long on Windows and std::int32_t here: same width, different types.
+template <>
+class Arg<::LONG*, LONG*>
+    : public Through<::LONG, LONG, LongToSystem, LongFromSystem> {
+  using Through::Through;
+};
+
+// A VALENT array is handed over as it lies: the platform layer's structures
+// are laid out as the system's.
+template <class System, class Ours>
+class SameLayout {
+ public:
+  static_assert(sizeof(System) == sizeof(Ours));
+  explicit SameLayout(Ours* given) : given_(given) {}
+  System* Get() const { return reinterpret_cast<System*>(given_); }
+  void Finish(LONG) const {}
+
+ private:
+  Ours* given_;
+};
+
+static_assert(offsetof(::VALENTA, ve_valueptr) ==
+                  offsetof(VALENTA, ve_valueptr) &&
+              offsetof(::VALENTA, ve_type) == offsetof(VALENTA, ve_type));
+static_assert(offsetof(::VALENTW, ve_valueptr) ==
+                  offsetof(VALENTW, ve_valueptr) &&
+              offsetof(::VALENTW, ve_type) == offsetof(VALENTW, ve_type));
+
+template <>
+class Arg<::VALENTA*, VALENTA*> : public SameLayout<::VALENTA, VALENTA> {
+  using SameLayout::SameLayout;
+};
+
+template <>
+class Arg<::VALENTW*, VALENTW*> : public SameLayout<::VALENTW, VALENTW> {
+  using SameLayout::SameLayout;
 };
 
 template <>

@@ -14,6 +14,7 @@
 #include "corvane/winreg.h"
 // clang-format on
 
+#include <cstddef>
 #include <cstdint>
 
 #include "platform/Forward.h"
@@ -85,6 +86,37 @@ template <>
 class Arg<const p::SECURITY_ATTRIBUTES*, const SECURITY_ATTRIBUTES*>
     : public p::AttributesCopied<p::SECURITY_ATTRIBUTES, SECURITY_ATTRIBUTES> {
   using AttributesCopied::AttributesCopied;
+};
+
+// A VALENT array is handed over as it lies: the header's structures are
+// laid out as the platform layer's.
+template <class Ours, class Given>
+class SameLayout {
+ public:
+  static_assert(sizeof(Ours) == sizeof(Given));
+  explicit SameLayout(Given* given) : given_(given) {}
+  Ours* Get() const { return reinterpret_cast<Ours*>(given_); }
+  void Finish(LSTATUS) const {}
+
+ private:
+  Given* given_;
+};
+
+static_assert(offsetof(p::VALENTA, ve_valueptr) ==
+                  offsetof(VALENTA, ve_valueptr) &&
+              offsetof(p::VALENTA, ve_type) == offsetof(VALENTA, ve_type));
+static_assert(offsetof(p::VALENTW, ve_valueptr) ==
+                  offsetof(VALENTW, ve_valueptr) &&
+              offsetof(p::VALENTW, ve_type) == offsetof(VALENTW, ve_type));
+
+template <>
+class Arg<p::VALENTA*, PVALENTA> : public SameLayout<p::VALENTA, VALENTA> {
+  using SameLayout::SameLayout;
+};
+
+template <>
+class Arg<p::VALENTW*, PVALENTW> : public SameLayout<p::VALENTW, VALENTW> {
+  using SameLayout::SameLayout;
 };
 
 template <>

@@ -46,6 +46,13 @@ int WinRegFromC(const char* path) {
   CHECK(RegGetValue(key, NULL, "number", RRF_RT_REG_DWORD, NULL, &value,
                     &size) == ERROR_SUCCESS);
   CHECK(value == 0x01020304);
+  CHECK(RegSetValue(key, "older", REG_SZ, "text", 0) == ERROR_SUCCESS);
+  {
+    char text[8];
+    LONG textSize = sizeof text;
+    CHECK(RegQueryValue(key, "older", text, &textSize) == ERROR_SUCCESS);
+    CHECK(strcmp(text, "text") == 0 && textSize == 5);
+  }
   CHECK(RegDeleteValue(key, "number") == ERROR_SUCCESS);
   CHECK(RegQueryValueEx(key, "number", NULL, NULL, NULL, NULL) ==
         ERROR_FILE_NOT_FOUND);

@@ -4,7 +4,9 @@
 // lock), RegistryAccess (rights), RegistryKeys and MergedClasses (keys by
 // handle and path, and closing handles), RegistryWide (the wide functions,
 // the core), RegistryAnsi (the ANSI functions over them),
-// RegistryGetValue, and CallHooks with RegistryTestHooks (the tests' seams).
+// RegistryGetValue, RegistryTrees (copies, renames, many values at once),
+// RegistryShorthands (the functions Windows builds over the Ex ones), and
+// CallHooks with RegistryTestHooks (the tests' seams).
 #include <span>
 #include <string>
 #include <string_view>

@@ -96,6 +96,17 @@ LONG Rows::SetClass(std::int64_t key, std::u16string_view className) {
   return c_.Status(rc);
 }
 
+LONG Rows::RenameKey(std::int64_t key, std::u16string_view name,
+                     std::uint64_t time) {
+  // Rare enough to be prepared when asked for.
+  Stmt rename;
+  int rc = rename.PrepareOnce(
+      c_.db(), "UPDATE keys SET name=?2, last_write=?3 WHERE id=?1");
+  if (rc == SQLITE_OK) rc = rename.Exec(key, name, time);
+  c_.MarkWritten();
+  return c_.Status(rc);
+}
+
 LONG Rows::Touch(std::int64_t key, std::uint64_t time) {
   const int rc = c_.st().touch.Exec(key, time);
   c_.MarkWritten();

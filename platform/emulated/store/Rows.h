@@ -42,6 +42,10 @@ class Rows {
                  const std::u16string* className, bool isVolatile,
                  std::uint64_t time, std::int64_t& id);
   LONG SetClass(std::int64_t key, std::u16string_view className);
+  // Gives the key another name under the same parent (none of its
+  // siblings may have it).
+  LONG RenameKey(std::int64_t key, std::u16string_view name,
+                 std::uint64_t time);
   LONG Touch(std::int64_t key, std::uint64_t time);
   // Replaces type and data of the value at `ord`, or inserts a new value
   // there when `insert`.

@@ -500,6 +500,23 @@ LONG View::DeleteTree(CachedKey& key) {
   return ERROR_SUCCESS;
 }
 
+LONG View::RenameKey(CachedKey& key, std::u16string_view name) {
+  // Other views hold the key by its old name, in lists ordered by it:
+  // rather than chase every one, all start again from the store, as this
+  // one does after the call.
+  store_.Changes().Everything();
+  const std::uint64_t now = FileTimeNow();
+  if (const LONG status = store_.rows().RenameKey(key.id, name, now)) {
+    return status;
+  }
+  const std::int64_t parent = key.parent;
+  Clear();
+  CachedKey* above = nullptr;
+  if (const LONG status = Key(parent, above)) return status;
+  Touch(*above, now);
+  return ERROR_SUCCESS;
+}
+
 LONG View::MarkFlush() {
   store_.MarkWritten();
   return ERROR_SUCCESS;

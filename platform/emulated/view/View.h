@@ -94,6 +94,8 @@ class View {
                    const std::u16string* className, bool isVolatile,
                    CachedKey*& child);
   LONG SetClass(CachedKey& key, std::u16string_view className);
+  // A new name for the key, which no sibling has; handles keep it by id.
+  LONG RenameKey(CachedKey& key, std::u16string_view name);
   LONG SetValue(CachedKey& key, std::u16string_view name, DWORD type,
                 std::vector<BYTE> data);
   LONG DeleteValue(CachedKey& key, std::u16string_view name, bool& found);
