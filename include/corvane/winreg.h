@@ -642,6 +642,8 @@ typedef struct value_entW {
   DWORD_PTR ve_valueptr;
   DWORD ve_type;
 } VALENTW, *PVALENTW;
+/* What RegQueryMultipleValues answers for more than a megabyte of list and
+ * data, by the name its documentation gives; the number is 222. */
 #define ERROR_TRANSFER_TOO_LONG 222
 #ifdef UNICODE
 typedef VALENTW VALENT;

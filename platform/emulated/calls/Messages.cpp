@@ -65,6 +65,7 @@ constexpr Entry kTable[] = {
     {170, "The requested resource is in use.\r\n"},
     {183, "Cannot create a file when that file already exists.\r\n"},
     {206, "The filename or extension is too long.\r\n"},
+    {222, "The file type being saved or retrieved has been blocked.\r\n"},
     {234, "More data is available.\r\n"},
     {259, "No more data is available.\r\n"},
     {317,
