@@ -13,6 +13,7 @@
 #include <Windows.h>
 #include <stdio.h>
 
+#include <filesystem>
 #include <stdexcept>
 #include <string>
 #include <utility>
@@ -198,23 +199,22 @@ class RegKey {
     Check(RegDeleteTreeW(key_, subKey.c_str()), "RegDeleteTree");
   }
 
-  // Copies this key's subtree into `destination`. To be wired to
-  // RegCopyTreeW(key_, nullptr, destination.Get()) and called from main()
-  // once the drop-in header has it.
-  void CopyTreeTo(const RegKey& /*destination*/) {
-    Check(ERROR_CALL_NOT_IMPLEMENTED, "RegCopyTree");
+  // Copies this key's subtree (values and subkeys) into `destination`.
+  void CopyTreeTo(const RegKey& destination) const {
+    Check(RegCopyTreeW(key_, nullptr, destination.Get()), "RegCopyTree");
   }
-  // Writes this key's subtree to the hive file `path`, and mounts such a
-  // file as `subKey` of HKEY_USERS. To be wired to RegSaveKeyW(key_,
-  // path, nullptr) and RegLoadKeyW(HKEY_USERS, subKey, path) (the backup and
-  // restore privileges enabled first, EnablePrivilege below) and called from
-  // main() once the drop-in header has them.
-  void SaveHive(const std::wstring& /*path*/) {
-    Check(ERROR_CALL_NOT_IMPLEMENTED, "RegSaveKey");
+  // Writes this key's subtree to the hive file `path` (which must not
+  // exist yet); the backup privilege must be enabled.
+  void SaveHive(const std::wstring& path) const {
+    Check(RegSaveKeyW(key_, path.c_str(), nullptr), "RegSaveKey");
   }
-  static void LoadHive(const std::wstring& /*subKey*/,
-                       const std::wstring& /*path*/) {
-    Check(ERROR_CALL_NOT_IMPLEMENTED, "RegLoadKey");
+  // Mounts the hive file `path` as `subKey` of HKEY_USERS, and takes it
+  // away again; the restore privilege must be enabled.
+  static void LoadHive(const std::wstring& subKey, const std::wstring& path) {
+    Check(RegLoadKeyW(HKEY_USERS, subKey.c_str(), path.c_str()), "RegLoadKey");
+  }
+  static void UnloadHive(const std::wstring& subKey) {
+    Check(RegUnLoadKeyW(HKEY_USERS, subKey.c_str()), "RegUnLoadKey");
   }
 
  private:
@@ -368,11 +368,43 @@ void Run() {
   Enumerate(root);
   ShowFailures(root);
 
+  RegKey copy;
+  copy.Create(root.Get(), L"Copy of Beta");
+  RegKey beta(root.Get(), L"Beta", KEY_READ | KEY_WRITE);
+  RegKey inner;
+  inner.Create(beta.Get(), L"Inner");
+  inner.SetString(L"Kept", L"yes");
+  beta.CopyTreeTo(copy);
+  printf("copied tree:\n");
+  Enumerate(copy);
+
   RegKey moved = std::move(root);
   moved.DeleteValue(L"Qword");
   moved.DeleteTree(L"Gamma");
   printf("after deleting Qword and Gamma:\n");
   Enumerate(moved);
+}
+
+// Saves a key's subtree to a hive file, mounts the file under HKEY_USERS,
+// reads it there and unmounts it.
+void SaveAndLoad() {
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() / "corvane-wrapper-example.hiv";
+  std::filesystem::remove(file);
+  const std::wstring hive = L"Corvane Wrapper Hive";
+  {
+    RegKey source(HKEY_CURRENT_USER, std::wstring(kRoot) + L"\\Copy of Beta",
+                  KEY_READ);
+    source.SaveHive(file.wstring());
+  }
+  RegKey::LoadHive(hive, file.wstring());
+  {
+    RegKey loaded(HKEY_USERS, hive + L"\\Inner", KEY_READ);
+    printf("loaded hive: Kept = %s\n", Show(loaded.GetString(L"Kept")).c_str());
+  }
+  RegKey::UnloadHive(hive);
+  printf("hive unloaded\n");
+  std::filesystem::remove(file);
 }
 
 }  // namespace
@@ -387,8 +419,18 @@ int main() {
     Report(error);
     exitCode = 1;
   }
-  printf("privilege to save hives: %s\n",
-         EnablePrivilege(SE_BACKUP_NAME) ? "enabled" : "not held");
+  const bool privileges =
+      EnablePrivilege(SE_BACKUP_NAME) && EnablePrivilege(SE_RESTORE_NAME);
+  printf("privileges to save and load hives: %s\n",
+         privileges ? "enabled" : "not held");
+  if (privileges) {
+    try {
+      SaveAndLoad();
+    } catch (const RegistryError& error) {
+      Report(error);
+      exitCode = 1;
+    }
+  }
   const LSTATUS status = RegDeleteTreeW(HKEY_CURRENT_USER, kRoot);
   printf("delete tree: status %d\n", static_cast<int>(status));
   try {
