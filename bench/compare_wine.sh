@@ -25,6 +25,8 @@
 #   BEAT_GAP_US   the beats' gap in microseconds (default 2000)
 #   READ_SECONDS  how long the reader runs, alone and beside a writer
 #                 (default 3)
+#   SAVE_WAIT     seconds to let Wine's server save the writers' changes
+#                 before the latency case (default 31)
 #   WINEPREFIX    Wine prefix to use (default a fresh one in the work folder,
 #                 removed at the end)
 #   KEEP_AWAKE    1 (default): a lowest-priority busy loop runs throughout, so
@@ -199,6 +201,10 @@ wine_wt --drop
 
 # --- A write seen by another process ----------------------------------------
 log "change propagation, $beats writes..."
+# Wine's server saves a changed registry to disk within 30 s, and the four
+# writers above changed it: on two cores that save, landing during either
+# side's beats, was the whole of a tail. Both sides run after it.
+sleep "${SAVE_WAIT:-31}"
 export CORVANE_REGISTRY=$stores/beats.db
 wt --listen 120 "$beat_gap_us" >"$work/listen.native" &
 listener=$!
