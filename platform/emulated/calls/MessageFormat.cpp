@@ -53,8 +53,8 @@ class Lines {
   std::size_t lineStart_ = 0;
 };
 
-// An insert's !spec!, printf's syntax with Windows' size prefixes.
-struct Spec {
+// An insert's !format!, printf's syntax with Windows' size prefixes.
+struct Directive {
   enum class Size { kDefault, kShort, kLong, kWide, kLong64 };
   std::string flags;
   bool widthStar = false;
@@ -68,72 +68,75 @@ struct Spec {
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 
 // Digits at `i`, or -1 when there are none or they run past the limit.
-int ReadNumber(std::wstring_view spec, std::size_t& i) {
-  if (i >= spec.size() || !IsDigit(spec[i])) return -1;
+int ReadNumber(std::wstring_view directive, std::size_t& i) {
+  if (i >= directive.size() || !IsDigit(directive[i])) return -1;
   int value = 0;
-  while (i < spec.size() && IsDigit(spec[i])) {
-    value = value * 10 + (spec[i++] - L'0');
+  while (i < directive.size() && IsDigit(directive[i])) {
+    value = value * 10 + (directive[i++] - L'0');
     if (value > kMaxInsertWidth) return -1;
   }
   return value;
 }
 
-bool ParseSize(std::wstring_view spec, std::size_t& i, Spec::Size& size) {
+bool ParseSize(std::wstring_view directive, std::size_t& i,
+               Directive::Size& size) {
   const auto takes = [&](std::wstring_view prefix) {
-    if (spec.substr(i, prefix.size()) != prefix) return false;
+    if (directive.substr(i, prefix.size()) != prefix) return false;
     i += prefix.size();
     return true;
   };
   if (takes(L"I32")) {
-    size = Spec::Size::kLong;
+    size = Directive::Size::kLong;
   } else if (takes(L"I64") || takes(L"ll") || takes(L"I") || takes(L"z") ||
              takes(L"j") || takes(L"t")) {
-    size = Spec::Size::kLong64;
+    size = Directive::Size::kLong64;
   } else if (takes(L"l")) {
-    size = Spec::Size::kLong;
+    size = Directive::Size::kLong;
   } else if (takes(L"w")) {
-    size = Spec::Size::kWide;
+    size = Directive::Size::kWide;
   } else if (takes(L"hh") || takes(L"h")) {
-    size = Spec::Size::kShort;
+    size = Directive::Size::kShort;
   }
   return true;
 }
 
-std::optional<Spec> ParseSpec(std::wstring_view text) {
-  Spec spec;
+std::optional<Directive> ParseDirective(std::wstring_view text) {
+  Directive directive;
   std::size_t i = 0;
   while (i < text.size() &&
          std::wstring_view(L"-+ #0").find(text[i]) != std::wstring_view::npos) {
-    spec.flags += static_cast<char>(text[i++]);
+    directive.flags += static_cast<char>(text[i++]);
   }
   if (i < text.size() && text[i] == L'*') {
-    spec.widthStar = true;
+    directive.widthStar = true;
     ++i;
   } else if (i < text.size() && IsDigit(text[i])) {
-    if ((spec.width = ReadNumber(text, i)) < 0) return std::nullopt;
+    if ((directive.width = ReadNumber(text, i)) < 0) return std::nullopt;
   }
   if (i < text.size() && text[i] == L'.') {
     ++i;
     if (i < text.size() && text[i] == L'*') {
-      spec.precisionStar = true;
+      directive.precisionStar = true;
       ++i;
     } else {
       const bool digits = i < text.size() && IsDigit(text[i]);
-      spec.precision = digits ? ReadNumber(text, i) : 0;
-      if (spec.precision < 0) return std::nullopt;
+      directive.precision = digits ? ReadNumber(text, i) : 0;
+      if (directive.precision < 0) return std::nullopt;
     }
   }
-  ParseSize(text, i, spec.size);
+  ParseSize(text, i, directive.size);
   if (i + 1 != text.size()) return std::nullopt;
-  spec.conversion = text[i];
-  return spec;
+  directive.conversion = text[i];
+  return directive;
 }
 
-// Pads `text` to the spec's width: on the left, or on the right with '-'.
-std::wstring Padded(std::wstring text, const Spec& spec) {
-  if (spec.width > 0 && text.size() < static_cast<std::size_t>(spec.width)) {
-    const std::size_t fill = static_cast<std::size_t>(spec.width) - text.size();
-    if (spec.flags.find('-') != std::string::npos) {
+// Pads `text` to the directive's width: on the left, or on the right with '-'.
+std::wstring Padded(std::wstring text, const Directive& directive) {
+  if (directive.width > 0 &&
+      text.size() < static_cast<std::size_t>(directive.width)) {
+    const std::size_t fill =
+        static_cast<std::size_t>(directive.width) - text.size();
+    if (directive.flags.find('-') != std::string::npos) {
       text.append(fill, L' ');
     } else {
       text.insert(0, fill, L' ');
@@ -144,16 +147,19 @@ std::wstring Padded(std::wstring text, const Spec& spec) {
 
 // Whether a string or character conversion takes the wide form: the
 // caller's own for s and c, the other for S and C; h and l/w force it.
-bool TakesWide(const Spec& spec, bool wideCaller) {
-  if (spec.size == Spec::Size::kShort) return false;
-  if (spec.size == Spec::Size::kLong || spec.size == Spec::Size::kWide) {
+bool TakesWide(const Directive& directive, bool wideCaller) {
+  if (directive.size == Directive::Size::kShort) return false;
+  if (directive.size == Directive::Size::kLong ||
+      directive.size == Directive::Size::kWide) {
     return true;
   }
-  const bool upper = spec.conversion == L'S' || spec.conversion == L'C';
+  const bool upper =
+      directive.conversion == L'S' || directive.conversion == L'C';
   return wideCaller != upper;
 }
 
-std::wstring StringInsert(DWORD_PTR value, const Spec& spec, bool wide) {
+std::wstring StringInsert(DWORD_PTR value, const Directive& directive,
+                          bool wide) {
   std::wstring text;
   if (value == 0) {
     text = L"(null)";
@@ -162,48 +168,51 @@ std::wstring StringInsert(DWORD_PTR value, const Spec& spec, bool wide) {
   } else {
     text = AnsiToWide(reinterpret_cast<const char*>(value));
   }
-  if (spec.precision >= 0 &&
-      text.size() > static_cast<std::size_t>(spec.precision)) {
-    text.resize(static_cast<std::size_t>(spec.precision));
+  if (directive.precision >= 0 &&
+      text.size() > static_cast<std::size_t>(directive.precision)) {
+    text.resize(static_cast<std::size_t>(directive.precision));
   }
-  return Padded(std::move(text), spec);
+  return Padded(std::move(text), directive);
 }
 
-std::wstring CharacterInsert(DWORD_PTR value, const Spec& spec, bool wide) {
+std::wstring CharacterInsert(DWORD_PTR value, const Directive& directive,
+                             bool wide) {
   std::wstring text;
   if (wide) {
     text.assign(1, static_cast<wchar_t>(static_cast<std::uint16_t>(value)));
   } else {
     text = AnsiToWide(std::string(1, static_cast<char>(value)));
   }
-  return Padded(std::move(text), spec);
+  return Padded(std::move(text), directive);
 }
 
 // Integers through the C library's printf, at the width the size prefix
 // gives: 32 bits unless I64, ll or I (pointer width) say otherwise.
-std::wstring IntegerInsert(DWORD_PTR value, const Spec& spec) {
-  const bool isSigned = spec.conversion == L'd' || spec.conversion == L'i';
+std::wstring IntegerInsert(DWORD_PTR value, const Directive& directive) {
+  const bool isSigned =
+      directive.conversion == L'd' || directive.conversion == L'i';
   // Each branch converts on its own: a conditional would bring the signed
   // and unsigned forms to one type.
   long long number = static_cast<long long>(value);
-  if (spec.size == Spec::Size::kShort) {
+  if (directive.size == Directive::Size::kShort) {
     if (isSigned) {
       number = static_cast<std::int16_t>(value);
     } else {
       number = static_cast<std::uint16_t>(value);
     }
-  } else if (spec.size != Spec::Size::kLong64) {
+  } else if (directive.size != Directive::Size::kLong64) {
     if (isSigned) {
       number = static_cast<std::int32_t>(value);
     } else {
       number = static_cast<std::uint32_t>(value);
     }
   }
-  std::string format = "%" + spec.flags;
-  if (spec.width >= 0) format += std::to_string(spec.width);
-  if (spec.precision >= 0) format += "." + std::to_string(spec.precision);
+  std::string format = "%" + directive.flags;
+  if (directive.width >= 0) format += std::to_string(directive.width);
+  if (directive.precision >= 0)
+    format += "." + std::to_string(directive.precision);
   format += "ll";
-  format += static_cast<char>(spec.conversion);
+  format += static_cast<char>(directive.conversion);
   const int length = std::snprintf(nullptr, 0, format.c_str(), number);
   std::string text(static_cast<std::size_t>(length > 0 ? length : 0) + 1, '\0');
   std::snprintf(text.data(), text.size(), format.c_str(), number);
@@ -211,22 +220,23 @@ std::wstring IntegerInsert(DWORD_PTR value, const Spec& spec) {
   return std::wstring(text.begin(), text.end());
 }
 
-std::wstring PointerInsert(DWORD_PTR value, const Spec& spec) {
+std::wstring PointerInsert(DWORD_PTR value, const Directive& directive) {
   wchar_t digits[2 * sizeof value + 1];
   std::swprintf(digits, sizeof digits / sizeof digits[0], L"%0*llX",
                 static_cast<int>(2 * sizeof value),
                 static_cast<unsigned long long>(value));
-  return Padded(digits, spec);
+  return Padded(digits, directive);
 }
 
 // The width or precision a '*' asks for, from the next slot.
-bool StarValue(InsertValues& values, unsigned& slot, Spec& spec, int& target) {
+bool StarValue(InsertValues& values, unsigned& slot, Directive& directive,
+               int& target) {
   const std::optional<DWORD_PTR> value = values.Slot(slot++);
   if (!value) return false;
   // A negative width left-justifies; a negative precision is none.
   long long number = static_cast<std::int32_t>(*value);
-  if (&target == &spec.width && number < 0) {
-    spec.flags += '-';
+  if (&target == &directive.width && number < 0) {
+    directive.flags += '-';
     number = -number;
   }
   if (number > kMaxInsertWidth) return false;
@@ -234,29 +244,33 @@ bool StarValue(InsertValues& values, unsigned& slot, Spec& spec, int& target) {
   return true;
 }
 
-// Insert `number` with its spec: a '*' takes the slot after the insert's
+// Insert `number` with its directive: a '*' takes the slot after the insert's
 // number, the value the slot after those.
-LONG InsertText(unsigned number, std::wstring_view specText,
+LONG InsertText(unsigned number, std::wstring_view directiveText,
                 InsertValues& values, bool wideCaller, std::wstring& text) {
-  std::optional<Spec> spec = ParseSpec(specText);
-  if (!spec) return ERROR_INVALID_PARAMETER;
+  std::optional<Directive> directive = ParseDirective(directiveText);
+  if (!directive) return ERROR_INVALID_PARAMETER;
   unsigned slot = number;
-  if (spec->widthStar && !StarValue(values, slot, *spec, spec->width)) {
+  if (directive->widthStar &&
+      !StarValue(values, slot, *directive, directive->width)) {
     return ERROR_INVALID_PARAMETER;
   }
-  if (spec->precisionStar && !StarValue(values, slot, *spec, spec->precision)) {
+  if (directive->precisionStar &&
+      !StarValue(values, slot, *directive, directive->precision)) {
     return ERROR_INVALID_PARAMETER;
   }
   const std::optional<DWORD_PTR> value = values.Slot(slot);
   if (!value) return ERROR_INVALID_PARAMETER;
-  switch (spec->conversion) {
+  switch (directive->conversion) {
     case L's':
     case L'S':
-      text = StringInsert(*value, *spec, TakesWide(*spec, wideCaller));
+      text =
+          StringInsert(*value, *directive, TakesWide(*directive, wideCaller));
       return ERROR_SUCCESS;
     case L'c':
     case L'C':
-      text = CharacterInsert(*value, *spec, TakesWide(*spec, wideCaller));
+      text = CharacterInsert(*value, *directive,
+                             TakesWide(*directive, wideCaller));
       return ERROR_SUCCESS;
     case L'd':
     case L'i':
@@ -264,10 +278,10 @@ LONG InsertText(unsigned number, std::wstring_view specText,
     case L'x':
     case L'X':
     case L'o':
-      text = IntegerInsert(*value, *spec);
+      text = IntegerInsert(*value, *directive);
       return ERROR_SUCCESS;
     case L'p':
-      text = PointerInsert(*value, *spec);
+      text = PointerInsert(*value, *directive);
       return ERROR_SUCCESS;
     default:
       return ERROR_INVALID_PARAMETER;
@@ -275,20 +289,20 @@ LONG InsertText(unsigned number, std::wstring_view specText,
 }
 
 // The insert at text[i] == '%' followed by a digit 1-9: its number (one or
-// two digits) and its spec between '!'s, "s" when it has none. `i` moves
-// past it. Returns false for a spec with no closing '!'.
+// two digits) and its directive between '!'s, "s" when it has none. `i` moves
+// past it. Returns false for a directive with no closing '!'.
 bool ReadInsert(std::wstring_view text, std::size_t& i, unsigned& number,
-                std::wstring_view& spec) {
+                std::wstring_view& directive) {
   ++i;
   number = static_cast<unsigned>(text[i++] - L'0');
   if (i < text.size() && IsDigit(text[i])) {
     number = number * 10 + static_cast<unsigned>(text[i++] - L'0');
   }
-  spec = L"s";
+  directive = L"s";
   if (i < text.size() && text[i] == L'!') {
     const std::size_t close = text.find(L'!', i + 1);
     if (close == std::wstring_view::npos) return false;
-    spec = text.substr(i + 1, close - i - 1);
+    directive = text.substr(i + 1, close - i - 1);
     i = close + 1;
   }
   return true;
@@ -333,11 +347,12 @@ LONG FormatMessageText(std::wstring_view text, InsertValues& values,
         continue;
       }
       unsigned number = 0;
-      std::wstring_view spec;
-      if (!ReadInsert(text, i, number, spec)) return ERROR_INVALID_PARAMETER;
+      std::wstring_view directive;
+      if (!ReadInsert(text, i, number, directive))
+        return ERROR_INVALID_PARAMETER;
       std::wstring insert;
       const LONG status =
-          InsertText(number, spec, values, layout.wideCaller, insert);
+          InsertText(number, directive, values, layout.wideCaller, insert);
       if (status != ERROR_SUCCESS) return status;
       lines.Text(insert);
       continue;

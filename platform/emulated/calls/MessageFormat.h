@@ -1,5 +1,5 @@
 // FormatMessage's formatting, shared by its ANSI and wide forms: a message
-// text with its inserts (%1 to %99, each with an optional !printf spec!)
+// text with its inserts (%1 to %99, each with an optional !printf format!)
 // expanded, its escapes (%0, %n, %r, %t, %%, %., %!, ...) applied and its
 // lines fitted to the width the flags ask for. The text is worked on in
 // wchar_t units; the ANSI form converts on the way in and out.
@@ -48,7 +48,7 @@ struct MessageLayout {
 };
 
 // The message `text` formatted into `out`: 0, or ERROR_INVALID_PARAMETER for
-// an insert without values, with a spec it does not know (floating point
+// an insert without values, with a format it does not know (floating point
 // among them, as on Windows) or one wider than a message can be.
 LONG FormatMessageText(std::wstring_view text, InsertValues& values,
                        const MessageLayout& layout, std::wstring& out);
