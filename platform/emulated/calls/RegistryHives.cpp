@@ -79,6 +79,13 @@ bool SameFile(const std::string& a, const std::string& b) {
 // A process without backup and restore privileges.
 bool Unprivileged(Registry& registry) { return registry.readOnly; }
 
+// 1314 for such a process, for a call that has more to do before it takes
+// the registry's lock.
+LONG CheckPrivileges() {
+  RegistryLock registry;
+  return Unprivileged(*registry) ? ERROR_PRIVILEGE_NOT_HELD : ERROR_SUCCESS;
+}
+
 bool IsHiveRoot(HKEY hKey) {
   return hKey == HKEY_LOCAL_MACHINE || hKey == HKEY_USERS;
 }
@@ -197,10 +204,7 @@ LONG LoadKey(HKEY hKey, const Text& subKey, const Path& file) {
       subKey->find(u'\\') != std::u16string::npos || !file || file->empty()) {
     return ERROR_INVALID_PARAMETER;
   }
-  {
-    RegistryLock registry;
-    if (Unprivileged(*registry)) return ERROR_PRIVILEGE_NOT_HELD;
-  }
+  if (const LONG status = CheckPrivileges()) return status;
   // Read whole before the store is touched: a file that can't be used
   // changes nothing.
   Hive hive;
@@ -288,10 +292,7 @@ LONG RestoreKey(HKEY hKey, const Path& file, DWORD flags) {
   if (flags & (REG_WHOLE_HIVE_VOLATILE | REG_REFRESH_HIVE)) {
     return ERROR_CALL_NOT_IMPLEMENTED;
   }
-  {
-    RegistryLock registry;
-    if (Unprivileged(*registry)) return ERROR_PRIVILEGE_NOT_HELD;
-  }
+  if (const LONG status = CheckPrivileges()) return status;
   Hive hive;
   if (const LONG status = ReadHive(*file, hive)) return status;
   RegistryLock registry;
@@ -356,10 +357,7 @@ LONG ReplaceKey(HKEY hKey, const Text& subKey, const Path& newFile,
   if (!newFile || newFile->empty() || !oldFile || oldFile->empty()) {
     return ERROR_INVALID_PARAMETER;
   }
-  {
-    RegistryLock registry;
-    if (Unprivileged(*registry)) return ERROR_PRIVILEGE_NOT_HELD;
-  }
+  if (const LONG status = CheckPrivileges()) return status;
   Hive replacement;
   if (const LONG status = ReadHive(*newFile, replacement)) return status;
   RegistryLock registry;
