@@ -10,6 +10,7 @@
 
 #include "platform/emulated/TestHooks.h"
 #include "platform/emulated/calls/CallHooks.h"
+#include "platform/emulated/calls/Notify.h"
 #include "platform/emulated/import/HiveMigration.h"
 
 namespace corvane::platform::emulated {
@@ -46,6 +47,7 @@ Registry& State() {
 }
 
 void ForgetHandles(Registry& registry) {
+  NotifyForgetAll(registry);
   registry.handles.clear();
   registry.overrides.clear();
   registry.classesRoot.merged->list = {};

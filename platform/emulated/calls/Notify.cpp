@@ -1,0 +1,341 @@
+// Change notifications (Notify.h) and RegNotifyChangeKeyValue.
+#include "platform/emulated/calls/Notify.h"
+
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/emulated/calls/RegistryKeys.h"
+#include "platform/emulated/store/ChangeWatch.h"
+
+namespace corvane::platform::emulated {
+namespace {
+
+constexpr DWORD kKinds = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_ATTRIBUTES |
+                         REG_NOTIFY_CHANGE_LAST_SET;
+constexpr DWORD kFilters =
+    kKinds | REG_NOTIFY_CHANGE_SECURITY | REG_NOTIFY_THREAD_AGNOSTIC;
+
+// A synchronous call, blocked until its registration fires.
+struct Sleeper {
+  std::mutex mutex;
+  std::condition_variable woken;
+  bool fired = false;
+};
+
+struct Registration {
+  HKEY handle = 0;  // without the classes tag
+  std::int64_t id = 0;
+  bool subtree = false;
+  DWORD filter = 0;
+  // The counter when it was made: commits after it are what it watches.
+  std::uint64_t since = 0;
+  // What is signalled: the caller's event, or a synchronous caller.
+  HANDLE event = nullptr;
+  std::shared_ptr<Sleeper> sleeper;
+  std::thread::id thread;
+};
+
+struct Notifications {
+  // The process they belong to: a forked child starts with none.
+  pid_t pid = 0;
+  std::vector<Registration> registrations;
+  // The watcher thread of the current generation runs; one of an older
+  // generation (another store) ends at its next wake.
+  bool running = false;
+  std::uint64_t generation = 0;
+  std::string path;
+};
+
+// Guarded by the registry lock; never destroyed, as the registry isn't.
+Notifications& Notes() {
+  static auto* notes = new Notifications;
+  if (notes->pid != getpid()) {
+    notes->pid = getpid();
+    notes->registrations.clear();
+    notes->running = false;
+    ++notes->generation;
+  }
+  return *notes;
+}
+
+void Signal(const Registration& registration) {
+  if (registration.sleeper) {
+    std::lock_guard<std::mutex> lock(registration.sleeper->mutex);
+    registration.sleeper->fired = true;
+    registration.sleeper->woken.notify_all();
+  }
+  (void)registration.event;
+}
+
+// Fires and ends the registrations `which` picks.
+template <class Which>
+void Fire(Notifications& notes, Which&& which) {
+  auto& list = notes.registrations;
+  for (auto it = list.begin(); it != list.end();) {
+    if (which(*it)) {
+      Signal(*it);
+      it = list.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+bool KeyGone(Registry& registry, std::int64_t id) {
+  CachedKey* key = nullptr;
+  return Read(registry, [&] { return registry.view.Key(id, key); }) ==
+         ERROR_KEY_DELETED;
+}
+
+// Whether the key `id` is `top` or lies below it. A key deleted since is
+// placed by the commit that deleted it (`parents`); one that can't be
+// placed at all counts as below, a notification too many.
+bool Below(Registry& registry, std::int64_t id, std::int64_t top,
+           const std::map<std::int64_t, std::int64_t>& parents) {
+  bool below = false;
+  const LONG status = Read(registry, [&] {
+    below = false;
+    std::int64_t at = id;
+    for (std::size_t depth = 0; at != 0 && depth <= kMaxTreeDepth + 1;
+         ++depth) {
+      if (at == top) {
+        below = true;
+        return ERROR_SUCCESS;
+      }
+      CachedKey* key = nullptr;
+      const LONG found = registry.view.Key(at, key);
+      if (found == ERROR_KEY_DELETED) {
+        const auto parent = parents.find(at);
+        if (parent == parents.end()) {
+          below = true;
+          return ERROR_SUCCESS;
+        }
+        at = parent->second;
+        continue;
+      }
+      if (found != ERROR_SUCCESS) return found;
+      at = key->parent;
+    }
+    return ERROR_SUCCESS;
+  });
+  return status != ERROR_SUCCESS || below;
+}
+
+using Changes = std::vector<ChangeWatch::Change>;
+
+bool Matches(Registry& registry, const Registration& r,
+             const Changes& changes) {
+  if (changes.empty()) return false;
+  const std::uint8_t kinds = static_cast<std::uint8_t>(r.filter & kKinds);
+  // The deleted keys of these commits, each with the parent its commit
+  // named beside it.
+  std::map<std::int64_t, std::int64_t> parents;
+  for (const ChangeWatch::Change& change : changes) {
+    for (const SharedChanges::Place& place : change.places) {
+      if ((place.kinds & SharedChanges::kDeleted) == 0) continue;
+      for (const SharedChanges::Place& other : change.places) {
+        if (other.id != place.id) parents[place.id] = other.id;
+      }
+    }
+  }
+  for (const ChangeWatch::Change& change : changes) {
+    if ((change.anywhere & kinds) != 0) return true;
+    for (const SharedChanges::Place& place : change.places) {
+      if (place.id == r.id && (place.kinds & SharedChanges::kDeleted) != 0) {
+        return true;
+      }
+      if ((place.kinds & kinds) == 0) continue;
+      if (place.id == r.id) return true;
+      if (r.subtree && Below(registry, place.id, r.id, parents)) return true;
+    }
+  }
+  // Deleted with a tree above it, by a commit that named only the tree.
+  return KeyGone(registry, r.id);
+}
+
+// Fires the registrations the commits up to `now` concern; the others
+// watch from `now` on.
+void Deliver(Registry& registry, Notifications& notes, const ChangeWatch& watch,
+             std::uint64_t now) {
+  // Registrations made at the same value share the walk of the ring.
+  std::map<std::uint64_t, std::pair<bool, Changes>> walks;
+  Fire(notes, [&](Registration& r) {
+    if (r.since >= now) return false;
+    auto [walk, added] = walks.try_emplace(r.since);
+    if (added) {
+      walk->second.first = watch.Changes(r.since, now, walk->second.second);
+    }
+    // An overrun ring can't tell: every registration fires.
+    if (!walk->second.first) return true;
+    if (Matches(registry, r, walk->second.second)) return true;
+    r.since = now;
+    return false;
+  });
+}
+
+// How long a watcher sleeps before looking again without being woken: a
+// commit of a build that doesn't wake waiters, or an odd counter whose
+// writer may have died, is caught then. Without a waiter's slot, writers
+// don't know to wake this process, and it looks sooner.
+constexpr auto kBackstop = std::chrono::milliseconds(1000);
+constexpr auto kUnregistered = std::chrono::milliseconds(20);
+constexpr auto kOddWait = std::chrono::milliseconds(10);
+// An odd counter this long is a writer that died between commit and
+// counter: its commit is delivered all the same.
+constexpr auto kOddLimit = std::chrono::milliseconds(100);
+// Idle rounds before the thread ends: a caller re-arming right after a
+// notification finds it still there.
+constexpr int kIdleRounds = 2;
+
+void Watcher(std::unique_ptr<ChangeWatch> watch, std::uint64_t generation) {
+  std::uint64_t lastOdd = 0;
+  auto oddSince = std::chrono::steady_clock::now();
+  int idle = 0;
+  for (;;) {
+    std::uint64_t now = 0;
+    {
+      RegistryLock registry;
+      Notifications& notes = Notes();
+      if (notes.generation != generation) break;
+      if (notes.registrations.empty()) {
+        if (++idle > kIdleRounds) {
+          notes.running = false;
+          break;
+        }
+      } else {
+        idle = 0;
+      }
+      now = watch->Value();
+      bool settled = (now & 1) == 0;
+      if (!settled) {
+        const auto clock = std::chrono::steady_clock::now();
+        if (now != lastOdd) {
+          lastOdd = now;
+          oddSince = clock;
+        }
+        settled = clock - oddSince > kOddLimit;
+      }
+      if (settled) Deliver(*registry, notes, *watch, now);
+    }
+    watch->Wait(now, (now & 1) != 0        ? kOddWait
+                     : watch->Registered() ? kBackstop
+                                           : kUnregistered);
+  }
+}
+
+// Starts the watcher of the bound store unless it runs.
+LONG StartWatcher(Registry& registry, Notifications& notes) {
+  const std::string& path = registry.store.Path();
+  if (notes.running && notes.path == path) return ERROR_SUCCESS;
+  auto watch = std::make_unique<ChangeWatch>();
+  if (!watch->Open(path)) return ERROR_REGISTRY_IO_FAILED;
+  ++notes.generation;
+  notes.path = path;
+  notes.running = true;
+  std::thread(Watcher, std::move(watch), notes.generation).detach();
+  return ERROR_SUCCESS;
+}
+
+// Ends, signalled, the registrations a thread made without
+// REG_NOTIFY_THREAD_AGNOSTIC, when it exits.
+struct ThreadRegistrations {
+  bool any = false;
+  ~ThreadRegistrations() {
+    if (!any) return;
+    const std::thread::id self = std::this_thread::get_id();
+    RegistryLock registry;
+    Fire(Notes(), [self](const Registration& r) { return r.thread == self; });
+  }
+};
+thread_local ThreadRegistrations threadRegistrations;
+
+LONG Register(Registry& registry, HKEY hKey, bool subtree, DWORD filter,
+              HANDLE event, std::shared_ptr<Sleeper> sleeper) {
+  // The change memory exists once the store's file does: a fresh registry
+  // makes it now, as its first write would.
+  if (registry.view.NotMadeYet()) {
+    Write(registry, [] { return ERROR_SUCCESS; });
+  }
+  Target target;
+  if (const LONG status = Read(registry, [&] {
+        return Resolve(registry, hKey, KEY_NOTIFY, target);
+      })) {
+    return status;
+  }
+  Notifications& notes = Notes();
+  if (const LONG status = StartWatcher(registry, notes)) return status;
+  const HKEY handle = IsRoot(hKey) ? hKey : hKey & ~kTagBits;
+  for (Registration& r : notes.registrations) {
+    if (r.handle != handle) continue;
+    // Pending: the first registration's filter and subtree stay; what is
+    // signalled is the latest caller's.
+    r.event = event;
+    r.sleeper = std::move(sleeper);
+    return ERROR_SUCCESS;
+  }
+  Registration r;
+  r.handle = handle;
+  r.id = target.key->id;
+  r.subtree = subtree;
+  r.filter = filter;
+  r.since = registry.view.Stamp();
+  r.event = event;
+  r.sleeper = std::move(sleeper);
+  if ((filter & REG_NOTIFY_THREAD_AGNOSTIC) == 0) {
+    r.thread = std::this_thread::get_id();
+    threadRegistrations.any = true;
+  }
+  notes.registrations.push_back(std::move(r));
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+void NotifyClosed(Registry& registry, HKEY handle) {
+  (void)registry;
+  Fire(Notes(), [handle](const Registration& r) { return r.handle == handle; });
+}
+
+void NotifyForgetAll(Registry& registry) {
+  (void)registry;
+  Fire(Notes(), [](const Registration&) { return true; });
+}
+
+}  // namespace corvane::platform::emulated
+
+namespace corvane::platform {
+
+LONG RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree,
+                             DWORD dwNotifyFilter, PVOID hEvent,
+                             BOOL fAsynchronous) {
+  using namespace emulated;
+  if ((dwNotifyFilter & ~kFilters) != 0) return ERROR_INVALID_PARAMETER;
+  if (fAsynchronous && hEvent == nullptr) return ERROR_INVALID_PARAMETER;
+  std::shared_ptr<Sleeper> sleeper;
+  if (!fAsynchronous) sleeper = std::make_shared<Sleeper>();
+  {
+    RegistryLock registry;
+    if (const LONG status =
+            Register(*registry, hKey, bWatchSubtree != 0, dwNotifyFilter,
+                     fAsynchronous ? hEvent : nullptr, sleeper)) {
+      return status;
+    }
+  }
+  if (sleeper) {
+    // As long as it takes, as on Windows.
+    std::unique_lock<std::mutex> lock(sleeper->mutex);
+    sleeper->woken.wait(lock, [&] { return sleeper->fired; });
+  }
+  return ERROR_SUCCESS;
+}
+
+}  // namespace corvane::platform
