@@ -566,6 +566,47 @@ BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
                            DWORD* ReturnLength);
 BOOL CloseHandle(HANDLE hObject);
 
+// Events, which change notifications signal. Named events are shared within
+// the process in the emulation ("Local\" names the same object as no
+// prefix, "Global\" a namespace of its own). A second create of a name
+// answers its existing event with last error ERROR_ALREADY_EXISTS. Waits
+// answer WAIT_OBJECT_0 + the index signalled, WAIT_TIMEOUT, or WAIT_FAILED
+// with the last error: 6 for a handle that is not an open event, 5 for one
+// opened without SYNCHRONIZE (SetEvent and ResetEvent need
+// EVENT_MODIFY_STATE). The pseudo-handle of the process can be waited on
+// and is never signalled.
+inline constexpr DWORD SYNCHRONIZE = 0x00100000;
+inline constexpr DWORD EVENT_MODIFY_STATE = 0x0002;
+inline constexpr DWORD EVENT_ALL_ACCESS = 0x001F0003;
+inline constexpr DWORD CREATE_EVENT_MANUAL_RESET = 0x00000001;
+inline constexpr DWORD CREATE_EVENT_INITIAL_SET = 0x00000002;
+inline constexpr DWORD WAIT_OBJECT_0 = 0;
+inline constexpr DWORD WAIT_ABANDONED_0 = 0x00000080;
+inline constexpr DWORD WAIT_TIMEOUT = 258;
+inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
+inline constexpr DWORD INFINITE = 0xFFFFFFFF;
+inline constexpr DWORD MAXIMUM_WAIT_OBJECTS = 64;
+HANDLE CreateEventA(SECURITY_ATTRIBUTES* lpEventAttributes, BOOL bManualReset,
+                    BOOL bInitialState, LPCSTR lpName);
+HANDLE CreateEventW(SECURITY_ATTRIBUTES* lpEventAttributes, BOOL bManualReset,
+                    BOOL bInitialState, LPCWSTR lpName);
+HANDLE CreateEventExA(SECURITY_ATTRIBUTES* lpEventAttributes, LPCSTR lpName,
+                      DWORD dwFlags, DWORD dwDesiredAccess);
+HANDLE CreateEventExW(SECURITY_ATTRIBUTES* lpEventAttributes, LPCWSTR lpName,
+                      DWORD dwFlags, DWORD dwDesiredAccess);
+HANDLE OpenEventA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName);
+HANDLE OpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName);
+BOOL SetEvent(HANDLE hEvent);
+BOOL ResetEvent(HANDLE hEvent);
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+DWORD WaitForSingleObjectEx(HANDLE hHandle, DWORD dwMilliseconds,
+                            BOOL bAlertable);
+DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles,
+                             BOOL bWaitAll, DWORD dwMilliseconds);
+DWORD WaitForMultipleObjectsEx(DWORD nCount, const HANDLE* lpHandles,
+                               BOOL bWaitAll, DWORD dwMilliseconds,
+                               BOOL bAlertable);
+
 // Text between UTF-16 and a code page: CP_ACP is the system's ANSI code
 // page, Windows-1252 in the emulation. A character the code page cannot
 // represent becomes "?" (no best-fit look-alike). Each answers 0, or the

@@ -752,6 +752,55 @@ BOOL WINAPI AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
                                   PDWORD ReturnLength);
 BOOL WINAPI CloseHandle(HANDLE hObject);
 
+/* Events and the waits on them, which RegNotifyChangeKeyValue signals. Named
+ * events are shared within the process ("Local\" names the same object as
+ * no prefix, "Global\" a namespace of its own), not between processes. */
+#define EVENT_QUERY_STATE 0x0001
+#define EVENT_MODIFY_STATE 0x0002
+#define EVENT_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x3)
+#define CREATE_EVENT_MANUAL_RESET 0x00000001
+#define CREATE_EVENT_INITIAL_SET 0x00000002
+#define STATUS_WAIT_0 ((DWORD)0x00000000)
+#define STATUS_ABANDONED_WAIT_0 ((DWORD)0x00000080)
+#define STATUS_TIMEOUT ((DWORD)0x00000102)
+#define WAIT_OBJECT_0 ((STATUS_WAIT_0) + 0)
+#define WAIT_ABANDONED ((STATUS_ABANDONED_WAIT_0) + 0)
+#define WAIT_ABANDONED_0 ((STATUS_ABANDONED_WAIT_0) + 0)
+#define WAIT_TIMEOUT 258L
+#define WAIT_FAILED ((DWORD)0xFFFFFFFF)
+#define WAIT_IO_COMPLETION ((DWORD)0x000000C0)
+#define INFINITE 0xFFFFFFFF
+#define MAXIMUM_WAIT_OBJECTS 64
+HANDLE WINAPI CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes,
+                           BOOL bManualReset, BOOL bInitialState,
+                           LPCSTR lpName);
+HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes,
+                           BOOL bManualReset, BOOL bInitialState,
+                           LPCWSTR lpName);
+#define CreateEvent CORVANE_TEXT_FORM(CreateEvent)
+HANDLE WINAPI CreateEventExA(LPSECURITY_ATTRIBUTES lpEventAttributes,
+                             LPCSTR lpName, DWORD dwFlags,
+                             DWORD dwDesiredAccess);
+HANDLE WINAPI CreateEventExW(LPSECURITY_ATTRIBUTES lpEventAttributes,
+                             LPCWSTR lpName, DWORD dwFlags,
+                             DWORD dwDesiredAccess);
+#define CreateEventEx CORVANE_TEXT_FORM(CreateEventEx)
+HANDLE WINAPI OpenEventA(DWORD dwDesiredAccess, BOOL bInheritHandle,
+                         LPCSTR lpName);
+HANDLE WINAPI OpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle,
+                         LPCWSTR lpName);
+#define OpenEvent CORVANE_TEXT_FORM(OpenEvent)
+BOOL WINAPI SetEvent(HANDLE hEvent);
+BOOL WINAPI ResetEvent(HANDLE hEvent);
+DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+DWORD WINAPI WaitForSingleObjectEx(HANDLE hHandle, DWORD dwMilliseconds,
+                                   BOOL bAlertable);
+DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles,
+                                    BOOL bWaitAll, DWORD dwMilliseconds);
+DWORD WINAPI WaitForMultipleObjectsEx(DWORD nCount, const HANDLE* lpHandles,
+                                      BOOL bWaitAll, DWORD dwMilliseconds,
+                                      BOOL bAlertable);
+
 /* ---- Corvane's own, not Windows' ----------------------------------------*/
 
 /* Applies a regedit .reg file (REGEDIT4 or Version 5.00) to the registry,

@@ -223,6 +223,56 @@ BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
 }
 BOOL CloseHandle(HANDLE hObject) { return ::CloseHandle(hObject); }
 
+HANDLE CreateEventA(SECURITY_ATTRIBUTES* lpEventAttributes, BOOL bManualReset,
+                    BOOL bInitialState, LPCSTR lpName) {
+  return ::CreateEventA(
+      reinterpret_cast<::SECURITY_ATTRIBUTES*>(lpEventAttributes), bManualReset,
+      bInitialState, lpName);
+}
+HANDLE CreateEventW(SECURITY_ATTRIBUTES* lpEventAttributes, BOOL bManualReset,
+                    BOOL bInitialState, LPCWSTR lpName) {
+  return ::CreateEventW(
+      reinterpret_cast<::SECURITY_ATTRIBUTES*>(lpEventAttributes), bManualReset,
+      bInitialState, lpName);
+}
+HANDLE CreateEventExA(SECURITY_ATTRIBUTES* lpEventAttributes, LPCSTR lpName,
+                      DWORD dwFlags, DWORD dwDesiredAccess) {
+  return ::CreateEventExA(
+      reinterpret_cast<::SECURITY_ATTRIBUTES*>(lpEventAttributes), lpName,
+      dwFlags, dwDesiredAccess);
+}
+HANDLE CreateEventExW(SECURITY_ATTRIBUTES* lpEventAttributes, LPCWSTR lpName,
+                      DWORD dwFlags, DWORD dwDesiredAccess) {
+  return ::CreateEventExW(
+      reinterpret_cast<::SECURITY_ATTRIBUTES*>(lpEventAttributes), lpName,
+      dwFlags, dwDesiredAccess);
+}
+HANDLE OpenEventA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName) {
+  return ::OpenEventA(dwDesiredAccess, bInheritHandle, lpName);
+}
+HANDLE OpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName) {
+  return ::OpenEventW(dwDesiredAccess, bInheritHandle, lpName);
+}
+BOOL SetEvent(HANDLE hEvent) { return ::SetEvent(hEvent); }
+BOOL ResetEvent(HANDLE hEvent) { return ::ResetEvent(hEvent); }
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+  return ::WaitForSingleObject(hHandle, dwMilliseconds);
+}
+DWORD WaitForSingleObjectEx(HANDLE hHandle, DWORD dwMilliseconds,
+                            BOOL bAlertable) {
+  return ::WaitForSingleObjectEx(hHandle, dwMilliseconds, bAlertable);
+}
+DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles,
+                             BOOL bWaitAll, DWORD dwMilliseconds) {
+  return ::WaitForMultipleObjects(nCount, lpHandles, bWaitAll, dwMilliseconds);
+}
+DWORD WaitForMultipleObjectsEx(DWORD nCount, const HANDLE* lpHandles,
+                               BOOL bWaitAll, DWORD dwMilliseconds,
+                               BOOL bAlertable) {
+  return ::WaitForMultipleObjectsEx(nCount, lpHandles, bWaitAll, dwMilliseconds,
+                                    bAlertable);
+}
+
 namespace {
 
 // No best-fit mapping: a character the code page lacks becomes "?", never a

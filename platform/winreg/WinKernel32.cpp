@@ -1,7 +1,8 @@
 // The KERNEL32 and ADVAPI32 functions of corvane/winreg.h beyond the
 // registry and FormatMessage, on the emulation: memory (LocalAlloc and
-// friends, which FormatMessage's allocated buffers come from) and the process
-// token. Each forwards to the platform layer's function of the same name.
+// friends, which FormatMessage's allocated buffers come from), the process
+// token, and events with the waits on them. Each forwards to the platform
+// layer's function of the same name.
 //
 // Platform.h comes first, as in WinReg.cpp: corvane/winreg.h's macros would
 // otherwise rewrite its names.
@@ -74,5 +75,66 @@ BOOL AdjustTokenPrivileges(HANDLE TokenHandle, BOOL DisableAllPrivileges,
 }
 
 BOOL CloseHandle(HANDLE hObject) { return p::CloseHandle(hObject); }
+
+HANDLE CreateEventA(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
+                    BOOL bInitialState, LPCSTR lpName) {
+  return p::CreateEventA(
+      reinterpret_cast<p::SECURITY_ATTRIBUTES*>(lpEventAttributes),
+      bManualReset, bInitialState, lpName);
+}
+
+HANDLE CreateEventW(LPSECURITY_ATTRIBUTES lpEventAttributes, BOOL bManualReset,
+                    BOOL bInitialState, LPCWSTR lpName) {
+  return p::CreateEventW(
+      reinterpret_cast<p::SECURITY_ATTRIBUTES*>(lpEventAttributes),
+      bManualReset, bInitialState, lpName);
+}
+
+HANDLE CreateEventExA(LPSECURITY_ATTRIBUTES lpEventAttributes, LPCSTR lpName,
+                      DWORD dwFlags, DWORD dwDesiredAccess) {
+  return p::CreateEventExA(
+      reinterpret_cast<p::SECURITY_ATTRIBUTES*>(lpEventAttributes), lpName,
+      dwFlags, dwDesiredAccess);
+}
+
+HANDLE CreateEventExW(LPSECURITY_ATTRIBUTES lpEventAttributes, LPCWSTR lpName,
+                      DWORD dwFlags, DWORD dwDesiredAccess) {
+  return p::CreateEventExW(
+      reinterpret_cast<p::SECURITY_ATTRIBUTES*>(lpEventAttributes), lpName,
+      dwFlags, dwDesiredAccess);
+}
+
+HANDLE OpenEventA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName) {
+  return p::OpenEventA(dwDesiredAccess, bInheritHandle, lpName);
+}
+
+HANDLE OpenEventW(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCWSTR lpName) {
+  return p::OpenEventW(dwDesiredAccess, bInheritHandle, lpName);
+}
+
+BOOL SetEvent(HANDLE hEvent) { return p::SetEvent(hEvent); }
+
+BOOL ResetEvent(HANDLE hEvent) { return p::ResetEvent(hEvent); }
+
+DWORD WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
+  return p::WaitForSingleObject(hHandle, dwMilliseconds);
+}
+
+DWORD WaitForSingleObjectEx(HANDLE hHandle, DWORD dwMilliseconds,
+                            BOOL bAlertable) {
+  return p::WaitForSingleObjectEx(hHandle, dwMilliseconds, bAlertable);
+}
+
+DWORD WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles,
+                             BOOL bWaitAll, DWORD dwMilliseconds) {
+  return p::WaitForMultipleObjects(nCount, lpHandles, bWaitAll, dwMilliseconds);
+}
+
+DWORD WaitForMultipleObjectsEx(DWORD nCount, const HANDLE* lpHandles,
+                               BOOL bWaitAll, DWORD dwMilliseconds,
+                               BOOL bAlertable) {
+  return p::WaitForMultipleObjectsEx(nCount, lpHandles, bWaitAll,
+                                     dwMilliseconds, bAlertable);
+}
 
 }  // extern "C"
