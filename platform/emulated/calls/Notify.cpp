@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "platform/emulated/calls/Events.h"
 #include "platform/emulated/calls/RegistryKeys.h"
 #include "platform/emulated/store/ChangeWatch.h"
 
@@ -38,8 +39,9 @@ struct Registration {
   DWORD filter = 0;
   // The counter when it was made: commits after it are what it watches.
   std::uint64_t since = 0;
-  // What is signalled: the caller's event, or a synchronous caller.
-  HANDLE event = nullptr;
+  // What is signalled: the caller's event (held, as Windows holds it, even
+  // when the caller closes its handle), or a synchronous caller.
+  std::shared_ptr<Event> event;
   std::shared_ptr<Sleeper> sleeper;
   std::thread::id thread;
 };
@@ -73,7 +75,7 @@ void Signal(const Registration& registration) {
     registration.sleeper->fired = true;
     registration.sleeper->woken.notify_all();
   }
-  (void)registration.event;
+  if (registration.event) SignalEvent(*registration.event);
 }
 
 // Fires and ends the registrations `which` picks.
@@ -259,7 +261,7 @@ struct ThreadRegistrations {
 thread_local ThreadRegistrations threadRegistrations;
 
 LONG Register(Registry& registry, HKEY hKey, bool subtree, DWORD filter,
-              HANDLE event, std::shared_ptr<Sleeper> sleeper) {
+              HANDLE hEvent, std::shared_ptr<Sleeper> sleeper) {
   // The change memory exists once the store's file does: a fresh registry
   // makes it now, as its first write would.
   if (registry.view.NotMadeYet()) {
@@ -271,6 +273,12 @@ LONG Register(Registry& registry, HKEY hKey, bool subtree, DWORD filter,
       })) {
     return status;
   }
+  std::shared_ptr<Event> event;
+  if (hEvent != nullptr) {
+    LONG status = ERROR_SUCCESS;
+    event = ReferenceEvent(hEvent, EVENT_MODIFY_STATE, &status);
+    if (event == nullptr) return status;
+  }
   Notifications& notes = Notes();
   if (const LONG status = StartWatcher(registry, notes)) return status;
   const HKEY handle = IsRoot(hKey) ? hKey : hKey & ~kTagBits;
@@ -278,7 +286,7 @@ LONG Register(Registry& registry, HKEY hKey, bool subtree, DWORD filter,
     if (r.handle != handle) continue;
     // Pending: the first registration's filter and subtree stay; what is
     // signalled is the latest caller's.
-    r.event = event;
+    r.event = std::move(event);
     r.sleeper = std::move(sleeper);
     return ERROR_SUCCESS;
   }
@@ -288,7 +296,7 @@ LONG Register(Registry& registry, HKEY hKey, bool subtree, DWORD filter,
   r.subtree = subtree;
   r.filter = filter;
   r.since = registry.view.Stamp();
-  r.event = event;
+  r.event = std::move(event);
   r.sleeper = std::move(sleeper);
   if ((filter & REG_NOTIFY_THREAD_AGNOSTIC) == 0) {
     r.thread = std::this_thread::get_id();
