@@ -199,6 +199,25 @@ TEST_F(Notify, ClosingTheHandleOrDeletingTheKeySignals) {
   EXPECT_TRUE(Fired()) << "the watched key deleted";
 }
 
+// Microsoft: the thread's exit signals its registrations, unless they were
+// made with REG_NOTIFY_THREAD_AGNOSTIC.
+TEST_F(Notify, AThreadsRegistrationEndsWithItUnlessThreadAgnostic) {
+  const HKEY key = Key("Threads");
+  LONG status = -1;
+  std::thread([&] { status = Arm(key, false, kLastSet); }).join();
+  EXPECT_EQ(status, ERROR_SUCCESS);
+  EXPECT_TRUE(Fired()) << "the thread that registered ended";
+
+  const HKEY other = Key("Threads");
+  std::thread([&] {
+    status = Arm(other, false, kLastSet | REG_NOTIFY_THREAD_AGNOSTIC);
+  }).join();
+  EXPECT_EQ(status, ERROR_SUCCESS);
+  EXPECT_TRUE(Quiet());
+  EXPECT_EQ(SetString(key, "v", "1"), ERROR_SUCCESS);
+  EXPECT_TRUE(Fired());
+}
+
 TEST_F(Notify, TheSynchronousFormReturnsAfterAMatchingChange) {
   const HKEY key = Key("Sync");
   auto waiter = std::async(std::launch::async, [key] {
