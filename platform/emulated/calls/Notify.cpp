@@ -55,6 +55,9 @@ struct Notifications {
   bool running = false;
   std::uint64_t generation = 0;
   std::string path;
+  // Counts the times every registration was ended at once (the handles
+  // forgotten), which a read of the view can do.
+  std::uint64_t forgotten = 0;
 };
 
 // Guarded by the registry lock; never destroyed, as the registry isn't.
@@ -170,18 +173,32 @@ void Deliver(Registry& registry, Notifications& notes, const ChangeWatch& watch,
              std::uint64_t now) {
   // Registrations made at the same value share the walk of the ring.
   std::map<std::uint64_t, std::pair<bool, Changes>> walks;
-  Fire(notes, [&](Registration& r) {
-    if (r.since >= now) return false;
+  const std::uint64_t forgotten = notes.forgotten;
+  auto& list = notes.registrations;
+  for (std::size_t i = 0; i < list.size();) {
+    if (list[i].since >= now) {
+      ++i;
+      continue;
+    }
+    // A copy: a read of the view that finds the store rebound forgets
+    // every registration.
+    const Registration r = list[i];
     auto [walk, added] = walks.try_emplace(r.since);
     if (added) {
       walk->second.first = watch.Changes(r.since, now, walk->second.second);
     }
     // An overrun ring can't tell: every registration fires.
-    if (!walk->second.first) return true;
-    if (Matches(registry, r, walk->second.second)) return true;
-    r.since = now;
-    return false;
-  });
+    const bool fire =
+        !walk->second.first || Matches(registry, r, walk->second.second);
+    if (notes.forgotten != forgotten) return;
+    if (fire) {
+      Signal(r);
+      list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
+    } else {
+      list[i].since = now;
+      ++i;
+    }
+  }
 }
 
 // How long a watcher sleeps before looking again without being woken: a
@@ -315,7 +332,9 @@ void NotifyClosed(Registry& registry, HKEY handle) {
 
 void NotifyForgetAll(Registry& registry) {
   (void)registry;
-  Fire(Notes(), [](const Registration&) { return true; });
+  Notifications& notes = Notes();
+  ++notes.forgotten;
+  Fire(notes, [](const Registration&) { return true; });
 }
 
 }  // namespace corvane::platform::emulated

@@ -9,6 +9,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
 #include <chrono>
 #include <climits>
@@ -105,12 +106,14 @@ void SweepWaiters(SharedChanges& shared) {
 
 void WakeWaiters(SharedChanges& shared) {
   // Nobody waits: one load, and no system call.
-  if (Shared(shared.waiting).load(std::memory_order_seq_cst) == 0) return;
+  const std::uint64_t waiting =
+      Shared(shared.waiting).load(std::memory_order_seq_cst);
+  if (waiting == 0) return;
   const long woken =
       syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&shared.counter),
               FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
-  // Waiters that are all awake already, or gone.
-  if (woken == 0) SweepWaiters(shared);
+  // Fewer woken than marked: some are awake already, or gone.
+  if (woken < std::popcount(waiting)) SweepWaiters(shared);
 }
 
 LONG ChangeCounter::Map(bool create) {
