@@ -32,8 +32,13 @@ struct Sleeper {
   bool fired = false;
 };
 
+// A handle's watch: made by its first call and kept until the handle is
+// closed, as Windows keeps it (later calls arm it again, and their filter
+// and subtree flag are ignored).
 struct Registration {
   HKEY handle = 0;  // without the classes tag
+  // Waiting for a change; false once it fired, until the next call.
+  bool armed = true;
   std::int64_t id = 0;
   bool subtree = false;
   DWORD filter = 0;
@@ -81,18 +86,28 @@ void Signal(const Registration& registration) {
   if (registration.event) SignalEvent(*registration.event);
 }
 
-// Fires and ends the registrations `which` picks.
+// Signals an armed registration, which is then done until the next call.
+void Spend(Registration& r) {
+  if (!r.armed) return;
+  Signal(r);
+  r.armed = false;
+  r.event.reset();
+  r.sleeper.reset();
+}
+
+// Signals the armed registrations `which` picks.
 template <class Which>
 void Fire(Notifications& notes, Which&& which) {
-  auto& list = notes.registrations;
-  for (auto it = list.begin(); it != list.end();) {
-    if (which(*it)) {
-      Signal(*it);
-      it = list.erase(it);
-    } else {
-      ++it;
-    }
+  for (Registration& r : notes.registrations) {
+    if (r.armed && which(r)) Spend(r);
   }
+}
+
+bool AnyArmed(const Notifications& notes) {
+  for (const Registration& r : notes.registrations) {
+    if (r.armed) return true;
+  }
+  return false;
 }
 
 bool KeyGone(Registry& registry, std::int64_t id) {
@@ -175,11 +190,8 @@ void Deliver(Registry& registry, Notifications& notes, const ChangeWatch& watch,
   std::map<std::uint64_t, std::pair<bool, Changes>> walks;
   const std::uint64_t forgotten = notes.forgotten;
   auto& list = notes.registrations;
-  for (std::size_t i = 0; i < list.size();) {
-    if (list[i].since >= now) {
-      ++i;
-      continue;
-    }
+  for (std::size_t i = 0; i < list.size(); ++i) {
+    if (!list[i].armed || list[i].since >= now) continue;
     // A copy: a read of the view that finds the store rebound forgets
     // every registration.
     const Registration r = list[i];
@@ -192,11 +204,9 @@ void Deliver(Registry& registry, Notifications& notes, const ChangeWatch& watch,
         !walk->second.first || Matches(registry, r, walk->second.second);
     if (notes.forgotten != forgotten) return;
     if (fire) {
-      Signal(r);
-      list.erase(list.begin() + static_cast<std::ptrdiff_t>(i));
+      Spend(list[i]);
     } else {
       list[i].since = now;
-      ++i;
     }
   }
 }
@@ -225,7 +235,7 @@ void Watcher(std::unique_ptr<ChangeWatch> watch, std::uint64_t generation) {
       RegistryLock registry;
       Notifications& notes = Notes();
       if (notes.generation != generation) break;
-      if (notes.registrations.empty()) {
+      if (!AnyArmed(notes)) {
         if (++idle > kIdleRounds) {
           notes.running = false;
           break;
@@ -301,10 +311,18 @@ LONG Register(Registry& registry, HKEY hKey, bool subtree, DWORD filter,
   const HKEY handle = IsRoot(hKey) ? hKey : hKey & ~kTagBits;
   for (Registration& r : notes.registrations) {
     if (r.handle != handle) continue;
-    // Pending: the first registration's filter and subtree stay; what is
-    // signalled is the latest caller's.
+    // The handle's first filter and subtree flag stay; what is signalled
+    // is the latest caller's. Spent, it watches again from now.
+    if (!r.armed) {
+      r.armed = true;
+      r.since = registry.view.Stamp();
+    }
     r.event = std::move(event);
     r.sleeper = std::move(sleeper);
+    if ((r.filter & REG_NOTIFY_THREAD_AGNOSTIC) == 0) {
+      r.thread = std::this_thread::get_id();
+      threadRegistrations.any = true;
+    }
     return ERROR_SUCCESS;
   }
   Registration r;
@@ -327,7 +345,13 @@ LONG Register(Registry& registry, HKEY hKey, bool subtree, DWORD filter,
 
 void NotifyClosed(Registry& registry, HKEY handle) {
   (void)registry;
-  Fire(Notes(), [handle](const Registration& r) { return r.handle == handle; });
+  auto& list = Notes().registrations;
+  for (auto it = list.begin(); it != list.end(); ++it) {
+    if (it->handle != handle) continue;
+    Spend(*it);
+    list.erase(it);
+    return;
+  }
 }
 
 void NotifyForgetAll(Registry& registry) {
@@ -335,6 +359,7 @@ void NotifyForgetAll(Registry& registry) {
   Notifications& notes = Notes();
   ++notes.forgotten;
   Fire(notes, [](const Registration&) { return true; });
+  notes.registrations.clear();
 }
 
 }  // namespace corvane::platform::emulated
