@@ -117,7 +117,8 @@ bool ChangeWatch::Changes(std::uint64_t from, std::uint64_t to,
       if (count > SharedChanges::kPlaces) {
         change->anywhere = Shared(n.kinds[0]).load(std::memory_order_acquire);
       }
-      for (std::uint32_t i = 0; i < count && i < SharedChanges::kPlaces; ++i) {
+      for (std::uint32_t i = 0; i < count && count <= SharedChanges::kPlaces;
+           ++i) {
         change->places.push_back(
             {Shared(n.places[i]).load(std::memory_order_acquire),
              Shared(n.kinds[i]).load(std::memory_order_acquire)});
@@ -127,7 +128,8 @@ bool ChangeWatch::Changes(std::uint64_t from, std::uint64_t to,
       const std::uint64_t count =
           Shared(r.count).load(std::memory_order_acquire);
       if (count > SharedChanges::kIds) change->anywhere = kAny;
-      for (std::uint64_t i = 0; i < count && i < SharedChanges::kIds; ++i) {
+      for (std::uint64_t i = 0; i < count && count <= SharedChanges::kIds;
+           ++i) {
         change->places.push_back(
             {Shared(r.ids[i]).load(std::memory_order_acquire), kAny});
       }
