@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -25,10 +24,11 @@ constexpr DWORD kKinds = REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_ATTRIBUTES |
 constexpr DWORD kFilters =
     kKinds | REG_NOTIFY_CHANGE_SECURITY | REG_NOTIFY_THREAD_AGNOSTIC;
 
-// A synchronous call, blocked until its registration fires.
+// A synchronous call, until its registration fires. It sleeps on the
+// change memory's futex itself and delivers what it is woken for, so that
+// a change reaches it without a hop through the watcher thread. Guarded by
+// the registry lock.
 struct Sleeper {
-  std::mutex mutex;
-  std::condition_variable woken;
   bool fired = false;
 };
 
@@ -60,6 +60,8 @@ struct Notifications {
   bool running = false;
   std::uint64_t generation = 0;
   std::string path;
+  // The current generation's watch, shared with the thread.
+  std::shared_ptr<ChangeWatch> watch;
   // Counts the times every registration was ended at once (the handles
   // forgotten), which a read of the view can do.
   std::uint64_t forgotten = 0;
@@ -72,6 +74,7 @@ Notifications& Notes() {
     notes->pid = getpid();
     notes->registrations.clear();
     notes->running = false;
+    notes->watch.reset();
     ++notes->generation;
   }
   return *notes;
@@ -79,9 +82,10 @@ Notifications& Notes() {
 
 void Signal(const Registration& registration) {
   if (registration.sleeper) {
-    std::lock_guard<std::mutex> lock(registration.sleeper->mutex);
     registration.sleeper->fired = true;
-    registration.sleeper->woken.notify_all();
+    // It sleeps on the counter's futex: woken there, as a commit wakes it
+    // (other sleepers on it find nothing new and sleep again).
+    if (const auto& watch = Notes().watch) watch->WakeAll();
   }
   if (registration.event) SignalEvent(*registration.event);
 }
@@ -225,7 +229,15 @@ constexpr auto kOddLimit = std::chrono::milliseconds(100);
 // notification finds it still there.
 constexpr int kIdleRounds = 2;
 
-void Watcher(std::unique_ptr<ChangeWatch> watch, std::uint64_t generation) {
+// How long to sleep on the counter's futex after seeing `now`.
+std::chrono::milliseconds SleepAfter(const ChangeWatch& watch,
+                                     std::uint64_t now) {
+  return (now & 1) != 0       ? kOddWait
+         : watch.Registered() ? kBackstop
+                              : kUnregistered;
+}
+
+void Watcher(std::shared_ptr<ChangeWatch> watch, std::uint64_t generation) {
   std::uint64_t lastOdd = 0;
   auto oddSince = std::chrono::steady_clock::now();
   int idle = 0;
@@ -238,6 +250,7 @@ void Watcher(std::unique_ptr<ChangeWatch> watch, std::uint64_t generation) {
       if (!AnyArmed(notes)) {
         if (++idle > kIdleRounds) {
           notes.running = false;
+          notes.watch.reset();
           break;
         }
       } else {
@@ -255,9 +268,7 @@ void Watcher(std::unique_ptr<ChangeWatch> watch, std::uint64_t generation) {
       }
       if (settled) Deliver(*registry, notes, *watch, now);
     }
-    watch->Wait(now, (now & 1) != 0        ? kOddWait
-                     : watch->Registered() ? kBackstop
-                                           : kUnregistered);
+    watch->Wait(now, SleepAfter(*watch, now));
   }
 }
 
@@ -265,8 +276,9 @@ void Watcher(std::unique_ptr<ChangeWatch> watch, std::uint64_t generation) {
 LONG StartWatcher(Registry& registry, Notifications& notes) {
   const std::string& path = registry.store.Path();
   if (notes.running && notes.path == path) return ERROR_SUCCESS;
-  auto watch = std::make_unique<ChangeWatch>();
+  auto watch = std::make_shared<ChangeWatch>();
   if (!watch->Open(path)) return ERROR_REGISTRY_IO_FAILED;
+  notes.watch = watch;
   ++notes.generation;
   notes.path = path;
   notes.running = true;
@@ -382,10 +394,22 @@ LONG RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree,
       return status;
     }
   }
-  if (sleeper) {
-    // As long as it takes, as on Windows.
-    std::unique_lock<std::mutex> lock(sleeper->mutex);
-    sleeper->woken.wait(lock, [&] { return sleeper->fired; });
+  // As long as it takes, as on Windows.
+  while (sleeper) {
+    std::shared_ptr<ChangeWatch> watch;
+    std::uint64_t now = 0;
+    {
+      RegistryLock registry;
+      Notifications& notes = Notes();
+      // Without a watch (the process forked since) nothing can fire it.
+      if (sleeper->fired || !notes.watch) break;
+      watch = notes.watch;
+      now = watch->Value();
+      // An odd counter is settled by the watcher thread.
+      if ((now & 1) == 0) Deliver(*registry, notes, *watch, now);
+      if (sleeper->fired) break;
+    }
+    watch->Wait(now, SleepAfter(*watch, now));
   }
   return ERROR_SUCCESS;
 }

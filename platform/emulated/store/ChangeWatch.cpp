@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <climits>
 #include <ctime>
 
 #include "platform/emulated/store/StorePaths.h"
@@ -93,6 +94,11 @@ void ChangeWatch::Wait(std::uint64_t value,
   // reading `value` and here changed it.
   syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&shared_->counter),
           FUTEX_WAIT, static_cast<std::uint32_t>(value), &timeout, nullptr, 0);
+}
+
+void ChangeWatch::WakeAll() const {
+  syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&shared_->counter),
+          FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
 }
 
 bool ChangeWatch::Changes(std::uint64_t from, std::uint64_t to,

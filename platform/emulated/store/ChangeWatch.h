@@ -3,8 +3,8 @@
 // a waiter's slot in it, a sleep on the counter's futex until a commit
 // ends, and what kind of change the commits since a value made where.
 //
-// Thread-compatible: one watcher thread uses it. Waiting holds no lock of
-// the store's; no process waits for a watcher.
+// Its const functions may be used from any thread while it is open. Waiting
+// holds no lock of the store's; no process waits for a watcher.
 #pragma once
 
 #include <chrono>
@@ -37,6 +37,9 @@ class ChangeWatch {
   std::uint64_t Value() const;
   // Sleeps until the counter no longer reads `value`, or `limit` passed.
   void Wait(std::uint64_t value, std::chrono::milliseconds limit) const;
+  // Wakes every sleeper on the counter, in every process: each finds what
+  // it waits for, or nothing new and sleeps again.
+  void WakeAll() const;
 
   // One commit's changes: the kinds (REG_NOTIFY_CHANGE_* bits, and
   // SharedChanges::kDeleted) at each place, or `anywhere` the kinds of a
