@@ -80,20 +80,21 @@ Notifications& Notes() {
   return *notes;
 }
 
-void Signal(const Registration& registration) {
+// `wake`: a synchronous caller sleeps on the counter's futex, and is woken
+// there (other sleepers on it find nothing new and sleep again); one fired
+// for a commit was woken by that commit already.
+void Signal(const Registration& registration, bool wake) {
   if (registration.sleeper) {
     registration.sleeper->fired = true;
-    // It sleeps on the counter's futex: woken there, as a commit wakes it
-    // (other sleepers on it find nothing new and sleep again).
-    if (const auto& watch = Notes().watch) watch->WakeAll();
+    if (const auto& watch = Notes().watch; watch && wake) watch->WakeAll();
   }
   if (registration.event) SignalEvent(*registration.event);
 }
 
 // Signals an armed registration, which is then done until the next call.
-void Spend(Registration& r) {
+void Spend(Registration& r, bool wake = true) {
   if (!r.armed) return;
-  Signal(r);
+  Signal(r, wake);
   r.armed = false;
   r.event.reset();
   r.sleeper.reset();
@@ -187,15 +188,17 @@ bool Matches(Registry& registry, const Registration& r,
 }
 
 // Fires the registrations the commits up to `now` concern; the others
-// watch from `now` on.
+// watch from `now` on. The watcher thread leaves synchronous callers'
+// (`sleepers` false) to the callers, each woken by the commit itself.
 void Deliver(Registry& registry, Notifications& notes, const ChangeWatch& watch,
-             std::uint64_t now) {
+             std::uint64_t now, bool sleepers) {
   // Registrations made at the same value share the walk of the ring.
   std::map<std::uint64_t, std::pair<bool, Changes>> walks;
   const std::uint64_t forgotten = notes.forgotten;
   auto& list = notes.registrations;
   for (std::size_t i = 0; i < list.size(); ++i) {
     if (!list[i].armed || list[i].since >= now) continue;
+    if (!sleepers && list[i].sleeper) continue;
     // A copy: a read of the view that finds the store rebound forgets
     // every registration.
     const Registration r = list[i];
@@ -208,7 +211,7 @@ void Deliver(Registry& registry, Notifications& notes, const ChangeWatch& watch,
         !walk->second.first || Matches(registry, r, walk->second.second);
     if (notes.forgotten != forgotten) return;
     if (fire) {
-      Spend(list[i]);
+      Spend(list[i], false);
     } else {
       list[i].since = now;
     }
@@ -229,6 +232,25 @@ constexpr auto kOddLimit = std::chrono::milliseconds(100);
 // notification finds it still there.
 constexpr int kIdleRounds = 2;
 
+// Whether commits up to the counter value `now` can be delivered: an even
+// value, or an odd one seen for longer than kOddLimit.
+class OddWatch {
+ public:
+  bool Settled(std::uint64_t now) {
+    if ((now & 1) == 0) return true;
+    const auto clock = std::chrono::steady_clock::now();
+    if (now != lastOdd_) {
+      lastOdd_ = now;
+      oddSince_ = clock;
+    }
+    return clock - oddSince_ > kOddLimit;
+  }
+
+ private:
+  std::uint64_t lastOdd_ = 0;
+  std::chrono::steady_clock::time_point oddSince_;
+};
+
 // How long to sleep on the counter's futex after seeing `now`.
 std::chrono::milliseconds SleepAfter(const ChangeWatch& watch,
                                      std::uint64_t now) {
@@ -238,8 +260,7 @@ std::chrono::milliseconds SleepAfter(const ChangeWatch& watch,
 }
 
 void Watcher(std::shared_ptr<ChangeWatch> watch, std::uint64_t generation) {
-  std::uint64_t lastOdd = 0;
-  auto oddSince = std::chrono::steady_clock::now();
+  OddWatch odd;
   int idle = 0;
   for (;;) {
     std::uint64_t now = 0;
@@ -257,16 +278,7 @@ void Watcher(std::shared_ptr<ChangeWatch> watch, std::uint64_t generation) {
         idle = 0;
       }
       now = watch->Value();
-      bool settled = (now & 1) == 0;
-      if (!settled) {
-        const auto clock = std::chrono::steady_clock::now();
-        if (now != lastOdd) {
-          lastOdd = now;
-          oddSince = clock;
-        }
-        settled = clock - oddSince > kOddLimit;
-      }
-      if (settled) Deliver(*registry, notes, *watch, now);
+      if (odd.Settled(now)) Deliver(*registry, notes, *watch, now, false);
     }
     watch->Wait(now, SleepAfter(*watch, now));
   }
@@ -395,6 +407,7 @@ LONG RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree,
     }
   }
   // As long as it takes, as on Windows.
+  OddWatch odd;
   while (sleeper) {
     std::shared_ptr<ChangeWatch> watch;
     std::uint64_t now = 0;
@@ -405,8 +418,7 @@ LONG RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree,
       if (sleeper->fired || !notes.watch) break;
       watch = notes.watch;
       now = watch->Value();
-      // An odd counter is settled by the watcher thread.
-      if ((now & 1) == 0) Deliver(*registry, notes, *watch, now);
+      if (odd.Settled(now)) Deliver(*registry, notes, *watch, now, true);
       if (sleeper->fired) break;
     }
     watch->Wait(now, SleepAfter(*watch, now));
