@@ -1,8 +1,11 @@
 // Change notifications (Notify.h) and RegNotifyChangeKeyValue.
 #include "platform/emulated/calls/Notify.h"
 
+#include <linux/futex.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <map>
@@ -62,6 +65,10 @@ struct Notifications {
   std::string path;
   // The current generation's watch, shared with the thread.
   std::shared_ptr<ChangeWatch> watch;
+  // Moves each time an event's registration is armed: the watcher, with
+  // none armed, sleeps on it (a futex of this process) instead of on the
+  // change memory, so that a commit wakes synchronous callers alone.
+  std::atomic<std::uint32_t> eventsArmed{0};
   // Counts the times every registration was ended at once (the handles
   // forgotten), which a read of the view can do.
   std::uint64_t forgotten = 0;
@@ -108,11 +115,24 @@ void Fire(Notifications& notes, Which&& which) {
   }
 }
 
-bool AnyArmed(const Notifications& notes) {
+bool AnyArmed(const Notifications& notes, bool eventsOnly) {
   for (const Registration& r : notes.registrations) {
-    if (r.armed) return true;
+    if (r.armed && (!eventsOnly || !r.sleeper)) return true;
   }
   return false;
+}
+
+std::uint32_t* Word(std::atomic<std::uint32_t>& word) {
+  static_assert(sizeof word == sizeof(std::uint32_t));
+  return reinterpret_cast<std::uint32_t*>(&word);
+}
+
+// An event's registration was armed: the watcher sleeping on
+// eventsArmed looks again.
+void WakeWatcher(Notifications& notes) {
+  notes.eventsArmed.fetch_add(1, std::memory_order_release);
+  syscall(SYS_futex, Word(notes.eventsArmed), FUTEX_WAKE_PRIVATE, 1, nullptr,
+          nullptr, 0);
 }
 
 bool KeyGone(Registry& registry, std::int64_t id) {
@@ -264,11 +284,15 @@ void Watcher(std::shared_ptr<ChangeWatch> watch, std::uint64_t generation) {
   int idle = 0;
   for (;;) {
     std::uint64_t now = 0;
+    bool events = false;
+    std::uint32_t armed = 0;
     {
       RegistryLock registry;
       Notifications& notes = Notes();
       if (notes.generation != generation) break;
-      if (!AnyArmed(notes)) {
+      events = AnyArmed(notes, true);
+      armed = notes.eventsArmed.load(std::memory_order_acquire);
+      if (!AnyArmed(notes, false)) {
         if (++idle > kIdleRounds) {
           notes.running = false;
           notes.watch.reset();
@@ -278,9 +302,19 @@ void Watcher(std::shared_ptr<ChangeWatch> watch, std::uint64_t generation) {
         idle = 0;
       }
       now = watch->Value();
-      if (odd.Settled(now)) Deliver(*registry, notes, *watch, now, false);
+      if (events && odd.Settled(now)) {
+        Deliver(*registry, notes, *watch, now, false);
+      }
     }
-    watch->Wait(now, SleepAfter(*watch, now));
+    if (events) {
+      watch->Wait(now, SleepAfter(*watch, now));
+    } else {
+      const timespec limit{
+          std::chrono::duration_cast<std::chrono::seconds>(kBackstop).count(),
+          0};
+      syscall(SYS_futex, Word(Notes().eventsArmed), FUTEX_WAIT_PRIVATE, armed,
+              &limit, nullptr, 0);
+    }
   }
 }
 
@@ -347,6 +381,7 @@ LONG Register(Registry& registry, HKEY hKey, bool subtree, DWORD filter,
       r.thread = std::this_thread::get_id();
       threadRegistrations.any = true;
     }
+    if (r.event) WakeWatcher(notes);
     return ERROR_SUCCESS;
   }
   Registration r;
@@ -361,7 +396,9 @@ LONG Register(Registry& registry, HKEY hKey, bool subtree, DWORD filter,
     r.thread = std::this_thread::get_id();
     threadRegistrations.any = true;
   }
+  const bool woken = r.event != nullptr;
   notes.registrations.push_back(std::move(r));
+  if (woken) WakeWatcher(notes);
   return ERROR_SUCCESS;
 }
 
