@@ -58,6 +58,9 @@ Registry& State() {
 }
 
 void ForgetHandles(Registry& registry) {
+  // Read again with the store, so that a test can run as a program of the
+  // other view.
+  registry.programView = ProgramView();
   registry.handles.clear();
   registry.overrides.clear();
   registry.classesRoot.merged->list = {};
