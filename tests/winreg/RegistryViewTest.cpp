@@ -235,14 +235,26 @@ TEST_F(RegistryView, ClassesRedirectOnlyTheirListedKeys) {
                      KEY_WOW64_64KEY));
 }
 
-// Keys Microsoft lists as shared are one key in both views. Wine redirects
-// them (its Wow6432Node has a Clients key of its own).
+// Keys Microsoft lists as shared are one key in both views, opened and
+// listed through the 32-bit view's SOFTWARE too. Wine redirects them (its
+// Wow6432Node has a Clients key of its own).
 TEST_F(RegistryView, SharedKeysAreOneKeyInBothViews) {
   if (UnderWine()) GTEST_SKIP() << "Wine redirects the shared keys";
   const std::wstring clients = L"Software\\Clients\\" + std::wstring(kName);
   ASSERT_EQ(Create(HKEY_LOCAL_MACHINE, clients.c_str(), KEY_WOW64_32KEY),
             ERROR_SUCCESS);
   EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, clients.c_str(), KEY_WOW64_64KEY));
+  // Listed in the 32-bit view, where the Wow6432Node copy lacks it.
+  HKEY software32 = nullptr;
+  ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, L"Software", KEY_WOW64_32KEY, &software32),
+            ERROR_SUCCESS);
+  EXPECT_TRUE(Lists(software32, L"Clients"));
+  EXPECT_FALSE(Lists(software32, L"Wow6432Node"));
+  HKEY clients32 = nullptr;
+  ASSERT_EQ(Open(software32, L"Clients", 0, &clients32), ERROR_SUCCESS);
+  EXPECT_TRUE(Lists(clients32, kName));
+  RegCloseKey(clients32);
+  RegCloseKey(software32);
   EXPECT_EQ(
       RegDeleteKeyExW(HKEY_LOCAL_MACHINE, clients.c_str(), KEY_WOW64_64KEY, 0),
       ERROR_SUCCESS);

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <utility>
 
+#include "base/RegistryNames.h"
 #include "platform/emulated/calls/MergedClasses.h"
 #include "platform/emulated/calls/RegistryAccess.h"
 #include "platform/emulated/calls/RegistryHives.h"
@@ -313,6 +314,82 @@ LONG NewHandle(Registry& registry, CachedKey* key, REGSAM granted, bool merged,
   return ERROR_SUCCESS;
 }
 
+namespace {
+
+// A handle of the 32-bit view to a key below HKLM\SOFTWARE\Wow6432Node lists
+// the shared keys of that place (Wow64Paths.h) beside its key's subkeys, as
+// it opens them by name: a shared name stands for the shared key only.
+LONG WithSharedKeys(Registry& registry, Target& target, std::uint64_t stamp,
+                    Subkeys& subkeys) {
+  HandleEntry& open = *target.open;
+  if (open.shared && open.shared->at == stamp && (stamp & 1) == 0) {
+    subkeys.own = nullptr;
+    subkeys.merged = open.shared.get();
+    return ERROR_SUCCESS;
+  }
+  std::int64_t root = 0;
+  std::vector<std::u16string> names;
+  if (const LONG status = KeyNames(registry, target.key, root, names)) {
+    return status;
+  }
+  if (root != seed::kLocalMachine || names.size() < 2 ||
+      base::CompareNames(names[0], u"SOFTWARE") != 0 ||
+      !wow64::IsNode(names[1])) {
+    return ERROR_SUCCESS;
+  }
+  names.erase(names.begin(), names.begin() + 2);
+  const std::vector<std::u16string_view> shared = wow64::SharedBelow(names);
+  if (shared.empty()) return ERROR_SUCCESS;
+  // The key the copy copies, whose subkeys the shared keys are.
+  CachedKey* original = nullptr;
+  if (const LONG status = registry.view.Key(seed::kMachineSoftware, original)) {
+    return status;
+  }
+  for (const std::u16string& name : names) {
+    if (original == nullptr) break;
+    if (const LONG status = registry.view.Child(*original, name, original)) {
+      return status;
+    }
+  }
+  const auto isShared = [&shared](std::u16string_view name) {
+    return std::any_of(shared.begin(), shared.end(),
+                       [name](std::u16string_view s) {
+                         return base::CompareNames(s, name) == 0;
+                       });
+  };
+  std::vector<CachedKey*> listed;
+  for (std::size_t i = 0; i < target.key->children.Size(); ++i) {
+    CachedKey* child = target.key->children.At(i).key;
+    if (!isShared(child->name)) listed.push_back(child);
+  }
+  for (const std::u16string_view name : shared) {
+    CachedKey* child = nullptr;
+    if (original != nullptr) {
+      if (const LONG status = registry.view.Child(*original, name, child)) {
+        return status;
+      }
+    }
+    if (child != nullptr) listed.push_back(child);
+  }
+  std::sort(listed.begin(), listed.end(),
+            [](const CachedKey* a, const CachedKey* b) {
+              return base::CompareNames(a->name, b->name) < 0;
+            });
+  auto list = std::make_unique<MergedList>();
+  for (const CachedKey* child : listed) {
+    list->ids.push_back(child->id);
+    list->maxName = std::max(list->maxName, child->name.size());
+    list->maxClass = std::max(list->maxClass, child->ClassName().size());
+  }
+  list->at = stamp;
+  open.shared = std::move(list);
+  subkeys.own = nullptr;
+  subkeys.merged = open.shared.get();
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
 LONG ListSubkeys(Registry& registry, Target& target, std::uint64_t stamp,
                  Subkeys& subkeys) {
   if (target.Merged()) {
@@ -325,6 +402,10 @@ LONG ListSubkeys(Registry& registry, Target& target, std::uint64_t stamp,
   }
   subkeys.own = &target.key->children;
   subkeys.merged = nullptr;
+  if (target.open != nullptr &&
+      CallView(registry, 0, target.open) == KEY_WOW64_32KEY) {
+    return WithSharedKeys(registry, target, stamp, subkeys);
+  }
   return ERROR_SUCCESS;
 }
 

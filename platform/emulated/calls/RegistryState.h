@@ -84,6 +84,9 @@ struct HandleEntry {
   // Set for a handle opened through HKEY_CLASSES_ROOT, kept apart so that
   // the entries of other handles stay small.
   std::unique_ptr<MergedState> merged;
+  // Set for a handle of the 32-bit view whose key's listing adds shared
+  // keys (ListSubkeys): that list, while the counter still reads its `at`.
+  std::unique_ptr<MergedList> shared;
   // The key's entry in the view, good while the view's generation is
   // `seen` (and, for a merged key, the counter still reads merged->at):
   // spares a lookup on every call through the handle.

@@ -151,6 +151,26 @@ void RedirectClasses(std::vector<std::u16string>& names, bool view32) {
   ClassesFrom(names, 0, view32);
 }
 
+std::vector<std::u16string_view> SharedBelow(
+    const std::vector<std::u16string>& below) {
+  std::vector<std::u16string_view> names;
+  for (std::u16string_view path : kShared) {
+    std::size_t level = 0;
+    bool matches = true;
+    while (matches && level < below.size()) {
+      const std::size_t cut = path.find(u'\\');
+      matches = cut != std::u16string_view::npos &&
+                Same(path.substr(0, cut), below[level]);
+      path.remove_prefix(matches ? cut + 1 : 0);
+      ++level;
+    }
+    if (matches && path.find(u'\\') == std::u16string_view::npos) {
+      names.push_back(path);
+    }
+  }
+  return names;
+}
+
 bool MayLink(std::u16string_view keyName,
              const std::vector<std::u16string>& names) {
   return (IsNode(keyName) && !names.empty()) ||

@@ -33,6 +33,12 @@ void Redirect(std::int64_t root, std::vector<std::u16string>& names,
 // move, to Classes\Wow6432Node.
 void RedirectClasses(std::vector<std::u16string>& names, bool view32);
 
+// The names of the shared keys directly below the key `below` names below
+// HKEY_LOCAL_MACHINE\SOFTWARE (empty: SOFTWARE itself): what a listing of
+// that key in the 32-bit view shows beside the Wow6432Node copy's subkeys.
+std::vector<std::u16string_view> SharedBelow(
+    const std::vector<std::u16string>& below);
+
 // Whether the 64-bit view may change a path whose relative part is `names`
 // below a key named `keyName`: only through the link, so only where a
 // Wow6432Node key is on the way.
