@@ -166,6 +166,36 @@ TEST_F(RegistryView, AHandleKeepsItsView) {
   RegCloseKey(software32);
 }
 
+// The tree and by-subkey calls, which take no view flag, work in their
+// handle's view.
+TEST_F(RegistryView, TreeCallsWorkInTheirHandlesView) {
+  HKEY software32 = nullptr;
+  ASSERT_EQ(Open(HKEY_LOCAL_MACHINE, L"Software", KEY_WOW64_32KEY, &software32),
+            ERROR_SUCCESS);
+  const wchar_t text[] = L"x";
+  ASSERT_EQ(RegSetKeyValueW(software32, kName, L"w", REG_SZ, text, sizeof text),
+            ERROR_SUCCESS);
+  EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, kNode, KEY_WOW64_64KEY));
+  EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, kSoftware, KEY_WOW64_64KEY));
+
+  // Copied from the 32-bit view into the 64-bit one.
+  HKEY to = nullptr;
+  ASSERT_EQ(
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSoftware, 0, nullptr, 0,
+                      KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &to, nullptr),
+      ERROR_SUCCESS);
+  EXPECT_EQ(RegCopyTreeW(software32, kName, to), ERROR_SUCCESS);
+  DWORD size = 0;
+  EXPECT_EQ(RegQueryValueExW(to, L"w", nullptr, nullptr, nullptr, &size),
+            ERROR_SUCCESS);
+  RegCloseKey(to);
+
+  EXPECT_EQ(RegDeleteTreeW(software32, kName), ERROR_SUCCESS);
+  EXPECT_FALSE(Exists(HKEY_LOCAL_MACHINE, kNode, KEY_WOW64_64KEY));
+  EXPECT_TRUE(Exists(HKEY_LOCAL_MACHINE, kSoftware, KEY_WOW64_64KEY));
+  RegCloseKey(software32);
+}
+
 // RegGetValue's subkey flags choose the view of its subkey; both at once
 // are refused.
 TEST_F(RegistryView, RegGetValueTakesItsSubkeyFlags) {
