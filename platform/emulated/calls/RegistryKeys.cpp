@@ -322,6 +322,7 @@ namespace {
 LONG WithSharedKeys(Registry& registry, Target& target, std::uint64_t stamp,
                     Subkeys& subkeys) {
   HandleEntry& open = *target.open;
+  if (open.noShared) return ERROR_SUCCESS;
   if (open.shared && open.shared->at == stamp && (stamp & 1) == 0) {
     subkeys.own = nullptr;
     subkeys.merged = open.shared.get();
@@ -335,11 +336,15 @@ LONG WithSharedKeys(Registry& registry, Target& target, std::uint64_t stamp,
   if (root != seed::kLocalMachine || names.size() < 2 ||
       base::CompareNames(names[0], u"SOFTWARE") != 0 ||
       !wow64::IsNode(names[1])) {
+    open.noShared = true;
     return ERROR_SUCCESS;
   }
   names.erase(names.begin(), names.begin() + 2);
   const std::vector<std::u16string_view> shared = wow64::SharedBelow(names);
-  if (shared.empty()) return ERROR_SUCCESS;
+  if (shared.empty()) {
+    open.noShared = true;
+    return ERROR_SUCCESS;
+  }
   // The key the copy copies, whose subkeys the shared keys are.
   CachedKey* original = nullptr;
   if (const LONG status = registry.view.Key(seed::kMachineSoftware, original)) {

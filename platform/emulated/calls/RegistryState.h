@@ -87,6 +87,9 @@ struct HandleEntry {
   // Set for a handle of the 32-bit view whose key's listing adds shared
   // keys (ListSubkeys): that list, while the counter still reads its `at`.
   std::unique_ptr<MergedList> shared;
+  // Set once such a handle's key was found to have no shared keys to list:
+  // its listings are its key's, with no path to work out.
+  bool noShared = false;
   // The key's entry in the view, good while the view's generation is
   // `seen` (and, for a merged key, the counter still reads merged->at):
   // spares a lookup on every call through the handle.
