@@ -21,16 +21,20 @@ struct Command {
 
 constexpr std::array<Command, 11> kCommands = {{
     {L"QUERY", Query,
-     L"corvane-reg QUERY KEY [/v NAME | /ve] [/s] [/f TEXT]\n"
+     L"corvane-reg QUERY KEY [/v NAME | /ve] [/s] [/f TEXT] "
+     L"[/reg:32 | /reg:64]\n"
      L"\n"
      L"  KEY      ROOT[\\PATH]; ROOT is HKLM, HKCU, HKCR, HKU or HKCC (or\n"
      L"           HKEY_LOCAL_MACHINE and the other long forms)\n"
      L"  /v NAME  only the value NAME\n"
      L"  /ve      only the default value\n"
      L"  /s       the whole tree below KEY\n"
-     L"  /f TEXT  keys and values whose name or data holds TEXT (any case)\n"},
+     L"  /f TEXT  keys and values whose name or data holds TEXT (any case)\n"
+     L"  /reg:32  in the registry's 32-bit view (/reg:64: its 64-bit view;\n"
+     L"           without either, the program's own)\n"},
     {L"ADD", Add,
      L"corvane-reg ADD KEY [/v NAME | /ve] [/t TYPE] [/s SEP] [/d DATA] [/f]\n"
+     L"                [/reg:32 | /reg:64]\n"
      L"\n"
      L"  Creates KEY (every missing level) and writes one value.\n"
      L"  /v NAME  the value to write; without /v or /ve, the default value\n"
@@ -42,27 +46,35 @@ constexpr std::array<Command, 11> kCommands = {{
      L"           (default \\0)\n"
      L"  /d DATA  the data: text, a number (decimal or 0x hexadecimal), or\n"
      L"           hexadecimal digits for REG_BINARY\n"
-     L"  /f       overwrite an existing value without asking\n"},
+     L"  /f       overwrite an existing value without asking\n"
+     L"  /reg:32  in the registry's 32-bit view (/reg:64: its 64-bit view;\n"
+     L"           without either, the program's own)\n"},
     {L"DELETE", Delete,
-     L"corvane-reg DELETE KEY [/v NAME | /ve | /va] [/f]\n"
+     L"corvane-reg DELETE KEY [/v NAME | /ve | /va] [/f] [/reg:32 | /reg:64]\n"
      L"\n"
      L"  Without /v, /ve or /va, deletes KEY with everything below it.\n"
      L"  /v NAME  the value NAME\n"
      L"  /ve      the default value\n"
      L"  /va      every value of KEY\n"
-     L"  /f       delete without asking\n"},
+     L"  /f       delete without asking\n"
+     L"  /reg:32  in the registry's 32-bit view (/reg:64: its 64-bit view;\n"
+     L"           without either, the program's own)\n"},
     {L"EXPORT", Export,
-     L"corvane-reg EXPORT KEY FILE [/y]\n"
+     L"corvane-reg EXPORT KEY FILE [/y] [/reg:32 | /reg:64]\n"
      L"\n"
      L"  Writes KEY and its tree to FILE as a regedit .reg file.\n"
-     L"  /y       overwrite FILE without asking\n"},
+     L"  /y       overwrite FILE without asking\n"
+     L"  /reg:32  in the registry's 32-bit view (/reg:64: its 64-bit view;\n"
+     L"           without either, the program's own)\n"},
     {L"IMPORT", Import,
-     L"corvane-reg IMPORT FILE\n"
+     L"corvane-reg IMPORT FILE [/reg:32 | /reg:64]\n"
      L"\n"
      L"  Applies a .reg file (REGEDIT4 or Version 5.00). A file with a\n"
-     L"  mistake in it changes nothing.\n"},
+     L"  mistake in it changes nothing.\n"
+     L"  /reg:32  in the registry's 32-bit view (/reg:64: its 64-bit view;\n"
+     L"           without either, the program's own)\n"},
     {L"COPY", Copy,
-     L"corvane-reg COPY KEY1 KEY2 [/s] [/f]\n"
+     L"corvane-reg COPY KEY1 KEY2 [/s] [/f] [/reg:32 | /reg:64]\n"
      L"\n"
      L"  Copies the values of KEY1 to KEY2, creating KEY2 when it is missing.\n"
      L"  Types, data and the order of the values are kept exactly. Keys the\n"
@@ -70,10 +82,13 @@ constexpr std::array<Command, 11> kCommands = {{
      L"  already has keep theirs. Values and subkeys only KEY2 has stay.\n"
      L"  A key can't be copied onto itself, nor with /s into its own tree.\n"
      L"  /s       the whole tree below KEY1 as well\n"
-     L"  /f       overwrite values KEY2 already has without asking\n"},
+     L"  /f       overwrite values KEY2 already has without asking\n"
+     L"  /reg:32  in the registry's 32-bit view (/reg:64: its 64-bit view;\n"
+     L"           without either, the program's own)\n"},
     {L"COMPARE", Compare,
      L"corvane-reg COMPARE KEY1 KEY2 [/v NAME | /ve] [/oa | /od | /os | /on] "
      L"[/s]\n"
+     L"                    [/reg:32 | /reg:64]\n"
      L"\n"
      L"  Compares the values and the subkey names of two keys. Either one\n"
      L"  (not both) may be a .reg file instead: the key compared in it is the\n"
@@ -88,30 +103,38 @@ constexpr std::array<Command, 11> kCommands = {{
      L"  /os      show matches\n"
      L"  /on      show neither, only the result\n"
      L"  /s       the whole trees, not only the subkeys' names\n"
+     L"  /reg:32  in the registry's 32-bit view (/reg:64: its 64-bit view;\n"
+     L"           without either, the program's own)\n"
      L"\n"
      L"  Exit status: 0 identical, 2 different, 1 failure.\n"},
     {L"SAVE", Save,
-     L"corvane-reg SAVE KEY FILE [/y]\n"
+     L"corvane-reg SAVE KEY FILE [/y] [/reg:32 | /reg:64]\n"
      L"\n"
      L"  Writes KEY and its tree to FILE as a hive file, which LOAD and\n"
      L"  RESTORE take. Volatile keys are left out.\n"
-     L"  /y       overwrite FILE without asking\n"},
+     L"  /y       overwrite FILE without asking\n"
+     L"  /reg:32  in the registry's 32-bit view (/reg:64: its 64-bit view;\n"
+     L"           without either, the program's own)\n"},
     {L"LOAD", Load,
-     L"corvane-reg LOAD KEY FILE\n"
+     L"corvane-reg LOAD KEY FILE [/reg:32 | /reg:64]\n"
      L"\n"
      L"  Loads the hive file FILE as the new key KEY, which must be directly\n"
      L"  below HKLM or HKU. What is written to it goes to FILE by UNLOAD at\n"
-     L"  the latest; a hive stays loaded until UNLOAD or the next restart.\n"},
+     L"  the latest; a hive stays loaded until UNLOAD or the next restart.\n"
+     L"  /reg:32 and /reg:64 are taken, as reg takes them: both views share\n"
+     L"  the keys a hive loads below.\n"},
     {L"UNLOAD", Unload,
      L"corvane-reg UNLOAD KEY\n"
      L"\n"
      L"  Writes the hive loaded as KEY (directly below HKLM or HKU) to its\n"
      L"  file and removes it from the registry.\n"},
     {L"RESTORE", Restore,
-     L"corvane-reg RESTORE KEY FILE\n"
+     L"corvane-reg RESTORE KEY FILE [/reg:32 | /reg:64]\n"
      L"\n"
      L"  Replaces the values and subkeys of KEY with those of the hive file\n"
-     L"  FILE (one SAVE wrote). KEY itself stays.\n"},
+     L"  FILE (one SAVE wrote). KEY itself stays.\n"
+     L"  /reg:32  in the registry's 32-bit view (/reg:64: its 64-bit view;\n"
+     L"           without either, the program's own)\n"},
 }};
 
 constexpr wchar_t kOverview[] =

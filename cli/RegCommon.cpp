@@ -81,18 +81,34 @@ CommandArgs ParseCommandArgs(const std::vector<std::wstring>& args,
   return parsed;
 }
 
-KeyPath KeyArgument(const std::wstring& text, std::wstring_view command) {
+std::map<std::wstring, bool> WithViews(std::map<std::wstring, bool> known) {
+  known.emplace(L"REG:32", false);
+  known.emplace(L"REG:64", false);
+  return known;
+}
+
+REGSAM ViewOption(const CommandArgs& parsed, std::wstring_view command) {
+  const bool view32 = parsed.Has(L"REG:32");
+  const bool view64 = parsed.Has(L"REG:64");
+  if (view32 && view64) FailSyntax(command);
+  return view32 ? KEY_WOW64_32KEY : view64 ? KEY_WOW64_64KEY : 0;
+}
+
+KeyPath KeyArgument(const std::wstring& text, std::wstring_view command,
+                    REGSAM view) {
   auto path = ParseKeyPath(text);
   if (!path) {
     Fail(L"Invalid key name.\nType \"corvane-reg " + base::AsciiUpper(command) +
          L" /?\" for usage.");
   }
+  path->view = view;
   return *path;
 }
 
+// Keys opened below it keep its view.
 WideKey OpenKey(const KeyPath& path, REGSAM access) {
   WideKey key;
-  Check(WideKey::Open(path.root, path.subKey, access, key));
+  Check(WideKey::Open(path.root, path.subKey, access | path.view, key));
   return key;
 }
 

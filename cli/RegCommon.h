@@ -57,11 +57,20 @@ struct CommandArgs {
 CommandArgs ParseCommandArgs(const std::vector<std::wstring>& args,
                              const std::map<std::wstring, bool>& known,
                              std::wstring_view command);
-// The key argument; a root it doesn't know is reported as reg reports it.
-KeyPath KeyArgument(const std::wstring& text, std::wstring_view command);
+// `known` with reg's view options, /reg:32 and /reg:64, added.
+std::map<std::wstring, bool> WithViews(std::map<std::wstring, bool> known);
+// The view they ask for: KEY_WOW64_32KEY, KEY_WOW64_64KEY, or 0 (the
+// program's own). Both at once is a syntax error of `command`, as in reg.
+platform::REGSAM ViewOption(const CommandArgs& parsed,
+                            std::wstring_view command);
 
-// The key on `path` (the root itself when the path is empty); fails when it
-// can't be opened.
+// The key argument, in the registry view `view`; a root it doesn't know is
+// reported as reg reports it.
+KeyPath KeyArgument(const std::wstring& text, std::wstring_view command,
+                    platform::REGSAM view = 0);
+
+// The key on `path` (the root itself when the path is empty), in its view;
+// fails when it can't be opened.
 WideKey OpenKey(const KeyPath& path, platform::REGSAM access);
 
 // Calls `visit` for `top` (level 0, shown as `topPath`), then for every key

@@ -23,8 +23,10 @@ struct Side {
   std::optional<KeyPath> key;  // nothing for a file
 };
 
-Side SideOf(const std::wstring& argument) {
-  return {argument, ParseKeyPath(argument)};
+Side SideOf(const std::wstring& argument, REGSAM view) {
+  Side side{argument, ParseKeyPath(argument)};
+  if (side.key) side.key->view = view;
+  return side;
 }
 
 enum class Shown { kAll, kDifferences, kMatches, kNothing };
@@ -185,21 +187,22 @@ KeySnapshot Read(const Side& side, const Side& other, SnapshotDepth depth,
 
 int Compare(const std::vector<std::wstring>& args, RegConsole& console) {
   const CommandArgs parsed = ParseCommandArgs(args,
-                                              {{L"V", true},
-                                               {L"VE", false},
-                                               {L"OA", false},
-                                               {L"OD", false},
-                                               {L"OS", false},
-                                               {L"ON", false},
-                                               {L"S", false}},
+                                              WithViews({{L"V", true},
+                                                         {L"VE", false},
+                                                         {L"OA", false},
+                                                         {L"OD", false},
+                                                         {L"OS", false},
+                                                         {L"ON", false},
+                                                         {L"S", false}}),
                                               L"compare");
+  const REGSAM view = ViewOption(parsed, L"compare");
   if (parsed.positional.size() != 2 ||
       (parsed.Has(L"V") && parsed.Has(L"VE"))) {
     FailSyntax(L"compare");
   }
   const Shown shown = ShownOf(parsed);
-  const Side first = SideOf(parsed.positional[0]);
-  const Side second = SideOf(parsed.positional[1]);
+  const Side first = SideOf(parsed.positional[0], view);
+  const Side second = SideOf(parsed.positional[1], view);
   if (!first.key && !second.key) {
     Fail(
         L"Only one side of a comparison can be a .reg file; the other must "

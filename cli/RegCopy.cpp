@@ -77,11 +77,12 @@ class Copier {
 }  // namespace
 
 int Copy(const std::vector<std::wstring>& args, RegConsole& console) {
-  const CommandArgs parsed =
-      ParseCommandArgs(args, {{L"S", false}, {L"F", false}}, L"copy");
+  const CommandArgs parsed = ParseCommandArgs(
+      args, WithViews({{L"S", false}, {L"F", false}}), L"copy");
+  const REGSAM view = ViewOption(parsed, L"copy");
   if (parsed.positional.size() != 2) FailSyntax(L"copy");
-  const KeyPath source = KeyArgument(parsed.positional[0], L"copy");
-  const KeyPath target = KeyArgument(parsed.positional[1], L"copy");
+  const KeyPath source = KeyArgument(parsed.positional[0], L"copy", view);
+  const KeyPath target = KeyArgument(parsed.positional[1], L"copy", view);
   const bool recursive = parsed.Has(L"S");
   RefuseOverlap(source, target, recursive);
 
@@ -89,7 +90,8 @@ int Copy(const std::vector<std::wstring>& args, RegConsole& console) {
       OpenKey(source, KEY_READ), source.Display(),
       recursive ? SnapshotDepth::kTree : SnapshotDepth::kValues);
   WideKey to;
-  Check(WideKey::Create(target.root, target.subKey, Copier::kAccess, to));
+  Check(
+      WideKey::Create(target.root, target.subKey, Copier::kAccess | view, to));
   Copier(console, parsed.Has(L"F")).Write(snapshot, to, target.Display());
   console.Out(kSuccess);
   return 0;

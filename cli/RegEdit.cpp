@@ -11,19 +11,20 @@ using namespace platform;
 
 int Add(const std::vector<std::wstring>& args, RegConsole& console) {
   const CommandArgs parsed = ParseCommandArgs(args,
-                                              {{L"V", true},
-                                               {L"VE", false},
-                                               {L"T", true},
-                                               {L"S", true},
-                                               {L"D", true},
-                                               {L"F", false}},
+                                              WithViews({{L"V", true},
+                                                         {L"VE", false},
+                                                         {L"T", true},
+                                                         {L"S", true},
+                                                         {L"D", true},
+                                                         {L"F", false}}),
                                               L"add");
+  const REGSAM view = ViewOption(parsed, L"add");
   if (parsed.positional.size() != 1 ||
       (parsed.Has(L"V") && parsed.Has(L"VE")) ||
       (parsed.Has(L"S") && parsed.Value(L"S").size() != 1)) {
     FailSyntax(L"add");
   }
-  const KeyPath path = KeyArgument(parsed.positional[0], L"add");
+  const KeyPath path = KeyArgument(parsed.positional[0], L"add", view);
   // Without /v or /ve the data goes to the default value, as reg does it.
   const std::wstring name = parsed.Has(L"V") ? parsed.Value(L"V") : L"";
   DWORD type = REG_SZ;
@@ -41,8 +42,8 @@ int Add(const std::vector<std::wstring>& args, RegConsole& console) {
   if (!data) Fail(error);
 
   WideKey key;
-  Check(WideKey::Create(path.root, path.subKey, KEY_QUERY_VALUE | KEY_SET_VALUE,
-                        key));
+  Check(WideKey::Create(path.root, path.subKey,
+                        KEY_QUERY_VALUE | KEY_SET_VALUE | path.view, key));
   RawValue existing;
   if (!parsed.Has(L"F") && key.Read(name, existing) == ERROR_SUCCESS &&
       !console.Confirm(OverwriteQuestion(name))) {
@@ -56,11 +57,13 @@ int Add(const std::vector<std::wstring>& args, RegConsole& console) {
 
 int Delete(const std::vector<std::wstring>& args, RegConsole& console) {
   const CommandArgs parsed = ParseCommandArgs(
-      args, {{L"V", true}, {L"VE", false}, {L"VA", false}, {L"F", false}},
+      args,
+      WithViews({{L"V", true}, {L"VE", false}, {L"VA", false}, {L"F", false}}),
       L"delete");
+  const REGSAM view = ViewOption(parsed, L"delete");
   const int targets = parsed.Has(L"V") + parsed.Has(L"VE") + parsed.Has(L"VA");
   if (parsed.positional.size() != 1 || targets > 1) FailSyntax(L"delete");
-  const KeyPath path = KeyArgument(parsed.positional[0], L"delete");
+  const KeyPath path = KeyArgument(parsed.positional[0], L"delete", view);
   const std::wstring shown = path.Display();
   const bool forced = parsed.Has(L"F");
 
@@ -76,7 +79,19 @@ int Delete(const std::vector<std::wstring>& args, RegConsole& console) {
     }
     // Through HKEY_CLASSES_ROOT this takes the copy the merged view shows,
     // as reg does; a second call would take the machine's copy as well.
-    Check(RegDeleteTreeW(path.root, path.subKey.c_str()));
+    if (path.view == 0) {
+      Check(RegDeleteTreeW(path.root, path.subKey.c_str()));
+    } else {
+      // RegDeleteTree has no view of its own: the tree is emptied through
+      // a handle of the view, and the key deleted in it.
+      {
+        const WideKey doomed =
+            OpenKey(path, DELETE | KEY_ENUMERATE_SUB_KEYS | KEY_QUERY_VALUE |
+                              KEY_SET_VALUE);
+        Check(RegDeleteTreeW(doomed.Handle(), nullptr));
+      }
+      Check(RegDeleteKeyExW(path.root, path.subKey.c_str(), path.view, 0));
+    }
     console.Out(kSuccess);
     return 0;
   }

@@ -40,12 +40,14 @@ KeyPath HiveKeyArgument(const std::wstring& text, std::wstring_view command) {
 }  // namespace
 
 int Save(const std::vector<std::wstring>& args, RegConsole& console) {
-  const CommandArgs parsed = ParseCommandArgs(args, {{L"Y", false}}, L"save");
+  const CommandArgs parsed =
+      ParseCommandArgs(args, WithViews({{L"Y", false}}), L"save");
+  const REGSAM view = ViewOption(parsed, L"save");
   if (parsed.positional.size() != 2 || args[0] != parsed.positional[0] ||
       args[1] != parsed.positional[1]) {
     FailSyntax(L"save");
   }
-  const KeyPath path = KeyArgument(parsed.positional[0], L"save");
+  const KeyPath path = KeyArgument(parsed.positional[0], L"save", view);
   const std::wstring& fileName = parsed.positional[1];
   EnablePrivileges();
   const WideKey key = OpenKey(path, KEY_READ);
@@ -70,7 +72,9 @@ int Save(const std::vector<std::wstring>& args, RegConsole& console) {
 }
 
 int Load(const std::vector<std::wstring>& args, RegConsole& console) {
-  const CommandArgs parsed = ParseCommandArgs(args, {}, L"load");
+  // A hive is loaded below a root key, which both views share.
+  const CommandArgs parsed = ParseCommandArgs(args, WithViews({}), L"load");
+  ViewOption(parsed, L"load");
   if (parsed.positional.size() != 2) FailSyntax(L"load");
   const KeyPath path = HiveKeyArgument(parsed.positional[0], L"load");
   EnablePrivileges();
@@ -91,9 +95,10 @@ int Unload(const std::vector<std::wstring>& args, RegConsole& console) {
 }
 
 int Restore(const std::vector<std::wstring>& args, RegConsole& console) {
-  const CommandArgs parsed = ParseCommandArgs(args, {}, L"restore");
+  const CommandArgs parsed = ParseCommandArgs(args, WithViews({}), L"restore");
+  const REGSAM view = ViewOption(parsed, L"restore");
   if (parsed.positional.size() != 2) FailSyntax(L"restore");
-  const KeyPath path = KeyArgument(parsed.positional[0], L"restore");
+  const KeyPath path = KeyArgument(parsed.positional[0], L"restore", view);
   EnablePrivileges();
   const WideKey key = OpenKey(path, KEY_ALL_ACCESS);
   Check(RegRestoreKeyW(key.Handle(), FileArgument(parsed.positional[1]).c_str(),

@@ -14,6 +14,9 @@ struct KeyPath {
   platform::HKEY root = 0;
   std::wstring rootName;  // always the long form: HKEY_CURRENT_USER
   std::wstring subKey;    // as typed, without trailing backslashes; may be ""
+  // The registry view /reg:32 or /reg:64 asked for (KEY_WOW64_32KEY or
+  // KEY_WOW64_64KEY), 0 for the program's own.
+  platform::REGSAM view = 0;
 
   // The path as reg prints it: long root name, then the rest as typed.
   std::wstring Display() const;

@@ -147,8 +147,10 @@ int QueryListing(const WideKey &key, const std::wstring &top, bool recursive,
 
 int Query(const std::vector<std::wstring> &args, RegConsole &console) {
   const CommandArgs parsed = ParseCommandArgs(
-      args, {{L"V", true}, {L"VE", false}, {L"S", false}, {L"F", true}},
+      args,
+      WithViews({{L"V", true}, {L"VE", false}, {L"S", false}, {L"F", true}}),
       L"query");
+  const REGSAM view = ViewOption(parsed, L"query");
   const bool named = parsed.Has(L"V");
   const bool byDefault = parsed.Has(L"VE");
   const bool search = parsed.Has(L"F");
@@ -156,7 +158,7 @@ int Query(const std::vector<std::wstring> &args, RegConsole &console) {
       (search && (named || byDefault))) {
     FailSyntax(L"query");
   }
-  const KeyPath path = KeyArgument(parsed.positional[0], L"query");
+  const KeyPath path = KeyArgument(parsed.positional[0], L"query", view);
   const std::wstring top = path.Display();
   const WideKey key = OpenKey(path, KEY_READ);
   const bool recursive = parsed.Has(L"S");

@@ -16,13 +16,15 @@ namespace corvane::cli {
 using namespace platform;
 
 int Export(const std::vector<std::wstring>& args, RegConsole& console) {
-  const CommandArgs parsed = ParseCommandArgs(args, {{L"Y", false}}, L"export");
-  // reg takes /y only after KEY and FILE.
+  const CommandArgs parsed =
+      ParseCommandArgs(args, WithViews({{L"Y", false}}), L"export");
+  const REGSAM view = ViewOption(parsed, L"export");
+  // reg takes /y and the views only after KEY and FILE.
   if (parsed.positional.size() != 2 || args[0] != parsed.positional[0] ||
       args[1] != parsed.positional[1]) {
     FailSyntax(L"export");
   }
-  const KeyPath path = KeyArgument(parsed.positional[0], L"export");
+  const KeyPath path = KeyArgument(parsed.positional[0], L"export", view);
   const std::wstring& fileName = parsed.positional[1];
   const std::filesystem::path file = FilePath(fileName);
   const WideKey key = OpenKey(path, KEY_READ);
@@ -57,11 +59,13 @@ int Export(const std::vector<std::wstring>& args, RegConsole& console) {
 }
 
 int Import(const std::vector<std::wstring>& args, RegConsole& console) {
-  const CommandArgs parsed = ParseCommandArgs(args, {}, L"import");
+  const CommandArgs parsed = ParseCommandArgs(args, WithViews({}), L"import");
+  const REGSAM view = ViewOption(parsed, L"import");
   if (parsed.positional.size() != 1) FailSyntax(L"import");
   const std::wstring& fileName = parsed.positional[0];
   const std::vector<std::uint8_t> bytes = ReadFileBytes(fileName);
-  const std::string problem = ImportRegFile(bytes, base::WideToUtf8(fileName));
+  const std::string problem =
+      ImportRegFile(bytes, base::WideToUtf8(fileName), view);
   if (!problem.empty()) Fail(base::Utf8ToWide(problem));
   console.Out(kSuccess);
   return 0;

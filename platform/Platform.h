@@ -191,6 +191,8 @@ inline constexpr DWORD RRF_RT_QWORD = RRF_RT_REG_BINARY | RRF_RT_REG_QWORD;
 inline constexpr DWORD RRF_RT_ANY = 0x0000FFFF;
 inline constexpr DWORD RRF_NOEXPAND = 0x10000000;
 inline constexpr DWORD RRF_ZEROONFAILURE = 0x20000000;
+inline constexpr DWORD RRF_SUBKEY_WOW6464KEY = 0x00010000;
+inline constexpr DWORD RRF_SUBKEY_WOW6432KEY = 0x00020000;
 inline constexpr LONG ERROR_UNSUPPORTED_TYPE = 1630;
 
 // ADVAPI32: the registry functions, each once, in Windows' own types and
@@ -630,9 +632,10 @@ std::wstring AnsiToWide(std::string_view text);
 // applied; the emulation then applies it in one transaction, Windows call by
 // call. Returns "" or why not: "<fileName>:<line>: <what is wrong>" for a
 // file that can't be parsed, or the key or value the registry refused and
-// the system's reason.
+// the system's reason. `view` (KEY_WOW64_32KEY or KEY_WOW64_64KEY) is the
+// registry view the file's keys are written in; 0, the program's own.
 std::string ImportRegFile(std::span<const std::uint8_t> bytes,
-                          std::string_view fileName);
+                          std::string_view fileName, REGSAM view = 0);
 
 // Why the registry cannot be used, as "<file>:<line>: <what is wrong>" (or
 // "<file>: <system reason>"); empty when it can. On Windows always empty. In

@@ -347,6 +347,8 @@ typedef HKEY* PHKEY;
 #define RRF_RT_ANY 0x0000FFFF
 #define RRF_NOEXPAND 0x10000000
 #define RRF_ZEROONFAILURE 0x20000000
+#define RRF_SUBKEY_WOW6464KEY 0x00010000
+#define RRF_SUBKEY_WOW6432KEY 0x00020000
 
 /* ---- Statuses -----------------------------------------------------------*/
 

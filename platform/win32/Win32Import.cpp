@@ -80,7 +80,8 @@ KeyPath Split(std::u16string_view path) {
 // reported as "<key path>: <system message>" and ends the reading.
 class ApplySink : public RegSink {
  public:
-  ApplySink() = default;
+  // `view`: the registry view the keys are written in, 0 for the program's.
+  explicit ApplySink(::REGSAM view) : view_(view) {}
   ApplySink(const ApplySink&) = delete;
   ApplySink& operator=(const ApplySink&) = delete;
   ~ApplySink() override { Release(); }
@@ -94,9 +95,10 @@ class ApplySink : public RegSink {
       return {};
     }
     ::HKEY opened = nullptr;
-    const LONG status = ::RegCreateKeyExW(
-        ToSystem(key.root->value), key.subKey.c_str(), 0, nullptr,
-        REG_OPTION_NON_VOLATILE, KEY_SET_VALUE, nullptr, &opened, nullptr);
+    const LONG status =
+        ::RegCreateKeyExW(ToSystem(key.root->value), key.subKey.c_str(), 0,
+                          nullptr, REG_OPTION_NON_VOLATILE,
+                          KEY_SET_VALUE | view_, nullptr, &opened, nullptr);
     if (status != ERROR_SUCCESS) return Refused(status);
     current_ = opened;
     owned_ = true;
@@ -111,9 +113,21 @@ class ApplySink : public RegSink {
     // key call makes sure it is gone. A key that isn't there is what the line
     // asks for already.
     const ::HKEY root = ToSystem(key.root->value);
-    LONG status = ::RegDeleteTreeW(root, key.subKey.c_str());
+    LONG status = ERROR_SUCCESS;
+    if (view_ == 0) {
+      status = ::RegDeleteTreeW(root, key.subKey.c_str());
+    } else {
+      // RegDeleteTree has no view flag: it empties a handle of the view.
+      ::HKEY doomed = nullptr;
+      status = ::RegOpenKeyExW(root, key.subKey.c_str(), 0,
+                               KEY_ALL_ACCESS | view_, &doomed);
+      if (status == ERROR_SUCCESS) {
+        status = ::RegDeleteTreeW(doomed, nullptr);
+        ::RegCloseKey(doomed);
+      }
+    }
     if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) {
-      status = ::RegDeleteKeyW(root, key.subKey.c_str());
+      status = ::RegDeleteKeyExW(root, key.subKey.c_str(), view_, 0);
     }
     return status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND
                ? std::string()
@@ -153,6 +167,7 @@ class ApplySink : public RegSink {
     owned_ = false;
   }
 
+  ::REGSAM view_ = 0;
   ::HKEY current_ = nullptr;
   bool owned_ = false;
   std::string path_;
@@ -162,12 +177,12 @@ class ApplySink : public RegSink {
 }  // namespace
 
 std::string ImportRegFile(std::span<const std::uint8_t> bytes,
-                          std::string_view fileName) {
+                          std::string_view fileName, REGSAM view) {
   if (std::string problem = regfile::CheckRegFile(bytes, fileName);
       !problem.empty()) {
     return problem;
   }
-  ApplySink apply;
+  ApplySink apply(static_cast<::REGSAM>(view));
   const std::string problem = regfile::ReadRegFile(bytes, fileName, apply);
   if (!apply.Refusal().empty()) return apply.Refusal();
   return problem;

@@ -288,6 +288,30 @@ TEST_F(CorvaneRegTest, DeleteKeysAndValues) {
   EXPECT_EQ(Reg({L"delete", Key(), L"/v", L"a", L"/va", L"/f"}).status, 1);
 }
 
+// /reg:32 and /reg:64 choose the view of the key named and of every key
+// below it: a tree made in the 32-bit view lives below Wow6432Node, and
+// the 64-bit view's plain path doesn't find it.
+TEST(CorvaneRegViewTest, TheViewOptionsChooseWhereKeysAre) {
+  const std::wstring key = L"HKLM\\Software\\Corvane Reg View Test";
+  const std::wstring node =
+      L"HKLM\\Software\\Wow6432Node\\Corvane Reg View Test";
+  RegAdd(key + L"\\Sub", {L"/v", L"N", L"/d", L"1", L"/reg:32"});
+  EXPECT_EQ(Reg({L"query", node + L"\\Sub", L"/v", L"N", L"/reg:64"}).status,
+            0);
+  EXPECT_EQ(Reg({L"query", key, L"/reg:64"}).status, 1);
+  const Outcome tree = Reg({L"query", key, L"/s", L"/reg:32"});
+  EXPECT_EQ(tree.out,
+            L"\nHKEY_LOCAL_MACHINE\\Software\\Corvane Reg View Test\\Sub\n"
+            L"    N    REG_SZ    1\n\n");
+  EXPECT_EQ(
+      Reg({L"copy", key, key + L" Copy", L"/s", L"/f", L"/reg:32"}).status, 0);
+  EXPECT_EQ(Reg({L"query", node + L" Copy\\Sub", L"/reg:64"}).status, 0);
+  EXPECT_EQ(Reg({L"delete", key + L" Copy", L"/f", L"/reg:32"}).status, 0);
+  EXPECT_EQ(Reg({L"delete", key, L"/f", L"/reg:32"}).status, 0);
+  EXPECT_EQ(Reg({L"query", node, L"/reg:64"}).status, 1);
+  EXPECT_EQ(Reg({L"query", node + L" Copy", L"/reg:64"}).status, 1);
+}
+
 class CorvaneRegFileTest : public CorvaneRegTest {
  protected:
   std::wstring File(const char* name) const {
@@ -496,6 +520,9 @@ TEST(CorvaneRegSyntaxTest, RefusesMalformedCommandLines) {
       {L"export", L"/y", L"HKCU\\Software", L"out.reg"},
       {L"export", L"HKCU\\Software", L"/y", L"out.reg"},
       {L"import"},
+      // One view at most.
+      {L"query", L"HKLM\\Software", L"/reg:32", L"/reg:64"},
+      {L"add", L"HKCU\\Software\\x", L"/f", L"/reg:64", L"/reg:32"},
   };
   for (const auto& args : cases) {
     const Outcome run = Reg(args);

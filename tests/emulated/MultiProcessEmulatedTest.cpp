@@ -1,8 +1,9 @@
 // The emulated store between processes where only the emulation can be
 // pushed: a writer frozen or killed while it holds the writers' turn and the
 // store's write lock, and importers killed in the middle of their
-// transaction. The other processes
-// are corvane_regchild (its `lock` and `import` commands).
+// transaction, and a process told by CORVANE_REGISTRY_PROGRAM_BITS that it is
+// a 32-bit program. The other processes are corvane_regchild (its `lock`
+// and `import` commands among them).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -64,6 +65,32 @@ TEST(MultiProcessEmulated, FrozenWriterMakesOtherWritesTimeOutNotHang) {
   EXPECT_EQ(writer.status, 0) << writer.output;
   EXPECT_EQ(QueryString(key, "v"), "after");
   RegCloseKey(key);
+}
+
+// A process told it is a 32-bit program writes in the 32-bit view, which
+// this (64-bit) process finds below Classes\Wow6432Node; and it reads its
+// own writes back by the plain path.
+TEST(MultiProcessEmulated, AProgramOf32BitsWritesInThe32BitView) {
+  const std::string clsid =
+      "Software\\Classes\\CLSID\\{C0A7A4E0-0000-4000-8000-0000000000AA}";
+  const std::string node =
+      "Software\\Classes\\Wow6432Node\\CLSID\\{C0A7A4E0-0000-4000-8000-"
+      "0000000000AA}";
+  const Process::Environment bits32{{"CORVANE_REGISTRY_PROGRAM_BITS", "32"}};
+  const auto writer =
+      RunRegChild({"set", clsid, "v", "thirty-two", "get", clsid, "v"}, bits32);
+  EXPECT_EQ(writer.status, 0) << writer.output;
+  EXPECT_EQ(writer.output, "ok\nthirty-two\n");
+
+  HKEY key = 0;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, clsid.c_str(), 0, KEY_READ, &key),
+            ERROR_FILE_NOT_FOUND);
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, node.c_str(), 0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  EXPECT_EQ(QueryString(key, "v"), "thirty-two");
+  RegCloseKey(key);
+  EXPECT_EQ(RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Classes\\Wow6432Node"),
+            ERROR_SUCCESS);
 }
 
 TEST(MultiProcessEmulated, KilledWriterHandsOnAtOnce) {

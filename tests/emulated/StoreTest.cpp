@@ -309,7 +309,9 @@ TEST_F(StoreTest, ForeignAndNewerFilesAreRefusedUntouched) {
 // A store of the first schema (folded names kept in the rows, ids from
 // AUTOINCREMENT) is upgraded at its first use: keys, classes, values and
 // both orders are as they were, names are still found whatever their case,
-// and the id of a key deleted before the upgrade is not given again.
+// and the id of a key deleted before the upgrade is not given again. The
+// registry views' keys it lacks are added, and only those: its own
+// SOFTWARE\Wow6432Node stays as it was.
 TEST_F(StoreTest, AStoreOfTheFirstSchemaIsUpgradedWithItsKeysAndValues) {
   const std::string store = folder_.File("first.db");
   ASSERT_TRUE(
@@ -336,9 +338,11 @@ TEST_F(StoreTest, AStoreOfTheFirstSchemaIsUpgradedWithItsKeysAndValues) {
           "DELETE FROM keys WHERE id=40;"
           "INSERT INTO keys(id, parent, name, fold, class, last_write) VALUES"
           "(12, 10, 'Old', 'm', 'kind', 0), (13, 12, 'Child b', 'n', NULL, 0),"
-          "(14, 12, 'a Child', 'o', NULL, 0);"
+          "(14, 12, 'a Child', 'o', NULL, 0),"
+          "(15, 7, 'WOW6432NODE', 'r', NULL, 0);"
           "INSERT INTO vals VALUES(12, 1, 'Zeta', 'p', 1, X'7A00'),"
-          "(12, 2, 'alpha', 'q', 4, X'07000000');"));
+          "(12, 2, 'alpha', 'q', 4, X'07000000'),"
+          "(15, 1, 'kept', 's', 1, X'6B00');"));
 
   Use(store);
   EXPECT_EQ(GetText(HKEY_CURRENT_USER, "SOFTWARE\\old", "ZETA"), "z");
@@ -369,11 +373,15 @@ TEST_F(StoreTest, AStoreOfTheFirstSchemaIsUpgradedWithItsKeysAndValues) {
   EXPECT_EQ(seen, "a Child;Child b;Zeta/1;alpha/4;");
   EXPECT_STREQ(className, "kind");
 
+  EXPECT_EQ(GetText(HKEY_LOCAL_MACHINE, "SOFTWARE\\Wow6432Node", "kept"), "k");
+  // The views' two missing keys, added at the upgrade, took 41 and 42.
   ASSERT_EQ(SetText("Software\\New", "v", "1"), ERROR_SUCCESS);
   EXPECT_EQ(Ask(store,
                 "SELECT (SELECT user_version FROM pragma_user_version), "
-                "(SELECT id FROM keys WHERE name='New')"),
-            "2|41");
+                "(SELECT id FROM keys WHERE name='New'), "
+                "(SELECT group_concat(parent || '/' || name, ';') FROM "
+                "(SELECT * FROM keys WHERE id > 14 ORDER BY id))"),
+            "2|43|7/WOW6432NODE;8/Wow6432Node;15/Classes;10/New");
 }
 
 // A reboot is simulated by making the store's keys look as if an earlier

@@ -8,6 +8,8 @@
 #include <thread>
 #include <vector>
 
+#include "WinRegTestSupport.h"
+
 namespace {
 
 // Closes a handle at the end of a scope.
@@ -101,6 +103,11 @@ TEST(WinEvent, NamedEventsAreOpenedAgain) {
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
   Owned ansi(OpenEventA(SYNCHRONIZE, FALSE, "CorvaneTestEvent-Named"));
   EXPECT_NE(ansi.handle, nullptr);
+  // "Global\" is a namespace of its own.
+  Owned global(
+      OpenEventW(SYNCHRONIZE, FALSE, L"Global\\CorvaneTestEvent-Named"));
+  EXPECT_EQ(global.handle, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
 
   Owned missing(OpenEventW(SYNCHRONIZE, FALSE, L"CorvaneTestEvent-Missing"));
   EXPECT_EQ(missing.handle, nullptr);
@@ -191,6 +198,13 @@ TEST(WinEvent, WaitForSeveral) {
   EXPECT_EQ(WaitForSingleObject(b, 0), static_cast<DWORD>(WAIT_TIMEOUT));
   EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0);
 
+  // The same event twice cannot be waited for all at once, as Microsoft
+  // documents; Wine waits for it.
+  const HANDLE twice[] = {a, a};
+  if (!UnderWine()) {
+    EXPECT_EQ(FailedWith(WaitForMultipleObjects(2, twice, TRUE, 0)),
+              static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  }
   EXPECT_EQ(FailedWith(WaitForMultipleObjects(0, pair, FALSE, 0)),
             static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   std::vector<HANDLE> many(MAXIMUM_WAIT_OBJECTS + 1, m.handle);

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <string>
 
+#include "WinRegTestSupport.h"
+
 #if (defined(__LP64__) || defined(_LP64)) && !defined(_WIN64)
 #error "a 64-bit target must define _WIN64"
 #endif
@@ -54,15 +56,6 @@ std::wstring FromList(const wchar_t* format, ...) {
   va_end(values);
   if (length == 0) return L"error " + std::to_wstring(GetLastError());
   return std::wstring(buffer, length);
-}
-
-bool UnderWine() {
-#ifdef CORVANE_EMULATED
-  return false;
-#else
-  return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") !=
-         nullptr;
-#endif
 }
 
 DWORD_PTR Text(const wchar_t* text) {

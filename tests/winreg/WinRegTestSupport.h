@@ -5,6 +5,9 @@
 // Points the emulated registry at a new, empty store; does nothing on the
 // system's registry.
 void UseFreshStore();
+// True in the Windows build running under Wine: a case where Wine parts
+// from Microsoft's documentation is skipped there.
+bool UnderWine();
 
 extern "C" {
 #endif

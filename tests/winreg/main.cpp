@@ -18,6 +18,8 @@ std::string runFolder;
 int storeCount = 0;
 }  // namespace
 
+bool UnderWine() { return false; }
+
 void UseFreshStore() {
   // A new name is a new, empty registry: the emulation looks at
   // CORVANE_REGISTRY on every call and opens the store it names.
@@ -40,8 +42,15 @@ int main(int argc, char** argv) {
   return result;
 }
 #else
+#include <windows.h>
+
 // The system's registry is one: tests keep to their scratch keys.
 void UseFreshStore() {}
+
+bool UnderWine() {
+  return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") !=
+         nullptr;
+}
 
 int main(int argc, char** argv) {
   testing::InitGoogleTest(&argc, argv);

@@ -243,6 +243,20 @@ std::shared_ptr<Event> ReferenceEvent(HANDLE handle, DWORD rights,
   return event;
 }
 
+namespace {
+
+// The event SetEvent or ResetEvent may change, or null with the last error
+// set.
+std::shared_ptr<Event> ToModify(HANDLE handle) {
+  LONG status = ERROR_SUCCESS;
+  std::shared_ptr<Event> event =
+      ReferenceEvent(handle, kEventModifyState, &status);
+  if (event == nullptr) SetLastError(static_cast<DWORD>(status));
+  return event;
+}
+
+}  // namespace
+
 void SignalEvent(Event& event) {
   Events& state = State();
   {
@@ -310,25 +324,15 @@ HANDLE OpenEventA(DWORD dwDesiredAccess, BOOL bInheritHandle, LPCSTR lpName) {
 }
 
 BOOL SetEvent(HANDLE hEvent) {
-  LONG status = ERROR_SUCCESS;
-  const std::shared_ptr<e::Event> event =
-      e::ReferenceEvent(hEvent, e::kEventModifyState, &status);
-  if (event == nullptr) {
-    SetLastError(static_cast<DWORD>(status));
-    return 0;
-  }
+  const std::shared_ptr<e::Event> event = e::ToModify(hEvent);
+  if (event == nullptr) return 0;
   e::SignalEvent(*event);
   return 1;
 }
 
 BOOL ResetEvent(HANDLE hEvent) {
-  LONG status = ERROR_SUCCESS;
-  const std::shared_ptr<e::Event> event =
-      e::ReferenceEvent(hEvent, e::kEventModifyState, &status);
-  if (event == nullptr) {
-    SetLastError(static_cast<DWORD>(status));
-    return 0;
-  }
+  const std::shared_ptr<e::Event> event = e::ToModify(hEvent);
+  if (event == nullptr) return 0;
   const std::lock_guard<std::mutex> lock(e::State().mutex);
   event->signalled = false;
   return 1;

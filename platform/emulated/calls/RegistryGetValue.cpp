@@ -21,8 +21,8 @@ using base::IsStringType;
 
 struct Ansi {
   using Char = char;
-  static LONG Open(HKEY key, const char* path, HKEY* opened) {
-    return RegOpenKeyExA(key, path, 0, KEY_QUERY_VALUE, opened);
+  static LONG Open(HKEY key, const char* path, REGSAM view, HKEY* opened) {
+    return RegOpenKeyExA(key, path, 0, KEY_QUERY_VALUE | view, opened);
   }
   static LONG Query(HKEY key, const char* name, DWORD* type, BYTE* data,
                     DWORD* size) {
@@ -45,8 +45,8 @@ struct Ansi {
 
 struct Wide {
   using Char = wchar_t;
-  static LONG Open(HKEY key, const wchar_t* path, HKEY* opened) {
-    return RegOpenKeyExW(key, path, 0, KEY_QUERY_VALUE, opened);
+  static LONG Open(HKEY key, const wchar_t* path, REGSAM view, HKEY* opened) {
+    return RegOpenKeyExW(key, path, 0, KEY_QUERY_VALUE | view, opened);
   }
   static LONG Query(HKEY key, const wchar_t* name, DWORD* type, BYTE* data,
                     DWORD* size) {
@@ -141,9 +141,19 @@ LONG GetValue(HKEY hkey, const typename Api::Char* lpSubKey,
       wanted != RRF_RT_ANY) {
     return ERROR_INVALID_PARAMETER;
   }
+  // The subkey's view: one flag at most.
+  const DWORD views = dwFlags & (RRF_SUBKEY_WOW6464KEY | RRF_SUBKEY_WOW6432KEY);
+  if (views == (RRF_SUBKEY_WOW6464KEY | RRF_SUBKEY_WOW6432KEY)) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  const REGSAM view = views == RRF_SUBKEY_WOW6432KEY   ? KEY_WOW64_32KEY
+                      : views == RRF_SUBKEY_WOW6464KEY ? KEY_WOW64_64KEY
+                                                       : 0;
   HKEY key = hkey;
   if (lpSubKey != nullptr && *lpSubKey != 0) {
-    if (const LONG status = Api::Open(hkey, lpSubKey, &key)) return status;
+    if (const LONG status = Api::Open(hkey, lpSubKey, view, &key)) {
+      return status;
+    }
   }
   DWORD type = REG_NONE;
   std::vector<BYTE> data;

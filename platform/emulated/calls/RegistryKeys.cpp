@@ -7,11 +7,13 @@
 #include <string_view>
 #include <utility>
 
+#include "base/RegistryNames.h"
 #include "platform/emulated/calls/MergedClasses.h"
 #include "platform/emulated/calls/Notify.h"
 #include "platform/emulated/calls/RegistryAccess.h"
 #include "platform/emulated/calls/RegistryHives.h"
 #include "platform/emulated/import/RootKeyIds.h"
+#include "platform/emulated/store/Wow64Paths.h"
 #include "regfile/KeyPathChain.h"
 
 namespace corvane::platform::emulated {
@@ -62,24 +64,61 @@ LONG Existing(Registry& registry, CachedKey*& key,
   return ERROR_SUCCESS;
 }
 
+// The names from the root key down to `key`, and the root key's id.
+LONG KeyNames(Registry& registry, CachedKey* key, std::int64_t& root,
+              std::vector<std::u16string>& names) {
+  names.clear();
+  while (key->parent != 0) {
+    names.push_back(key->name);
+    if (const LONG status = registry.view.Key(key->parent, key)) return status;
+  }
+  root = key->id;
+  std::reverse(names.begin(), names.end());
+  return ERROR_SUCCESS;
+}
+
+// Whether a path below `key` is found by its full path with the views'
+// redirections applied (Wow64Paths.h): always in the 32-bit view, in the
+// 64-bit one only where it may pass the link.
+bool Redirects(REGSAM view, const CachedKey* key,
+               const std::vector<std::u16string>& parts) {
+  return view == KEY_WOW64_32KEY || wow64::MayLink(key->name, parts);
+}
+
+// `parts` below `key` made the full path it leads to in `view`; `key`
+// becomes its root key.
+LONG Redirected(Registry& registry, REGSAM view, CachedKey*& key,
+                std::vector<std::u16string>& parts) {
+  std::int64_t root = 0;
+  std::vector<std::u16string> full;
+  if (const LONG status = KeyNames(registry, key, root, full)) return status;
+  full.insert(full.end(), parts.begin(), parts.end());
+  wow64::Redirect(root, full, view == KEY_WOW64_32KEY);
+  parts = std::move(full);
+  return registry.view.Key(root, key);
+}
+
 // Where a create lands. On return `key` is the key `parts` names when it
 // exists (`existing` == `walk.size()`), else its deepest existing ancestor
 // on `walk`, the path the missing rest is made along. Through
 // HKEY_CLASSES_ROOT an existing key is the merged view's, the user's copy
 // before the machine's, and a missing one is made below the machine's
 // Classes key with the ancestors the machine lacks.
+// `view` comes in as the call's flags and goes out as the view used.
 LONG Locate(Registry& registry, HKEY hKey,
-            const std::vector<std::u16string>& parts, CachedKey*& key,
-            std::vector<std::u16string>& walk, std::size_t& existing,
-            bool& merged) {
+            const std::vector<std::u16string>& parts, REGSAM& view,
+            CachedKey*& key, std::vector<std::u16string>& walk,
+            std::size_t& existing, bool& merged) {
   Target target;
   if (const LONG status = Resolve(registry, hKey, target)) return status;
   key = target.key;
   merged = target.Merged();
+  view = CallView(registry, view, target.open);
   walk.clear();
   if (merged && !parts.empty()) {
     if (const LONG status = ClassPath(registry, key, walk)) return status;
     walk.insert(walk.end(), parts.begin(), parts.end());
+    wow64::RedirectClasses(walk, view == KEY_WOW64_32KEY);
     CachedKey* found = nullptr;
     if (const LONG status = MergedKey(registry, walk, found)) return status;
     if (found != nullptr) {
@@ -92,6 +131,11 @@ LONG Locate(Registry& registry, HKEY hKey,
     }
   } else {
     walk = parts;
+    if (!merged && Redirects(view, key, walk)) {
+      if (const LONG status = Redirected(registry, view, key, walk)) {
+        return status;
+      }
+    }
   }
   return Existing(registry, key, walk, existing);
 }
@@ -245,7 +289,7 @@ LONG Resolve(Registry& registry, HKEY hKey, REGSAM needed, CachedKey*& key) {
 }
 
 LONG NewHandle(Registry& registry, CachedKey* key, REGSAM granted, bool merged,
-               HKEY& opened) {
+               HKEY& opened, REGSAM view) {
   std::unique_ptr<MergedState> state;
   if (merged) {
     state = std::make_unique<MergedState>();
@@ -263,12 +307,94 @@ LONG NewHandle(Registry& registry, CachedKey* key, REGSAM granted, bool merged,
   HandleEntry& entry = registry.handles.try_emplace(handle).first->second;
   entry.id = key->id;
   entry.granted = granted;
+  entry.view = view & kViewBits;
   entry.merged = std::move(state);
   entry.key = key;
   entry.seen = registry.view.Generation();
   opened = merged ? handle | kClassesTag : handle;
   return ERROR_SUCCESS;
 }
+
+namespace {
+
+// A handle of the 32-bit view to a key below HKLM\SOFTWARE\Wow6432Node lists
+// the shared keys of that place (Wow64Paths.h) beside its key's subkeys, as
+// it opens them by name: a shared name stands for the shared key only.
+LONG WithSharedKeys(Registry& registry, Target& target, std::uint64_t stamp,
+                    Subkeys& subkeys) {
+  HandleEntry& open = *target.open;
+  if (open.noShared) return ERROR_SUCCESS;
+  if (open.shared && open.shared->at == stamp && (stamp & 1) == 0) {
+    subkeys.own = nullptr;
+    subkeys.merged = open.shared.get();
+    return ERROR_SUCCESS;
+  }
+  std::int64_t root = 0;
+  std::vector<std::u16string> names;
+  if (const LONG status = KeyNames(registry, target.key, root, names)) {
+    return status;
+  }
+  if (root != seed::kLocalMachine || names.size() < 2 ||
+      base::CompareNames(names[0], u"SOFTWARE") != 0 ||
+      !wow64::IsNode(names[1])) {
+    open.noShared = true;
+    return ERROR_SUCCESS;
+  }
+  names.erase(names.begin(), names.begin() + 2);
+  const std::vector<std::u16string_view> shared = wow64::SharedBelow(names);
+  if (shared.empty()) {
+    open.noShared = true;
+    return ERROR_SUCCESS;
+  }
+  // The key the copy copies, whose subkeys the shared keys are.
+  CachedKey* original = nullptr;
+  if (const LONG status = registry.view.Key(seed::kMachineSoftware, original)) {
+    return status;
+  }
+  for (const std::u16string& name : names) {
+    if (original == nullptr) break;
+    if (const LONG status = registry.view.Child(*original, name, original)) {
+      return status;
+    }
+  }
+  const auto isShared = [&shared](std::u16string_view name) {
+    return std::any_of(shared.begin(), shared.end(),
+                       [name](std::u16string_view s) {
+                         return base::CompareNames(s, name) == 0;
+                       });
+  };
+  std::vector<CachedKey*> listed;
+  for (std::size_t i = 0; i < target.key->children.Size(); ++i) {
+    CachedKey* child = target.key->children.At(i).key;
+    if (!isShared(child->name)) listed.push_back(child);
+  }
+  for (const std::u16string_view name : shared) {
+    CachedKey* child = nullptr;
+    if (original != nullptr) {
+      if (const LONG status = registry.view.Child(*original, name, child)) {
+        return status;
+      }
+    }
+    if (child != nullptr) listed.push_back(child);
+  }
+  std::sort(listed.begin(), listed.end(),
+            [](const CachedKey* a, const CachedKey* b) {
+              return base::CompareNames(a->name, b->name) < 0;
+            });
+  auto list = std::make_unique<MergedList>();
+  for (const CachedKey* child : listed) {
+    list->ids.push_back(child->id);
+    list->maxName = std::max(list->maxName, child->name.size());
+    list->maxClass = std::max(list->maxClass, child->ClassName().size());
+  }
+  list->at = stamp;
+  open.shared = std::move(list);
+  subkeys.own = nullptr;
+  subkeys.merged = open.shared.get();
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
 
 LONG ListSubkeys(Registry& registry, Target& target, std::uint64_t stamp,
                  Subkeys& subkeys) {
@@ -282,6 +408,10 @@ LONG ListSubkeys(Registry& registry, Target& target, std::uint64_t stamp,
   }
   subkeys.own = &target.key->children;
   subkeys.merged = nullptr;
+  if (target.open != nullptr &&
+      CallView(registry, 0, target.open) == KEY_WOW64_32KEY) {
+    return WithSharedKeys(registry, target, stamp, subkeys);
+  }
   return ERROR_SUCCESS;
 }
 
@@ -299,11 +429,12 @@ LONG ListValues(Registry& registry, Target& target, Values& values) {
 }
 
 LONG FindKey(Registry& registry, HKEY hKey, const std::u16string& path,
-             CachedKey*& key, bool& merged) {
+             REGSAM& view, CachedKey*& key, bool& merged) {
   Target target;
   if (const LONG status = Resolve(registry, hKey, target)) return status;
   key = target.key;
   merged = target.Merged();
+  view = CallView(registry, view, target.open);
   if (merged) {
     std::vector<std::u16string> parts;
     if (const LONG status = ParsePath(hKey, path, parts)) return status;
@@ -311,12 +442,32 @@ LONG FindKey(Registry& registry, HKEY hKey, const std::u16string& path,
     std::vector<std::u16string> full;
     if (const LONG status = ClassPath(registry, key, full)) return status;
     full.insert(full.end(), parts.begin(), parts.end());
+    wow64::RedirectClasses(full, view == KEY_WOW64_32KEY);
     if (const LONG status = MergedKey(registry, full, key)) return status;
     return key != nullptr ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
   }
-  // Name by name along the path, with nothing to allocate: every open asks.
   std::u16string_view rest = path;
   if (const LONG status = CheckPath(hKey, rest)) return status;
+  // Only the 32-bit view, or a path past a Wow6432Node key, can be
+  // redirected: every other path is walked as it is, allocating nothing.
+  if (view == KEY_WOW64_32KEY || wow64::IsNode(key->name) ||
+      rest.find(u"6432") != std::u16string_view::npos) {
+    std::vector<std::u16string> parts;
+    if (const LONG status = ParsePath(hKey, path, parts)) return status;
+    if (Redirects(view, key, parts)) {
+      if (const LONG status = Redirected(registry, view, key, parts)) {
+        return status;
+      }
+      for (const std::u16string& name : parts) {
+        if (const LONG status = registry.view.Child(*key, name, key)) {
+          return status;
+        }
+        if (key == nullptr) return ERROR_FILE_NOT_FOUND;
+      }
+      return ERROR_SUCCESS;
+    }
+  }
+  // Name by name along the path, with nothing to allocate: every open asks.
   for (std::size_t pos = 0, end = 0; regfile::NextName(rest, pos, end);
        pos = end) {
     const std::u16string_view name = rest.substr(pos, end - pos);
@@ -328,9 +479,9 @@ LONG FindKey(Registry& registry, HKEY hKey, const std::u16string& path,
   return ERROR_SUCCESS;
 }
 LONG FindKey(Registry& registry, HKEY hKey, const std::u16string& path,
-             CachedKey*& key) {
+             CachedKey*& key, REGSAM view) {
   bool merged = false;
-  return FindKey(registry, hKey, path, key, merged);
+  return FindKey(registry, hKey, path, view, key, merged);
 }
 
 LONG OpenKeyAt(Registry& registry, HKEY hKey, const std::u16string& path,
@@ -344,14 +495,16 @@ LONG OpenKeyAt(Registry& registry, HKEY hKey, const std::u16string& path,
     status = Read(registry, [&] {
       CachedKey* key = nullptr;
       bool merged = false;
-      if (const LONG failed = FindKey(registry, hKey, path, key, merged)) {
+      REGSAM view = samDesired;
+      if (const LONG failed =
+              FindKey(registry, hKey, path, view, key, merged)) {
         return failed;
       }
       REGSAM granted = 0;
       if (const LONG failed = Grant(registry, key, samDesired, granted)) {
         return failed;
       }
-      return NewHandle(registry, key, granted, merged, *phkResult);
+      return NewHandle(registry, key, granted, merged, *phkResult, view);
     });
   }
   // Windows turns a bad handle away before it touches the result; any later
@@ -366,12 +519,12 @@ namespace {
 
 // A handle to `key` with the rights asked for, when the key allows them.
 LONG OpenHandle(Registry& registry, CachedKey* key, REGSAM samDesired,
-                bool merged, HKEY* phkResult) {
+                bool merged, REGSAM view, HKEY* phkResult) {
   REGSAM granted = 0;
   if (const LONG status = Grant(registry, key, samDesired, granted)) {
     return status;
   }
-  return NewHandle(registry, key, granted, merged, *phkResult);
+  return NewHandle(registry, key, granted, merged, *phkResult, view);
 }
 
 // How many levels below its root key `key` is.
@@ -429,13 +582,14 @@ LONG CreateKey(Registry& registry, HKEY hKey, const std::u16string& path,
     CachedKey* key = nullptr;
     std::size_t existing = 0;
     bool merged = false;
+    REGSAM view = samDesired;
     if (const LONG status =
-            Locate(registry, hKey, parts, key, walk, existing, merged)) {
+            Locate(registry, hKey, parts, view, key, walk, existing, merged)) {
       return status;
     }
     missing = existing < walk.size();
     if (missing) return ERROR_SUCCESS;
-    return OpenHandle(registry, key, samDesired, merged, phkResult);
+    return OpenHandle(registry, key, samDesired, merged, view, phkResult);
   });
   created = false;
   if (opened != ERROR_SUCCESS || !missing) return opened;
@@ -443,8 +597,9 @@ LONG CreateKey(Registry& registry, HKEY hKey, const std::u16string& path,
     CachedKey* key = nullptr;
     std::size_t existing = 0;
     bool merged = false;
+    REGSAM view = samDesired;
     if (const LONG status =
-            Locate(registry, hKey, parts, key, walk, existing, merged)) {
+            Locate(registry, hKey, parts, view, key, walk, existing, merged)) {
       return status;
     }
     created = existing < walk.size();
@@ -454,12 +609,12 @@ LONG CreateKey(Registry& registry, HKEY hKey, const std::u16string& path,
         return status;
       }
     }
-    return OpenHandle(registry, key, samDesired, merged, phkResult);
+    return OpenHandle(registry, key, samDesired, merged, view, phkResult);
   });
 }
 
 LONG DeleteKey(Registry& registry, HKEY hKey, const std::u16string& path,
-               bool wholeSubtree) {
+               bool wholeSubtree, REGSAM view) {
   if (!wholeSubtree) {
     // A key that can't be found, or has subkeys, is refused whatever else
     // holds: that answer needs no write lock, and a tree's removal asks it
@@ -467,7 +622,9 @@ LONG DeleteKey(Registry& registry, HKEY hKey, const std::u16string& path,
     bool any = false;
     const LONG found = Read(registry, [&] {
       CachedKey* key = nullptr;
-      if (const LONG status = FindKey(registry, hKey, path, key)) return status;
+      if (const LONG status = FindKey(registry, hKey, path, key, view)) {
+        return status;
+      }
       return registry.view.HasChildren(*key, any);
     });
     if (found != ERROR_SUCCESS) return found;
@@ -475,7 +632,9 @@ LONG DeleteKey(Registry& registry, HKEY hKey, const std::u16string& path,
   }
   return Write(registry, [&] {
     CachedKey* key = nullptr;
-    if (const LONG status = FindKey(registry, hKey, path, key)) return status;
+    if (const LONG status = FindKey(registry, hKey, path, key, view)) {
+      return status;
+    }
     if (IsProtected(registry, key)) return ERROR_ACCESS_DENIED;
     REGSAM refused = 0;
     if (const LONG status = Refused(registry, key, refused)) return status;

@@ -47,9 +47,10 @@ LONG Resolve(Registry& registry, HKEY hKey, REGSAM needed, Target& target);
 LONG Resolve(Registry& registry, HKEY hKey, REGSAM needed, CachedKey*& key);
 
 // A new handle to `key`; `merged` when it was found through
-// HKEY_CLASSES_ROOT, which tags the handle.
+// HKEY_CLASSES_ROOT, which tags the handle. `view`: the registry view it
+// was opened in (0: the program's).
 LONG NewHandle(Registry& registry, CachedKey* key, REGSAM granted, bool merged,
-               HKEY& opened);
+               HKEY& opened, REGSAM view = 0);
 
 // The subkeys a handle shows, by id in the registry's order: its key's, or
 // through HKEY_CLASSES_ROOT the merged list (made again when the store
@@ -95,13 +96,16 @@ LONG ListValues(Registry& registry, Target& target, Values& values);
 
 // The existing key that `path` names below the key of `hKey`; `merged`
 // tells whether it was found through HKEY_CLASSES_ROOT. An empty path names
-// the handle's own key, whichever copy that is.
+// the handle's own key, whichever copy that is. `view` comes in as the
+// call's view flags (KEY_WOW64_32KEY or KEY_WOW64_64KEY, or neither) and
+// goes out as the view the path was found in (CallView).
 LONG FindKey(Registry& registry, HKEY hKey, const std::u16string& path,
-             CachedKey*& key, bool& merged);
+             REGSAM& view, CachedKey*& key, bool& merged);
 LONG FindKey(Registry& registry, HKEY hKey, const std::u16string& path,
-             CachedKey*& key);
+             CachedKey*& key, REGSAM view = 0);
 
-// RegOpenKeyEx below a handle, the predefined keys' empty path included.
+// RegOpenKeyEx below a handle, the predefined keys' empty path included;
+// the view flags of samDesired choose the view.
 LONG OpenKeyAt(Registry& registry, HKEY hKey, const std::u16string& path,
                REGSAM samDesired, HKEY* phkResult);
 
@@ -112,16 +116,17 @@ inline constexpr std::size_t kMaxTreeDepth = 512;
 inline constexpr std::size_t kMaxLevelsCreated = 32;
 
 // RegCreateKeyEx: opens the key `path` names, creating every missing level;
-// `created` tells which it did. `className` (may be null) is given to the
+// `created` tells which it did. The view flags of samDesired choose the
+// view. `className` (may be null) is given to the
 // last level when it is made.
 LONG CreateKey(Registry& registry, HKEY hKey, const std::u16string& path,
                const std::u16string* className, bool isVolatile,
                REGSAM samDesired, HKEY* phkResult, bool& created);
 
-// Deletes the key `path` names; a key with subkeys only with
-// `wholeSubtree`, all or nothing.
+// Deletes the key `path` names, in the view the flags of `view` choose; a
+// key with subkeys only with `wholeSubtree`, all or nothing.
 LONG DeleteKey(Registry& registry, HKEY hKey, const std::u16string& path,
-               bool wholeSubtree);
+               bool wholeSubtree, REGSAM view = 0);
 
 // RegDeleteTree: with a path, that key and its whole subtree; without one
 // (nullptr), the subkeys and values of the handle's key, which stays. All

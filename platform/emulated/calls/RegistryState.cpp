@@ -34,10 +34,22 @@ bool ReadOnlyRequested() {
   return flag != nullptr && std::string_view(flag) == "1";
 }
 
+REGSAM ProgramView() {
+  const char* bits = std::getenv("CORVANE_REGISTRY_PROGRAM_BITS");
+  if (bits != nullptr && std::string_view(bits) == "32") {
+    return KEY_WOW64_32KEY;
+  }
+  if (bits != nullptr && std::string_view(bits) == "64") {
+    return KEY_WOW64_64KEY;
+  }
+  return sizeof(void*) == 4 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+}
+
 Registry& State() {
   static Registry* registry = [] {
     auto* registry = new Registry;
     registry->readOnly = ReadOnlyRequested();
+    registry->programView = ProgramView();
     registry->view.migrate = MigrateHive;
     registry->view.onRebind = [registry] { Hooks().forget(*registry); };
     pthread_atfork(BeforeFork, AfterFork, AfterFork);
@@ -48,6 +60,9 @@ Registry& State() {
 
 void ForgetHandles(Registry& registry) {
   NotifyForgetAll(registry);
+  // Read again with the store, so that a test can run as a program of the
+  // other view.
+  registry.programView = ProgramView();
   registry.handles.clear();
   registry.overrides.clear();
   registry.classesRoot.merged->list = {};
@@ -58,6 +73,7 @@ void ResetRegistry() {
   RegistryLock registry;
   Hooks().forget(*registry);
   registry->readOnly = ReadOnlyRequested();
+  registry->programView = ProgramView();
   registry->view.Write([&] { return registry->view.Reset(); });
 }
 

@@ -32,6 +32,10 @@ inline constexpr HKEY kLastHandle = 0x7FFFFFFC;
 inline constexpr HKEY kTagBits = 3;
 inline constexpr HKEY kClassesTag = 2;
 
+// The registry view bits of a REGSAM: a call or handle of the 32-bit view,
+// or of the 64-bit one (Wow64Paths.h).
+inline constexpr REGSAM kViewBits = KEY_WOW64_32KEY | KEY_WOW64_64KEY;
+
 inline constexpr std::size_t kMaxKeyNameLength = 255;
 inline constexpr std::size_t kMaxValueNameLength = 16383;
 
@@ -74,9 +78,18 @@ struct MergedState {
 struct HandleEntry {
   std::int64_t id = 0;
   REGSAM granted = 0;
+  // The view it was opened in, which paths below it keep (0: the
+  // program's, as for a predefined key).
+  REGSAM view = 0;
   // Set for a handle opened through HKEY_CLASSES_ROOT, kept apart so that
   // the entries of other handles stay small.
   std::unique_ptr<MergedState> merged;
+  // Set for a handle of the 32-bit view whose key's listing adds shared
+  // keys (ListSubkeys): that list, while the counter still reads its `at`.
+  std::unique_ptr<MergedList> shared;
+  // Set once such a handle's key was found to have no shared keys to list:
+  // its listings are its key's, with no path to work out.
+  bool noShared = false;
   // The key's entry in the view, good while the view's generation is
   // `seen` (and, for a merged key, the counter still reads merged->at):
   // spares a lookup on every call through the handle.
@@ -89,6 +102,9 @@ struct Registry {
   Store store;
   View view{store};
   bool readOnly = false;
+  // The view this program's calls are in unless they say otherwise
+  // (ProgramView).
+  REGSAM programView = KEY_WOW64_64KEY;
   // Ordered: a process holds few handles at once, and a short tree search
   // beats hashing on every call.
   std::map<HKEY, HandleEntry> handles;
@@ -114,6 +130,21 @@ Registry& State();
 // Whether this process runs as one without elevation
 // (CORVANE_REGISTRY_READONLY=1).
 bool ReadOnlyRequested();
+
+// The program's own view: the 32-bit one where pointers are 4 bytes, else
+// the 64-bit one, unless CORVANE_REGISTRY_PROGRAM_BITS is 32 or 64.
+REGSAM ProgramView();
+
+// The view a call uses: its own flag, else its handle's, else the
+// program's. Both flags at once ask for the 32-bit view, as Wine takes
+// them.
+inline REGSAM CallView(const Registry& registry, REGSAM flags,
+                       const HandleEntry* open) {
+  if ((flags & KEY_WOW64_32KEY) != 0) return KEY_WOW64_32KEY;
+  if ((flags & KEY_WOW64_64KEY) != 0) return KEY_WOW64_64KEY;
+  if (open != nullptr && open->view != 0) return open->view;
+  return registry.programView;
+}
 
 // The registry, locked for one call.
 class RegistryLock {

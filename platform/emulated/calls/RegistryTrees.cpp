@@ -285,16 +285,15 @@ LONG RenameKey(HKEY hKey, const std::u16string* path,
 // ---- RegDeleteKeyEx -------------------------------------------------------
 
 // The view flags of samDesired say which view of the registry the key is
-// in; the emulation has one. Any other right asked for is of no use to a
-// delete and is passed over. Unlike RegDeleteKey on the 95 family, never
-// the whole subtree.
+// in. Any other right asked for is of no use to a delete and is passed
+// over. Unlike RegDeleteKey on the 95 family, never the whole subtree.
 template <class Form>
 LONG DeleteKeyEx(HKEY hKey, const typename Form::Char* lpSubKey,
-                 DWORD Reserved) {
+                 REGSAM samDesired, DWORD Reserved) {
   if (lpSubKey == nullptr || Reserved != 0) return ERROR_INVALID_PARAMETER;
   const std::u16string path = Form::In(lpSubKey);
   RegistryLock registry;
-  return DeleteKey(*registry, hKey, path, false);
+  return DeleteKey(*registry, hKey, path, false, samDesired);
 }
 
 // ---- RegQueryMultipleValues -----------------------------------------------
@@ -387,12 +386,14 @@ LONG RegCopyTreeW(HKEY hKeySrc, LPCWSTR lpSubKey, HKEY hKeyDest) {
   return emulated::CopyTreeIn<Wide>(hKeySrc, lpSubKey, hKeyDest);
 }
 
-LONG RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM, DWORD Reserved) {
-  return emulated::DeleteKeyEx<Ansi>(hKey, lpSubKey, Reserved);
+LONG RegDeleteKeyExA(HKEY hKey, LPCSTR lpSubKey, REGSAM samDesired,
+                     DWORD Reserved) {
+  return emulated::DeleteKeyEx<Ansi>(hKey, lpSubKey, samDesired, Reserved);
 }
 
-LONG RegDeleteKeyExW(HKEY hKey, LPCWSTR lpSubKey, REGSAM, DWORD Reserved) {
-  return emulated::DeleteKeyEx<Wide>(hKey, lpSubKey, Reserved);
+LONG RegDeleteKeyExW(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired,
+                     DWORD Reserved) {
+  return emulated::DeleteKeyEx<Wide>(hKey, lpSubKey, samDesired, Reserved);
 }
 
 LONG RegRenameKey(HKEY hKey, LPCWSTR lpSubKeyName, LPCWSTR lpNewKeyName) {

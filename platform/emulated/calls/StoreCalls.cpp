@@ -63,10 +63,12 @@ void DisableSqliteMemoryStatistics() {
 }
 
 std::string ImportRegFile(std::span<const std::uint8_t> bytes,
-                          std::string_view fileName) {
+                          std::string_view fileName, REGSAM view) {
   // The file is checked while it is applied (see ApplyRegFile): one with a
   // fault anywhere is rolled back, and its fault is what is reported.
   RegistryLock registry;
+  const bool view32 =
+      emulated::CallView(*registry, view, nullptr) == KEY_WOW64_32KEY;
   std::string err;
   // A store without a file yet is made whole from the file: built aside, it
   // writes its pages once, where a write transaction writes them to the
@@ -75,7 +77,8 @@ std::string ImportRegFile(std::span<const std::uint8_t> bytes,
           ERROR_SUCCESS &&
       registry->view.NotMadeYet()) {
     if (registry->view.BuildAside([&](emulated::Rows& aside) {
-          err = emulated::ApplyRegFile(aside, bytes, fileName);
+          err = emulated::ApplyRegFile(
+              aside, bytes, fileName, regfile::HexStrings::kTerminated, view32);
           return err.empty();
         })) {
       return {};
@@ -86,7 +89,8 @@ std::string ImportRegFile(std::span<const std::uint8_t> bytes,
   }
   const LONG status = emulated::Write(*registry, [&] {
     err = registry->view.Bulk([&](emulated::Rows& rows) {
-      return emulated::ApplyRegFile(rows, bytes, fileName);
+      return emulated::ApplyRegFile(rows, bytes, fileName,
+                                    regfile::HexStrings::kTerminated, view32);
     });
     return err.empty() ? ERROR_SUCCESS : ERROR_REGISTRY_IO_FAILED;
   });

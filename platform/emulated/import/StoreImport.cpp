@@ -14,6 +14,7 @@
 #include "base/Unicode.h"
 #include "platform/emulated/import/ReadAhead.h"
 #include "platform/emulated/import/RootKeyIds.h"
+#include "platform/emulated/store/Wow64Paths.h"
 #include "regfile/KeyPathChain.h"
 #include "regfile/RegFile.h"
 
@@ -25,11 +26,12 @@ namespace {
 // differing tail is looked up.
 class ApplySink : public regfile::RegSink {
  public:
-  explicit ApplySink(Rows& rows) : rows_(rows), now_(FileTimeNow()) {}
+  ApplySink(Rows& rows, bool view32)
+      : rows_(rows), now_(FileTimeNow()), view32_(view32) {}
 
   std::string OnKey(std::u16string_view path) override {
     current_ = 0;
-    if (std::string err = Walk(path, true); !err.empty()) return err;
+    if (std::string err = Walk(InView(path), true); !err.empty()) return err;
     Step& key = chain_.back();
     current_ = key.id;
     // A key this import made, met for the first time, has no values yet:
@@ -46,7 +48,7 @@ class ApplySink : public regfile::RegSink {
   std::string OnDeleteKey(std::u16string_view path) override {
     if (std::string err = Flush(); !err.empty()) return err;
     current_ = 0;
-    if (std::string err = Walk(path, false); !err.empty()) return err;
+    if (std::string err = Walk(InView(path), false); !err.empty()) return err;
     const std::int64_t id = chain_.back().id;
     const std::int64_t parent =
         chain_.size() > 1 ? chain_[chain_.size() - 2].id : 0;
@@ -163,6 +165,32 @@ class ApplySink : public regfile::RegSink {
     return status ? Refused(status) : std::string();
   }
 
+  // The path the file's `path` leads to in the import's view: the path
+  // itself unless a view redirects it (Wow64Paths.h). Kept in `viewPath_`.
+  std::u16string_view InView(std::u16string_view path) {
+    if (!view32_ && path.find(u"6432") == std::u16string_view::npos) {
+      return path;
+    }
+    std::vector<std::u16string> names;
+    for (std::size_t pos = 0, end = 0; regfile::NextName(path, pos, end);
+         pos = end) {
+      names.emplace_back(path.substr(pos, end - pos));
+    }
+    const base::RootKey* root =
+        names.empty() ? nullptr : base::FindRootKey(names[0]);
+    if (root == nullptr) return path;
+    std::vector<std::u16string> below(names.begin() + 1, names.end());
+    if (root->value == HKEY_CLASSES_ROOT) {
+      wow64::RedirectClasses(below, view32_);
+    } else {
+      wow64::Redirect(RootKeyId(root->value), below, view32_);
+    }
+    viewPath_ = names[0];
+    for (const std::u16string& name : below)
+      viewPath_.append(u"\\").append(name);
+    return viewPath_;
+  }
+
   std::string Walk(std::u16string_view path, bool create) {
     const std::size_t keep = regfile::SharedSteps(
         last_, path, chain_, [](const Step& step) { return step.id != 0; });
@@ -268,14 +296,16 @@ class ApplySink : public regfile::RegSink {
   std::size_t pendingCount_ = 0;
   // The value names (folded) given to the current key by this import.
   std::unordered_set<std::string> freshNames_;
+  bool view32_ = false;
+  std::u16string viewPath_;
 };
 
 }  // namespace
 
 std::string ApplyRegFile(Rows& rows, std::span<const std::uint8_t> bytes,
-                         std::string_view fileName,
-                         regfile::HexStrings strings) {
-  ApplySink sink(rows);
+                         std::string_view fileName, regfile::HexStrings strings,
+                         bool view32) {
+  ApplySink sink(rows, view32);
   if (std::string err = ReadRegFileAhead(bytes, fileName, sink, strings);
       !err.empty()) {
     return err;

@@ -14,9 +14,11 @@ namespace corvane::platform::emulated {
 
 // "" when the whole file was applied; else the file's fault
 // ("<fileName>:<line>: ...") or the key the store refused and why, and the
-// caller rolls the transaction back.
+// caller rolls the transaction back. The keys are those of the 32-bit
+// view with `view32`, else of the 64-bit one (Wow64Paths.h).
 std::string ApplyRegFile(
     Rows& rows, std::span<const std::uint8_t> bytes, std::string_view fileName,
-    regfile::HexStrings strings = regfile::HexStrings::kTerminated);
+    regfile::HexStrings strings = regfile::HexStrings::kTerminated,
+    bool view32 = false);
 
 }  // namespace corvane::platform::emulated

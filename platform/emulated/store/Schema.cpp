@@ -7,6 +7,8 @@
 
 #include "platform/emulated/store/ChecksumVfs.h"
 #include "platform/emulated/store/Seed.h"
+#include "platform/emulated/store/Sql.h"
+#include "platform/emulated/store/Wow64Paths.h"
 
 namespace corvane::platform::emulated::schema {
 namespace {
@@ -91,6 +93,40 @@ int IntOf(sqlite3* db, const char* sql, int otherwise) {
     s.Run([&](sqlite3_stmt* row) { value = sqlite3_column_int(row, 0); });
   }
   return value;
+}
+
+// The id of the key `name` below `parent`, or 0 when there is none.
+LONG ChildId(sqlite3* db, std::int64_t parent, std::u16string_view name,
+             std::int64_t& id) {
+  id = 0;
+  Stmt s;
+  if (s.PrepareOnce(db,
+                    "SELECT id FROM keys WHERE parent=?1 AND "
+                    "corvane_fold(name)=?2") != SQLITE_OK) {
+    return ERROR_BADDB;
+  }
+  const int rc =
+      s.Run([&](sqlite3_stmt* row) { id = sqlite3_column_int64(row, 0); },
+            parent, Fold(name));
+  return rc == SQLITE_ROW || rc == SQLITE_DONE ? ERROR_SUCCESS : ERROR_BADDB;
+}
+
+// Walks the view keys: `visit(parentId, key, id)` for each whose parent is
+// there, `id` 0 when the key itself is missing.
+template <class Visit>
+LONG ForEachViewKey(sqlite3* db, Visit&& visit) {
+  for (const wow64::ViewKey& key : wow64::kViewKeys) {
+    std::int64_t parent = seed::kLocalMachine;
+    for (const std::u16string_view name : key.parent) {
+      if (name.empty() || parent == 0) break;
+      if (const LONG status = ChildId(db, parent, name, parent)) return status;
+    }
+    if (parent == 0) continue;
+    std::int64_t id = 0;
+    if (const LONG status = ChildId(db, parent, key.name, id)) return status;
+    if (const LONG status = visit(parent, key, id)) return status;
+  }
+  return ERROR_SUCCESS;
 }
 
 }  // namespace
@@ -265,9 +301,54 @@ LONG Seed(Connection& connection, const std::string& boot) {
     }
   }
   if (rc != SQLITE_DONE) return connection.Status(rc);
+  bool added = false;
+  if (const LONG status = AddViewKeys(connection, added)) return status;
   const std::string sql =
       "INSERT OR REPLACE INTO meta(name, value) VALUES('boot', '" + boot + "')";
   return connection.Exec(sql.c_str());
+}
+
+bool LacksViewKeys(Connection& connection) {
+  bool lacks = false;
+  const LONG status = ForEachViewKey(
+      connection.db(),
+      [&](std::int64_t, const wow64::ViewKey&, std::int64_t id) -> LONG {
+        lacks = lacks || id == 0;
+        return ERROR_SUCCESS;
+      });
+  return status == ERROR_SUCCESS && lacks;
+}
+
+LONG AddViewKeys(Connection& connection, bool& added) {
+  added = false;
+  sqlite3* db = connection.db();
+  Stmt insert;
+  if (insert.PrepareOnce(db,
+                         "INSERT INTO keys(id, parent, name, last_write) "
+                         "VALUES((SELECT 1 + max(coalesce((SELECT max(id) "
+                         "FROM keys), 0), coalesce((SELECT value FROM meta "
+                         "WHERE name='last_key_id'), 0))), ?1, ?2, ?3)") !=
+      SQLITE_OK) {
+    return ERROR_BADDB;
+  }
+  const std::uint64_t now = FileTimeNow();
+  if (const LONG status =
+          ForEachViewKey(db,
+                         [&](std::int64_t parent, const wow64::ViewKey& key,
+                             std::int64_t id) -> LONG {
+                           if (id != 0) return ERROR_SUCCESS;
+                           const int rc = insert.Exec(parent, key.name, now);
+                           if (rc != SQLITE_DONE) return connection.Status(rc);
+                           added = true;
+                           return ERROR_SUCCESS;
+                         })) {
+    return status;
+  }
+  // An id once given is never given again, even after its key is gone.
+  if (!added) return ERROR_SUCCESS;
+  return connection.Exec(
+      "INSERT OR REPLACE INTO meta(name, value) VALUES('last_key_id', "
+      "(SELECT max(id) FROM keys))");
 }
 
 bool OfAnotherBoot(Connection& connection, const std::string& boot) {

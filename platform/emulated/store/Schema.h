@@ -39,6 +39,13 @@ bool IsHive(sqlite3* db);
 LONG Upgrade(Connection& connection);
 // The keys every store holds from its creation on, and the boot.
 LONG Seed(Connection& connection, const std::string& boot);
+// Whether the store lacks a key of the registry's views (Wow64Paths.h): a
+// store made before they were seeded, or one whose keys were deleted.
+bool LacksViewKeys(Connection& connection);
+// Adds those the store lacks, and only those, inside a write transaction;
+// `added` tells whether there were any. The store keeps its version: a
+// build that doesn't know the views opens it as before.
+LONG AddViewKeys(Connection& connection, bool& added);
 // Removes volatile keys of another boot than `boot` and makes the store
 // `boot`'s, inside a write transaction.
 LONG DropStaleVolatile(Connection& connection, const std::string& boot);

@@ -133,7 +133,24 @@ LONG Store::OpenFileOnce(bool create) {
   }
   if (const LONG status = counter_.Map(create || fresh)) return status;
   if (const LONG status = connection_.Prepare()) return status;
-  return DropStaleVolatile();
+  if (const LONG status = DropStaleVolatile()) return status;
+  return AddViewKeys();
+}
+
+// A store made before the registry had two views gets their keys in one
+// transaction of their own, seen by every process through the counter.
+LONG Store::AddViewKeys() {
+  if (!schema::LacksViewKeys(connection_)) return ERROR_SUCCESS;
+  if (BeginWrite() != ERROR_SUCCESS) return ERROR_SUCCESS;  // next time
+  bool added = false;
+  if (schema::AddViewKeys(connection_, added) != ERROR_SUCCESS) {
+    Rollback();
+    return connection_.Problem().empty() ? ERROR_SUCCESS : ERROR_BADDB;
+  }
+  if (added) connection_.MarkWritten();
+  std::uint64_t counter = 0;
+  Commit(false, counter);
+  return connection_.Problem().empty() ? ERROR_SUCCESS : ERROR_BADDB;
 }
 
 // Volatile keys and loaded hives live until the machine restarts: the first

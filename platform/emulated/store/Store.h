@@ -91,6 +91,7 @@ class Store {
   LONG OpenFileOnce(bool create);
   LONG OpenMemory();
   LONG MakeFile();
+  LONG AddViewKeys();
   LONG DropStaleVolatile();
 
   Connection connection_;
