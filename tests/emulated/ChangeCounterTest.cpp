@@ -225,6 +225,26 @@ TEST_F(ChangeCounterTest, NoticesTellAWatcherWhatKindOfChangeWhere) {
   ASSERT_EQ(changes[3].places.size(), 1u);
   EXPECT_EQ(changes[3].places[0].kinds, REG_NOTIFY_CHANGE_LAST_SET);
 
+  // A writer of a build without notices leaves the slot's older notice:
+  // its commit counts as any kind of change at its record's keys.
+  const std::uint64_t before = watch.Value();
+  commit(set);
+  {
+    std::fstream file(ChangesPath(connection.Path()),
+                      std::ios::binary | std::ios::in | std::ios::out);
+    const std::uint64_t stale = 0;
+    file.seekp(offsetof(SharedChanges, notices) +
+               (((before | 1) + 2) >> 1) % SharedChanges::kRecords *
+                   sizeof(SharedChanges::Notice));
+    file.write(reinterpret_cast<const char*>(&stale), sizeof stale);
+  }
+  changes.clear();
+  ASSERT_TRUE(watch.Changes(before, watch.Value(), changes));
+  ASSERT_EQ(changes.size(), 1u);
+  ASSERT_EQ(changes[0].places.size(), 1u);
+  EXPECT_EQ(changes[0].places[0].id, 7);
+  EXPECT_EQ(changes[0].places[0].kinds, 0xFF);
+
   for (std::size_t i = 0; i < SharedChanges::kRecords; ++i) commit(set);
   changes.clear();
   EXPECT_FALSE(watch.Changes(start, counter.Value(), changes));
