@@ -21,6 +21,9 @@
 //   corvane_walktimer --listen SECONDS GAP_US
 //                     polls the beat: one line per beat, "<latency ns>" or
 //                     "<latency ns> missed", then "end"
+//   corvane_walktimer --notified SECONDS GAP_US
+//                     as --listen, reading the beat each time
+//                     RegNotifyChangeKeyValue returns instead of polling
 //   corvane_walktimer --beat N GAP_US    beats N times once a listener is up
 //   corvane_walktimer --reader SECONDS VALUES
 //                     queries the VALUES values of the scratch key's Readings
@@ -154,10 +157,10 @@ int Count() {
   return count >= 0 ? 0 : 1;
 }
 
-int Listener(double seconds, int gapMicros) {
+int Listener(double seconds, int gapMicros, bool notified) {
   const HKEY key = OpenBelowScratch(kBeats);
   if (key == 0) return 1;
-  const std::vector<Seen> beats = Listen(key, gapMicros, seconds);
+  const std::vector<Seen> beats = Listen(key, gapMicros, seconds, notified);
   platform::RegCloseKey(key);
   for (const Seen& beat : beats) {
     std::printf("%.0f%s\n", beat.latency, beat.missed ? " missed" : "");
@@ -316,7 +319,10 @@ int main(int argc, char** argv) {
   }
   if (is("--count", 0)) return Count();
   if (is("--listen", 2)) {
-    return Listener(std::atof(argv[2]), std::atoi(argv[3]));
+    return Listener(std::atof(argv[2]), std::atoi(argv[3]), false);
+  }
+  if (is("--notified", 2)) {
+    return Listener(std::atof(argv[2]), std::atoi(argv[3]), true);
   }
   if (is("--reader", 2)) return Reader(std::atof(argv[2]), std::atoi(argv[3]));
   if (is("--churn", 1)) return Churn(std::atof(argv[2]));

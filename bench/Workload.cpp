@@ -228,7 +228,8 @@ bool Beat(HKEY key, int count, int gapMicros, double waitSeconds) {
   return SetBeat(key, {count + 1, 0}) == platform::ERROR_SUCCESS;
 }
 
-std::vector<Seen> Listen(HKEY key, int gapMicros, double timeoutSeconds) {
+std::vector<Seen> Listen(HKEY key, int gapMicros, double timeoutSeconds,
+                         bool notified) {
   std::vector<Seen> seen;
   const double gap = gapMicros * 1e3;
   // What is there before the beater starts is an earlier run's.
@@ -238,6 +239,11 @@ std::vector<Seen> Listen(HKEY key, int gapMicros, double timeoutSeconds) {
       SteadyNanos() + static_cast<std::int64_t>(timeoutSeconds * 1e9);
   std::int64_t last = 0;
   for (;;) {
+    if (notified && platform::RegNotifyChangeKeyValue(
+                        key, 0, platform::REG_NOTIFY_CHANGE_LAST_SET, nullptr,
+                        0) != platform::ERROR_SUCCESS) {
+      break;
+    }
     const BeatStamp beat = GetBeat(key);
     const std::int64_t now = SteadyNanos();
     if (beat.index > last) {

@@ -74,8 +74,12 @@ struct Seen {
   bool missed;
 };
 // Says it is listening, then polls until the end mark or `timeoutSeconds`;
-// every beat in order, seen or missed.
-std::vector<Seen> Listen(HKEY key, int gapMicros, double timeoutSeconds);
+// every beat in order, seen or missed. `notified`: instead of polling, it
+// reads the beat each time RegNotifyChangeKeyValue (synchronous, a value
+// set at `key`) returns, and registers again; the timeout is then only
+// looked at between notifications.
+std::vector<Seen> Listen(HKEY key, int gapMicros, double timeoutSeconds,
+                         bool notified = false);
 // Nanoseconds on the monotonic clock.
 std::int64_t SteadyNanos();
 

@@ -6,7 +6,8 @@
 # classes file (the benchmark's .reg file), RemoveKeyTree (and, beside it, the store's own commits of
 # the same deletes: its floor), one writer and four writers at once against
 # that floor, how soon another process sees a write, and a reader's speed
-# beside a writer of another key against its speed alone.
+# beside a writer of another key against its speed alone, and how soon a
+# change notification reaches another process.
 #
 #   bench/compare_wine.sh [NATIVE_BUILD_DIR] [WINDOWS_BUILD_DIR]
 #
@@ -223,6 +224,25 @@ native_seen=$(seen_of "$work/listen.native")
 wine_seen=$(seen_of "$work/listen.wine")
 wine_wt --drop
 
+# --- A write notified to another process -------------------------------------
+# The same beats, the listener woken by RegNotifyChangeKeyValue (registered
+# again after each) instead of polling.
+log "change notification, $beats writes..."
+wt --notified 120 "$beat_gap_us" >"$work/notified.native" &
+listener=$!
+wt --beat "$beats" "$beat_gap_us"
+wait "$listener"
+wine_wt --notified 120 "$beat_gap_us" >"$work/notified.wine" &
+listener=$!
+wine_wt --beat "$beats" "$beat_gap_us"
+wait "$listener"
+read -r _ native_nmedian native_np99 native_np999 < <(to_us "$work/notified.native" | dist)
+read -r _ wine_nmedian wine_np99 wine_np999 < <(to_us "$work/notified.wine" | dist)
+native_nseen=$(seen_of "$work/notified.native")
+wine_nseen=$(seen_of "$work/notified.wine")
+wt --drop
+wine_wt --drop
+
 # --- A reader alone, and beside a writer of another key ---------------------
 log "a reader of $read_values values, alone and beside a writer..."
 export CORVANE_REGISTRY=$stores/reader.db
@@ -286,6 +306,10 @@ row "write seen: median us" "$native_median" "$wine_median" "$(ratio "$wine_medi
 row "write seen: p99 us" "$native_p99" "$wine_p99" "$(ratio "$wine_p99" "$native_p99")"
 row "write seen: p99.9 us" "$native_p999" "$wine_p999" "$(ratio "$wine_p999" "$native_p999")"
 row "  writes seen of $beats, ${beat_gap_us} us apart" "$native_seen" "$wine_seen" ""
+row "write notified: median us" "$native_nmedian" "$wine_nmedian" "$(ratio "$wine_nmedian" "$native_nmedian")"
+row "write notified: p99 us" "$native_np99" "$wine_np99" "$(ratio "$wine_np99" "$native_np99")"
+row "write notified: p99.9 us" "$native_np999" "$wine_np999" "$(ratio "$wine_np999" "$native_np999")"
+row "  writes notified of $beats" "$native_nseen" "$wine_nseen" ""
 row "reader alone: queries/s" "$native_alone" "$wine_alone" ""
 row "reader beside a writer: queries/s" "$native_beside" "$wine_beside" ""
 row "  the writer's values/s" "$native_churn" "$wine_churn" ""
@@ -311,6 +335,7 @@ target "1 writer: us per value / floor" "$(ratio2 "$(per_value "$native_one_rate
 target "write seen, median: emulated / Wine" "$(ratio2 "$native_median" "$wine_median")" "<=" 1
 target "write seen, p99: emulated / Wine" "$(ratio2 "$native_p99" "$wine_p99")" "<=" 1
 target "writes missed: emulated - Wine" "$(((beats - native_seen) - (beats - wine_seen)))" "<=" 0
+target "write notified, median: emulated / Wine" "$(ratio2 "$native_nmedian" "$wine_nmedian")" "<=" 1
 target "reader beside a writer / alone" "$(ratio2 "$native_beside" "$native_alone")" ">=" 0.5
 echo
 echo "runs: corvane first $first_ms ms; repeat $repeat_ms ms; import $import_ms ms"

@@ -76,6 +76,13 @@ inline constexpr DWORD REG_OPTION_VOLATILE = 1;
 inline constexpr DWORD REG_CREATED_NEW_KEY = 1;
 inline constexpr DWORD REG_OPENED_EXISTING_KEY = 2;
 
+// RegNotifyChangeKeyValue filters.
+inline constexpr DWORD REG_NOTIFY_CHANGE_NAME = 0x1;
+inline constexpr DWORD REG_NOTIFY_CHANGE_ATTRIBUTES = 0x2;
+inline constexpr DWORD REG_NOTIFY_CHANGE_LAST_SET = 0x4;
+inline constexpr DWORD REG_NOTIFY_CHANGE_SECURITY = 0x8;
+inline constexpr DWORD REG_NOTIFY_THREAD_AGNOSTIC = 0x10000000;
+
 // Registry data types.
 inline constexpr DWORD REG_NONE = 0;
 inline constexpr DWORD REG_SZ = 1;
@@ -414,7 +421,12 @@ inline constexpr LONG ERROR_UNSUPPORTED_TYPE = 1630;
   FUNCTION(RegSetValueW,                                                       \
            (HKEY hKey, LPCWSTR lpSubKey, DWORD dwType, LPCWSTR lpData,         \
             DWORD cbData),                                                     \
-           (hKey, lpSubKey, dwType, lpData, cbData))
+           (hKey, lpSubKey, dwType, lpData, cbData))                           \
+  /* Change notifications */                                                   \
+  FUNCTION(RegNotifyChangeKeyValue,                                            \
+           (HKEY hKey, BOOL bWatchSubtree, DWORD dwNotifyFilter, PVOID hEvent, \
+            BOOL fAsynchronous),                                               \
+           (hKey, bWatchSubtree, dwNotifyFilter, hEvent, fAsynchronous))
 
 // Hive files: RegSaveKeyEx's formats and RegRestoreKey's flags.
 inline constexpr DWORD REG_STANDARD_FORMAT = 1;

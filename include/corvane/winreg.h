@@ -311,6 +311,13 @@ typedef HKEY* PHKEY;
 #define REG_CREATED_NEW_KEY 0x00000001
 #define REG_OPENED_EXISTING_KEY 0x00000002
 
+/* RegNotifyChangeKeyValue filters. */
+#define REG_NOTIFY_CHANGE_NAME 0x00000001
+#define REG_NOTIFY_CHANGE_ATTRIBUTES 0x00000002
+#define REG_NOTIFY_CHANGE_LAST_SET 0x00000004
+#define REG_NOTIFY_CHANGE_SECURITY 0x00000008
+#define REG_NOTIFY_THREAD_AGNOSTIC 0x10000000
+
 /* Value types. */
 #define REG_NONE 0
 #define REG_SZ 1
@@ -702,6 +709,9 @@ LSTATUS WINAPI RegSetValueA(HKEY hKey, LPCSTR lpSubKey, DWORD dwType,
 LSTATUS WINAPI RegSetValueW(HKEY hKey, LPCWSTR lpSubKey, DWORD dwType,
                             LPCWSTR lpData, DWORD cbData);
 #define RegSetValue CORVANE_TEXT_FORM(RegSetValue)
+LSTATUS WINAPI RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree,
+                                       DWORD dwNotifyFilter, HANDLE hEvent,
+                                       BOOL fAsynchronous);
 
 DWORD WINAPI FormatMessageA(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId,
                             DWORD dwLanguageId, LPSTR lpBuffer, DWORD nSize,

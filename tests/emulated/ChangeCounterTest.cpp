@@ -2,7 +2,7 @@
 // under way and even after, the same value in every process's mapping, an
 // odd value a dead writer left made even only by whoever can take the write
 // lock; the ring that tells a view what changed, or that it can't tell; and
-// the layout a file was made with.
+// the layout a file was made with; the notices a watcher reads.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +12,7 @@
 
 #include "StoreOfItsOwn.h"
 #include "platform/emulated/store/ChangeCounter.h"
+#include "platform/emulated/store/ChangeWatch.h"
 #include "platform/emulated/store/StorePaths.h"
 
 namespace corvane::platform::emulated {
@@ -168,6 +169,85 @@ TEST_F(ChangeCounterTest, TheRingTellsWhatChangedOrThatItCannot) {
   }
   EXPECT_EQ(changed(last - 4, last), Ids{42});
   EXPECT_EQ(changed(five, last), Ids{-1});
+}
+
+// What a watcher reads of each commit: the kinds of change at the keys its
+// writer noted, any kind at its keys when it noted none, the kinds of a
+// change anywhere when it noted too many places; and nothing it can trust
+// once the ring was overrun.
+TEST_F(ChangeCounterTest, NoticesTellAWatcherWhatKindOfChangeWhere) {
+  Connection connection;
+  connection.Aim(folder_.File("noticed.db"));
+  ChangeCounter counter(connection);
+  ASSERT_EQ(counter.Map(true), ERROR_SUCCESS);
+  ChangeWatch watch;
+  ASSERT_TRUE(watch.Open(connection.Path()));
+  EXPECT_TRUE(watch.Registered());
+  const auto commit = [&](const ChangeSet& changes) {
+    counter.AfterCommit(counter.BeforeCommit(changes));
+  };
+  const std::uint64_t start = counter.Value();
+
+  ChangeSet set;
+  set.Add(7);
+  set.Note(7, REG_NOTIFY_CHANGE_LAST_SET);
+  commit(set);
+  ChangeSet deleted;
+  deleted.Everything();
+  deleted.Note(9, SharedChanges::kDeleted);
+  deleted.Note(3, REG_NOTIFY_CHANGE_NAME);
+  commit(deleted);
+  ChangeSet unnoted;
+  unnoted.Add(11);
+  commit(unnoted);
+  ChangeSet many;
+  for (std::int64_t id = 20; id < 25; ++id) {
+    many.Note(id,
+              id == 24 ? REG_NOTIFY_CHANGE_NAME : REG_NOTIFY_CHANGE_LAST_SET);
+  }
+  commit(many);
+
+  std::vector<ChangeWatch::Change> changes;
+  ASSERT_TRUE(watch.Changes(start, counter.Value(), changes));
+  ASSERT_EQ(changes.size(), 4u);  // the latest first
+  EXPECT_EQ(changes[0].anywhere,
+            REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_LAST_SET);
+  EXPECT_TRUE(changes[0].places.empty());
+  ASSERT_EQ(changes[1].places.size(), 1u);
+  EXPECT_EQ(changes[1].places[0].id, 11);
+  EXPECT_EQ(changes[1].places[0].kinds, 0xFF);
+  ASSERT_EQ(changes[2].places.size(), 2u);
+  EXPECT_EQ(changes[2].places[0].id, 9);
+  EXPECT_EQ(changes[2].places[0].kinds, SharedChanges::kDeleted);
+  EXPECT_EQ(changes[2].places[1].id, 3);
+  EXPECT_EQ(changes[2].places[1].kinds, REG_NOTIFY_CHANGE_NAME);
+  EXPECT_EQ(changes[2].anywhere, 0);
+  ASSERT_EQ(changes[3].places.size(), 1u);
+  EXPECT_EQ(changes[3].places[0].kinds, REG_NOTIFY_CHANGE_LAST_SET);
+
+  // A writer of a build without notices leaves the slot's older notice:
+  // its commit counts as any kind of change at its record's keys.
+  const std::uint64_t before = watch.Value();
+  commit(set);
+  {
+    std::fstream file(ChangesPath(connection.Path()),
+                      std::ios::binary | std::ios::in | std::ios::out);
+    const std::uint64_t stale = 0;
+    file.seekp(offsetof(SharedChanges, notices) +
+               (((before | 1) + 2) >> 1) % SharedChanges::kRecords *
+                   sizeof(SharedChanges::Notice));
+    file.write(reinterpret_cast<const char*>(&stale), sizeof stale);
+  }
+  changes.clear();
+  ASSERT_TRUE(watch.Changes(before, watch.Value(), changes));
+  ASSERT_EQ(changes.size(), 1u);
+  ASSERT_EQ(changes[0].places.size(), 1u);
+  EXPECT_EQ(changes[0].places[0].id, 7);
+  EXPECT_EQ(changes[0].places[0].kinds, 0xFF);
+
+  for (std::size_t i = 0; i < SharedChanges::kRecords; ++i) commit(set);
+  changes.clear();
+  EXPECT_FALSE(watch.Changes(start, counter.Value(), changes));
 }
 
 TEST_F(ChangeCounterTest, AnEarlierLayoutIsGrownANewerOneRefused) {

@@ -10,6 +10,11 @@
 //   count KEY                subkeys and values                  -> S V
 //   write-many KEY PREFIX N  values PREFIX0.. PREFIX<N-1>, data "0".. -> ok
 //   wait FILE                blocks until FILE exists (at most a minute)
+//   notify KEY FILTER SUB    registers for changes of KEY (FILTER: the
+//                            REG_NOTIFY_CHANGE_* bits in decimal; SUB 1:
+//                            its subtree), says so, and waits for the
+//                            event (at most 20 s)  -> armed, then notified
+//                                                     or timeout
 //
 // and on the emulated backend, for the tests of its store:
 //
@@ -202,6 +207,19 @@ int main(int argc, char** argv) {
       HoldWriteLock();
       Say("locked");
 #endif
+    } else if (command == "notify") {
+      const auto a = take(3);
+      const HKEY key = OpenKey(a[0]);
+      const HANDLE event = CreateEventA(nullptr, 1, 0, nullptr);
+      if (event == nullptr) Fail("no event");
+      Check(RegNotifyChangeKeyValue(key, std::atoi(a[2].c_str()),
+                                    static_cast<DWORD>(std::atol(a[1].c_str())),
+                                    event, 1));
+      Say("armed");
+      Say(WaitForSingleObject(event, 20000) == WAIT_OBJECT_0 ? "notified"
+                                                             : "timeout");
+      CloseHandle(event);
+      RegCloseKey(key);
     } else if (command == "wait") {
       const std::filesystem::path file = take(1)[0];
       const auto give_up =

@@ -9,6 +9,7 @@
 
 #include "base/RegistryNames.h"
 #include "platform/emulated/calls/MergedClasses.h"
+#include "platform/emulated/calls/Notify.h"
 #include "platform/emulated/calls/RegistryAccess.h"
 #include "platform/emulated/calls/RegistryHives.h"
 #include "platform/emulated/import/RootKeyIds.h"
@@ -678,9 +679,11 @@ LONG RegCloseKey(HKEY hKey) {
     return status;
   }
   if (emulated::IsRoot(hKey)) return ERROR_SUCCESS;
-  return registry->handles.erase(hKey & ~emulated::kTagBits) != 0
-             ? ERROR_SUCCESS
-             : ERROR_INVALID_HANDLE;
+  const HKEY handle = hKey & ~emulated::kTagBits;
+  if (registry->handles.erase(handle) == 0) return ERROR_INVALID_HANDLE;
+  // As on Windows, closing the handle signals its registration.
+  emulated::NotifyClosed(*registry, handle);
+  return ERROR_SUCCESS;
 }
 
 }  // namespace corvane::platform

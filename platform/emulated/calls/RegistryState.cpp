@@ -10,6 +10,7 @@
 
 #include "platform/emulated/TestHooks.h"
 #include "platform/emulated/calls/CallHooks.h"
+#include "platform/emulated/calls/Notify.h"
 #include "platform/emulated/import/HiveMigration.h"
 
 namespace corvane::platform::emulated {
@@ -58,6 +59,7 @@ Registry& State() {
 }
 
 void ForgetHandles(Registry& registry) {
+  NotifyForgetAll(registry);
   // Read again with the store, so that a test can run as a program of the
   // other view.
   registry.programView = ProgramView();

@@ -2,12 +2,17 @@
 #include "platform/emulated/store/ChangeCounter.h"
 
 #include <fcntl.h>
+#include <linux/futex.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <bit>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <ctime>
 #include <system_error>
 #include <thread>
@@ -41,7 +46,75 @@ unsigned Forks() {
   return forks.load(std::memory_order_relaxed);
 }
 
+// The notice of a commit: what `changes` noted, or, when its writer noted
+// nothing, its keys (all of them when it named none) changed in any way.
+void WriteNotice(SharedChanges::Notice& notice, const ChangeSet& changes,
+                 std::uint64_t odd) {
+  constexpr std::uint8_t kAny = 0xFF;
+  Shared(notice.tag).store(0, std::memory_order_relaxed);
+  std::uint32_t count = SharedChanges::kAllPlaces;
+  std::uint8_t everywhere = changes.NoticeAll();
+  const auto& places = changes.Places();
+  if (everywhere == 0 && places.empty()) {
+    if (changes.IsEverything()) {
+      everywhere = kAny;
+    } else {
+      const auto& ids = changes.Ids();
+      count = 0;
+      for (std::size_t i = 0; i < ids.size() && i < SharedChanges::kPlaces;
+           ++i, ++count) {
+        Shared(notice.kinds[i]).store(kAny, std::memory_order_release);
+        Shared(notice.places[i]).store(ids[i], std::memory_order_release);
+      }
+      if (ids.size() > SharedChanges::kPlaces) {
+        count = SharedChanges::kAllPlaces;
+        everywhere = kAny;
+      }
+    }
+  } else if (everywhere == 0) {
+    count = 0;
+    for (const SharedChanges::Place& place : places) {
+      Shared(notice.kinds[count]).store(place.kinds, std::memory_order_release);
+      Shared(notice.places[count]).store(place.id, std::memory_order_release);
+      ++count;
+    }
+  }
+  if (count == (SharedChanges::kAllPlaces)) {
+    Shared(notice.kinds[0]).store(everywhere, std::memory_order_release);
+  }
+  Shared(notice.count).store(count, std::memory_order_release);
+  Shared(notice.tag).store(odd, std::memory_order_release);
+}
+
+// Waiters whose process is gone: their bit first, so that a process taking
+// a freed slot sets its own bit after this one was cleared.
+void SweepWaiters(SharedChanges& shared) {
+  std::uint64_t bits = Shared(shared.waiting).load(std::memory_order_acquire);
+  for (std::size_t i = 0; bits != 0; ++i, bits >>= 1) {
+    if ((bits & 1) == 0) continue;
+    std::int32_t pid =
+        Shared(shared.waiters[i].pid).load(std::memory_order_acquire);
+    if (pid == 0 || kill(pid, 0) == 0 || errno != ESRCH) continue;
+    Shared(shared.waiting)
+        .fetch_and(~(std::uint64_t{1} << i), std::memory_order_acq_rel);
+    Shared(shared.waiters[i].pid)
+        .compare_exchange_strong(pid, 0, std::memory_order_acq_rel);
+  }
+}
+
 }  // namespace
+
+void WakeWaiters(SharedChanges& shared) {
+  // Nobody waits: one load, and no system call.
+  const std::uint64_t waiting =
+      Shared(shared.waiting).load(std::memory_order_seq_cst);
+  if (waiting == 0) return;
+  const long woken =
+      syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&shared.counter),
+              FUTEX_WAKE, INT_MAX, nullptr, nullptr, 0);
+  // Fewer woken than marked: some are awake already, or gone.
+  if (woken < std::popcount(waiting)) SweepWaiters(shared);
+}
 
 LONG ChangeCounter::Map(bool create) {
   if (shared_ != nullptr) return ERROR_SUCCESS;
@@ -148,6 +221,10 @@ std::uint64_t ChangeCounter::BeforeCommit(const ChangeSet& changes) {
   for (std::size_t i = 0; i < ids.size(); ++i) {
     Shared(record.ids[i]).store(ids[i], std::memory_order_release);
   }
+  // Complete before the record's tag is: a reader that finds the record
+  // tagged finds its notice too.
+  WriteNotice(shared_->notices[(odd >> 1) % SharedChanges::kRecords], changes,
+              odd);
   Shared(record.tag).store(odd, std::memory_order_release);
   counter.store(odd, std::memory_order_seq_cst);
   return odd;
@@ -159,6 +236,7 @@ std::uint64_t ChangeCounter::AfterCommit(std::uint64_t odd) {
   // already made it even.
   Shared(shared_->counter)
       .compare_exchange_strong(expected, odd + 1, std::memory_order_seq_cst);
+  WakeWaiters(*shared_);
   return odd + 1;
 }
 
@@ -171,8 +249,11 @@ void ChangeCounter::Settle(std::uint64_t odd) {
   // Holding the write lock, no commit is under way: an odd counter is one a
   // writer left when it died between its commit and the counter's update.
   std::uint64_t expected = odd;
-  Shared(shared_->counter)
-      .compare_exchange_strong(expected, odd + 1, std::memory_order_seq_cst);
+  if (Shared(shared_->counter)
+          .compare_exchange_strong(expected, odd + 1,
+                                   std::memory_order_seq_cst)) {
+    WakeWaiters(*shared_);
+  }
   connection_.Rollback();
   GiveTurn();
 }

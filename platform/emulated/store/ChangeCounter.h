@@ -18,6 +18,10 @@
 // (a commit of a build without the ring) or naming too much means it drops
 // everything.
 //
+// The waiters: processes waiting for change notifications (ChangeWatch)
+// sleep on a futex on the counter; a writer wakes them after its commit,
+// only when one is marked waiting, and frees the slots of dead ones.
+//
 // The turn: a robust mutex that writers take before SQLite's write lock and
 // give back after their commit, so that the next one is woken at once
 // instead of polling. SQLite's lock stays the authority; a holder that dies
@@ -36,6 +40,9 @@
 #include "platform/emulated/store/SharedChanges.h"
 
 namespace corvane::platform::emulated {
+
+// Wakes the processes waiting for the counter to change, if any.
+void WakeWaiters(SharedChanges& shared);
 
 class ChangeCounter {
  public:

@@ -1,6 +1,7 @@
 // The layout of the store's shared change memory (<store>-changes), which
 // every process of the store maps: the change counter, the writers' turn,
-// and a ring of what each recent commit changed. ChangeCounter works on it.
+// a ring of what each recent commit changed, and the waiters for change
+// notifications. ChangeCounter and ChangeWatch work on it.
 //
 // The first 16 bytes keep their place in every layout: the counter (all an
 // 8-byte file of the first layout holds), the layout's number and whether
@@ -15,7 +16,9 @@
 namespace corvane::platform::emulated {
 
 struct SharedChanges {
-  // 1: counter, turn and ring as below.
+  // 1: counter, turn and ring as below. The notices and waiters after the
+  // ring are zeros to a process of a build without them, which reads them
+  // as "any kind of change" and "nobody waits": no new layout.
   static constexpr std::uint32_t kLayout = 1;
   // Commits remembered: a view that fell further behind drops everything.
   static constexpr std::size_t kRecords = 256;
@@ -38,6 +41,43 @@ struct SharedChanges {
     std::int64_t ids[kIds];
   };
 
+  // Places one notice names; a commit that changed more wakes every watch.
+  static constexpr std::size_t kPlaces = 4;
+  // Processes that can wait for changes at once; others wait with a time
+  // limit instead (see ChangeWatch).
+  static constexpr std::size_t kWaiters = 64;
+
+  // What kind of change one commit made where, for change notifications,
+  // at notices[(odd >> 1) % kRecords] beside its record. `tag` is the odd
+  // counter value of its commit (0 while being written; another value: the
+  // commit's writer wrote no notice, and its record's keys changed in any
+  // way). `kinds[i]` holds the REG_NOTIFY_CHANGE_* bits of the change at
+  // key `places[i]`, and kDeleted when that key itself was deleted;
+  // `count` is kAllPlaces when the commit changed too much to name, and
+  // kinds[0] then holds the kinds of its changes.
+  struct Notice {
+    std::uint64_t tag;
+    std::uint32_t count;
+    std::uint8_t kinds[kPlaces];
+    std::int64_t places[kPlaces];
+  };
+  static constexpr std::uint8_t kDeleted = 0x80;
+  static constexpr std::uint32_t kAllPlaces = ~std::uint32_t{0};
+
+  // A key a notice names, and the kinds of change made there.
+  struct Place {
+    std::int64_t id;
+    std::uint8_t kinds;
+  };
+
+  // A process whose watcher waits for changes: its pid, 0 when free.
+  struct Waiter {
+    std::int32_t pid;
+    std::uint32_t unused;
+  };
+
+  // The counter: a waiter sleeps on a futex on its low 32 bits (offset 0
+  // on the little-endian machines the emulation runs on).
   std::uint64_t counter;
   std::uint32_t layout;
   std::uint32_t ready;
@@ -45,11 +85,18 @@ struct SharedChanges {
   // when the writer before it is done, instead of polling SQLite's lock.
   pthread_mutex_t turn;
   Record records[kRecords];
+  Notice notices[kRecords];
+  // Bit i: waiters[i] is taken. A writer wakes the futex only when a bit
+  // is set, and clears the bits of waiters whose process is gone.
+  std::uint64_t waiting;
+  Waiter waiters[kWaiters];
 };
 
 static_assert(offsetof(SharedChanges, counter) == 0);
 static_assert(offsetof(SharedChanges, layout) == 8);
 static_assert(offsetof(SharedChanges, ready) == 12);
 static_assert(sizeof(SharedChanges::Record) == 64);
+static_assert(sizeof(SharedChanges::Notice) == 48);
+static_assert(SharedChanges::kWaiters == 64, "one bit word of waiters");
 
 }  // namespace corvane::platform::emulated

@@ -16,6 +16,11 @@ namespace {
 
 constexpr std::uint64_t kNothing = 1;  // odd: the cache holds no state
 
+// Every kind of change a notification can watch for.
+constexpr std::uint8_t kAnyChange = REG_NOTIFY_CHANGE_NAME |
+                                    REG_NOTIFY_CHANGE_ATTRIBUTES |
+                                    REG_NOTIFY_CHANGE_LAST_SET;
+
 bool Odd(std::uint64_t counter) { return (counter & 1) != 0; }
 
 // The id a subkey of that folded name was looked up as (0: none), or
@@ -386,12 +391,14 @@ LONG View::CreateChild(CachedKey& parent, std::u16string_view name,
   parent.maximaKnown = false;
   Touch(parent, now);
   store_.Changes().Add(parent.id);
+  store_.Changes().Note(parent.id, REG_NOTIFY_CHANGE_NAME);
   return ERROR_SUCCESS;
 }
 
 LONG View::SetClass(CachedKey& key, std::u16string_view className) {
   store_.Changes().Add(key.id);
   store_.Changes().Add(key.parent);
+  store_.Changes().Note(key.id, REG_NOTIFY_CHANGE_ATTRIBUTES);
   key.SetClassName(std::u16string(className));
   if (const auto it = keys_->find(key.parent); it != keys_->end()) {
     it->second.maximaKnown = false;
@@ -402,6 +409,7 @@ LONG View::SetClass(CachedKey& key, std::u16string_view className) {
 LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
                     std::vector<BYTE> data) {
   store_.Changes().Add(key.id);
+  store_.Changes().Note(key.id, REG_NOTIFY_CHANGE_LAST_SET);
   bool insert = true;
   std::int64_t ord = 0;
   if (key.valuesLoaded) {
@@ -451,6 +459,7 @@ LONG View::DeleteValue(CachedKey& key, std::u16string_view name, bool& found) {
   found = ord != 0;
   if (!found) return ERROR_SUCCESS;
   store_.Changes().Add(key.id);
+  store_.Changes().Note(key.id, REG_NOTIFY_CHANGE_LAST_SET);
   if (const LONG status = store_.rows().DeleteValue(key.id, ord)) return status;
   if (key.valueOrds) key.valueOrds->erase(FoldKey(name));
   key.values.Erase(key.values.LowerBound(
@@ -485,6 +494,9 @@ LONG View::DeleteTree(CachedKey& key) {
   store_.Changes().Add(key.parent);
   // Other views may hold keys below it under any parent.
   if (any) store_.Changes().Everything();
+  // Watches of keys below it find them gone.
+  store_.Changes().Note(key.id, SharedChanges::kDeleted);
+  store_.Changes().Note(key.parent, REG_NOTIFY_CHANGE_NAME);
   if (const LONG status = store_.rows().DeleteTree(key.id, !any, values)) {
     return status;
   }
@@ -505,6 +517,8 @@ LONG View::RenameKey(CachedKey& key, std::u16string_view name) {
   // rather than chase every one, all start again from the store, as this
   // one does after the call.
   store_.Changes().Everything();
+  store_.Changes().Note(key.id, REG_NOTIFY_CHANGE_NAME);
+  store_.Changes().Note(key.parent, REG_NOTIFY_CHANGE_NAME);
   const std::uint64_t now = FileTimeNow();
   if (const LONG status = store_.rows().RenameKey(key.id, name, now)) {
     return status;
@@ -524,6 +538,7 @@ LONG View::MarkFlush() {
 
 LONG View::Reset() {
   store_.Changes().Everything();
+  store_.Changes().NoteEverything(kAnyChange | SharedChanges::kDeleted);
   Clear();
   return store_.rows().Reset();
 }
@@ -546,6 +561,7 @@ bool View::BuildAside(const std::function<bool(Rows&)>& fill) {
 
 std::string View::Bulk(const std::function<std::string(Rows&)>& apply) {
   store_.Changes().Everything();
+  store_.Changes().NoteEverything(kAnyChange);
   store_.BulkCache(true);
   std::string result = apply(store_.rows());
   store_.BulkCache(false);
