@@ -19,7 +19,7 @@ trap 'rm -rf "$work"' EXIT INT TERM
 mask() { sed 's/^message: .*/message: (the system'"'"'s text)/' "$1"; }
 
 failed=0
-for example in registry_tour registry_wrapper; do
+for example in registry_tour registry_wrapper registry_watcher; do
   native=$1/examples/$example
   exe=$2/examples/$example.exe
   for program in "$native" "$exe"; do
