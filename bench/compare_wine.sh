@@ -207,14 +207,21 @@ log "change propagation, $beats writes..."
 # side's beats, was the whole of a tail. Both sides run after it.
 sleep "${SAVE_WAIT:-31}"
 export CORVANE_REGISTRY=$stores/beats.db
-wt --listen 120 "$beat_gap_us" >"$work/listen.native" &
-listener=$!
-wt --beat "$beats" "$beat_gap_us"
-wait "$listener"
-wine_wt --listen 120 "$beat_gap_us" >"$work/listen.wine" &
-listener=$!
-wine_wt --beat "$beats" "$beat_gap_us"
-wait "$listener"
+# The beats with a listener of the kind MODE (--listen polls, --notified is
+# woken by RegNotifyChangeKeyValue), on each side in turn: $work/NAME.native
+# and $work/NAME.wine.
+beats_beside() {
+  local mode=$1 name=$2 listener
+  wt "$mode" 120 "$beat_gap_us" >"$work/$name.native" &
+  listener=$!
+  wt --beat "$beats" "$beat_gap_us"
+  wait "$listener"
+  wine_wt "$mode" 120 "$beat_gap_us" >"$work/$name.wine" &
+  listener=$!
+  wine_wt --beat "$beats" "$beat_gap_us"
+  wait "$listener"
+}
+beats_beside --listen listen
 # Every beat, a missed one at its lower bound (see bench/Workload.h).
 to_us() { grep -v end "$1" | awk '{printf "%.1f\n", $1 / 1000}'; }
 seen_of() { grep -cv -e end -e missed "$1" || true; }
@@ -228,14 +235,7 @@ wine_wt --drop
 # The same beats, the listener woken by RegNotifyChangeKeyValue (registered
 # again after each) instead of polling.
 log "change notification, $beats writes..."
-wt --notified 120 "$beat_gap_us" >"$work/notified.native" &
-listener=$!
-wt --beat "$beats" "$beat_gap_us"
-wait "$listener"
-wine_wt --notified 120 "$beat_gap_us" >"$work/notified.wine" &
-listener=$!
-wine_wt --beat "$beats" "$beat_gap_us"
-wait "$listener"
+beats_beside --notified notified
 read -r _ native_nmedian native_np99 native_np999 < <(to_us "$work/notified.native" | dist)
 read -r _ wine_nmedian wine_np99 wine_np999 < <(to_us "$work/notified.wine" | dist)
 native_nseen=$(seen_of "$work/notified.native")
