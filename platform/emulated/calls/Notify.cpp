@@ -2,6 +2,7 @@
 #include "platform/emulated/calls/Notify.h"
 
 #include <linux/futex.h>
+#include <pthread.h>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -54,8 +55,8 @@ struct Registration {
 };
 
 struct Notifications {
-  // The process they belong to: a forked child starts with none.
-  pid_t pid = 0;
+  // The forks counted when they were made: a forked child starts with none.
+  unsigned forks = 0;
   std::vector<Registration> registrations;
   // The watcher thread of the current generation runs; one of an older
   // generation (another store) ends at its next wake.
@@ -73,11 +74,20 @@ struct Notifications {
   std::uint64_t forgotten = 0;
 };
 
+// Counts forks, so that a child finds out it is one without a system call
+// on every handle it closes.
+std::atomic<unsigned> forks{0};
+
 // Guarded by the registry lock; never destroyed, as the registry isn't.
 Notifications& Notes() {
-  static auto* notes = new Notifications;
-  if (notes->pid != getpid()) {
-    notes->pid = getpid();
+  static auto* notes = [] {
+    pthread_atfork(nullptr, nullptr,
+                   [] { forks.fetch_add(1, std::memory_order_relaxed); });
+    return new Notifications;
+  }();
+  const unsigned forked = forks.load(std::memory_order_relaxed);
+  if (notes->forks != forked) {
+    notes->forks = forked;
     notes->registrations.clear();
     notes->running = false;
     notes->watch.reset();

@@ -71,12 +71,16 @@ bool ChangeWatch::Open(const std::string& db) {
 
 void ChangeWatch::Close() {
   if (shared_ == nullptr) return;
-  if (slot_ >= 0) {
+  // A forked child inherits the mapping and the slot number, not the slot:
+  // the slot stays its parent's.
+  if (slot_ >= 0 &&
+      Shared(shared_->waiters[slot_].pid).load(std::memory_order_acquire) ==
+          getpid()) {
     Shared(shared_->waiting)
         .fetch_and(~(std::uint64_t{1} << slot_), std::memory_order_acq_rel);
     Shared(shared_->waiters[slot_].pid).store(0, std::memory_order_release);
-    slot_ = -1;
   }
+  slot_ = -1;
   munmap(shared_, sizeof(SharedChanges));
   shared_ = nullptr;
 }
