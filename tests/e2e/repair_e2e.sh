@@ -91,7 +91,13 @@ linux_run() {
 }
 
 wine_load() {
-  [ -d "$work/prefix" ] && WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null
+  # The old prefix's server must be gone, not only told to go: the new
+  # prefix may get the old one's inode, which names the server's socket, and
+  # a wine started meanwhile would talk to the server that is going away.
+  if [ -d "$work/prefix" ]; then
+    WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
+    WINEPREFIX="$work/prefix" wineserver -w 2>/dev/null || true
+  fi
   rm -rf "$work/prefix"
   cp -a "$work/template" "$work/prefix"
   WINEPREFIX="$work/prefix" wine reg import "$here/$1" >/dev/null 2>&1 ||
