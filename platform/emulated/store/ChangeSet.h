@@ -17,7 +17,11 @@ namespace corvane::platform::emulated {
 
 class ChangeSet {
  public:
-  void Add(std::int64_t id) {
+  // Key `id` changed, for the views; `kinds` (REG_NOTIFY_CHANGE_* bits,
+  // SharedChanges::kDeleted) says how, for notifications, 0 when it
+  // changed in no way a notification watches.
+  void Add(std::int64_t id, std::uint8_t kinds = 0) {
+    if (kinds != 0) Note(id, kinds);
     if (everything_) return;
     if (std::find(ids_.begin(), ids_.end(), id) != ids_.end()) return;
     if (ids_.size() == SharedChanges::kIds) {

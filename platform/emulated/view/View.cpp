@@ -390,15 +390,13 @@ LONG View::CreateChild(CachedKey& parent, std::u16string_view name,
   }
   parent.maximaKnown = false;
   Touch(parent, now);
-  store_.Changes().Add(parent.id);
-  store_.Changes().Note(parent.id, REG_NOTIFY_CHANGE_NAME);
+  store_.Changes().Add(parent.id, REG_NOTIFY_CHANGE_NAME);
   return ERROR_SUCCESS;
 }
 
 LONG View::SetClass(CachedKey& key, std::u16string_view className) {
-  store_.Changes().Add(key.id);
+  store_.Changes().Add(key.id, REG_NOTIFY_CHANGE_ATTRIBUTES);
   store_.Changes().Add(key.parent);
-  store_.Changes().Note(key.id, REG_NOTIFY_CHANGE_ATTRIBUTES);
   key.SetClassName(std::u16string(className));
   if (const auto it = keys_->find(key.parent); it != keys_->end()) {
     it->second.maximaKnown = false;
@@ -408,8 +406,7 @@ LONG View::SetClass(CachedKey& key, std::u16string_view className) {
 
 LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
                     std::vector<BYTE> data) {
-  store_.Changes().Add(key.id);
-  store_.Changes().Note(key.id, REG_NOTIFY_CHANGE_LAST_SET);
+  store_.Changes().Add(key.id, REG_NOTIFY_CHANGE_LAST_SET);
   bool insert = true;
   std::int64_t ord = 0;
   if (key.valuesLoaded) {
@@ -458,8 +455,7 @@ LONG View::DeleteValue(CachedKey& key, std::u16string_view name, bool& found) {
   const std::int64_t ord = FindOrd(key, name);
   found = ord != 0;
   if (!found) return ERROR_SUCCESS;
-  store_.Changes().Add(key.id);
-  store_.Changes().Note(key.id, REG_NOTIFY_CHANGE_LAST_SET);
+  store_.Changes().Add(key.id, REG_NOTIFY_CHANGE_LAST_SET);
   if (const LONG status = store_.rows().DeleteValue(key.id, ord)) return status;
   if (key.valueOrds) key.valueOrds->erase(FoldKey(name));
   key.values.Erase(key.values.LowerBound(
@@ -490,13 +486,11 @@ LONG View::DeleteTree(CachedKey& key) {
   bool any = true;
   if (const LONG status = HasChildren(key, any)) return status;
   const bool values = !key.valuesLoaded || key.values.Size() > 0;
-  store_.Changes().Add(key.id);
-  store_.Changes().Add(key.parent);
+  // Watches of keys below it find them gone.
+  store_.Changes().Add(key.id, SharedChanges::kDeleted);
+  store_.Changes().Add(key.parent, REG_NOTIFY_CHANGE_NAME);
   // Other views may hold keys below it under any parent.
   if (any) store_.Changes().Everything();
-  // Watches of keys below it find them gone.
-  store_.Changes().Note(key.id, SharedChanges::kDeleted);
-  store_.Changes().Note(key.parent, REG_NOTIFY_CHANGE_NAME);
   if (const LONG status = store_.rows().DeleteTree(key.id, !any, values)) {
     return status;
   }
