@@ -451,8 +451,7 @@ LONG FindKey(Registry& registry, HKEY hKey, const std::u16string& path,
   // Only the 32-bit view, or a path past a Wow6432Node key, can be
   // redirected: every other path is walked as it is, allocating nothing.
   if (view == KEY_WOW64_32KEY || wow64::IsNode(key->name) ||
-      (rest.size() >= std::size(wow64::kNode) - 1 &&
-       rest.find(u"6432") != std::u16string_view::npos)) {
+      wow64::MayNameNode(rest)) {
     std::vector<std::u16string> parts;
     if (const LONG status = ParsePath(hKey, path, parts)) return status;
     if (Redirects(view, key, parts)) {

@@ -168,7 +168,7 @@ class ApplySink : public regfile::RegSink {
   // The path the file's `path` leads to in the import's view: the path
   // itself unless a view redirects it (Wow64Paths.h). Kept in `viewPath_`.
   std::u16string_view InView(std::u16string_view path) {
-    if (!view32_ && path.find(u"6432") == std::u16string_view::npos) {
+    if (!view32_ && !wow64::MayNameNode(path)) {
       return path;
     }
     std::vector<std::u16string> names;

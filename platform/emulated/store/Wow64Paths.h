@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iterator>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -38,6 +39,13 @@ void RedirectClasses(std::vector<std::u16string>& names, bool view32);
 // that key in the 32-bit view shows beside the Wow6432Node copy's subkeys.
 std::vector<std::u16string_view> SharedBelow(
     const std::vector<std::u16string>& below);
+
+// Whether the text of `path` may name a Wow6432Node key: a quick test,
+// allocating nothing, before a path is split into names to be redirected.
+inline bool MayNameNode(std::u16string_view path) {
+  return path.size() >= std::size(kNode) - 1 &&
+         path.find(u"6432") != std::u16string_view::npos;
+}
 
 // Whether the 64-bit view may change a path whose relative part is `names`
 // below a key named `keyName`: only through the link, so only where a
