@@ -1162,9 +1162,17 @@ TEST_F(RegistryConformance, UnusableBuffersGiveNoAccess) {
     EXPECT_EQ(RegSetValueExA(Scratch(), "w", 0, REG_BINARY, bad, 0),
               ERROR_SUCCESS);
   }
-  // The readable page is data a write may take.
-  EXPECT_EQ(RegSetValueExA(Scratch(), "w", 0, REG_BINARY, readOnly, 4),
-            ERROR_SUCCESS);
+  // The readable page is data a write may take, again and again; what was
+  // read before vouches for no byte past its page.
+  for (int i = 0; i < 2; ++i) {
+    EXPECT_EQ(RegSetValueExA(Scratch(), "w", 0, REG_BINARY, readOnly, 4),
+              ERROR_SUCCESS);
+    EXPECT_EQ(
+        RegSetValueExA(Scratch(), "w", 0, REG_BINARY, readOnly + page - 2, 4),
+        ERROR_NOACCESS);
+    EXPECT_EQ(RegSetValueExA(Scratch(), "w", 0, REG_BINARY, readOnly + page, 4),
+              ERROR_NOACCESS);
+  }
   munmap(pages, 2 * page);
 #endif
 }

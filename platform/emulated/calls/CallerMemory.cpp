@@ -92,34 +92,47 @@ std::uintptr_t PageSize() {
   return size;
 }
 
-// Page ranges this thread has written into, newest first.
+// Page ranges this thread has read from or written into, newest first.
 struct Range {
   std::uintptr_t begin = 0, end = 0;
 };
-thread_local std::array<Range, 4> written;
+using Ranges = std::array<Range, 4>;
+thread_local Ranges written;
+thread_local Ranges read;
 
-bool Seen(std::uintptr_t begin, std::uintptr_t end) {
-  for (const Range& range : written) {
+bool Seen(const Ranges& ranges, std::uintptr_t begin, std::uintptr_t end) {
+  for (const Range& range : ranges) {
     if (begin >= range.begin && end <= range.end) return true;
   }
   return false;
 }
 
-void Remember(std::uintptr_t begin, std::uintptr_t end) {
+void Remember(Ranges& ranges, std::uintptr_t begin, std::uintptr_t end) {
   const std::uintptr_t mask = PageSize() - 1;
-  std::move_backward(written.begin(), written.end() - 1, written.end());
-  written.front() = {begin & ~mask, (end + mask) & ~mask};
+  std::move_backward(ranges.begin(), ranges.end() - 1, ranges.end());
+  ranges.front() = {begin & ~mask, (end + mask) & ~mask};
 }
 
 }  // namespace
 
 bool SeenWritable(const void* to, std::size_t size) {
   const auto begin = reinterpret_cast<std::uintptr_t>(to);
-  return begin + size >= begin && Seen(begin, begin + size);
+  return begin + size >= begin && Seen(written, begin, begin + size);
 }
 
 bool ReadCaller(void* to, const void* from, std::size_t size) {
-  return size == 0 || Copy(false, to, from, size);
+  if (size == 0) return true;
+  const auto begin = reinterpret_cast<std::uintptr_t>(from);
+  const std::uintptr_t end = begin + size;
+  if (end < begin) return false;
+  // Pages written are readable as well.
+  if (Seen(read, begin, end) || Seen(written, begin, end)) {
+    std::memcpy(to, from, size);
+    return true;
+  }
+  if (!Copy(false, to, from, size)) return false;
+  Remember(read, begin, end);
+  return true;
 }
 
 bool WriteCaller(void* to, const void* from, std::size_t size) {
@@ -127,12 +140,12 @@ bool WriteCaller(void* to, const void* from, std::size_t size) {
   const auto begin = reinterpret_cast<std::uintptr_t>(to);
   const std::uintptr_t end = begin + size;
   if (end < begin) return false;
-  if (Seen(begin, end)) {
+  if (Seen(written, begin, end)) {
     std::memcpy(to, from, size);
     return true;
   }
   if (!Copy(true, to, from, size)) return false;
-  Remember(begin, end);
+  Remember(written, begin, end);
   return true;
 }
 

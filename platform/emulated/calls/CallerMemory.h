@@ -3,12 +3,11 @@
 // answer 998 (ERROR_NOACCESS), as Windows' kernel does, instead of
 // crashing the caller.
 //
-// Reading is for the data a write hands over, where a system call is
-// nothing beside the commit: each read copies through the kernel. Writing
-// is on every read call's way out, so the pages a thread has written
-// successfully are remembered (a few ranges a thread) and written again
-// directly; only a buffer on pages not yet seen costs a system call. A page
-// unmapped or made read-only after it was seen is not checked again.
+// The pages a thread has read or written successfully are remembered (a
+// few ranges a thread, each kind) and used again directly: only a buffer on
+// pages not yet seen costs a system call, the copy through the kernel. A
+// page unmapped, or made read-only after it was written, after it was seen
+// is not checked again.
 #pragma once
 
 #include <cstddef>
