@@ -141,6 +141,12 @@ bool IsPage(int amount) {
   return amount >= 512 && std::has_single_bit(static_cast<unsigned>(amount));
 }
 
+// Whether a log's `amount` bytes at `offset` are the page of a frame.
+bool IsFramesPage(sqlite3_int64 offset, int amount) {
+  const sqlite3_int64 at = offset - kLogHeaderSize - kFrameHeaderSize;
+  return at >= 0 && at % (kFrameHeaderSize + amount) == 0;
+}
+
 // The database whose setting a file's pages follow.
 File* DatabaseOf(File* file) {
   return file->isDatabase ? file : file->database;
@@ -276,6 +282,17 @@ int Write(sqlite3_file* file, const void* buffer, int amount,
       ours->pendingOffset = offset;
       ours->pending = true;
       return SQLITE_OK;
+    }
+    if (summed && IsPage(amount) && IsFramesPage(offset, amount)) {
+      // A page written again in place, into a frame of the transaction
+      // being written (after SQLite wrote it early to free its cache). Its
+      // frames' sums are made again at the commit, from what the file
+      // holds.
+      if (!Reserve(ours, amount)) return SQLITE_NOMEM;
+      std::memcpy(ours->frame, buffer, amount);
+      Store(ours->frame, amount);
+      sqlite3_file* real = Real(file);
+      return real->pMethods->xWrite(real, ours->frame, amount, offset);
     }
   }
   if (summed && ours->isDatabase && IsPage(amount)) {
