@@ -2,7 +2,9 @@
 // writer leaves in the log is what a reader reads back and what SQLite's
 // own recovery accepts, frame sums and page checksums alike.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sqlite3.h>
+#include <sys/resource.h>
 
 #include <cstdint>
 #include <filesystem>
@@ -106,21 +108,73 @@ class ChecksumVfs : public ::testing::Test {
   int n_ = 0;
 };
 
-// Commits of one frame and of many, with the log synced or not: the log
-// alone brings every commit back.
+// Commits of one frame and of many, with the log synced or not, padded out
+// to the disk's sectors or not (then SQLite syncs in the middle of a
+// frame): the log alone brings every commit back.
 TEST_F(ChecksumVfs, EveryCommitIsRecoveredFromTheLogAlone) {
+  for (const char* parameters : {"", "?psow=0"}) {
+    SCOPED_TRACE(parameters);
+    for (const char* suffix : {"", "-wal", "-shm"}) fs::remove(path_ + suffix);
+    Db db("file:" + path_ + parameters);
+    ASSERT_EQ(db.opened(), SQLITE_OK);
+    db.Format();
+    ASSERT_EQ(db.Insert(1, 1, 10), SQLITE_OK);
+    ASSERT_EQ(db.Insert(2, 20, 1000), SQLITE_OK);  // a dozen frames
+    ASSERT_EQ(db.Exec("PRAGMA synchronous=FULL"), SQLITE_OK);
+    ASSERT_EQ(db.Insert(22, 1, 10), SQLITE_OK);
+    ASSERT_EQ(db.Insert(23, 3, 3000), SQLITE_OK);
+    ASSERT_EQ(db.Insert(26, 1, 10), SQLITE_OK);
+    ASSERT_EQ(db.Exec("PRAGMA synchronous=NORMAL"), SQLITE_OK);
+    ASSERT_EQ(db.Exec("UPDATE t SET v=randomblob(50) WHERE k=5"), SQLITE_OK);
+    const std::string rows = "26/28080";
+    EXPECT_EQ(db.Get("SELECT count(*) || '/' || sum(length(v)) FROM t"), rows);
+    ExpectIntact(Crash(), rows);
+  }
+}
+
+// A commit the disk refuses partway (a file size limit stands in for a
+// full disk) fails with the error, not as written; the commits before and
+// after it are whole.
+TEST_F(ChecksumVfs, ACommitTheDiskRefusesFailsAndTheNextIsWhole) {
   Db db(path_);
   ASSERT_EQ(db.opened(), SQLITE_OK);
   db.Format();
-  ASSERT_EQ(db.Insert(1, 1, 10), SQLITE_OK);
-  ASSERT_EQ(db.Insert(2, 20, 1000), SQLITE_OK);  // a dozen frames
-  ASSERT_EQ(db.Exec("PRAGMA synchronous=FULL"), SQLITE_OK);
-  ASSERT_EQ(db.Insert(22, 1, 10), SQLITE_OK);
-  ASSERT_EQ(db.Insert(23, 3, 3000), SQLITE_OK);
-  ASSERT_EQ(db.Exec("PRAGMA synchronous=NORMAL"), SQLITE_OK);
-  ASSERT_EQ(db.Exec("UPDATE t SET v=randomblob(50) WHERE k=5"), SQLITE_OK);
-  const std::string rows = "25/28070";
+  ASSERT_EQ(db.Insert(1, 5, 1000), SQLITE_OK);
+  rlimit unlimited{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &unlimited), 0);
+  rlimit limit = unlimited;
+  limit.rlim_cur = fs::file_size(path_ + "-wal") + 3 * (24 + 2048) + 100;
+  const auto handler = signal(SIGXFSZ, SIG_IGN);
+  setrlimit(RLIMIT_FSIZE, &limit);
+  const int refused = db.Insert(6, 20, 1000);  // a dozen frames
+  setrlimit(RLIMIT_FSIZE, &unlimited);
+  signal(SIGXFSZ, handler);
+  EXPECT_TRUE(refused == SQLITE_IOERR || refused == SQLITE_FULL) << refused;
+
+  ASSERT_EQ(db.Insert(6, 2, 1000), SQLITE_OK);
+  const std::string rows = "7/7000";
   EXPECT_EQ(db.Get("SELECT count(*) || '/' || sum(length(v)) FROM t"), rows);
+  ExpectIntact(Crash(), rows);
+}
+
+// A transaction that wrote frames early (its cache full) and was rolled
+// back leaves the log to the next writer: what it wrote never lands on
+// that writer's frames.
+TEST_F(ChecksumVfs, ARolledBackTransactionLeavesTheLogToTheNextWriter) {
+  Db first(path_);
+  ASSERT_EQ(first.opened(), SQLITE_OK);
+  first.Format();
+  ASSERT_EQ(first.Insert(1, 5, 100), SQLITE_OK);
+  // The rollback then reads what it undoes from the database, not the log.
+  ASSERT_EQ(first.Exec("PRAGMA wal_checkpoint(TRUNCATE)"), SQLITE_OK);
+  Db second(path_);
+  ASSERT_EQ(first.Exec("PRAGMA cache_size=10; BEGIN"), SQLITE_OK);
+  ASSERT_EQ(first.Insert(100, 100, 400), SQLITE_OK);
+  ASSERT_EQ(first.Exec("ROLLBACK"), SQLITE_OK);
+  ASSERT_EQ(second.Insert(6, 20, 1000), SQLITE_OK);
+  const std::string rows = "25/20500";
+  EXPECT_EQ(first.Get("SELECT count(*) || '/' || sum(length(v)) FROM t"), rows);
+  EXPECT_EQ(second.Get("PRAGMA integrity_check"), "ok");
   ExpectIntact(Crash(), rows);
 }
 
