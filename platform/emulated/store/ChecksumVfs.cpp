@@ -13,13 +13,24 @@
 //
 // SQLite sums each frame of the log, page included, before it writes the
 // frame's header and then its page. A page summed here changes after that,
-// so the frame's header is held back until its page comes, and the two are
-// written together with the frame's sum made again (the log's format is
-// SQLite's documented one).
+// so the frame's header is held back until its page comes, and the frame
+// gets its sum made again (the log's format is SQLite's documented one).
+//
+// The frames of a commit are held back together and reach the file in one
+// write when its last frame comes (the one that names the database's size
+// after the commit), before SQLite goes on to publish them in the shared
+// index. They go sooner before anything that needs the file as SQLite
+// believes it is: a read, sync, truncation, size or close of the log, a
+// write that doesn't follow them, a shared lock let go (another connection
+// may write the log next), an error, or 120 KB held. SQLite may sync in
+// the middle of a frame (when it pads a commit out to the disk's sector):
+// the part that came is written as it is, and the frame again whole,
+// summed, once its rest comes.
 #include "platform/emulated/store/ChecksumVfs.h"
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <bit>
 #include <cstdint>
 #include <cstring>
@@ -35,18 +46,34 @@ constexpr int kReservedByteOffset = 20;
 constexpr int kLogHeaderSize = 32;
 constexpr int kFrameHeaderSize = 24;
 
+// The most a log holds back before it writes, besides the frame that
+// takes it past.
+constexpr int kHeldLimit = 120 * 1024;
+constexpr int kLargestFrame = kFrameHeaderSize + 65536;
+// The most the system's VFS writes in one call: it keeps only the low 17
+// bits of the count.
+constexpr int kLargestWrite = 0x1ffff;
+
 struct File {
   sqlite3_file base;
-  // For a log: the database file it belongs to. Null otherwise.
+  // A log: the database file it belongs to. A database: its log, while it
+  // is open. Null otherwise.
   File* database;
+  File* log;
   bool isDatabase;
   // A database whose pages carry checksums.
   bool checked;
   bool inCheckpoint;
-  // A log: the header of the frame being written, held back until its
-  // page comes; the frame, header and page, as it is written.
-  bool pending;
-  sqlite3_int64 pendingOffset;
+  // A log: what SQLite wrote and the file doesn't have yet, from
+  // `heldOffset` on: `held` bytes of whole frames, then `partial` bytes of
+  // the frame after them (its header, or pieces of it cut at a sync), of
+  // which the file has the first `partialWritten` (then `held` is 0).
+  sqlite3_int64 heldOffset;
+  int held;
+  int partial;
+  int partialWritten;
+  // A log: the size of its frames, header and page, once one came whole.
+  int frameSize;
   // A database: counts the times this connection took the log's write
   // lock. A log: the frame this connection wrote last, while it held that
   // lock (`epoch`): where the next one goes and the sum it continues.
@@ -54,8 +81,8 @@ struct File {
   sqlite3_int64 nextFrame;
   std::uint32_t lastSum[2];
   bool bigEndian;
-  unsigned char* frame;
-  int frameCapacity;
+  unsigned char* buffer;
+  int capacity;
 };
 
 // The system's file sits right after ours.
@@ -66,6 +93,7 @@ sqlite3_file* Real(sqlite3_file* file) {
                                          kFileSize);
 }
 File* Ours(sqlite3_file* file) { return reinterpret_cast<File*>(file); }
+sqlite3_file* Theirs(File* file) { return &file->base; }
 sqlite3_vfs* RealVfs(sqlite3_vfs* vfs) {
   return static_cast<sqlite3_vfs*>(vfs->pAppData);
 }
@@ -113,32 +141,43 @@ void PutBig32(unsigned char* bytes, std::uint32_t value) {
   bytes[3] = static_cast<unsigned char>(value);
 }
 
-// The log's running sum over `size` bytes, in 32-bit words of the order its
-// header names.
-void LogSum(bool bigEndian, const unsigned char* bytes, int size,
-            std::uint32_t sum[2]) {
+// The log's running sum (LogSum) in the machine's order of bytes, or in
+// the other one (`kSwap`). Its two sums make one chain; grouped as here,
+// two adds a step lie on it (s0 + s1 and s1 + x0 + x1 side by side, then
+// each with what is left) where the plain form has four. The empty asm
+// statements keep the compiler from regrouping them.
+template <bool kSwap>
+void LogSumWords(const unsigned char* bytes, int size, std::uint32_t sum[2]) {
+  std::uint32_t s0 = sum[0], s1 = sum[1];
   for (int i = 0; i + 8 <= size; i += 8) {
-    std::uint32_t x0, x1;
-    if (bigEndian) {
-      x0 = Big32(bytes + i);
-      x1 = Big32(bytes + i + 4);
-    } else {
-      x0 = std::uint32_t{bytes[i]} | (std::uint32_t{bytes[i + 1]} << 8) |
-           (std::uint32_t{bytes[i + 2]} << 16) |
-           (std::uint32_t{bytes[i + 3]} << 24);
-      x1 = std::uint32_t{bytes[i + 4]} | (std::uint32_t{bytes[i + 5]} << 8) |
-           (std::uint32_t{bytes[i + 6]} << 16) |
-           (std::uint32_t{bytes[i + 7]} << 24);
+    std::uint32_t x[2];
+    std::memcpy(x, bytes + i, sizeof x);
+    if constexpr (kSwap) {
+      x[0] = __builtin_bswap32(x[0]);
+      x[1] = __builtin_bswap32(x[1]);
     }
-    sum[0] += x0 + sum[1];
-    sum[1] += x1 + sum[0];
+    std::uint32_t words = x[0] + x[1];
+    asm("" : "+r"(words));
+    std::uint32_t both = s0 + s1;
+    std::uint32_t rest = s1 + words;
+    asm("" : "+r"(both), "+r"(rest));
+    s0 = both + x[0];  // s0 + x0 + s1
+    s1 = both + rest;  // s1 + x1 + the new s0
   }
+  sum[0] = s0;
+  sum[1] = s1;
 }
 
 // Pages are a power of two of 512 bytes or more; the log's own header and
 // its frames' headers are shorter.
 bool IsPage(int amount) {
   return amount >= 512 && std::has_single_bit(static_cast<unsigned>(amount));
+}
+
+// Whether a log's `amount` bytes at `offset` are the page of a frame.
+bool IsFramesPage(sqlite3_int64 offset, int amount) {
+  const sqlite3_int64 at = offset - kLogHeaderSize - kFrameHeaderSize;
+  return at >= 0 && at % (kFrameHeaderSize + amount) == 0;
 }
 
 // The database whose setting a file's pages follow.
@@ -155,66 +194,118 @@ void Learn(File* database, const void* buffer, int amount) {
   }
 }
 
-// Writes a frame header held back, as it is.
-int Flush(sqlite3_file* file) {
-  File* ours = Ours(file);
-  if (!ours->pending) return SQLITE_OK;
-  ours->pending = false;
-  // SQLite makes the frames' sums again (after a page was written twice
-  // in one transaction): the sum kept is no longer the last.
-  ours->nextFrame = -1;
-  sqlite3_file* real = Real(file);
-  return real->pMethods->xWrite(real, ours->frame, kFrameHeaderSize,
-                                ours->pendingOffset);
-}
-
-// Room for a frame, header and page, in `file`'s buffer.
+// Room for `size` bytes in `file`'s buffer.
 bool Reserve(File* file, int size) {
-  if (file->frameCapacity >= size) return true;
-  auto* grown = static_cast<unsigned char*>(sqlite3_realloc(file->frame, size));
+  if (file->capacity >= size) return true;
+  const int capacity =
+      std::max(size, std::min(2 * file->capacity, kHeldLimit + kLargestFrame));
+  auto* grown =
+      static_cast<unsigned char*>(sqlite3_realloc(file->buffer, capacity));
   if (grown == nullptr) return false;
-  file->frame = grown;
-  file->frameCapacity = size;
+  file->buffer = grown;
+  file->capacity = capacity;
   return true;
 }
 
-// The frame whose header is held back, with `page` (`size` bytes) after
-// it, written at once. `summed`: the page is summed and the frame's sum
-// made again, from the one before it (or the log header's, for the first
-// frame).
-int WriteFrame(sqlite3_file* file, const void* page, int size, bool summed) {
+// Writes what a log holds back: in one write, unless it is more than the
+// system's VFS takes in one. `keepPartial`: a frame not yet whole stays
+// held once its part is written, to be written again whole when its rest
+// comes. Whatever happens, no whole frame stays held: one that failed to
+// reach the file is SQLite's to write again.
+int Flush(sqlite3_file* file, bool keepPartial = false) {
+  File* ours = Ours(file);
+  const int from = ours->partialWritten;
+  const int to = ours->held + ours->partial;
+  int rc = SQLITE_OK;
+  sqlite3_file* real = Real(file);
+  for (int at = from; at < to && rc == SQLITE_OK; at += kLargestWrite) {
+    rc = real->pMethods->xWrite(real, ours->buffer + at,
+                                std::min(to - at, kLargestWrite),
+                                ours->heldOffset + at);
+  }
+  if (rc == SQLITE_OK && keepPartial && ours->partial > 0) {
+    std::memmove(ours->buffer, ours->buffer + ours->held, ours->partial);
+    ours->heldOffset += ours->held;
+    ours->held = 0;
+    ours->partialWritten = ours->partial;
+    return SQLITE_OK;
+  }
+  // A frame's header written as it came (SQLite makes the frames' sums
+  // again after a page was written twice in one transaction), or frames
+  // that never reached the file: the sum kept is not the last.
+  if (ours->partial > 0 || rc != SQLITE_OK) ours->nextFrame = -1;
+  ours->held = ours->partial = ours->partialWritten = 0;
+  return rc;
+}
+
+// `amount` bytes after what `file` holds, as part of the frame after its
+// whole ones.
+int Append(sqlite3_file* file, const void* buffer, int amount) {
+  File* ours = Ours(file);
+  const int at = ours->held + ours->partial;
+  if (!Reserve(ours, at + amount)) {
+    const int rc = Flush(file);
+    return rc != SQLITE_OK ? rc : SQLITE_NOMEM;
+  }
+  std::memcpy(ours->buffer + at, buffer, amount);
+  ours->partial += amount;
+  return SQLITE_OK;
+}
+
+// Whether a log's `amount` bytes at `offset` begin a frame: its header, or
+// the first piece of one cut at a sync.
+bool StartsFrame(const File* log, sqlite3_int64 offset, int amount) {
+  if (offset < kLogHeaderSize) return false;
+  if (amount == kFrameHeaderSize) return true;
+  return log->frameSize > 0 && amount < log->frameSize &&
+         (offset - kLogHeaderSize) % log->frameSize == 0;
+}
+
+// The sum the frame at `offset` continues: the frame's before it, or the
+// log header's for the first one.
+int SumBefore(sqlite3_file* file, sqlite3_int64 offset, std::uint32_t sum[2]) {
   File* ours = Ours(file);
   sqlite3_file* real = Real(file);
-  const int frameSize = kFrameHeaderSize + size;
-  if (!Reserve(ours, frameSize)) return SQLITE_NOMEM;
-  unsigned char* frame = ours->frame;
-  std::memcpy(frame + kFrameHeaderSize, page, size);
-  ours->pending = false;
+  unsigned char logHeader[kLogHeaderSize];
+  int rc = real->pMethods->xRead(real, logHeader, kLogHeaderSize, 0);
+  if (rc != SQLITE_OK) return rc;
+  ours->bigEndian = (Big32(logHeader) & 1) != 0;
+  const unsigned char* before = logHeader + 24;
+  unsigned char read[8];
+  if (offset > kLogHeaderSize) {
+    const sqlite3_int64 at = offset - ours->frameSize + 16;
+    if (at >= ours->heldOffset) {
+      before = ours->buffer + (at - ours->heldOffset);
+    } else {
+      rc = real->pMethods->xRead(real, read, sizeof read, at);
+      if (rc != SQLITE_OK) return rc;
+      before = read;
+    }
+  }
+  sum[0] = Big32(before);
+  sum[1] = Big32(before + 4);
+  return SQLITE_OK;
+}
+
+// The frame just made whole after `file`'s whole frames joins them.
+// `summed`: its page is summed and the frame's sum made again. A commit's
+// last frame, or a full buffer, sends them to the file.
+int HoldFrame(sqlite3_file* file, bool summed) {
+  File* ours = Ours(file);
+  const sqlite3_int64 offset = ours->heldOffset + ours->held;
+  const int size = ours->frameSize - kFrameHeaderSize;
+  unsigned char* frame = ours->buffer + ours->held;
   if (summed) {
-    Store(frame + kFrameHeaderSize, size);
-    std::uint32_t sum[2];
+    std::uint32_t sum[2] = {ours->lastSum[0], ours->lastSum[1]};
     // No other connection writes the log while this one holds its write
     // lock: the frames of one commit continue from the one before.
-    if (ours->epoch != ours->database->epoch ||
-        ours->nextFrame != ours->pendingOffset) {
-      unsigned char logHeader[kLogHeaderSize];
-      int rc = real->pMethods->xRead(real, logHeader, kLogHeaderSize, 0);
-      if (rc != SQLITE_OK) return rc;
-      ours->bigEndian = (Big32(logHeader) & 1) != 0;
-      sum[0] = Big32(logHeader + 24);
-      sum[1] = Big32(logHeader + 28);
-      if (ours->pendingOffset > kLogHeaderSize) {
-        unsigned char before[8];
-        rc = real->pMethods->xRead(real, before, sizeof before,
-                                   ours->pendingOffset - size - 8);
-        if (rc != SQLITE_OK) return rc;
-        sum[0] = Big32(before);
-        sum[1] = Big32(before + 4);
+    if (ours->epoch != ours->database->epoch || ours->nextFrame != offset) {
+      if (const int rc = SumBefore(file, offset, sum)) {
+        Flush(file);
+        return rc;
       }
-    } else {
-      sum[0] = ours->lastSum[0];
-      sum[1] = ours->lastSum[1];
     }
+    Store(frame + kFrameHeaderSize, size);
     LogSum(ours->bigEndian, frame, 8, sum);
     LogSum(ours->bigEndian, frame + kFrameHeaderSize, size, sum);
     PutBig32(frame + 16, sum[0]);
@@ -222,18 +313,66 @@ int WriteFrame(sqlite3_file* file, const void* page, int size, bool summed) {
     ours->lastSum[0] = sum[0];
     ours->lastSum[1] = sum[1];
   }
-  const int rc =
-      real->pMethods->xWrite(real, frame, frameSize, ours->pendingOffset);
   ours->epoch = ours->database->epoch;
-  ours->nextFrame =
-      summed && rc == SQLITE_OK ? ours->pendingOffset + frameSize : -1;
-  return rc;
+  ours->nextFrame = summed ? offset + ours->frameSize : -1;
+  ours->held += ours->frameSize;
+  ours->partial = ours->partialWritten = 0;
+  if (Big32(frame + 4) != 0 || ours->held >= kHeldLimit) return Flush(file);
+  return SQLITE_OK;
+}
+
+// A write to a log: the pieces of frames are held back, anything else
+// sends what is held to the file first.
+int WriteLog(sqlite3_file* file, const void* buffer, int amount,
+             sqlite3_int64 offset, bool summed) {
+  File* ours = Ours(file);
+  const int holding = ours->held + ours->partial;
+  const bool follows =
+      holding > 0 && offset == ours->heldOffset + ours->held + ours->partial;
+  if (follows && ours->partial > 0) {
+    // A frame's page after its header, or the rest of a frame cut short.
+    if (ours->frameSize == 0 && ours->partial == kFrameHeaderSize &&
+        IsPage(amount)) {
+      ours->frameSize = kFrameHeaderSize + amount;
+    }
+    if (ours->frameSize > 0 && ours->partial + amount <= ours->frameSize) {
+      if (const int rc = Append(file, buffer, amount)) return rc;
+      if (ours->partial < ours->frameSize) return SQLITE_OK;
+      return HoldFrame(file, summed);
+    }
+  } else if ((follows || holding == 0) && StartsFrame(ours, offset, amount)) {
+    if (holding == 0) ours->heldOffset = offset;
+    return Append(file, buffer, amount);
+  }
+  if (const int rc = Flush(file)) return rc;
+  if (offset < kLogHeaderSize) ours->nextFrame = -1;  // the log starts over
+  if (StartsFrame(ours, offset, amount)) {
+    ours->heldOffset = offset;
+    return Append(file, buffer, amount);
+  }
+  sqlite3_file* real = Real(file);
+  if (summed && IsPage(amount) && IsFramesPage(offset, amount)) {
+    // A page written again in place, into a frame of the transaction
+    // being written (after SQLite wrote it early to free its cache). Its
+    // frames' sums are made again at the commit, from what the file
+    // holds.
+    if (!Reserve(ours, amount)) return SQLITE_NOMEM;
+    std::memcpy(ours->buffer, buffer, amount);
+    Store(ours->buffer, amount);
+    return real->pMethods->xWrite(real, ours->buffer, amount, offset);
+  }
+  return real->pMethods->xWrite(real, buffer, amount, offset);
 }
 
 int Close(sqlite3_file* file) {
-  int rc = Flush(file);
-  sqlite3_free(Ours(file)->frame);
-  Ours(file)->frame = nullptr;
+  File* ours = Ours(file);
+  const int rc = Flush(file);
+  sqlite3_free(ours->buffer);
+  ours->buffer = nullptr;
+  if (ours->database != nullptr && ours->database->log == ours) {
+    ours->database->log = nullptr;
+  }
+  if (ours->log != nullptr) ours->log->database = nullptr;
   sqlite3_file* real = Real(file);
   const int closed =
       real->pMethods != nullptr ? real->pMethods->xClose(real) : SQLITE_OK;
@@ -263,20 +402,7 @@ int Write(sqlite3_file* file, const void* buffer, int amount,
   const bool summed =
       database != nullptr && database->checked && !database->inCheckpoint;
   if (database != nullptr && !ours->isDatabase) {
-    // A log: a frame's header, then its page.
-    if (ours->pending && IsPage(amount) &&
-        offset == ours->pendingOffset + kFrameHeaderSize) {
-      return WriteFrame(file, buffer, amount, summed);
-    }
-    if (const int rc = Flush(file)) return rc;
-    if (offset < kLogHeaderSize) ours->nextFrame = -1;  // the log starts over
-    if (amount == kFrameHeaderSize && offset >= kLogHeaderSize) {
-      if (!Reserve(ours, kFrameHeaderSize)) return SQLITE_NOMEM;
-      std::memcpy(ours->frame, buffer, kFrameHeaderSize);
-      ours->pendingOffset = offset;
-      ours->pending = true;
-      return SQLITE_OK;
-    }
+    return WriteLog(file, buffer, amount, offset, summed);
   }
   if (summed && ours->isDatabase && IsPage(amount)) {
     // The reserved bytes are the VFS's to fill.
@@ -292,7 +418,7 @@ int Truncate(sqlite3_file* file, sqlite3_int64 size) {
   return real->pMethods->xTruncate(real, size);
 }
 int Sync(sqlite3_file* file, int flags) {
-  if (const int rc = Flush(file)) return rc;
+  if (const int rc = Flush(file, true)) return rc;
   sqlite3_file* real = Real(file);
   return real->pMethods->xSync(real, flags);
 }
@@ -334,13 +460,20 @@ int ShmMap(sqlite3_file* file, int region, int size, int extend,
   return real->pMethods->xShmMap(real, region, size, extend, out);
 }
 int ShmLock(sqlite3_file* file, int offset, int n, int flags) {
+  File* ours = Ours(file);
   // Slot 0 is the log's write lock.
   if (offset == 0 && (flags & SQLITE_SHM_LOCK) != 0 &&
       (flags & SQLITE_SHM_EXCLUSIVE) != 0) {
-    ++Ours(file)->epoch;
+    ++ours->epoch;
+  }
+  // Once a lock is let go, another connection may write the log.
+  int flushed = SQLITE_OK;
+  if ((flags & SQLITE_SHM_UNLOCK) != 0 && ours->log != nullptr) {
+    flushed = Flush(Theirs(ours->log));
   }
   sqlite3_file* real = Real(file);
-  return real->pMethods->xShmLock(real, offset, n, flags);
+  const int rc = real->pMethods->xShmLock(real, offset, n, flags);
+  return rc != SQLITE_OK ? rc : flushed;
 }
 void ShmBarrier(sqlite3_file* file) {
   sqlite3_file* real = Real(file);
@@ -403,6 +536,7 @@ int Open(sqlite3_vfs* vfs, const char* name, sqlite3_file* file, int flags,
   ours->isDatabase = (flags & SQLITE_OPEN_MAIN_DB) != 0;
   if ((flags & SQLITE_OPEN_WAL) != 0) {
     ours->database = Ours(sqlite3_database_file_object(name));
+    ours->database->log = ours;
   }
   file->pMethods = &kMethods;
   return SQLITE_OK;
@@ -446,6 +580,15 @@ int CurrentTimeInt64(sqlite3_vfs* vfs, sqlite3_int64* out) {
 }
 
 }  // namespace
+
+void LogSum(bool bigEndian, const unsigned char* bytes, int size,
+            std::uint32_t sum[2]) {
+  if (bigEndian == (std::endian::native == std::endian::big)) {
+    LogSumWords<false>(bytes, size, sum);
+  } else {
+    LogSumWords<true>(bytes, size, sum);
+  }
+}
 
 const char* VfsName() {
   static std::once_flag once;

@@ -6,6 +6,8 @@
 // reserve no bytes (stores made before checksums) pass through unchecked.
 #pragma once
 
+#include <cstdint>
+
 namespace corvane::platform::emulated::checksums {
 
 // The name to open store files with (sqlite3_open_v2's zVfs); registered on
@@ -14,5 +16,11 @@ const char* VfsName();
 
 // The reserved bytes a checksummed database sets aside on each page.
 inline constexpr int kReservedBytes = 8;
+
+// The running sum of SQLite's log (its header's and each frame's), carried
+// in `sum` over `size` bytes, 8 at a time, read as 32-bit words in the
+// order the log's header names: big-endian or little-endian.
+void LogSum(bool bigEndian, const unsigned char* bytes, int size,
+            std::uint32_t sum[2]);
 
 }  // namespace corvane::platform::emulated::checksums
