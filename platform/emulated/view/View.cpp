@@ -311,7 +311,8 @@ LONG View::LoadMaxima(CachedKey& key) {
   return ERROR_SUCCESS;
 }
 
-std::int64_t View::FindOrd(CachedKey& key, std::u16string_view name) {
+std::int64_t View::FindOrd(CachedKey& key, std::u16string_view name,
+                           std::string* fold) {
   if (!key.valueOrds && key.values.Size() <= kFewValues) {
     for (std::size_t i = 0; i < key.values.Size(); ++i) {
       const CachedValue& value = key.values.At(i);
@@ -325,8 +326,11 @@ std::int64_t View::FindOrd(CachedKey& key, std::u16string_view name) {
       key.valueOrds->emplace(FoldKey(v.name), v.ord);
     });
   }
-  const auto it = key.valueOrds->find(FoldKey(name));
-  return it == key.valueOrds->end() ? 0 : it->second;
+  std::string folded = FoldKey(name);
+  const auto it = key.valueOrds->find(folded);
+  const std::int64_t ord = it == key.valueOrds->end() ? 0 : it->second;
+  if (fold != nullptr) *fold = std::move(folded);
+  return ord;
 }
 
 const CachedValue* View::FindValue(CachedKey& key, std::u16string_view name) {
@@ -409,8 +413,9 @@ LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
   store_.Changes().Add(key.id, REG_NOTIFY_CHANGE_LAST_SET);
   bool insert = true;
   std::int64_t ord = 0;
+  std::string fold;
   if (key.valuesLoaded) {
-    ord = FindOrd(key, name);
+    ord = FindOrd(key, name, &fold);
     insert = ord == 0;
     if (insert) ord = key.values.Size() ? key.values.Back().ord + 1 : 1;
   } else {
@@ -435,7 +440,10 @@ LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
     return ERROR_SUCCESS;
   }
   if (insert) {
-    if (key.valueOrds) key.valueOrds->emplace(FoldKey(name), ord);
+    if (key.valueOrds) {
+      key.valueOrds->emplace(fold.empty() ? FoldKey(name) : std::move(fold),
+                             ord);
+    }
     key.values.Insert(key.values.Size(), CachedValue{std::u16string(name), type,
                                                      std::move(data), ord});
   } else {

@@ -86,7 +86,10 @@ class View {
   const CachedValue* FindValue(CachedKey& key, std::u16string_view name);
   // The creation order of the value of that name, with values loaded; 0
   // for none.
-  static std::int64_t FindOrd(CachedKey& key, std::u16string_view name);
+  // `fold`, when given: the name's fold, when one was made (a key with
+  // its map of names), for the caller to use again.
+  static std::int64_t FindOrd(CachedKey& key, std::u16string_view name,
+                              std::string* fold = nullptr);
   LONG HasChildren(CachedKey& key, bool& any);
 
   // Inside Write only.
