@@ -192,22 +192,47 @@ std::vector<std::int64_t> TreeIds(platform::emulated::Store& store,
   return tree.ids;
 }
 
+// A store of the benchmark's own, bound to its file; false, the benchmark
+// skipped, when it can't be.
+bool BindStore(benchmark::State& state, platform::emulated::Store& store) {
+  Trees().Drop();
+  bool reopened = false;
+  if (store.Bind(reopened) == 0) return true;
+  state.SkipWithError("the store could not be opened");
+  return false;
+}
+
+// The ids of a tree of `keys` keys imported as `name`, top first. Bound
+// again first: the first import of a run may be what makes the file.
+std::vector<std::int64_t> ImportedIds(platform::emulated::Store& store,
+                                      const std::string& name,
+                                      std::int64_t keys) {
+  bool reopened = false;
+  if (!ImportTree(name, keys) || store.Bind(reopened) != 0) return {};
+  return TreeIds(store, name);
+}
+
+// `write` in a commit of its own; false, the benchmark stopped, when it or
+// the commit failed.
+template <class Write>
+bool Committed(benchmark::State& state, platform::emulated::Store& store,
+               Write&& write) {
+  std::uint64_t counter = 0;
+  if (store.BeginWrite() == 0 && write() && store.Commit(false, counter) == 0) {
+    return true;
+  }
+  store.Rollback();
+  state.SkipWithError("a write failed");
+  return false;
+}
+
 void StoreDeleteCommits(benchmark::State& state) {
   const std::int64_t keys = state.range(0);
-  Trees().Drop();
   platform::emulated::Store store;
-  bool reopened = false;
-  if (store.Bind(reopened) != 0) {
-    state.SkipWithError("the store could not be opened");
-    return;
-  }
+  if (!BindStore(state, store)) return;
   for (auto _ : state) {
     state.PauseTiming();
-    std::vector<std::int64_t> ids;
-    // Bound again: the first import of a run may be what makes the file.
-    if (ImportTree("Doomed", keys) && store.Bind(reopened) == 0) {
-      ids = TreeIds(store, "Doomed");
-    }
+    std::vector<std::int64_t> ids = ImportedIds(store, "Doomed", keys);
     state.ResumeTiming();
     if (ids.size() != static_cast<std::size_t>(keys)) {
       state.SkipWithError("building the tree failed");
@@ -215,12 +240,9 @@ void StoreDeleteCommits(benchmark::State& state) {
     }
     std::sort(ids.rbegin(), ids.rend());
     for (const std::int64_t id : ids) {
-      std::uint64_t counter = 0;
-      if (store.BeginWrite() != 0 ||
-          store.rows().DeleteTree(id, true, false) != 0 ||
-          store.Commit(false, counter) != 0) {
-        store.Rollback();
-        state.SkipWithError("a delete failed");
+      if (!Committed(state, store, [&] {
+            return store.rows().DeleteTree(id, true, false) == 0;
+          })) {
         return;
       }
     }
@@ -239,13 +261,8 @@ BENCHMARK(StoreDeleteCommits)
 // a commit each, with no registry call, handle or view around it.
 void StoreValueCommits(benchmark::State& state) {
   const std::int64_t values = state.range(0);
-  Trees().Drop();
   platform::emulated::Store store;
-  bool reopened = false;
-  if (store.Bind(reopened) != 0) {
-    state.SkipWithError("the store could not be opened");
-    return;
-  }
+  if (!BindStore(state, store)) return;
   const std::u16string data = u"C:\\Program Files\\Vendor\\x.dll";
   const std::span<const platform::BYTE> bytes(
       reinterpret_cast<const platform::BYTE*>(data.c_str()),
@@ -253,32 +270,28 @@ void StoreValueCommits(benchmark::State& state) {
   static int round = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    std::vector<std::int64_t> ids;
     // A key of its own each round, with no value yet.
-    const std::string name = "Valued" + std::to_string(round++);
-    if (ImportTree(name, 1) && store.Bind(reopened) == 0) {
-      ids = TreeIds(store, name);
-    }
+    const std::vector<std::int64_t> ids =
+        ImportedIds(store, "Valued" + std::to_string(round++), 1);
     state.ResumeTiming();
     if (ids.size() != 1) {
       state.SkipWithError("making the key failed");
       break;
     }
+    const std::int64_t key = ids[0];
     for (std::int64_t i = 0; i < values; ++i) {
-      std::u16string name16 = u"v";
-      for (const char c : std::to_string(i)) name16.push_back(c);
-      std::int64_t ord = 0;
-      bool found = false;
-      std::uint64_t counter = 0;
-      if (store.BeginWrite() != 0 ||
-          store.rows().FindValue(ids[0], name16, ord, found) != 0 ||
-          store.rows().NextOrd(ids[0], ord) != 0 ||
-          store.rows().PutValue(ids[0], ord, true, name16, platform::REG_SZ,
-                                bytes) != 0 ||
-          store.rows().Touch(ids[0], platform::emulated::FileTimeNow()) != 0 ||
-          store.Commit(false, counter) != 0) {
-        store.Rollback();
-        state.SkipWithError("a write failed");
+      std::u16string name = u"v";
+      for (const char c : std::to_string(i)) name.push_back(c);
+      if (!Committed(state, store, [&] {
+            std::int64_t ord = 0;
+            bool found = false;
+            auto& rows = store.rows();
+            return rows.FindValue(key, name, ord, found) == 0 &&
+                   rows.NextOrd(key, ord) == 0 &&
+                   rows.PutValue(key, ord, true, name, platform::REG_SZ,
+                                 bytes) == 0 &&
+                   rows.Touch(key, platform::emulated::FileTimeNow()) == 0;
+          })) {
         return;
       }
     }
