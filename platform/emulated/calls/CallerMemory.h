@@ -6,7 +6,7 @@
 // The pages a thread has read or written successfully are remembered (a
 // few ranges a thread, each kind) and used again directly: only a buffer on
 // pages not yet seen costs a system call, the copy through the kernel. A
-// page unmapped, or made read-only after it was written, after it was seen
+// page unmapped after it was seen, or made read-only after it was written,
 // is not checked again.
 #pragma once
 
