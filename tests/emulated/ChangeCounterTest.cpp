@@ -171,6 +171,61 @@ TEST_F(ChangeCounterTest, TheRingTellsWhatChangedOrThatItCannot) {
   EXPECT_EQ(changed(five, last), Ids{-1});
 }
 
+// A commit that only set one value again tells it whole; a view catching
+// up over several takes them all, oldest first, or none when any commit
+// between told nothing (a new value, more than one key, a value too large).
+TEST_F(ChangeCounterTest, AValueSetAgainIsToldWholeOrNotAtAll) {
+  Store writer, reader;
+  Bind(writer);
+  MakeKey(writer, u"Made");
+  Bind(reader);
+  const auto setAgain = [&](std::vector<std::int64_t> ids,
+                            std::u16string_view name, std::size_t bytes) {
+    std::uint64_t counter = 0;
+    EXPECT_EQ(writer.BeginWrite(), ERROR_SUCCESS);
+    writer.Changes().Clear();
+    for (const std::int64_t id : ids) {
+      writer.Changes().Add(id, REG_NOTIFY_CHANGE_LAST_SET);
+    }
+    const std::vector<std::uint8_t> data(bytes,
+                                         static_cast<std::uint8_t>(bytes));
+    if (ChangeSet::Tellable(name, bytes)) {
+      writer.Changes().Overwrote(ids[0], name, REG_BINARY, data, 1000 + bytes);
+    }
+    writer.MarkWritten();
+    EXPECT_EQ(writer.Commit(false, counter), ERROR_SUCCESS);
+    return counter;
+  };
+  const std::uint64_t start = reader.counter().Value();
+  const std::uint64_t one = setAgain({7}, u"v", 4);
+  const std::uint64_t two = setAgain({7}, u"w", 64);
+  std::vector<ChangeSet::Overwrite> told;
+  ASSERT_TRUE(reader.counter().Told(start, two, told));
+  ASSERT_EQ(told.size(), 2u);
+  EXPECT_EQ(told[0].key, 7);
+  EXPECT_EQ(told[0].name, u"v");
+  EXPECT_EQ(told[0].data, std::vector<std::uint8_t>(4, 4));
+  EXPECT_EQ(told[0].lastWrite, 1004u);
+  EXPECT_EQ(told[1].name, u"w");
+  EXPECT_EQ(told[1].data.size(), 64u);
+  told.clear();
+  ASSERT_TRUE(reader.counter().Told(one, two, told));
+  EXPECT_EQ(told.size(), 1u);
+
+  const auto toldFrom = [&](std::uint64_t from, std::uint64_t to) {
+    std::vector<ChangeSet::Overwrite> values;
+    return reader.counter().Told(from, to, values);
+  };
+  EXPECT_FALSE(toldFrom(two, setAgain({7}, u"v", 65)));
+  const std::uint64_t big = reader.counter().Value();
+  EXPECT_FALSE(toldFrom(big, setAgain({7, 9}, u"v", 4)));
+  const std::uint64_t both = reader.counter().Value();
+  EXPECT_FALSE(toldFrom(both, CommitNaming(writer, {7})));
+  EXPECT_FALSE(toldFrom(two, reader.counter().Value()));
+  // Odd values are a commit under way.
+  EXPECT_FALSE(toldFrom(start + 1, two));
+}
+
 // What a watcher reads of each commit: the kinds of change at the keys its
 // writer noted, any kind at its keys when it noted none, the kinds of a
 // change anywhere when it noted too many places; and nothing it can trust

@@ -67,6 +67,50 @@ TEST(MultiProcessEmulated, FrozenWriterMakesOtherWritesTimeOutNotHang) {
   RegCloseKey(key);
 }
 
+// A value another process sets again reaches a view that holds it whole,
+// its key's last-write time with it, as the store has them.
+TEST(MultiProcessEmulated, AValueSetAgainElsewhereIsSeenWithItsTime) {
+  testing::ScratchKey scratch;
+  const std::string path = scratch.Path() + "\\Again";
+  const HKEY key = scratch.CreateKey("Again");
+  ASSERT_EQ(RegSetValueExA(key, "v", 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>("first"), 6),
+            ERROR_SUCCESS);
+  EXPECT_EQ(QueryString(key, "v"), "first");
+  for (const char* data : {"second", "third, and longer than before"}) {
+    const auto writer = RunRegChild({"put", path, "v", data});
+    ASSERT_EQ(writer.status, 0) << writer.output;
+    EXPECT_EQ(QueryString(key, "v"), data);
+    FILETIME seen{};
+    ASSERT_EQ(
+        RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, nullptr, nullptr, &seen),
+        ERROR_SUCCESS);
+    // A handle of its own, opened after: loaded from the store.
+    HKEY fresh = 0;
+    ASSERT_EQ(
+        RegOpenKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &fresh),
+        ERROR_SUCCESS);
+    RegFlushKey(fresh);
+    FILETIME stored{};
+    ASSERT_EQ(
+        RegQueryInfoKeyA(fresh, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, nullptr, nullptr, &stored),
+        ERROR_SUCCESS);
+    EXPECT_EQ(seen.dwLowDateTime, stored.dwLowDateTime);
+    EXPECT_EQ(seen.dwHighDateTime, stored.dwHighDateTime);
+    DWORD longest = 0;
+    ASSERT_EQ(
+        RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,
+                         nullptr, nullptr, nullptr, &longest, nullptr, nullptr),
+        ERROR_SUCCESS);
+    // In bytes of the stored (UTF-16) form, as Windows counts it.
+    EXPECT_EQ(longest, 2 * (std::string(data).size() + 1));
+    RegCloseKey(fresh);
+  }
+  RegCloseKey(key);
+}
+
 // A process told it is a 32-bit program writes in the 32-bit view, which
 // this (64-bit) process finds below Classes\Wow6432Node; and it reads its
 // own writes back by the plain path.

@@ -4,6 +4,7 @@
 // something to say, flushed at once so that the test can wait for it:
 //
 //   set KEY NAME DATA        REG_SZ value (the key is created)   -> ok
+//   put KEY NAME DATA        REG_SZ value in a key that exists    -> ok
 //   get KEY NAME             a string value's data               -> DATA
 //   create KEY               the key                             -> ok
 //   delete KEY               the key (it must have no subkeys)   -> ok
@@ -165,6 +166,15 @@ int main(int argc, char** argv) {
     if (command == "set") {
       const auto a = take(3);
       const HKEY key = CreateKey(a[0]);
+      SetString(key, a[1], a[2]);
+      RegCloseKey(key);
+      Say("ok");
+    } else if (command == "put") {
+      // A key opened only to set a value: the write is the set alone.
+      const auto a = take(3);
+      HKEY key = 0;
+      Check(RegOpenKeyExA(HKEY_CURRENT_USER, a[0].c_str(), 0, KEY_SET_VALUE,
+                          &key));
       SetString(key, a[1], a[2]);
       RegCloseKey(key);
       Say("ok");

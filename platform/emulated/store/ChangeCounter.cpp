@@ -9,6 +9,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <chrono>
@@ -238,6 +239,88 @@ std::uint64_t ChangeCounter::AfterCommit(std::uint64_t odd) {
       .compare_exchange_strong(expected, odd + 1, std::memory_order_seq_cst);
   WakeWaiters(*shared_);
   return odd + 1;
+}
+
+void ChangeCounter::Tell(std::uint64_t odd, const ChangeSet& changes) {
+  const ChangeSet::Overwrite* value = changes.SoleOverwrite();
+  if (shared_ == nullptr || value == nullptr ||
+      !ChangeSet::Tellable(value->name, value->data.size())) {
+    return;
+  }
+  SharedChanges::Latest& latest =
+      shared_->latest[(odd >> 1) % SharedChanges::kRecords];
+  // Each store releases the ones before it; the tag, last, says they are
+  // this commit's.
+  Shared(latest.tag).store(0, std::memory_order_relaxed);
+  Shared(latest.key).store(value->key, std::memory_order_release);
+  Shared(latest.lastWrite).store(value->lastWrite, std::memory_order_release);
+  Shared(latest.type).store(value->type, std::memory_order_release);
+  Shared(latest.nameUnits)
+      .store(static_cast<std::uint32_t>(value->name.size()),
+             std::memory_order_release);
+  Shared(latest.dataBytes)
+      .store(static_cast<std::uint32_t>(value->data.size()),
+             std::memory_order_release);
+  for (std::size_t i = 0; i < value->name.size(); ++i) {
+    Shared(latest.name[i]).store(value->name[i], std::memory_order_release);
+  }
+  for (std::size_t i = 0; i < value->data.size(); ++i) {
+    Shared(latest.data[i]).store(value->data[i], std::memory_order_release);
+  }
+  Shared(latest.tag).store(odd, std::memory_order_release);
+}
+
+bool ChangeCounter::Told(std::uint64_t from, std::uint64_t to,
+                         std::vector<ChangeSet::Overwrite>& values) const {
+  if (shared_ == nullptr || connection_.InMemory() || to < from ||
+      ((from | to) & 1) != 0) {
+    return false;
+  }
+  std::size_t steps = 0;
+  for (std::uint64_t at = to; at != from; ++steps) {
+    if (at < from || (at & 1) != 0 || steps == SharedChanges::kRecords) {
+      return false;
+    }
+    const std::uint64_t odd = at - 1;
+    const std::size_t slot = (odd >> 1) % SharedChanges::kRecords;
+    SharedChanges::Record& record = shared_->records[slot];
+    SharedChanges::Latest& latest = shared_->latest[slot];
+    if (Shared(record.tag).load(std::memory_order_acquire) != odd ||
+        Shared(latest.tag).load(std::memory_order_acquire) != odd) {
+      return false;
+    }
+    const std::uint64_t before =
+        Shared(record.before).load(std::memory_order_acquire);
+    ChangeSet::Overwrite value;
+    value.key = Shared(latest.key).load(std::memory_order_acquire);
+    value.lastWrite = Shared(latest.lastWrite).load(std::memory_order_acquire);
+    value.type = Shared(latest.type).load(std::memory_order_acquire);
+    const std::uint32_t units =
+        Shared(latest.nameUnits).load(std::memory_order_acquire);
+    const std::uint32_t bytes =
+        Shared(latest.dataBytes).load(std::memory_order_acquire);
+    if (units > SharedChanges::kLatestName ||
+        bytes > SharedChanges::kLatestData) {
+      return false;
+    }
+    for (std::uint32_t i = 0; i < units; ++i) {
+      value.name.push_back(
+          Shared(latest.name[i]).load(std::memory_order_acquire));
+    }
+    for (std::uint32_t i = 0; i < bytes; ++i) {
+      value.data.push_back(
+          Shared(latest.data[i]).load(std::memory_order_acquire));
+    }
+    // Unchanged since the tags were read: what was read is this commit's.
+    if (Shared(latest.tag).load(std::memory_order_relaxed) != odd ||
+        Shared(record.tag).load(std::memory_order_relaxed) != odd) {
+      return false;
+    }
+    values.push_back(std::move(value));
+    at = before;
+  }
+  std::reverse(values.begin(), values.end());
+  return true;
 }
 
 void ChangeCounter::Settle(std::uint64_t odd) {

@@ -86,6 +86,9 @@ class ChangeCounter {
     return BeforeCommit(everything);
   }
   std::uint64_t AfterCommit(std::uint64_t odd);
+  // Once the commit of `odd` landed, before AfterCommit: the value it set
+  // again, when that is all `changes` holds and it is small enough.
+  void Tell(std::uint64_t odd, const ChangeSet& changes);
 
   // An odd value seen again and again: if no write is under way, its
   // writer died after committing; make it even so views can cache again.
@@ -97,6 +100,10 @@ class ChangeCounter {
   // what it changes is counted in from either end.
   bool Changed(std::uint64_t from, std::uint64_t to,
                std::vector<std::int64_t>& ids) const;
+  // The values the commits from even value `from` to even value `to` set
+  // again, oldest first; false unless every one of them told its value.
+  bool Told(std::uint64_t from, std::uint64_t to,
+            std::vector<ChangeSet::Overwrite>& values) const;
 
   // The writers' turn, before SQLite's write lock: waits up to the wait
   // limit (or not at all), then ERROR_REGISTRY_IO_FAILED. Without the

@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/emulated/store/SharedChanges.h"
@@ -39,6 +41,39 @@ class ChangeSet {
     ids_.clear();
     noticeAll_ = 0;
     places_.clear();
+    overwrites_ = 0;
+  }
+
+  // An existing value set again, small enough to be told whole.
+  struct Overwrite {
+    std::int64_t key = 0;
+    std::u16string name;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;
+    std::uint64_t lastWrite = 0;
+  };
+  static bool Tellable(std::u16string_view name, std::size_t dataBytes) {
+    return name.size() <= SharedChanges::kLatestName &&
+           dataBytes <= SharedChanges::kLatestData;
+  }
+  // The value at key `key` set again: told to other views when it is all
+  // this write changed.
+  void Overwrote(std::int64_t key, std::u16string_view name, std::uint32_t type,
+                 const std::vector<std::uint8_t>& data,
+                 std::uint64_t lastWrite) {
+    if (++overwrites_ > 1) return;
+    overwrite_.key = key;
+    overwrite_.name.assign(name);
+    overwrite_.type = type;
+    overwrite_.data = data;
+    overwrite_.lastWrite = lastWrite;
+  }
+  // The one value this write set again, when that is all it changed.
+  const Overwrite* SoleOverwrite() const {
+    return overwrites_ == 1 && !everything_ && noticeAll_ == 0 &&
+                   ids_.size() == 1 && ids_[0] == overwrite_.key
+               ? &overwrite_
+               : nullptr;
   }
 
   // A change of `kinds` (REG_NOTIFY_CHANGE_* bits, SharedChanges::kDeleted)
@@ -79,6 +114,8 @@ class ChangeSet {
   std::vector<std::int64_t> ids_;
   std::uint8_t noticeAll_ = 0;
   std::vector<SharedChanges::Place> places_;
+  int overwrites_ = 0;
+  Overwrite overwrite_;
 };
 
 }  // namespace corvane::platform::emulated

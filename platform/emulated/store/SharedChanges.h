@@ -1,7 +1,8 @@
 // The layout of the store's shared change memory (<store>-changes), which
 // every process of the store maps: the change counter, the writers' turn,
-// a ring of what each recent commit changed, and the waiters for change
-// notifications. ChangeCounter and ChangeWatch work on it.
+// a ring of what each recent commit changed (and the value it set, when
+// that is all it did), and the waiters for change notifications.
+// ChangeCounter and ChangeWatch work on it.
 //
 // The first 16 bytes keep their place in every layout: the counter (all an
 // 8-byte file of the first layout holds), the layout's number and whether
@@ -16,9 +17,10 @@
 namespace corvane::platform::emulated {
 
 struct SharedChanges {
-  // 1: counter, turn and ring as below. The notices and waiters after the
-  // ring are zeros to a process of a build without them, which reads them
-  // as "any kind of change" and "nobody waits": no new layout.
+  // 1: counter, turn and ring as below. The notices, waiters and latest
+  // values after the ring are zeros to a process of a build without them,
+  // which reads them as "any kind of change", "nobody waits" and "not
+  // told": no new layout. (Such a process's commits tell no latest value.)
   static constexpr std::uint32_t kLayout = 1;
   // Commits remembered: a view that fell further behind drops everything.
   static constexpr std::size_t kRecords = 256;
@@ -76,6 +78,28 @@ struct SharedChanges {
     std::uint32_t unused;
   };
 
+  // The most a value set again may hold to be told whole, beside its
+  // commit's record: name units and data bytes.
+  static constexpr std::size_t kLatestName = 32;
+  static constexpr std::size_t kLatestData = 64;
+
+  // A commit that did nothing but set one existing value again, told whole
+  // at latest[(odd >> 1) % kRecords] beside its record, so that a view that
+  // holds the value takes the new data without asking the store. `tag` is
+  // the commit's odd counter value, stored once the commit landed; any
+  // other value: not told.
+  struct Latest {
+    std::uint64_t tag;
+    std::int64_t key;
+    std::uint64_t lastWrite;
+    std::uint32_t type;
+    std::uint32_t nameUnits;
+    std::uint32_t dataBytes;
+    std::uint32_t unused;
+    char16_t name[kLatestName];
+    unsigned char data[kLatestData];
+  };
+
   // The counter: a waiter sleeps on a futex on its low 32 bits (offset 0
   // on the little-endian machines the emulation runs on).
   std::uint64_t counter;
@@ -90,6 +114,7 @@ struct SharedChanges {
   // is set, and clears the bits of waiters whose process is gone.
   std::uint64_t waiting;
   Waiter waiters[kWaiters];
+  Latest latest[kRecords];
 };
 
 static_assert(offsetof(SharedChanges, counter) == 0);
@@ -98,5 +123,6 @@ static_assert(offsetof(SharedChanges, ready) == 12);
 static_assert(sizeof(SharedChanges::Record) == 64);
 static_assert(sizeof(SharedChanges::Notice) == 48);
 static_assert(SharedChanges::kWaiters == 64, "one bit word of waiters");
+static_assert(sizeof(SharedChanges::Latest) == 168);
 
 }  // namespace corvane::platform::emulated

@@ -210,6 +210,7 @@ LONG Store::Commit(bool durable, std::uint64_t& counter) {
     return connection_.Status(rc);
   }
   rows_.ForgetLastKeyId();
+  counter_.Tell(odd, changes_);
   counter = counter_.AfterCommit(odd);
   // Still this writer's turn: a log restarted now stays short, as no other
   // writer of the store adds to it meanwhile.

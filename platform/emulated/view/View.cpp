@@ -101,6 +101,7 @@ bool View::CatchUp() {
       keys_->empty()) {
     return false;
   }
+  if (TakeTold()) return true;
   std::vector<std::int64_t> changed;
   if (!store_.counter().Changed(cached_, callStart_, changed)) return false;
   // What the commits changed of the keys held is forgotten: their lists and
@@ -145,6 +146,29 @@ bool View::CatchUp() {
     key->SetClassName(std::move(row.className));
     key->isVolatile = row.isVolatile;
     key->lastWrite = row.lastWrite;
+  }
+  cached_ = callStart_;
+  return true;
+}
+
+bool View::TakeTold() {
+  std::vector<ChangeSet::Overwrite> told;
+  if (!store_.counter().Told(cached_, callStart_, told)) return false;
+  for (ChangeSet::Overwrite& value : told) {
+    const auto it = keys_->find(value.key);
+    if (it == keys_->end()) continue;
+    CachedKey& key = it->second;
+    if (key.valuesLoaded) {
+      const std::int64_t ord = FindOrd(key, value.name);
+      // Not among the values held: they are not the store's.
+      if (ord == 0) return false;
+      CachedValue& held = key.values.At(key.values.LowerBound(
+          [ord](const CachedValue& v) { return v.ord < ord; }));
+      held.type = value.type;
+      held.data.assign(value.data.begin(), value.data.end());
+    }
+    key.maximaKnown = false;
+    key.lastWrite = value.lastWrite;
   }
   cached_ = callStart_;
   return true;
@@ -434,9 +458,14 @@ LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
           key.id, ord, insert, name, type, {data.data(), data.size()})) {
     return status;
   }
+  const std::uint64_t now = FileTimeNow();
+  // Set again, a small value is told to other views whole.
+  if (!insert && ChangeSet::Tellable(name, data.size())) {
+    store_.Changes().Overwrote(key.id, name, type, data, now);
+  }
   if (!key.valuesLoaded) {
     key.maximaKnown = false;
-    Touch(key, FileTimeNow());
+    Touch(key, now);
     return ERROR_SUCCESS;
   }
   if (insert) {
@@ -454,7 +483,7 @@ LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
     value.data = std::move(data);
   }
   key.maximaKnown = false;
-  Touch(key, FileTimeNow());
+  Touch(key, now);
   return ERROR_SUCCESS;
 }
 

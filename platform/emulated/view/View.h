@@ -139,6 +139,9 @@ class View {
   // since then changed (see ChangeCounter::Changed) and reloads those keys'
   // rows. False when that can't be told or done; then Clear().
   bool CatchUp();
+  // Catching up by the values other writers told whole (see
+  // ChangeCounter::Told), without the store; false when that can't be.
+  bool TakeTold();
   void End();
   LONG Finish(LONG status, bool durable);
   // After each load from the store in a read call.
