@@ -124,5 +124,6 @@ static_assert(sizeof(SharedChanges::Record) == 64);
 static_assert(sizeof(SharedChanges::Notice) == 48);
 static_assert(SharedChanges::kWaiters == 64, "one bit word of waiters");
 static_assert(sizeof(SharedChanges::Latest) == 168);
+static_assert(offsetof(SharedChanges, latest) == 29248, "as documented");
 
 }  // namespace corvane::platform::emulated
