@@ -26,6 +26,7 @@
 #include "platform/Platform.h"
 #include "platform/emulated/TestHooks.h"
 #include "platform/emulated/store/ChecksumVfs.h"
+#include "platform/emulated/store/Sql.h"
 #include "platform/emulated/system/SystemCalls.h"
 #include "support/ScratchFolder.h"
 #include "support/ScratchKey.h"
@@ -66,6 +67,7 @@ class StoreTest : public ::testing::Test {
         sqlite3_open_v2(path.c_str(), &db,
                         SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
                         checksums::VfsName()) == SQLITE_OK &&
+        RegisterFold(db) == SQLITE_OK &&
         sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
     sqlite3_close(db);
     return ok;
@@ -290,7 +292,7 @@ TEST_F(StoreTest, ForeignAndNewerFilesAreRefusedUntouched) {
     std::string path, reason;
   } cases[] = {
       {notDb, "file is not a database"},
-      {newer, "made by a newer Corvane (store version 99; this one reads 3)"},
+      {newer, "made by a newer Corvane (store version 99; this one reads 4)"},
       {foreign, "not a Corvane registry store"},
   };
   for (const Case& c : cases) {
@@ -381,7 +383,63 @@ TEST_F(StoreTest, AStoreOfTheFirstSchemaIsUpgradedWithItsKeysAndValues) {
                 "(SELECT id FROM keys WHERE name='New'), "
                 "(SELECT group_concat(parent || '/' || name, ';') FROM "
                 "(SELECT * FROM keys WHERE id > 14 ORDER BY id))"),
-            "2|43|7/WOW6432NODE;8/Wow6432Node;15/Classes;10/New");
+            "4|43|7/WOW6432NODE;8/Wow6432Node;15/Classes;10/New");
+}
+
+// A store whose values were kept in creation order and found through an
+// index (versions 2 and 3) keeps them by name after its upgrade: the order
+// they enumerate in is as it was, a value made afterwards comes after them,
+// and each key knows the highest order its values had.
+TEST_F(StoreTest, AStoreOfValuesInCreationOrderIsUpgradedKeepingThatOrder) {
+  const std::string store = folder_.File("third.db");
+  Use(store);
+  ASSERT_EQ(SetText("Software\\Kept", "zeta", "z"), ERROR_SUCCESS);
+  Use(folder_.File("elsewhere.db"));
+  RegCloseKey(HKEY_CURRENT_USER);  // lets go of the store
+  ASSERT_TRUE(Sql(
+      store,
+      "CREATE TABLE vals_2(key INTEGER NOT NULL, ord INTEGER NOT NULL, name "
+      "TEXT NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY "
+      "KEY(key, ord)) WITHOUT ROWID;"
+      "INSERT INTO vals_2 SELECT key, ord, name, type, data FROM vals;"
+      "INSERT INTO vals_2 SELECT key, 3, 'Alpha', 1, X'6100' FROM vals;"
+      "INSERT INTO vals_2 SELECT key, 7, 'mid', 1, X'6D00' FROM vals;"
+      "DROP TABLE vals; ALTER TABLE vals_2 RENAME TO vals;"
+      "CREATE UNIQUE INDEX vals_by_name ON vals(key, corvane_fold(name));"
+      "ALTER TABLE keys DROP COLUMN last_ord;"
+      "PRAGMA user_version=3;"));
+
+  Use(store);
+  HKEY key = 0;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Kept", 0,
+                          KEY_ALL_ACCESS, &key),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueA(key, "MID"), ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExA(key, "new", 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>("n"), 2),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExA(key, "ALPHA", 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>("A"), 2),
+            ERROR_SUCCESS);
+  std::string seen;
+  char name[64];
+  for (DWORD i = 0;; ++i) {
+    DWORD length = sizeof name;
+    if (RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr,
+                      nullptr) != ERROR_SUCCESS) {
+      break;
+    }
+    seen += std::string(name) + ";";
+  }
+  RegCloseKey(key);
+  EXPECT_EQ(seen, "zeta;Alpha;new;");
+  EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Kept", "alpha"), "A");
+  EXPECT_EQ(Ask(store,
+                "SELECT (SELECT user_version FROM pragma_user_version), "
+                "(SELECT group_concat(name, ';') FROM (SELECT * FROM vals "
+                "WHERE key=(SELECT id FROM keys WHERE name='Kept') ORDER BY "
+                "ord)), (SELECT last_ord FROM keys WHERE name='Kept')"),
+            "4|zeta;Alpha;new|7");
 }
 
 // A reboot is simulated by making the store's keys look as if an earlier
@@ -555,7 +613,7 @@ TEST_F(StoreTest, AnImportIntoNoStoreBuildsItAsideAndMovesItIn) {
                 "(SELECT group_concat(name) FROM (SELECT name FROM "
                 "sqlite_schema WHERE type='index' AND name LIKE '%_by_name' "
                 "ORDER BY name))"),
-            "wal|keys_by_name,vals_by_name");
+            "wal|keys_by_name");
 
   System().link = [](const char*, const char*) {
     errno = EEXIST;

@@ -324,16 +324,16 @@ LONG RestoreKey(HKEY hKey, const Path& file, DWORD flags) {
     std::vector<std::int64_t> children;
     key->children.ForEach(
         [&](const CachedKey::Child& child) { children.push_back(child.id); });
-    std::vector<std::int64_t> ords;
+    std::vector<std::u16string> names;
     key->values.ForEach(
-        [&](const CachedValue& value) { ords.push_back(value.ord); });
+        [&](const CachedValue& value) { names.push_back(value.name); });
     LONG planted = ERROR_SUCCESS;
     registry->view.Bulk([&](Rows& rows) {
       for (const std::int64_t child : children) {
         if ((planted = rows.DeleteTree(child))) return std::string();
       }
-      for (const std::int64_t ord : ords) {
-        if ((planted = rows.DeleteValue(top, ord))) return std::string();
+      for (const std::u16string& name : names) {
+        if ((planted = rows.DeleteValue(top, name))) return std::string();
       }
       std::int64_t into = top;
       planted = PlantHive(rows, hive, 0, {}, into);

@@ -98,7 +98,7 @@ class ApplySink : public regfile::RegSink {
       return Refused(status);
     }
     if (!found) return {};
-    if (const LONG status = rows_.DeleteValue(current_, ord)) {
+    if (const LONG status = rows_.DeleteValue(current_, name)) {
       return Refused(status);
     }
     return TouchCurrent();

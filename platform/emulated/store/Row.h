@@ -35,6 +35,11 @@ struct ValueRow {
 // byte order is the registry's case-insensitive order (by code unit).
 std::string FoldKey(std::u16string_view name);
 
+// Values as the store reads them, each key's by name, put in creation order
+// within each key; the keys' order stays as it was.
+void SortByOrd(std::vector<ValueRow>::iterator first,
+               std::vector<ValueRow>::iterator last);
+
 // Now, in FILETIME ticks (100 ns since 1601), as last write times count.
 std::uint64_t FileTimeNow();
 

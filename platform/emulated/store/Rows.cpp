@@ -1,6 +1,7 @@
 // The store's data access (Rows.h).
 #include "platform/emulated/store/Rows.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include "platform/emulated/store/Schema.h"
@@ -14,6 +15,20 @@ std::uint64_t FileTimeNow() {
       duration_cast<nanoseconds>(system_clock::now().time_since_epoch());
   return static_cast<std::uint64_t>(since1970.count() / 100) +
          116444736000000000ull;
+}
+
+void SortByOrd(std::vector<ValueRow>::iterator first,
+               std::vector<ValueRow>::iterator last) {
+  const auto byOrd = [](const ValueRow& a, const ValueRow& b) {
+    return a.ord < b.ord;
+  };
+  while (first != last) {
+    const std::int64_t key = first->key;
+    const auto end = std::find_if(
+        first, last, [key](const ValueRow& v) { return v.key != key; });
+    if (!std::is_sorted(first, end, byOrd)) std::sort(first, end, byOrd);
+    first = end;
+  }
 }
 
 LONG Rows::LoadKey(std::int64_t id, KeyRow& row, bool& found) {
@@ -52,9 +67,12 @@ LONG Rows::NextOrd(std::int64_t key, std::int64_t& ord) {
 }
 
 LONG Rows::LoadValues(std::int64_t key, std::vector<ValueRow>& values) {
-  return c_.Status(c_.st().loadValues.Each(
+  const std::size_t first = values.size();
+  const int rc = c_.st().loadValues.Each(
       [&values](sqlite3_stmt* s) { values.push_back(sql::ColumnValue(s)); },
-      key));
+      key);
+  SortByOrd(values.begin() + static_cast<std::ptrdiff_t>(first), values.end());
+  return c_.Status(rc);
 }
 
 LONG Rows::HighestKeyId(std::int64_t& id) {
@@ -115,41 +133,68 @@ LONG Rows::Touch(std::int64_t key, std::uint64_t time) {
 
 LONG Rows::PutValue(std::int64_t key, std::int64_t ord, bool insert,
                     std::u16string_view name, DWORD type,
-                    std::span<const BYTE> data) {
+                    std::span<const BYTE> data, std::uint64_t time) {
   Statements& st = c_.st();
-  const int rc = insert ? st.insertValue.Exec(key, ord, name, type, data)
-                        : st.updateValue.Exec(key, ord, type, data);
+  const Fold fold(name);
+  int rc = insert ? st.insertValue.Exec(key, fold, ord, name, type, data)
+                  : st.updateValue.Exec(key, fold, type, data);
   c_.Wrote(1);
+  if (rc != SQLITE_DONE) return c_.Status(rc);
+  if (insert) {
+    rc = time != 0 ? st.touchAndNoteOrd.Exec(key, ord, time)
+                   : st.noteOrd.Exec(key, ord);
+  } else if (time != 0) {
+    rc = st.touch.Exec(key, time);
+  }
   return c_.Status(rc);
 }
 
 LONG Rows::InsertValues(std::span<const ValueRow> rows) {
+  // Each key's highest creation order among them, noted once per run of
+  // its values.
+  for (std::size_t i = 0; i < rows.size();) {
+    std::size_t end = i + 1;
+    std::int64_t highest = rows[i].ord;
+    while (end < rows.size() && rows[end].key == rows[i].key) {
+      highest = std::max(highest, rows[end++].ord);
+    }
+    const int rc = c_.st().noteOrd.Exec(rows[i].key, highest);
+    if (rc != SQLITE_DONE) return c_.Status(rc);
+    i = end;
+  }
   const std::size_t grouped = rows.size() - rows.size() % kValuesPerInsert;
   // Whole groups in one statement each: a statement's own cost (its
   // cursors opened, run and reset) is then paid once per group.
   Stmt& insert = c_.st().insertValues;
+  std::vector<Fold> folds;
+  folds.reserve(kValuesPerInsert);
   while (rows.size() >= kValuesPerInsert) {
+    folds.clear();
+    for (std::size_t i = 0; i < kValuesPerInsert; ++i) {
+      folds.emplace_back(rows[i].name);
+    }
     sqlite3_stmt* s = insert.Use();
     for (std::size_t i = 0; i < kValuesPerInsert; ++i) {
-      sql::Bind(s, static_cast<int>(5 * i + 1), rows[i]);
+      sql::Bind(s, static_cast<int>(6 * i + 1), rows[i], folds[i]);
     }
     const int rc = sqlite3_step(s);
     insert.Done();
     if (rc != SQLITE_DONE) return c_.Status(rc);
     rows = rows.subspan(kValuesPerInsert);
   }
+  Statements& st = c_.st();
   for (const ValueRow& row : rows) {
-    if (const LONG status =
-            PutValue(row.key, row.ord, true, row.name, row.type, row.data)) {
-      return status;
-    }
+    const int rc = st.insertValue.Exec(row.key, Fold(row.name), row.ord,
+                                       std::u16string_view(row.name), row.type,
+                                       std::span<const BYTE>(row.data));
+    if (rc != SQLITE_DONE) return c_.Status(rc);
   }
-  c_.Wrote(grouped);
+  c_.Wrote(grouped + rows.size());
   return ERROR_SUCCESS;
 }
 
-LONG Rows::DeleteValue(std::int64_t key, std::int64_t ord) {
-  const int rc = c_.st().deleteValue.Exec(key, ord);
+LONG Rows::DeleteValue(std::int64_t key, std::u16string_view name) {
+  const int rc = c_.st().deleteValue.Exec(key, Fold(name));
   c_.MarkWritten();
   return c_.Status(rc);
 }

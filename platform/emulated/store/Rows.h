@@ -29,11 +29,13 @@ class Rows {
   LONG LoadKey(std::int64_t id, KeyRow& row, bool& found);
   LONG LoadChild(std::int64_t parent, std::u16string_view name, KeyRow& row,
                  bool& found);
+  // In creation order.
   LONG LoadValues(std::int64_t key, std::vector<ValueRow>& values);
   LONG HasChildren(std::int64_t key, bool& any);
   LONG FindValue(std::int64_t key, std::u16string_view name, std::int64_t& ord,
                  bool& found);
-  // The creation order a new value of the key takes.
+  // The creation order a new value of the key takes: one past the highest
+  // any of its values was given, deleted ones included.
   LONG NextOrd(std::int64_t key, std::int64_t& ord);
   // The highest key id the store gave.
   LONG HighestKeyId(std::int64_t& id);
@@ -47,14 +49,15 @@ class Rows {
   LONG RenameKey(std::int64_t key, std::u16string_view name,
                  std::uint64_t time);
   LONG Touch(std::int64_t key, std::uint64_t time);
-  // Replaces type and data of the value at `ord`, or inserts a new value
-  // there when `insert`.
+  // Replaces type and data of the value `name`, or inserts it as a new
+  // value of creation order `ord` when `insert`. `time`, unless 0, is the
+  // key's last-write time from now on.
   LONG PutValue(std::int64_t key, std::int64_t ord, bool insert,
                 std::u16string_view name, DWORD type,
-                std::span<const BYTE> data);
+                std::span<const BYTE> data, std::uint64_t time = 0);
   // New values, as PutValue inserts them one by one, in fewer statements.
   LONG InsertValues(std::span<const ValueRow> rows);
-  LONG DeleteValue(std::int64_t key, std::int64_t ord);
+  LONG DeleteValue(std::int64_t key, std::u16string_view name);
   // The key and everything below it; `leaf`: the key has no subkeys.
   // `values` false: the key is known to have none (a leaf only).
   LONG DeleteTree(std::int64_t key, bool leaf = false, bool values = true);

@@ -21,19 +21,34 @@ constexpr int kApplicationId = 0x4352564E;
 // writes two). Set when a store is made; a store keeps the size it has.
 constexpr const char* kPageSize = "PRAGMA page_size=2048;";
 
-// Names are found through indexes on their folded form (see FoldKey), which
-// the tables don't repeat: `corvane_fold`, a function every connection of
-// ours registers. Key ids are the store's to hand out (see Rows::InsertKey).
+// Names are found by their folded form (see FoldKey). Keys are found
+// through an index on it, which their table doesn't repeat: `corvane_fold`,
+// a function every connection of ours registers. Values are kept by it, so
+// that a new value writes its row and its key's, and no index besides. Key
+// ids are the store's to hand out (see Rows::InsertKey); `last_ord` is the
+// highest creation order a key's values were given (see Rows::NextOrd).
 constexpr std::string_view kKeyTable =
     "(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL, name TEXT NOT NULL, "
-    "class TEXT, boot TEXT, last_write INTEGER NOT NULL);";
+    "class TEXT, boot TEXT, last_write INTEGER NOT NULL, "
+    "last_ord INTEGER NOT NULL DEFAULT 0);";
 constexpr std::string_view kValueTable =
+    "(key INTEGER NOT NULL, fold BLOB NOT NULL, ord INTEGER NOT NULL, "
+    "name TEXT NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL, "
+    "PRIMARY KEY(key, fold)) WITHOUT ROWID;";
+constexpr std::string_view kKeyIndex =
+    "CREATE UNIQUE INDEX keys_by_name ON keys(parent, corvane_fold(name));";
+
+// The tables of version 2, which hive files keep (any build that reads
+// hives reads them): values in creation order, found through an index.
+constexpr int kHiveVersion = 3;
+constexpr std::string_view kKeyTable2 =
+    "(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL, name TEXT NOT NULL, "
+    "class TEXT, boot TEXT, last_write INTEGER NOT NULL);";
+constexpr std::string_view kValueTable2 =
     "(key INTEGER NOT NULL, ord INTEGER NOT NULL, name TEXT NOT NULL, "
     "type INTEGER NOT NULL, data BLOB NOT NULL, PRIMARY KEY(key, ord)) "
     "WITHOUT ROWID;";
-constexpr std::string_view kKeyIndex =
-    "CREATE UNIQUE INDEX keys_by_name ON keys(parent, corvane_fold(name));";
-constexpr std::string_view kValueIndex =
+constexpr std::string_view kValueIndex2 =
     "CREATE UNIQUE INDEX vals_by_name ON vals(key, corvane_fold(name));";
 
 // The marks of a store of ours and of that version.
@@ -51,27 +66,25 @@ bool ReserveChecksums(Connection& connection) {
                               &reserved) == SQLITE_OK;
 }
 
-// The tables, their indexes and the stamp. `valueIndex` false: the values'
-// index is made later, in one pass.
-std::string Tables(bool valueIndex = true) {
+// The tables, their index and the stamp.
+std::string Tables() {
   return std::string("CREATE TABLE keys")
       .append(kKeyTable)
       .append("CREATE TABLE vals")
       .append(kValueTable)
       .append(kKeyIndex)
-      .append(valueIndex ? kValueIndex : "")
       .append("CREATE TABLE meta(name TEXT PRIMARY KEY, value) WITHOUT ROWID;")
       .append(Stamp());
 }
 
 // From the first schema, which kept each folded name in its row as well as
-// in its index and numbered keys with AUTOINCREMENT: the same rows, and the
-// highest id it ever gave.
+// in its index and numbered keys with AUTOINCREMENT: the same rows in the
+// tables of version 2, and the highest id it ever gave.
 std::string UpgradeFrom1() {
   return std::string("CREATE TABLE keys_2")
-      .append(kKeyTable)
+      .append(kKeyTable2)
       .append("CREATE TABLE vals_2")
-      .append(kValueTable)
+      .append(kValueTable2)
       .append(
           "INSERT INTO keys_2 SELECT id, parent, name, class, boot, "
           "last_write FROM keys ORDER BY id;"
@@ -82,7 +95,22 @@ std::string UpgradeFrom1() {
           "ALTER TABLE keys_2 RENAME TO keys; ALTER TABLE vals_2 RENAME TO "
           "vals;")
       .append(kKeyIndex)
-      .append(kValueIndex);
+      .append(kValueIndex2);
+}
+
+// From the tables of version 2 (stores of versions 2 and 3), which kept
+// values by creation order and found them by name through an index: the
+// same values kept by name, and each key's highest creation order.
+std::string UpgradeFrom2() {
+  return std::string("CREATE TABLE vals_4")
+      .append(kValueTable)
+      .append(
+          "INSERT INTO vals_4(key, fold, ord, name, type, data) SELECT key, "
+          "corvane_fold(name), ord, name, type, data FROM vals;"
+          "DROP TABLE vals; ALTER TABLE vals_4 RENAME TO vals;"
+          "ALTER TABLE keys ADD COLUMN last_ord INTEGER NOT NULL DEFAULT 0;"
+          "UPDATE keys SET last_ord=(SELECT max(ord) FROM vals WHERE "
+          "vals.key=keys.id) WHERE id IN (SELECT key FROM vals);");
 }
 
 // The first column of the one row `sql` gives, or `otherwise`.
@@ -205,12 +233,9 @@ LONG CreateInMemory(Connection& connection, const std::string& boot) {
   return ERROR_SUCCESS;
 }
 
-// The values' index is made at the end, in one sorted pass rather than an
-// insert per value (values are looked up by name only in a key met twice,
-// among its own).
 LONG CreateAside(Connection& connection, const std::string& boot) {
   const std::string setup =
-      std::string(kPageSize) + "PRAGMA encoding='UTF-16le';" + Tables(false);
+      std::string(kPageSize) + "PRAGMA encoding='UTF-16le';" + Tables();
   if (!ReserveChecksums(connection) || connection.Exec(setup.c_str()) ||
       connection.Prepare() || connection.BeginWrite()) {
     return ERROR_BADDB;
@@ -218,11 +243,8 @@ LONG CreateAside(Connection& connection, const std::string& boot) {
   return Seed(connection, boot);
 }
 
-// Whole: the values' index, and the file in WAL mode like every store.
+// Whole: committed, and the file in WAL mode like every store.
 LONG FinishAside(Connection& connection) {
-  if (const LONG status = connection.Exec(std::string(kValueIndex).c_str())) {
-    return status;
-  }
   if (connection.Commit(false) != SQLITE_DONE) return ERROR_BADDB;
   bool wal = false;
   Stmt s;
@@ -237,9 +259,13 @@ LONG FinishAside(Connection& connection) {
 }
 
 LONG CreateHive(Connection& connection) {
-  const std::string setup = std::string(kPageSize) +
-                            "PRAGMA encoding='UTF-16le';" + Tables() +
-                            "INSERT INTO meta(name, value) VALUES('hive', 1);";
+  const std::string setup =
+      std::string(kPageSize) + "PRAGMA encoding='UTF-16le';" +
+      "CREATE TABLE keys" + std::string(kKeyTable2) + "CREATE TABLE vals" +
+      std::string(kValueTable2) + std::string(kKeyIndex) +
+      std::string(kValueIndex2) +
+      "CREATE TABLE meta(name TEXT PRIMARY KEY, value) WITHOUT ROWID;" +
+      Stamp(kHiveVersion) + "INSERT INTO meta(name, value) VALUES('hive', 1);";
   if (!ReserveChecksums(connection) || connection.Exec(setup.c_str())) {
     return ERROR_CANTWRITE;
   }
@@ -249,20 +275,21 @@ LONG CreateHive(Connection& connection) {
 bool IsHive(sqlite3* db) {
   const int appId = IntOf(db, "PRAGMA application_id", 0);
   const int version = IntOf(db, "PRAGMA user_version", 0);
-  return appId == kApplicationId && version >= kTablesVersion &&
-         version <= kVersion &&
+  return appId == kApplicationId && version >= 2 && version <= kVersion &&
          IntOf(db, "SELECT count(*) FROM meta WHERE name='hive'", 0) == 1;
 }
 
-// Its rows stay as they were. Readers of the earlier build still connected
-// fail their next call.
+// Its rows stay as they were. Readers of an earlier build still connected
+// fail their next call that writes a new value.
 LONG Upgrade(Connection& connection) {
   sqlite3* db = connection.db();
   int rc = sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
   // Another process may have upgraded it while this one waited.
   const int version = rc == SQLITE_OK ? IntOf(db, "PRAGMA user_version", 0) : 0;
-  if (rc == SQLITE_OK && version == 1) {
-    const std::string upgrade = UpgradeFrom1() + Stamp(kTablesVersion);
+  if (rc == SQLITE_OK && version >= 1 && version < kTablesVersion) {
+    const std::string upgrade =
+        (version == 1 ? UpgradeFrom1() : std::string()) + UpgradeFrom2() +
+        Stamp(kTablesVersion);
     rc = sqlite3_exec(db, upgrade.c_str(), nullptr, nullptr, nullptr);
   } else if (rc == SQLITE_OK && version < kTablesVersion) {
     connection.Exec("ROLLBACK");
@@ -278,9 +305,9 @@ LONG Upgrade(Connection& connection) {
   const std::string reason =
       (rc & 0xFF) == SQLITE_BUSY
           ? std::string()
-          : "made by an earlier Corvane (store version 1) and can't be "
-            "upgraded: " +
-                std::string(sqlite3_errmsg(db));
+          : "made by an earlier Corvane (store version " +
+                std::to_string(version) +
+                ") and can't be upgraded: " + std::string(sqlite3_errmsg(db));
   sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
   return connection.Fail(rc, reason);
 }

@@ -25,8 +25,8 @@ LONG Format(Connection& connection);
 LONG Create(Connection& connection, const std::string& boot);
 // The tables, seeded, in the in-memory stand-in.
 LONG CreateInMemory(Connection& connection, const std::string& boot);
-// The tables of a store built aside, inside its write transaction, without
-// the values' index (see FinishAside), and seeded.
+// The tables of a store built aside, inside its write transaction, and
+// seeded; FinishAside commits them.
 LONG CreateAside(Connection& connection, const std::string& boot);
 LONG FinishAside(Connection& connection);
 // The tables of a hive file (HiveFile.h): a store's, without seeded keys,
@@ -51,11 +51,13 @@ LONG AddViewKeys(Connection& connection, bool& added);
 LONG DropStaleVolatile(Connection& connection, const std::string& boot);
 // Whether the store was last used in another boot.
 bool OfAnotherBoot(Connection& connection, const std::string& boot);
-// Stores of version 2 have this build's tables; version 3 adds checksums on
-// every page (ChecksumVfs.h) and is what this build makes. Version 1 is
-// upgraded to 2; a version 2 store keeps working without checksums, since a
-// process of an earlier build may still be writing to it.
-inline constexpr int kVersion = 3;
-inline constexpr int kTablesVersion = 2;
+// Version 3 added checksums on every page (ChecksumVfs.h) to the tables of
+// version 2; version 4 keeps values by name and is what this build makes.
+// Stores of versions 1 to 3 are upgraded to version 4 in one transaction.
+// Checksums are a property of the file: a store made without them (version
+// 2) keeps working without them. Hive files keep the tables of version 2
+// (version 3 with checksums), which every build that reads hives reads.
+inline constexpr int kVersion = 4;
+inline constexpr int kTablesVersion = 4;
 
 }  // namespace corvane::platform::emulated::schema

@@ -50,9 +50,9 @@ void FoldFunction(sqlite3_context* context, int, sqlite3_value** args) {
 constexpr const char* kKeyColumns = "id, parent, name, class, boot, last_write";
 
 std::string InsertValuesSql() {
-  std::string sql = "INSERT INTO vals(key, ord, name, type, data) VALUES";
+  std::string sql = "INSERT INTO vals(key, fold, ord, name, type, data) VALUES";
   for (std::size_t i = 0; i < kValuesPerInsert; ++i) {
-    sql += i == 0 ? "(?,?,?,?,?)" : ",(?,?,?,?,?)";
+    sql += i == 0 ? "(?,?,?,?,?,?)" : ",(?,?,?,?,?,?)";
   }
   return sql;
 }
@@ -124,17 +124,16 @@ int Statements::Prepare(sqlite3* db) {
       {loadKey, "SELECT " + cols + " FROM keys WHERE id=?1"},
       {loadChild, "SELECT " + cols +
                       " FROM keys WHERE parent=?1 AND corvane_fold(name)=?2"},
-      {loadValues,
-       "SELECT key, ord, name, type, data FROM vals WHERE key=?1 ORDER BY ord"},
+      {loadValues, "SELECT key, ord, name, type, data FROM vals WHERE key=?1"},
       {hasChildren, "SELECT 1 FROM keys WHERE parent=?1 LIMIT 1"},
-      {findValue,
-       "SELECT ord FROM vals WHERE key=?1 AND corvane_fold(name)=?2"},
+      {findValue, "SELECT ord FROM vals WHERE key=?1 AND fold=?2"},
       {lastKeyId,
        "SELECT max(coalesce((SELECT max(id) FROM keys), 0), "
        "coalesce((SELECT value FROM meta WHERE name='last_key_id'), 0))"},
       {saveLastKeyId,
        "INSERT OR REPLACE INTO meta(name, value) VALUES('last_key_id', ?1)"},
-      {nextOrd, "SELECT coalesce(max(ord), 0) + 1 FROM vals WHERE key=?1"},
+      {nextOrd,
+       "SELECT coalesce((SELECT last_ord FROM keys WHERE id=?1), 0) + 1"},
       {subtreeKeys,
        "WITH RECURSIVE sub(id, parent, name, class, boot, last_write) AS ("
        "SELECT " +
@@ -158,12 +157,17 @@ int Statements::Prepare(sqlite3* db) {
        "VALUES(?1, ?2, ?3, ?4, ?5, ?6)"},
       {setClass, "UPDATE keys SET class=?2 WHERE id=?1"},
       {touch, "UPDATE keys SET last_write=?2 WHERE id=?1"},
+      {noteOrd, "UPDATE keys SET last_ord=?2 WHERE id=?1 AND last_ord<?2"},
+      {touchAndNoteOrd,
+       "UPDATE keys SET last_write=?3, last_ord=max(last_ord, ?2) WHERE "
+       "id=?1"},
       {insertValue,
-       "INSERT INTO vals(key, ord, name, type, data) "
-       "VALUES(?1, ?2, ?3, ?4, ?5)"},
+       "INSERT INTO vals(key, fold, ord, name, type, data) "
+       "VALUES(?1, ?2, ?3, ?4, ?5, ?6)"},
       {insertValues, InsertValuesSql()},
-      {updateValue, "UPDATE vals SET type=?3, data=?4 WHERE key=?1 AND ord=?2"},
-      {deleteValue, "DELETE FROM vals WHERE key=?1 AND ord=?2"},
+      {updateValue,
+       "UPDATE vals SET type=?3, data=?4 WHERE key=?1 AND fold=?2"},
+      {deleteValue, "DELETE FROM vals WHERE key=?1 AND fold=?2"},
       {deleteTreeValues,
        "WITH RECURSIVE sub(id) AS (SELECT ?1 UNION ALL SELECT k.id FROM keys k "
        "JOIN sub ON k.parent=sub.id) DELETE FROM vals WHERE key IN sub"},

@@ -59,13 +59,16 @@ inline void Bind(sqlite3_stmt* s, int i, std::span<const BYTE> data) {
                     data.empty() ? static_cast<const void*>("") : data.data(),
                     static_cast<int>(data.size()), SQLITE_STATIC);
 }
-// A value's five columns, from parameter `i` on.
-inline void Bind(sqlite3_stmt* s, int i, const ValueRow& row) {
+// A value's six columns as vals holds them, from parameter `i` on; `fold`
+// is its name's.
+inline void Bind(sqlite3_stmt* s, int i, const ValueRow& row,
+                 const Fold& fold) {
   Bind(s, i, row.key);
-  Bind(s, i + 1, row.ord);
-  Bind(s, i + 2, std::u16string_view(row.name));
-  Bind(s, i + 3, row.type);
-  Bind(s, i + 4, std::span<const BYTE>(row.data));
+  Bind(s, i + 1, fold);
+  Bind(s, i + 2, row.ord);
+  Bind(s, i + 3, std::u16string_view(row.name));
+  Bind(s, i + 4, row.type);
+  Bind(s, i + 5, std::span<const BYTE>(row.data));
 }
 
 std::u16string ColumnText(sqlite3_stmt* s, int i);
@@ -141,9 +144,9 @@ struct Statements {
   Stmt deleteLeaf, deleteLeafValues;
   Stmt loadKey, loadChild, loadValues, hasChildren, findValue, nextOrd,
       subtreeKeys, subtreeValues, scanKeys, scanValues, insertKey, setClass,
-      touch, insertValue, insertValues, updateValue, deleteValue,
-      deleteTreeValues, lastKeyId, saveLastKeyId, deleteTreeKeys, noted, note,
-      begin, beginWrite, commit, rollback;
+      touch, noteOrd, touchAndNoteOrd, insertValue, insertValues, updateValue,
+      deleteValue, deleteTreeValues, lastKeyId, saveLastKeyId, deleteTreeKeys,
+      noted, note, begin, beginWrite, commit, rollback;
 
   int Prepare(sqlite3* db);
 };

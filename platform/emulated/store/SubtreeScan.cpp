@@ -79,6 +79,7 @@ LONG SubtreeScan::ScanIds(std::int64_t top, std::size_t limit, KeySink& keys,
   if (rc != SQLITE_DONE)
     return rc == SQLITE_ROW ? ERROR_SUCCESS : c_.Status(rc);
 
+  const std::size_t before = values.size();
   rc = st.scanValues.Each(
       [&](sqlite3_stmt* v) {
         if (within(sqlite3_column_int64(v, 0))) {
@@ -87,6 +88,7 @@ LONG SubtreeScan::ScanIds(std::int64_t top, std::size_t limit, KeySink& keys,
       },
       top, last);
   if (rc != SQLITE_DONE) return c_.Status(rc);
+  SortByOrd(values.begin() + static_cast<std::ptrdiff_t>(before), values.end());
   scan = Scan::kWhole;
   return ERROR_SUCCESS;
 }
@@ -130,9 +132,13 @@ LONG SubtreeScan::Walk(std::int64_t top, std::size_t limit, KeySink& keys,
       if (after && taken[i].parentOfAny) complete[i] = false;
     }
   }
-  return c_.Status(st.subtreeValues.Each(
+  const std::size_t first = rest.values.size();
+  rc = st.subtreeValues.Each(
       [&rest](sqlite3_stmt* v) { rest.values.push_back(sql::ColumnValue(v)); },
-      top, limit));
+      top, limit);
+  SortByOrd(rest.values.begin() + static_cast<std::ptrdiff_t>(first),
+            rest.values.end());
+  return c_.Status(rc);
 }
 
 }  // namespace corvane::platform::emulated

@@ -454,20 +454,19 @@ LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
       if (const LONG status = store_.rows().NextOrd(key.id, ord)) return status;
     }
   }
+  // The key's last-write time is set with the value's row.
+  const std::uint64_t now = FileTimeNow();
   if (const LONG status = store_.rows().PutValue(
-          key.id, ord, insert, name, type, {data.data(), data.size()})) {
+          key.id, ord, insert, name, type, {data.data(), data.size()}, now)) {
     return status;
   }
-  const std::uint64_t now = FileTimeNow();
+  key.lastWrite = now;
+  key.maximaKnown = false;
   // Set again, a small value is told to other views whole.
   if (!insert && ChangeSet::Tellable(name, data.size())) {
     store_.Changes().Overwrote(key.id, name, type, data, now);
   }
-  if (!key.valuesLoaded) {
-    key.maximaKnown = false;
-    Touch(key, now);
-    return ERROR_SUCCESS;
-  }
+  if (!key.valuesLoaded) return ERROR_SUCCESS;
   if (insert) {
     if (key.valueOrds) {
       key.valueOrds->emplace(fold.empty() ? FoldKey(name) : std::move(fold),
@@ -482,8 +481,6 @@ LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
     value.type = type;
     value.data = std::move(data);
   }
-  key.maximaKnown = false;
-  Touch(key, now);
   return ERROR_SUCCESS;
 }
 
@@ -493,7 +490,9 @@ LONG View::DeleteValue(CachedKey& key, std::u16string_view name, bool& found) {
   found = ord != 0;
   if (!found) return ERROR_SUCCESS;
   store_.Changes().Add(key.id, REG_NOTIFY_CHANGE_LAST_SET);
-  if (const LONG status = store_.rows().DeleteValue(key.id, ord)) return status;
+  if (const LONG status = store_.rows().DeleteValue(key.id, name)) {
+    return status;
+  }
   if (key.valueOrds) key.valueOrds->erase(FoldKey(name));
   key.values.Erase(key.values.LowerBound(
       [ord](const CachedValue& v) { return v.ord < ord; }));
