@@ -171,16 +171,18 @@ TEST_F(ChangeCounterTest, TheRingTellsWhatChangedOrThatItCannot) {
   EXPECT_EQ(changed(five, last), Ids{-1});
 }
 
-// A commit that only set one value again tells it whole; a view catching
-// up over several takes them all, oldest first, or none when any commit
-// between told nothing (a new value, more than one key, a value too large).
-TEST_F(ChangeCounterTest, AValueSetAgainIsToldWholeOrNotAtAll) {
+// A commit that only set one value tells it whole, a new one with its
+// creation order; a view catching up over several takes them all, oldest
+// first, or none when any commit between told nothing (more than one key, a
+// value or an order too large, a key made).
+TEST_F(ChangeCounterTest, AValueSetIsToldWholeOrNotAtAll) {
   Store writer, reader;
   Bind(writer);
   MakeKey(writer, u"Made");
   Bind(reader);
   const auto setAgain = [&](std::vector<std::int64_t> ids,
-                            std::u16string_view name, std::size_t bytes) {
+                            std::u16string_view name, std::size_t bytes,
+                            std::int64_t ord = 0) {
     std::uint64_t counter = 0;
     EXPECT_EQ(writer.BeginWrite(), ERROR_SUCCESS);
     writer.Changes().Clear();
@@ -189,8 +191,9 @@ TEST_F(ChangeCounterTest, AValueSetAgainIsToldWholeOrNotAtAll) {
     }
     const std::vector<std::uint8_t> data(bytes,
                                          static_cast<std::uint8_t>(bytes));
-    if (ChangeSet::Tellable(name, bytes)) {
-      writer.Changes().Overwrote(ids[0], name, REG_BINARY, data, 1000 + bytes);
+    if (ChangeSet::Tellable(name, bytes, ord)) {
+      writer.Changes().SetValue(ids[0], name, REG_BINARY, data, 1000 + bytes,
+                                ord);
     }
     writer.MarkWritten();
     EXPECT_EQ(writer.Commit(false, counter), ERROR_SUCCESS);
@@ -198,25 +201,30 @@ TEST_F(ChangeCounterTest, AValueSetAgainIsToldWholeOrNotAtAll) {
   };
   const std::uint64_t start = reader.counter().Value();
   const std::uint64_t one = setAgain({7}, u"v", 4);
-  const std::uint64_t two = setAgain({7}, u"w", 64);
-  std::vector<ChangeSet::Overwrite> told;
+  const std::uint64_t two = setAgain({7}, u"w", 64, SharedChanges::kLatestOrd);
+  std::vector<ChangeSet::ValueSet> told;
   ASSERT_TRUE(reader.counter().Told(start, two, told));
   ASSERT_EQ(told.size(), 2u);
   EXPECT_EQ(told[0].key, 7);
   EXPECT_EQ(told[0].name, u"v");
   EXPECT_EQ(told[0].data, std::vector<std::uint8_t>(4, 4));
   EXPECT_EQ(told[0].lastWrite, 1004u);
+  EXPECT_EQ(told[0].ord, 0);
   EXPECT_EQ(told[1].name, u"w");
   EXPECT_EQ(told[1].data.size(), 64u);
+  EXPECT_EQ(told[1].ord, SharedChanges::kLatestOrd);
   told.clear();
   ASSERT_TRUE(reader.counter().Told(one, two, told));
   EXPECT_EQ(told.size(), 1u);
 
   const auto toldFrom = [&](std::uint64_t from, std::uint64_t to) {
-    std::vector<ChangeSet::Overwrite> values;
+    std::vector<ChangeSet::ValueSet> values;
     return reader.counter().Told(from, to, values);
   };
   EXPECT_FALSE(toldFrom(two, setAgain({7}, u"v", 65)));
+  const std::uint64_t large = reader.counter().Value();
+  EXPECT_FALSE(
+      toldFrom(large, setAgain({7}, u"n", 4, SharedChanges::kLatestOrd + 1)));
   const std::uint64_t big = reader.counter().Value();
   EXPECT_FALSE(toldFrom(big, setAgain({7, 9}, u"v", 4)));
   const std::uint64_t both = reader.counter().Value();

@@ -111,6 +111,41 @@ TEST(MultiProcessEmulated, AValueSetAgainElsewhereIsSeenWithItsTime) {
   RegCloseKey(key);
 }
 
+// Values another process adds reach a view that holds the key's values
+// whole, each in its place in the key's order; a value added here after
+// them comes after them for every process.
+TEST(MultiProcessEmulated, ValuesAddedElsewhereAreSeenInTheirOrder) {
+  testing::ScratchKey scratch;
+  const std::string path = scratch.Path() + "\\Added";
+  const HKEY key = scratch.CreateKey("Added");
+  ASSERT_EQ(RegSetValueExA(key, "first", 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>("1"), 2),
+            ERROR_SUCCESS);
+  EXPECT_EQ(QueryString(key, "first"), "1");
+  for (const char* name : {"b", "A", "c"}) {
+    const auto writer = RunRegChild({"put", path, name, name});
+    ASSERT_EQ(writer.status, 0) << writer.output;
+    EXPECT_EQ(QueryString(key, name), name);
+  }
+  ASSERT_EQ(RegSetValueExA(key, "last", 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>("9"), 2),
+            ERROR_SUCCESS);
+  std::string names;
+  char name[16];
+  for (DWORD i = 0;; ++i) {
+    DWORD length = sizeof name;
+    if (RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr,
+                      nullptr) != ERROR_SUCCESS) {
+      break;
+    }
+    names += std::string(name) + ";";
+  }
+  RegCloseKey(key);
+  EXPECT_EQ(names, "first;b;A;c;last;");
+  const auto reader = RunRegChild({"names", path});
+  EXPECT_EQ(reader.output, names + "\n");
+}
+
 // A process told it is a 32-bit program writes in the 32-bit view, which
 // this (64-bit) process finds below Classes\Wow6432Node; and it reads its
 // own writes back by the plain path.

@@ -9,6 +9,7 @@
 //   create KEY               the key                             -> ok
 //   delete KEY               the key (it must have no subkeys)   -> ok
 //   count KEY                subkeys and values                  -> S V
+//   names KEY                value names in the key's order      -> N1;N2;..
 //   write-many KEY PREFIX N  values PREFIX0.. PREFIX<N-1>, data "0".. -> ok
 //   wait FILE                blocks until FILE exists (at most a minute)
 //   notify KEY FILTER SUB    registers for changes of KEY (FILTER: the
@@ -197,6 +198,20 @@ int main(int argc, char** argv) {
                              nullptr));
       RegCloseKey(key);
       Say(std::to_string(subkeys) + " " + std::to_string(values));
+    } else if (command == "names") {
+      const HKEY key = OpenKey(take(1)[0]);
+      std::string names;
+      char name[256];
+      for (DWORD i = 0;; ++i) {
+        DWORD length = sizeof name;
+        const LONG status = RegEnumValueA(key, i, name, &length, nullptr,
+                                          nullptr, nullptr, nullptr);
+        if (status == ERROR_NO_MORE_ITEMS) break;
+        Check(status);
+        names += std::string(name, length) + ";";
+      }
+      RegCloseKey(key);
+      Say(names);
     } else if (command == "write-many") {
       const auto a = take(3);
       const HKEY key = CreateKey(a[0]);

@@ -242,9 +242,9 @@ std::uint64_t ChangeCounter::AfterCommit(std::uint64_t odd) {
 }
 
 void ChangeCounter::Tell(std::uint64_t odd, const ChangeSet& changes) {
-  const ChangeSet::Overwrite* value = changes.SoleOverwrite();
+  const ChangeSet::ValueSet* value = changes.SoleValueSet();
   if (shared_ == nullptr || value == nullptr ||
-      !ChangeSet::Tellable(value->name, value->data.size())) {
+      !ChangeSet::Tellable(value->name, value->data.size(), value->ord)) {
     return;
   }
   SharedChanges::Latest& latest =
@@ -261,6 +261,8 @@ void ChangeCounter::Tell(std::uint64_t odd, const ChangeSet& changes) {
   Shared(latest.dataBytes)
       .store(static_cast<std::uint32_t>(value->data.size()),
              std::memory_order_release);
+  Shared(latest.ord)
+      .store(static_cast<std::uint32_t>(value->ord), std::memory_order_release);
   for (std::size_t i = 0; i < value->name.size(); ++i) {
     Shared(latest.name[i]).store(value->name[i], std::memory_order_release);
   }
@@ -271,7 +273,7 @@ void ChangeCounter::Tell(std::uint64_t odd, const ChangeSet& changes) {
 }
 
 bool ChangeCounter::Told(std::uint64_t from, std::uint64_t to,
-                         std::vector<ChangeSet::Overwrite>& values) const {
+                         std::vector<ChangeSet::ValueSet>& values) const {
   if (shared_ == nullptr || connection_.InMemory() || to < from ||
       ((from | to) & 1) != 0) {
     return false;
@@ -291,7 +293,7 @@ bool ChangeCounter::Told(std::uint64_t from, std::uint64_t to,
     }
     const std::uint64_t before =
         Shared(record.before).load(std::memory_order_acquire);
-    ChangeSet::Overwrite value;
+    ChangeSet::ValueSet value;
     value.key = Shared(latest.key).load(std::memory_order_acquire);
     value.lastWrite = Shared(latest.lastWrite).load(std::memory_order_acquire);
     value.type = Shared(latest.type).load(std::memory_order_acquire);
@@ -299,6 +301,7 @@ bool ChangeCounter::Told(std::uint64_t from, std::uint64_t to,
         Shared(latest.nameUnits).load(std::memory_order_acquire);
     const std::uint32_t bytes =
         Shared(latest.dataBytes).load(std::memory_order_acquire);
+    value.ord = Shared(latest.ord).load(std::memory_order_acquire);
     if (units > SharedChanges::kLatestName ||
         bytes > SharedChanges::kLatestData) {
       return false;

@@ -103,7 +103,7 @@ class ChangeCounter {
   // The values the commits from even value `from` to even value `to` set
   // again, oldest first; false unless every one of them told its value.
   bool Told(std::uint64_t from, std::uint64_t to,
-            std::vector<ChangeSet::Overwrite>& values) const;
+            std::vector<ChangeSet::ValueSet>& values) const;
 
   // The writers' turn, before SQLite's write lock: waits up to the wait
   // limit (or not at all), then ERROR_REGISTRY_IO_FAILED. Without the

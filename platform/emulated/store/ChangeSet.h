@@ -41,38 +41,43 @@ class ChangeSet {
     ids_.clear();
     noticeAll_ = 0;
     places_.clear();
-    overwrites_ = 0;
+    sets_ = 0;
   }
 
-  // An existing value set again, small enough to be told whole.
-  struct Overwrite {
+  // A value set, small enough to be told whole: an existing one set again
+  // (`ord` 0), or a new one of creation order `ord`.
+  struct ValueSet {
     std::int64_t key = 0;
     std::u16string name;
     std::uint32_t type = 0;
     std::vector<std::uint8_t> data;
     std::uint64_t lastWrite = 0;
+    std::int64_t ord = 0;
   };
-  static bool Tellable(std::u16string_view name, std::size_t dataBytes) {
+  static bool Tellable(std::u16string_view name, std::size_t dataBytes,
+                       std::int64_t ord = 0) {
     return name.size() <= SharedChanges::kLatestName &&
-           dataBytes <= SharedChanges::kLatestData;
+           dataBytes <= SharedChanges::kLatestData && ord >= 0 &&
+           ord <= SharedChanges::kLatestOrd;
   }
-  // The value at key `key` set again: told to other views when it is all
-  // this write changed.
-  void Overwrote(std::int64_t key, std::u16string_view name, std::uint32_t type,
-                 const std::vector<std::uint8_t>& data,
-                 std::uint64_t lastWrite) {
-    if (++overwrites_ > 1) return;
-    overwrite_.key = key;
-    overwrite_.name.assign(name);
-    overwrite_.type = type;
-    overwrite_.data = data;
-    overwrite_.lastWrite = lastWrite;
+  // The value `name` at key `key` set (see ValueSet): told to other views
+  // when it is all this write changed.
+  void SetValue(std::int64_t key, std::u16string_view name, std::uint32_t type,
+                const std::vector<std::uint8_t>& data, std::uint64_t lastWrite,
+                std::int64_t ord = 0) {
+    if (++sets_ > 1) return;
+    set_.key = key;
+    set_.name.assign(name);
+    set_.type = type;
+    set_.data = data;
+    set_.lastWrite = lastWrite;
+    set_.ord = ord;
   }
-  // The one value this write set again, when that is all it changed.
-  const Overwrite* SoleOverwrite() const {
-    return overwrites_ == 1 && !everything_ && noticeAll_ == 0 &&
-                   ids_.size() == 1 && ids_[0] == overwrite_.key
-               ? &overwrite_
+  // The one value this write set, when that is all it changed.
+  const ValueSet* SoleValueSet() const {
+    return sets_ == 1 && !everything_ && noticeAll_ == 0 && ids_.size() == 1 &&
+                   ids_[0] == set_.key
+               ? &set_
                : nullptr;
   }
 
@@ -114,8 +119,8 @@ class ChangeSet {
   std::vector<std::int64_t> ids_;
   std::uint8_t noticeAll_ = 0;
   std::vector<SharedChanges::Place> places_;
-  int overwrites_ = 0;
-  Overwrite overwrite_;
+  int sets_ = 0;
+  ValueSet set_;
 };
 
 }  // namespace corvane::platform::emulated

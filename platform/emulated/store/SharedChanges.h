@@ -78,16 +78,19 @@ struct SharedChanges {
     std::uint32_t unused;
   };
 
-  // The most a value set again may hold to be told whole, beside its
-  // commit's record: name units and data bytes.
+  // The most a value set may hold to be told whole, beside its commit's
+  // record: name units and data bytes, and the highest creation order a
+  // new value told has.
   static constexpr std::size_t kLatestName = 32;
   static constexpr std::size_t kLatestData = 64;
+  static constexpr std::int64_t kLatestOrd = 0xFFFFFFFF;
 
-  // A commit that did nothing but set one existing value again, told whole
-  // at latest[(odd >> 1) % kRecords] beside its record, so that a view that
-  // holds the value takes the new data without asking the store. `tag` is
-  // the commit's odd counter value, stored once the commit landed; any
-  // other value: not told.
+  // A commit that did nothing but set one value, told whole at
+  // latest[(odd >> 1) % kRecords] beside its record, so that a view that
+  // holds the key's values takes it without asking the store. `tag` is the
+  // commit's odd counter value, stored once the commit landed; any other
+  // value: not told. `ord` 0: an existing value set again; otherwise a new
+  // value, of that creation order.
   struct Latest {
     std::uint64_t tag;
     std::int64_t key;
@@ -95,7 +98,7 @@ struct SharedChanges {
     std::uint32_t type;
     std::uint32_t nameUnits;
     std::uint32_t dataBytes;
-    std::uint32_t unused;
+    std::uint32_t ord;
     char16_t name[kLatestName];
     unsigned char data[kLatestData];
   };

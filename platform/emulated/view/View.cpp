@@ -152,20 +152,37 @@ bool View::CatchUp() {
 }
 
 bool View::TakeTold() {
-  std::vector<ChangeSet::Overwrite> told;
+  std::vector<ChangeSet::ValueSet> told;
   if (!store_.counter().Told(cached_, callStart_, told)) return false;
-  for (ChangeSet::Overwrite& value : told) {
+  for (ChangeSet::ValueSet& value : told) {
     const auto it = keys_->find(value.key);
     if (it == keys_->end()) continue;
     CachedKey& key = it->second;
     if (key.valuesLoaded) {
-      const std::int64_t ord = FindOrd(key, value.name);
-      // Not among the values held: they are not the store's.
-      if (ord == 0) return false;
-      CachedValue& held = key.values.At(key.values.LowerBound(
-          [ord](const CachedValue& v) { return v.ord < ord; }));
-      held.type = value.type;
-      held.data.assign(value.data.begin(), value.data.end());
+      std::string fold;
+      const std::int64_t ord = FindOrd(key, value.name, &fold);
+      if (value.ord != 0) {
+        // A new value comes after every value held, by a name none of them
+        // has; otherwise the values held are not the store's.
+        if (ord != 0 ||
+            (key.values.Size() > 0 && key.values.Back().ord >= value.ord)) {
+          return false;
+        }
+        if (key.valueOrds) {
+          key.valueOrds->emplace(
+              fold.empty() ? FoldKey(value.name) : std::move(fold), value.ord);
+        }
+        key.values.Insert(key.values.Size(),
+                          CachedValue{std::move(value.name), value.type,
+                                      std::move(value.data), value.ord});
+      } else {
+        // Not among the values held: they are not the store's.
+        if (ord == 0) return false;
+        CachedValue& held = key.values.At(key.values.LowerBound(
+            [ord](const CachedValue& v) { return v.ord < ord; }));
+        held.type = value.type;
+        held.data.assign(value.data.begin(), value.data.end());
+      }
     }
     key.maximaKnown = false;
     key.lastWrite = value.lastWrite;
@@ -462,9 +479,9 @@ LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
   }
   key.lastWrite = now;
   key.maximaKnown = false;
-  // Set again, a small value is told to other views whole.
-  if (!insert && ChangeSet::Tellable(name, data.size())) {
-    store_.Changes().Overwrote(key.id, name, type, data, now);
+  // A small value is told to other views whole.
+  if (ChangeSet::Tellable(name, data.size(), insert ? ord : 0)) {
+    store_.Changes().SetValue(key.id, name, type, data, now, insert ? ord : 0);
   }
   if (!key.valuesLoaded) return ERROR_SUCCESS;
   if (insert) {
