@@ -179,6 +179,26 @@ TEST_F(ChecksumVfs, ARolledBackTransactionLeavesTheLogToTheNextWriter) {
   ExpectIntact(Crash(), rows);
 }
 
+// A connection's commit continues the log from its own last one only when
+// nothing came between: here the log started over elsewhere and grew back
+// to the same length, with another salt.
+TEST_F(ChecksumVfs, ACommitAfterTheLogStartedOverElsewhereIsWhole) {
+  Db first(path_);
+  ASSERT_EQ(first.opened(), SQLITE_OK);
+  first.Format();
+  ASSERT_EQ(first.Insert(1, 5, 100), SQLITE_OK);
+  ASSERT_EQ(first.Exec("PRAGMA wal_checkpoint(TRUNCATE)"), SQLITE_OK);
+  ASSERT_EQ(first.Exec("UPDATE t SET v=randomblob(101) WHERE k=1"), SQLITE_OK);
+  Db second(path_);
+  ASSERT_EQ(second.Exec("PRAGMA wal_checkpoint(TRUNCATE)"), SQLITE_OK);
+  ASSERT_EQ(second.Exec("UPDATE t SET v=randomblob(102) WHERE k=1"), SQLITE_OK);
+  ASSERT_EQ(first.Exec("UPDATE t SET v=randomblob(103) WHERE k=2"), SQLITE_OK);
+  ASSERT_EQ(first.Exec("UPDATE t SET v=randomblob(104) WHERE k=3"), SQLITE_OK);
+  const std::string rows = "5/509";
+  EXPECT_EQ(first.Get("SELECT count(*) || '/' || sum(length(v)) FROM t"), rows);
+  ExpectIntact(Crash(), rows);
+}
+
 // A transaction far larger than the cache: SQLite writes frames before the
 // commit, then writes some of their pages again in place and makes the
 // frames' sums again at the commit.
@@ -192,7 +212,9 @@ TEST_F(ChecksumVfs, ATransactionLargerThanTheCacheIsWholeAfterwards) {
   ASSERT_EQ(db.Exec("UPDATE t SET v=randomblob(300) WHERE k % 7 = 0"),
             SQLITE_OK);
   ASSERT_EQ(db.Exec("COMMIT"), SQLITE_OK);
-  const std::string rows = "3010/1158400";
+  // The next commit continues the log after frames whose sums SQLite made.
+  ASSERT_EQ(db.Insert(5000, 1, 10), SQLITE_OK);
+  const std::string rows = "3011/1158410";
   EXPECT_EQ(db.Get("SELECT count(*) || '/' || sum(length(v)) FROM t"), rows);
   ExpectIntact(path_, rows);  // a second connection, with the shared index
   ExpectIntact(Crash(), rows);

@@ -80,6 +80,17 @@ struct File {
   std::uint64_t epoch;
   sqlite3_int64 nextFrame;
   std::uint32_t lastSum[2];
+  // A log: the salt of the frame written last, and whether that frame
+  // ended a commit that reached the file whole, its frames' sums as this
+  // connection made them. The next commit then continues from it, in a
+  // later hold of the write lock too, if it goes right after it in a log
+  // of the same salt: nobody wrote the log in between.
+  unsigned char lastSalt[8];
+  bool committed;
+  // A database: the hold of the write lock (`epoch`) in which SQLite wrote
+  // a page of the log again in place; it then makes the frames' sums
+  // again itself, from the file.
+  std::uint64_t rewroteEpoch;
   bool bigEndian;
   unsigned char* buffer;
   int capacity;
@@ -298,8 +309,15 @@ int HoldFrame(sqlite3_file* file, bool summed) {
   if (summed) {
     std::uint32_t sum[2] = {ours->lastSum[0], ours->lastSum[1]};
     // No other connection writes the log while this one holds its write
-    // lock: the frames of one commit continue from the one before.
-    if (ours->epoch != ours->database->epoch || ours->nextFrame != offset) {
+    // lock: the frames of one commit continue from the one before. A
+    // commit that starts where this connection's last one ended, in a log
+    // of the same salt, continues from it as well: the log started over
+    // (a new salt) or another commit came between (further on) otherwise.
+    const bool continues =
+        ours->nextFrame == offset &&
+        (ours->epoch == ours->database->epoch ||
+         (ours->committed && std::memcmp(ours->lastSalt, frame + 8, 8) == 0));
+    if (!continues) {
       if (const int rc = SumBefore(file, offset, sum)) {
         Flush(file);
         return rc;
@@ -312,13 +330,20 @@ int HoldFrame(sqlite3_file* file, bool summed) {
     PutBig32(frame + 20, sum[1]);
     ours->lastSum[0] = sum[0];
     ours->lastSum[1] = sum[1];
+    std::memcpy(ours->lastSalt, frame + 8, 8);
   }
   ours->epoch = ours->database->epoch;
   ours->nextFrame = summed ? offset + ours->frameSize : -1;
+  ours->committed = false;
   ours->held += ours->frameSize;
   ours->partial = ours->partialWritten = 0;
-  if (Big32(frame + 4) != 0 || ours->held >= kHeldLimit) return Flush(file);
-  return SQLITE_OK;
+  const bool commit = Big32(frame + 4) != 0;
+  if (!commit && ours->held < kHeldLimit) return SQLITE_OK;
+  const int rc = Flush(file);
+  ours->committed = commit && rc == SQLITE_OK &&
+                    ours->nextFrame == offset + ours->frameSize &&
+                    ours->database->rewroteEpoch != ours->database->epoch;
+  return rc;
 }
 
 // A write to a log: the pieces of frames are held back, anything else
@@ -356,6 +381,8 @@ int WriteLog(sqlite3_file* file, const void* buffer, int amount,
     // being written (after SQLite wrote it early to free its cache). Its
     // frames' sums are made again at the commit, from what the file
     // holds.
+    ours->database->rewroteEpoch = ours->database->epoch;
+    ours->committed = false;
     if (!Reserve(ours, amount)) return SQLITE_NOMEM;
     std::memcpy(ours->buffer, buffer, amount);
     Store(ours->buffer, amount);
