@@ -109,6 +109,26 @@ TEST_F(HiveTest, SavedFileLoadsUnloadsAndKeepsWhatWasWrittenToIt) {
     if (!name.starts_with("store.db")) names.push_back(name);
   }
   EXPECT_EQ(names, std::vector<std::string>{"source.hiv"});
+  // In the layout every build that reads hives reads (values in creation
+  // order, found through an index), whatever the store's own.
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(file.c_str(), &db, SQLITE_OPEN_READONLY, nullptr),
+            SQLITE_OK);
+  std::string layout;
+  sqlite3_exec(
+      db,
+      "SELECT (SELECT user_version FROM pragma_user_version), (SELECT "
+      "group_concat(name) FROM pragma_table_info('vals')), (SELECT count(*) "
+      "FROM sqlite_schema WHERE name='vals_by_name')",
+      [](void* out, int columns, char** values, char**) {
+        for (int i = 0; i < columns; ++i) {
+          *static_cast<std::string*>(out) += std::string(values[i]) + ";";
+        }
+        return 0;
+      },
+      &layout, nullptr);
+  sqlite3_close(db);
+  EXPECT_EQ(layout, "3;key,ord,name,type,data;1;");
   const HKEY source = Create(HKEY_CURRENT_USER, "Software\\Source");
   EXPECT_EQ(RegSaveKeyA(source, file.c_str(), nullptr), ERROR_ALREADY_EXISTS);
   EXPECT_EQ(RegSaveKeyExA(source, folder_.File("x.hiv").c_str(), nullptr, 8),
