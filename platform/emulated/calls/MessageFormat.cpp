@@ -207,10 +207,13 @@ std::wstring IntegerInsert(DWORD_PTR value, const Directive& directive) {
       number = static_cast<std::uint32_t>(value);
     }
   }
-  std::string format = "%" + directive.flags;
+  std::string format = "%";
+  format += directive.flags;
   if (directive.width >= 0) format += std::to_string(directive.width);
-  if (directive.precision >= 0)
-    format += "." + std::to_string(directive.precision);
+  if (directive.precision >= 0) {
+    format += '.';
+    format += std::to_string(directive.precision);
+  }
   format += "ll";
   format += static_cast<char>(directive.conversion);
   const int length = std::snprintf(nullptr, 0, format.c_str(), number);
