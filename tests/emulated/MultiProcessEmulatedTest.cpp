@@ -130,16 +130,7 @@ TEST(MultiProcessEmulated, ValuesAddedElsewhereAreSeenInTheirOrder) {
   ASSERT_EQ(RegSetValueExA(key, "last", 0, REG_SZ,
                            reinterpret_cast<const BYTE*>("9"), 2),
             ERROR_SUCCESS);
-  std::string names;
-  char name[16];
-  for (DWORD i = 0;; ++i) {
-    DWORD length = sizeof name;
-    if (RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr,
-                      nullptr) != ERROR_SUCCESS) {
-      break;
-    }
-    names += std::string(name) + ";";
-  }
+  const std::string names = testing::ValueNames(key);
   RegCloseKey(key);
   EXPECT_EQ(names, "first;b;A;c;last;");
   const auto reader = RunRegChild({"names", path});

@@ -421,18 +421,8 @@ TEST_F(StoreTest, AStoreOfValuesInCreationOrderIsUpgradedKeepingThatOrder) {
   EXPECT_EQ(RegSetValueExA(key, "ALPHA", 0, REG_SZ,
                            reinterpret_cast<const BYTE*>("A"), 2),
             ERROR_SUCCESS);
-  std::string seen;
-  char name[64];
-  for (DWORD i = 0;; ++i) {
-    DWORD length = sizeof name;
-    if (RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr,
-                      nullptr) != ERROR_SUCCESS) {
-      break;
-    }
-    seen += std::string(name) + ";";
-  }
+  EXPECT_EQ(corvane::testing::ValueNames(key), "zeta;Alpha;new;");
   RegCloseKey(key);
-  EXPECT_EQ(seen, "zeta;Alpha;new;");
   EXPECT_EQ(GetText(HKEY_CURRENT_USER, "Software\\Kept", "alpha"), "A");
   EXPECT_EQ(Ask(store,
                 "SELECT (SELECT user_version FROM pragma_user_version), "

@@ -69,6 +69,18 @@ std::vector<std::string> SubkeyNames(platform::HKEY key) {
   return names;
 }
 
+std::string ValueNames(platform::HKEY key) {
+  std::string names;
+  char name[256];
+  for (platform::DWORD i = 0, length = sizeof name;
+       platform::RegEnumValueA(key, i, name, &length, nullptr, nullptr, nullptr,
+                               nullptr) == platform::ERROR_SUCCESS;
+       ++i, length = sizeof name) {
+    names += std::string(name, length) + ";";
+  }
+  return names;
+}
+
 DWORD ValueCount(HKEY key) {
   DWORD values = 0;
   return RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, nullptr, nullptr,

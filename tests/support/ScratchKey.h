@@ -39,6 +39,9 @@ class ScratchKey {
 
 // The names of a key's subkeys, by position (through RegEnumKeyExA).
 std::vector<std::string> SubkeyNames(platform::HKEY key);
+// The names of a key's values, by position (through RegEnumValueA), each
+// followed by ';'.
+std::string ValueNames(platform::HKEY key);
 
 // How many values a key has; ~0 when it can't be asked.
 platform::DWORD ValueCount(platform::HKEY key);
