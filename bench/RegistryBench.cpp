@@ -286,11 +286,9 @@ void StoreValueCommits(benchmark::State& state) {
             std::int64_t ord = 0;
             bool found = false;
             auto& rows = store.rows();
-            return rows.FindValue(key, name, ord, found) == 0 &&
-                   rows.NextOrd(key, ord) == 0 &&
-                   rows.PutValue(key, ord, true, name, platform::REG_SZ,
-                                 bytes) == 0 &&
-                   rows.Touch(key, platform::emulated::FileTimeNow()) == 0;
+            return rows.FindValue(key, name, ord, found) == 0 && !found &&
+                   rows.PutValue(key, ord, true, name, platform::REG_SZ, bytes,
+                                 platform::emulated::FileTimeNow()) == 0;
           })) {
         return;
       }

@@ -81,16 +81,19 @@ TEST_F(StoreRowsTest, ValuesAreFoundInAnyCaseAndKeepTheirOrder) {
   const BYTE one[] = {1}, two[] = {2, 2};
   std::uint64_t counter = 0;
   ASSERT_EQ(store.BeginWrite(), ERROR_SUCCESS);
+  // A name the key lacks gives the order a new value takes.
   std::int64_t ord = 0;
-  ASSERT_EQ(store.rows().NextOrd(key, ord), ERROR_SUCCESS);
+  bool found = true;
+  ASSERT_EQ(store.rows().FindValue(key, u"Zeta", ord, found), ERROR_SUCCESS);
+  EXPECT_FALSE(found);
   EXPECT_EQ(ord, 1);
   ASSERT_EQ(store.rows().PutValue(key, 1, true, u"Zeta", REG_BINARY, one),
             ERROR_SUCCESS);
   ASSERT_EQ(store.rows().PutValue(key, 2, true, u"", REG_SZ, {}),
             ERROR_SUCCESS);
-  ASSERT_EQ(store.rows().NextOrd(key, ord), ERROR_SUCCESS);
+  ASSERT_EQ(store.rows().FindValue(key, u"other", ord, found), ERROR_SUCCESS);
+  EXPECT_FALSE(found);
   EXPECT_EQ(ord, 3);
-  bool found = false;
   ASSERT_EQ(store.rows().FindValue(key, u"ZETA", ord, found), ERROR_SUCCESS);
   EXPECT_TRUE(found);
   EXPECT_EQ(ord, 1);

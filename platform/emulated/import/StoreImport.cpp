@@ -76,11 +76,7 @@ class ApplySink : public regfile::RegSink {
       return Refused(status);
     }
     if (!found) {
-      if (nextOrd_ == 0) {
-        if (const LONG status = rows_.NextOrd(current_, nextOrd_)) {
-          return Refused(status);
-        }
-      }
+      if (nextOrd_ == 0) nextOrd_ = ord;
       ord = nextOrd_++;
     }
     if (const LONG status = rows_.PutValue(current_, ord, !found, name, type,

@@ -55,15 +55,12 @@ LONG Rows::HasChildren(std::int64_t key, bool& any) {
 LONG Rows::FindValue(std::int64_t key, std::u16string_view name,
                      std::int64_t& ord, bool& found) {
   const int rc = c_.st().findValue.Run(
-      [&ord](sqlite3_stmt* s) { ord = sqlite3_column_int64(s, 0); }, key,
-      Fold(name));
-  found = rc == SQLITE_ROW;
-  return found ? ERROR_SUCCESS : c_.Status(rc);
-}
-
-LONG Rows::NextOrd(std::int64_t key, std::int64_t& ord) {
-  return c_.Status(c_.st().nextOrd.Run(
-      [&ord](sqlite3_stmt* s) { ord = sqlite3_column_int64(s, 0); }, key));
+      [&](sqlite3_stmt* s) {
+        found = sqlite3_column_type(s, 0) != SQLITE_NULL;
+        ord = sqlite3_column_int64(s, found ? 0 : 1);
+      },
+      key, Fold(name));
+  return rc == SQLITE_ROW ? ERROR_SUCCESS : c_.Status(rc);
 }
 
 LONG Rows::LoadValues(std::int64_t key, std::vector<ValueRow>& values) {

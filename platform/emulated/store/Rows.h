@@ -32,11 +32,11 @@ class Rows {
   // In creation order.
   LONG LoadValues(std::int64_t key, std::vector<ValueRow>& values);
   LONG HasChildren(std::int64_t key, bool& any);
+  // The value's creation order when the key has it (`found`); otherwise
+  // the order a new value of the key takes: one past the highest any of
+  // its values was given, deleted ones included.
   LONG FindValue(std::int64_t key, std::u16string_view name, std::int64_t& ord,
                  bool& found);
-  // The creation order a new value of the key takes: one past the highest
-  // any of its values was given, deleted ones included.
-  LONG NextOrd(std::int64_t key, std::int64_t& ord);
   // The highest key id the store gave.
   LONG HighestKeyId(std::int64_t& id);
 

@@ -26,7 +26,7 @@ constexpr const char* kPageSize = "PRAGMA page_size=2048;";
 // a function every connection of ours registers. Values are kept by it, so
 // that a new value writes its row and its key's, and no index besides. Key
 // ids are the store's to hand out (see Rows::InsertKey); `last_ord` is the
-// highest creation order a key's values were given (see Rows::NextOrd).
+// highest creation order a key's values were given (see Rows::FindValue).
 constexpr std::string_view kKeyTable =
     "(id INTEGER PRIMARY KEY, parent INTEGER NOT NULL, name TEXT NOT NULL, "
     "class TEXT, boot TEXT, last_write INTEGER NOT NULL, "

@@ -126,14 +126,14 @@ int Statements::Prepare(sqlite3* db) {
                       " FROM keys WHERE parent=?1 AND corvane_fold(name)=?2"},
       {loadValues, "SELECT key, ord, name, type, data FROM vals WHERE key=?1"},
       {hasChildren, "SELECT 1 FROM keys WHERE parent=?1 LIMIT 1"},
-      {findValue, "SELECT ord FROM vals WHERE key=?1 AND fold=?2"},
+      {findValue,
+       "SELECT (SELECT ord FROM vals WHERE key=?1 AND fold=?2), "
+       "coalesce((SELECT last_ord FROM keys WHERE id=?1), 0) + 1"},
       {lastKeyId,
        "SELECT max(coalesce((SELECT max(id) FROM keys), 0), "
        "coalesce((SELECT value FROM meta WHERE name='last_key_id'), 0))"},
       {saveLastKeyId,
        "INSERT OR REPLACE INTO meta(name, value) VALUES('last_key_id', ?1)"},
-      {nextOrd,
-       "SELECT coalesce((SELECT last_ord FROM keys WHERE id=?1), 0) + 1"},
       {subtreeKeys,
        "WITH RECURSIVE sub(id, parent, name, class, boot, last_write) AS ("
        "SELECT " +

@@ -142,11 +142,11 @@ inline constexpr std::size_t kValuesPerInsert = 16;
 // Every statement of a connection, prepared when it opens.
 struct Statements {
   Stmt deleteLeaf, deleteLeafValues;
-  Stmt loadKey, loadChild, loadValues, hasChildren, findValue, nextOrd,
-      subtreeKeys, subtreeValues, scanKeys, scanValues, insertKey, setClass,
-      touch, noteOrd, touchAndNoteOrd, insertValue, insertValues, updateValue,
-      deleteValue, deleteTreeValues, lastKeyId, saveLastKeyId, deleteTreeKeys,
-      noted, note, begin, beginWrite, commit, rollback;
+  Stmt loadKey, loadChild, loadValues, hasChildren, findValue, subtreeKeys,
+      subtreeValues, scanKeys, scanValues, insertKey, setClass, touch, noteOrd,
+      touchAndNoteOrd, insertValue, insertValues, updateValue, deleteValue,
+      deleteTreeValues, lastKeyId, saveLastKeyId, deleteTreeKeys, noted, note,
+      begin, beginWrite, commit, rollback;
 
   int Prepare(sqlite3* db);
 };

@@ -467,9 +467,6 @@ LONG View::SetValue(CachedKey& key, std::u16string_view name, DWORD type,
       return status;
     }
     insert = !found;
-    if (insert) {
-      if (const LONG status = store_.rows().NextOrd(key.id, ord)) return status;
-    }
   }
   // The key's last-write time is set with the value's row.
   const std::uint64_t now = FileTimeNow();
