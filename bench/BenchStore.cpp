@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
@@ -70,11 +71,15 @@ HKEY OpenWriters() {
 
 // One writer: opens the key (the store's setup is not what is timed),
 // reports ready, waits for the start, writes.
-[[noreturn]] void WriterChild(int id, std::int64_t count, int ready, int go) {
+[[noreturn]] void WriterChild(int id, std::int64_t count, int ready, int go,
+                              int spans) {
   const HKEY key = OpenWriters();
   char byte = key != 0 ? 1 : 0;
   if (write(ready, &byte, 1) != 1 || read(go, &byte, 1) < 0) _exit(2);
+  const std::int64_t began = SteadyNanos();
   const std::int64_t written = WriteValues(key, Numbered("w", id) + "_", count);
+  const std::int64_t span[2] = {began, SteadyNanos()};
+  if (write(spans, span, sizeof span) != sizeof span) _exit(2);
   platform::RegCloseKey(key);
   _exit(written == count ? 0 : 1);
 }
@@ -90,8 +95,8 @@ int Writers(int processes, std::int64_t count) {
   } else if (pid < 0 || waitpid(pid, nullptr, 0) != pid) {
     return 1;
   }
-  int ready[2], go[2];
-  if (pipe(ready) != 0 || pipe(go) != 0) return 1;
+  int ready[2], go[2], spans[2];
+  if (pipe(ready) != 0 || pipe(go) != 0 || pipe(spans) != 0) return 1;
   std::vector<pid_t> children;
   for (int i = 0; i < processes; ++i) {
     const pid_t pid = fork();
@@ -99,12 +104,14 @@ int Writers(int processes, std::int64_t count) {
     if (pid == 0) {
       close(ready[0]);
       close(go[1]);
-      WriterChild(i, count, ready[1], go[0]);
+      close(spans[0]);
+      WriterChild(i, count, ready[1], go[0], spans[1]);
     }
     children.push_back(pid);
   }
   close(ready[1]);
   close(go[0]);
+  close(spans[1]);
   bool allReady = true;
   for (int i = 0; i < processes; ++i) {
     char byte = 0;
@@ -121,14 +128,28 @@ int Writers(int processes, std::int64_t count) {
       allWrote = false;
     }
   }
-  const std::chrono::duration<double> took = Clock::now() - start;
+  const std::chrono::duration<double> reaped = Clock::now() - start;
+  // From the first writer's first write to the last one's last, as the
+  // Wine side is timed: neither side's process exit is the writing.
+  std::int64_t first = INT64_MAX, last = INT64_MIN;
+  for (int i = 0; i < processes; ++i) {
+    std::int64_t span[2];
+    if (read(spans[0], span, sizeof span) != sizeof span) {
+      allWrote = false;
+      break;
+    }
+    first = std::min(first, span[0]);
+    last = std::max(last, span[1]);
+  }
+  const double took =
+      allWrote ? static_cast<double>(last - first) / 1e9 : reaped.count();
   const HKEY key = OpenWriters();
   const std::int64_t counted = CountValues(key);
   platform::RegCloseKey(key);
   const std::int64_t expected = processes * count;
   std::printf("%lld %lld %.3f %.0f\n", static_cast<long long>(expected),
-              static_cast<long long>(counted), took.count(),
-              static_cast<double>(expected) / took.count());
+              static_cast<long long>(counted), took,
+              static_cast<double>(expected) / took);
   if (!allReady || !allWrote) std::fprintf(stderr, "a writer failed\n");
   return allReady && allWrote && counted == expected ? 0 : 1;
 }

@@ -225,6 +225,8 @@ bool Beat(HKEY key, int count, int gapMicros, double waitSeconds) {
     std::this_thread::sleep_for(std::chrono::microseconds(gapMicros));
     SetBeat(key, {i, SteadyNanos()});
   }
+  // The last beat lives a gap too before the end mark replaces it.
+  std::this_thread::sleep_for(std::chrono::microseconds(gapMicros));
   return SetBeat(key, {count + 1, 0}) == platform::ERROR_SUCCESS;
 }
 
