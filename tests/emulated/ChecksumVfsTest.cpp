@@ -278,5 +278,21 @@ TEST_F(ChecksumVfs, SqliteRecoversALogSummedInEitherOrder) {
   }
 }
 
+// Every store file written so far holds these sums: the way they are
+// computed may change, their values may not.
+TEST(PageSum, StaysTheSumStoresWereWrittenWith) {
+  std::string page(65536, '\0');
+  for (std::size_t i = 0; i < page.size(); ++i) {
+    page[i] = static_cast<char>(i * 7 + (i >> 8));
+  }
+  const auto sum = [&](int size) {
+    return checksums::PageSum(
+        reinterpret_cast<const unsigned char*>(page.data()), size);
+  };
+  EXPECT_EQ(sum(512), 0x7bf5e03f95824563u);
+  EXPECT_EQ(sum(4096), 0x001899c0cc54e621u);
+  EXPECT_EQ(sum(65536), 0x99349e9021321891u);
+}
+
 }  // namespace
 }  // namespace corvane::platform::emulated

@@ -118,19 +118,8 @@ std::uint64_t Word(const unsigned char* bytes) {
   return word;
 }
 
-// Two running sums (Fletcher's scheme) over the page's 8-byte words, folded
-// into one. Seeded, so that a page zeroed by damage doesn't match.
-std::uint64_t Sum(const unsigned char* page, int size) {
-  std::uint64_t s1 = 0x6372766e73756d31ull, s2 = static_cast<unsigned>(size);
-  for (int i = 0; i + 8 <= size - kReservedBytes; i += 8) {
-    s1 += Word(page + i);
-    s2 += s1;
-  }
-  return s1 ^ (s2 * 0x9E3779B97F4A7C15ull);
-}
-
 void Store(unsigned char* page, int size) {
-  std::uint64_t sum = Sum(page, size);
+  std::uint64_t sum = PageSum(page, size);
   if constexpr (std::endian::native == std::endian::big) {
     sum = __builtin_bswap64(sum);
   }
@@ -138,7 +127,7 @@ void Store(unsigned char* page, int size) {
 }
 
 bool Matches(const unsigned char* page, int size) {
-  return Word(page + size - kReservedBytes) == Sum(page, size);
+  return Word(page + size - kReservedBytes) == PageSum(page, size);
 }
 
 std::uint32_t Big32(const unsigned char* bytes) {
@@ -607,6 +596,27 @@ int CurrentTimeInt64(sqlite3_vfs* vfs, sqlite3_int64* out) {
 }
 
 }  // namespace
+
+std::uint64_t PageSum(const unsigned char* page, int size) {
+  std::uint64_t s1 = 0x6372766e73756d31ull, s2 = static_cast<unsigned>(size);
+  const int end = size - kReservedBytes;
+  int i = 0;
+  // Four words a step, the same sums: s1 grows by a + b + c + d, and s2 by
+  // the four values s1 takes on the way, 4 s1 + 4a + 3b + 2c + d. Each sum
+  // then waits on one add per four words, not one per word.
+  for (; i + 32 <= end; i += 32) {
+    const std::uint64_t a = Word(page + i), ab = a + Word(page + i + 8),
+                        abc = ab + Word(page + i + 16),
+                        abcd = abc + Word(page + i + 24);
+    s2 += 4 * s1 + ((a + ab) + (abc + abcd));
+    s1 += abcd;
+  }
+  for (; i + 8 <= end; i += 8) {
+    s1 += Word(page + i);
+    s2 += s1;
+  }
+  return s1 ^ (s2 * 0x9E3779B97F4A7C15ull);
+}
 
 void LogSum(bool bigEndian, const unsigned char* bytes, int size,
             std::uint32_t sum[2]) {

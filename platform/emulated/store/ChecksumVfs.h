@@ -17,6 +17,12 @@ const char* VfsName();
 // The reserved bytes a checksummed database sets aside on each page.
 inline constexpr int kReservedBytes = 8;
 
+// A page's checksum, over its `size` bytes but the reserved ones: two
+// running sums (Fletcher's scheme) over its 8-byte little-endian words,
+// folded into one, and seeded, so that a page zeroed by damage doesn't
+// match. Stored in the page's reserved bytes, little-endian.
+std::uint64_t PageSum(const unsigned char* page, int size);
+
 // The running sum of SQLite's log (its header's and each frame's), carried
 // in `sum` over `size` bytes, 8 at a time, read as 32-bit words in the
 // order the log's header names: big-endian or little-endian.
