@@ -234,6 +234,53 @@ TEST_F(ChangeCounterTest, AValueSetIsToldWholeOrNotAtAll) {
   EXPECT_FALSE(toldFrom(start + 1, two));
 }
 
+// A value told before its commit lands goes only to a reader that knows
+// the commit landed, and only for the commit right after the state it
+// holds; to everyone once the writer says it landed; and to nobody when the
+// commit failed or its writer died under way.
+TEST_F(ChangeCounterTest, AValueToldEarlyIsTakenOnlyOnceItsCommitLanded) {
+  Store writer, settler, reader;
+  Bind(writer);
+  MakeKey(writer, u"Made");
+  Bind(settler);
+  Bind(reader);
+  ChangeCounter& counter = writer.counter();
+  const ChangeCounter& ring = reader.counter();
+  ChangeSet set;
+  set.Add(7, REG_NOTIFY_CHANGE_LAST_SET);
+  set.SetValue(7, u"v", REG_BINARY, {1, 2}, 1000);
+  std::vector<ChangeSet::ValueSet> told;
+  ChangeSet::ValueSet early;
+
+  const std::uint64_t start = ring.Value();
+  const std::uint64_t odd = counter.BeforeCommit(set);
+  counter.TellEarly(odd, set);
+  ASSERT_TRUE(ring.ToldEarly(start, odd, early));
+  EXPECT_EQ(early.key, 7);
+  EXPECT_EQ(early.data, (std::vector<std::uint8_t>{1, 2}));
+  EXPECT_FALSE(ring.ToldEarly(start - 4, odd, early));
+  EXPECT_FALSE(ring.Told(start, odd, told));
+  counter.Tell(odd);
+  EXPECT_TRUE(ring.Told(start, odd, told));
+  const std::uint64_t landed = counter.AfterCommit(odd);
+  told.clear();
+  ASSERT_TRUE(ring.Told(start, landed, told));
+  EXPECT_EQ(told.size(), 1u);
+
+  // A commit that failed takes it back.
+  const std::uint64_t failed = counter.BeforeCommit(set);
+  counter.TellEarly(failed, set);
+  counter.Untell(failed);
+  EXPECT_FALSE(ring.ToldEarly(landed, failed, early));
+  // A writer that died under way, whether or not its commit landed: its
+  // odd value settled, what it told early is not taken.
+  counter.TellEarly(failed, set);
+  settler.counter().Settle(failed);
+  ASSERT_EQ(ring.Value(), failed + 1);
+  EXPECT_FALSE(ring.ToldEarly(landed, failed, early));
+  EXPECT_FALSE(ring.Told(landed, failed + 1, told));
+}
+
 // What a watcher reads of each commit: the kinds of change at the keys its
 // writer noted, any kind at its keys when it noted none, the kinds of a
 // change anywhere when it noted too many places; and nothing it can trust

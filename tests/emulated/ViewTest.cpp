@@ -156,6 +156,51 @@ TEST_F(ViewTest, OnlyWhatAnotherStoreChangedLeavesTheCache) {
             static_cast<BYTE>(SharedChanges::kRecords));
 }
 
+// Another store's commit, read while it is under way: before it lands the
+// view answers from what it holds, and a key it loads then is the store
+// as it was; once landed, never as it was: a value told early is taken
+// without dropping anything, and a change told otherwise is read from the
+// store.
+TEST_F(ViewTest, ACommitUnderWayIsReadAsItWasUntilItLands) {
+  Store mine, theirs;
+  View view(mine), other(theirs);
+  for (const auto* name : {u"Beat", u"Aside"}) {
+    ASSERT_EQ(Make(other, name), ERROR_SUCCESS);
+    ASSERT_EQ(SetByte(other, name, 1), ERROR_SUCCESS);
+  }
+  CachedKey* entry = nullptr;
+  EXPECT_EQ(ReadByte(view, u"Beat", &entry), 1);
+  EXPECT_EQ(ReadByte(view, u"Beat"), 1);
+  const std::uint64_t generation = view.Generation();
+
+  int beat[2] = {-1, -1};
+  int aside = -1;
+  theirs.whileCommitting = [&](bool landed) {
+    beat[landed] = ReadByte(view, u"Beat");
+    if (!landed) aside = ReadByte(view, u"Aside");
+  };
+  ASSERT_EQ(SetByte(other, u"Beat", 2), ERROR_SUCCESS);
+  EXPECT_EQ(beat[0], 1);
+  EXPECT_EQ(aside, 1);
+  EXPECT_EQ(beat[1], 2);
+  CachedKey* after = nullptr;
+  EXPECT_EQ(ReadByte(view, u"Beat", &after), 2);
+  EXPECT_EQ(after, entry);
+  EXPECT_EQ(view.Generation(), generation);
+
+  // A key made tells no value.
+  bool found[2] = {true, false};
+  theirs.whileCommitting = [&](bool landed) {
+    CachedKey* key = nullptr;
+    found[landed] =
+        view.Read([&] { return Find(view, u"New", key); }) == ERROR_SUCCESS;
+  };
+  ASSERT_EQ(Make(other, u"New"), ERROR_SUCCESS);
+  theirs.whileCommitting = nullptr;
+  EXPECT_FALSE(found[0]);
+  EXPECT_TRUE(found[1]);
+}
+
 TEST_F(ViewTest, ItsOwnWritesKeepTheCacheAndReachTheOthers) {
   Store mine, theirs;
   View view(mine), other(theirs);

@@ -241,17 +241,50 @@ std::uint64_t ChangeCounter::AfterCommit(std::uint64_t odd) {
   return odd + 1;
 }
 
-void ChangeCounter::Tell(std::uint64_t odd, const ChangeSet& changes) {
+namespace {
+
+// A value told at `latest`, as it reads now; false when it can't be one.
+// The caller checks the tags around it.
+bool ReadLatest(SharedChanges::Latest& latest, ChangeSet::ValueSet& value) {
+  value.key = Shared(latest.key).load(std::memory_order_acquire);
+  value.lastWrite = Shared(latest.lastWrite).load(std::memory_order_acquire);
+  value.type = Shared(latest.type).load(std::memory_order_acquire);
+  const std::uint32_t units =
+      Shared(latest.nameUnits).load(std::memory_order_acquire);
+  const std::uint32_t bytes =
+      Shared(latest.dataBytes).load(std::memory_order_acquire);
+  value.ord = Shared(latest.ord).load(std::memory_order_acquire);
+  if (units > SharedChanges::kLatestName ||
+      bytes > SharedChanges::kLatestData) {
+    return false;
+  }
+  value.name.clear();
+  value.data.clear();
+  for (std::uint32_t i = 0; i < units; ++i) {
+    value.name.push_back(
+        Shared(latest.name[i]).load(std::memory_order_acquire));
+  }
+  for (std::uint32_t i = 0; i < bytes; ++i) {
+    value.data.push_back(
+        Shared(latest.data[i]).load(std::memory_order_acquire));
+  }
+  return true;
+}
+
+}  // namespace
+
+void ChangeCounter::TellEarly(std::uint64_t odd, const ChangeSet& changes) {
   const ChangeSet::ValueSet* value = changes.SoleValueSet();
   if (shared_ == nullptr || value == nullptr ||
       !ChangeSet::Tellable(value->name, value->data.size(), value->ord)) {
     return;
   }
-  SharedChanges::Latest& latest =
-      shared_->latest[(odd >> 1) % SharedChanges::kRecords];
-  // Each store releases the ones before it; the tag, last, says they are
-  // this commit's.
+  const std::size_t slot = (odd >> 1) % SharedChanges::kRecords;
+  SharedChanges::Latest& latest = shared_->latest[slot];
+  // Each store releases the ones before it; the early tag, last, says they
+  // are this commit's.
   Shared(latest.tag).store(0, std::memory_order_relaxed);
+  Shared(shared_->early[slot]).store(0, std::memory_order_relaxed);
   Shared(latest.key).store(value->key, std::memory_order_release);
   Shared(latest.lastWrite).store(value->lastWrite, std::memory_order_release);
   Shared(latest.type).store(value->type, std::memory_order_release);
@@ -269,21 +302,55 @@ void ChangeCounter::Tell(std::uint64_t odd, const ChangeSet& changes) {
   for (std::size_t i = 0; i < value->data.size(); ++i) {
     Shared(latest.data[i]).store(value->data[i], std::memory_order_release);
   }
-  Shared(latest.tag).store(odd, std::memory_order_release);
+  Shared(shared_->early[slot]).store(odd, std::memory_order_release);
+}
+
+void ChangeCounter::Tell(std::uint64_t odd) {
+  if (shared_ == nullptr) return;
+  const std::size_t slot = (odd >> 1) % SharedChanges::kRecords;
+  if (Shared(shared_->early[slot]).load(std::memory_order_relaxed) == odd) {
+    Shared(shared_->latest[slot].tag).store(odd, std::memory_order_release);
+  }
+}
+
+void ChangeCounter::Untell(std::uint64_t odd) {
+  if (shared_ == nullptr) return;
+  std::uint64_t early = odd;
+  Shared(shared_->early[(odd >> 1) % SharedChanges::kRecords])
+      .compare_exchange_strong(early, 0, std::memory_order_acq_rel);
+}
+
+bool ChangeCounter::ToldEarly(std::uint64_t from, std::uint64_t odd,
+                              ChangeSet::ValueSet& value) const {
+  if (shared_ == nullptr || connection_.InMemory() || (odd & 1) == 0) {
+    return false;
+  }
+  const std::size_t slot = (odd >> 1) % SharedChanges::kRecords;
+  SharedChanges::Record& record = shared_->records[slot];
+  auto early = Shared(shared_->early[slot]);
+  if (Shared(record.tag).load(std::memory_order_acquire) != odd ||
+      early.load(std::memory_order_acquire) != odd ||
+      Shared(record.before).load(std::memory_order_acquire) != from) {
+    return false;
+  }
+  if (!ReadLatest(shared_->latest[slot], value)) return false;
+  // Unchanged since the tags were read: what was read is this commit's.
+  return early.load(std::memory_order_relaxed) == odd &&
+         Shared(record.tag).load(std::memory_order_relaxed) == odd;
 }
 
 bool ChangeCounter::Told(std::uint64_t from, std::uint64_t to,
                          std::vector<ChangeSet::ValueSet>& values) const {
-  if (shared_ == nullptr || connection_.InMemory() || to < from ||
-      ((from | to) & 1) != 0) {
+  if (shared_ == nullptr || connection_.InMemory() || to < from) {
     return false;
   }
-  std::size_t steps = 0;
-  for (std::uint64_t at = to; at != from; ++steps) {
-    if (at < from || (at & 1) != 0 || steps == SharedChanges::kRecords) {
-      return false;
-    }
-    const std::uint64_t odd = at - 1;
+  if (to == from && (to & 1) == 0) return true;
+  // Back one commit at a time from the last, named by its odd value: each
+  // even value is the one after a commit's, and each record names the
+  // value its commit started from.
+  std::uint64_t odd = (to & 1) != 0 ? to : to - 1;
+  for (std::size_t steps = 0;; ++steps) {
+    if (odd < from || steps == SharedChanges::kRecords) return false;
     const std::size_t slot = (odd >> 1) % SharedChanges::kRecords;
     SharedChanges::Record& record = shared_->records[slot];
     SharedChanges::Latest& latest = shared_->latest[slot];
@@ -294,33 +361,17 @@ bool ChangeCounter::Told(std::uint64_t from, std::uint64_t to,
     const std::uint64_t before =
         Shared(record.before).load(std::memory_order_acquire);
     ChangeSet::ValueSet value;
-    value.key = Shared(latest.key).load(std::memory_order_acquire);
-    value.lastWrite = Shared(latest.lastWrite).load(std::memory_order_acquire);
-    value.type = Shared(latest.type).load(std::memory_order_acquire);
-    const std::uint32_t units =
-        Shared(latest.nameUnits).load(std::memory_order_acquire);
-    const std::uint32_t bytes =
-        Shared(latest.dataBytes).load(std::memory_order_acquire);
-    value.ord = Shared(latest.ord).load(std::memory_order_acquire);
-    if (units > SharedChanges::kLatestName ||
-        bytes > SharedChanges::kLatestData) {
-      return false;
-    }
-    for (std::uint32_t i = 0; i < units; ++i) {
-      value.name.push_back(
-          Shared(latest.name[i]).load(std::memory_order_acquire));
-    }
-    for (std::uint32_t i = 0; i < bytes; ++i) {
-      value.data.push_back(
-          Shared(latest.data[i]).load(std::memory_order_acquire));
-    }
+    if (!ReadLatest(latest, value)) return false;
     // Unchanged since the tags were read: what was read is this commit's.
     if (Shared(latest.tag).load(std::memory_order_relaxed) != odd ||
         Shared(record.tag).load(std::memory_order_relaxed) != odd) {
       return false;
     }
     values.push_back(std::move(value));
-    at = before;
+    if (odd == from || (before == from && (from & 1) == 0)) break;
+    // A commit before whose writer died under way told nothing.
+    if ((before & 1) != 0 || before < from) return false;
+    odd = before - 1;
   }
   std::reverse(values.begin(), values.end());
   return true;
@@ -334,6 +385,8 @@ void ChangeCounter::Settle(std::uint64_t odd) {
   }
   // Holding the write lock, no commit is under way: an odd counter is one a
   // writer left when it died between its commit and the counter's update.
+  // Whether that commit landed is unknown: what it told early is not taken.
+  Untell(odd);
   std::uint64_t expected = odd;
   if (Shared(shared_->counter)
           .compare_exchange_strong(expected, odd + 1,

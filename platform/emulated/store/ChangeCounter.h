@@ -86,9 +86,18 @@ class ChangeCounter {
     return BeforeCommit(everything);
   }
   std::uint64_t AfterCommit(std::uint64_t odd);
-  // Once the commit of `odd` landed, before AfterCommit: the value it set
-  // again, when that is all `changes` holds and it is small enough.
-  void Tell(std::uint64_t odd, const ChangeSet& changes);
+  // Before the commit of `odd`: the value it sets, when that is all
+  // `changes` holds and it is small enough, told early (see
+  // SharedChanges::early). Once it landed, before AfterCommit, Tell tells
+  // it to everyone; a commit that failed takes it back with Untell.
+  void TellEarly(std::uint64_t odd, const ChangeSet& changes);
+  void Tell(std::uint64_t odd);
+  void Untell(std::uint64_t odd);
+  // The value the commit `odd`, under way and started from `from`, told
+  // early; false when it told none. Only a caller that knows the commit
+  // landed may take it.
+  bool ToldEarly(std::uint64_t from, std::uint64_t odd,
+                 ChangeSet::ValueSet& value) const;
 
   // An odd value seen again and again: if no write is under way, its
   // writer died after committing; make it even so views can cache again.
@@ -100,8 +109,12 @@ class ChangeCounter {
   // what it changes is counted in from either end.
   bool Changed(std::uint64_t from, std::uint64_t to,
                std::vector<std::int64_t>& ids) const;
-  // The values the commits from even value `from` to even value `to` set
-  // again, oldest first; false unless every one of them told its value.
+  // The values the commits from value `from` to value `to` set, oldest
+  // first; false unless every one of them told its value. An odd `to` is a
+  // commit under way, told once it landed: the values lead to the state it
+  // makes, `to` + 1. An odd `from` is a commit that was under way when a
+  // cache was loaded, which may have landed then or not: its value is told
+  // again.
   bool Told(std::uint64_t from, std::uint64_t to,
             std::vector<ChangeSet::ValueSet>& values) const;
 

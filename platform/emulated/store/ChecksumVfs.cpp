@@ -94,6 +94,8 @@ struct File {
   bool bigEndian;
   unsigned char* buffer;
   int capacity;
+  // A database: the first region of its log's shared index, while mapped.
+  const volatile void* index;
 };
 
 // The system's file sits right after ours.
@@ -473,7 +475,12 @@ int DeviceCharacteristics(sqlite3_file* file) {
 int ShmMap(sqlite3_file* file, int region, int size, int extend,
            void volatile** out) {
   sqlite3_file* real = Real(file);
-  return real->pMethods->xShmMap(real, region, size, extend, out);
+  const int rc = real->pMethods->xShmMap(real, region, size, extend, out);
+  // Mapped read-only, SQLite reads the index all the same.
+  if (region == 0 && (rc == SQLITE_OK || rc == SQLITE_READONLY)) {
+    Ours(file)->index = *out;
+  }
+  return rc;
 }
 int ShmLock(sqlite3_file* file, int offset, int n, int flags) {
   File* ours = Ours(file);
@@ -496,6 +503,7 @@ void ShmBarrier(sqlite3_file* file) {
   real->pMethods->xShmBarrier(real);
 }
 int ShmUnmap(sqlite3_file* file, int deleteFlag) {
+  Ours(file)->index = nullptr;
   sqlite3_file* real = Real(file);
   return real->pMethods->xShmUnmap(real, deleteFlag);
 }
@@ -616,6 +624,16 @@ std::uint64_t PageSum(const unsigned char* page, int size) {
     s2 += s1;
   }
   return s1 ^ (s2 * 0x9E3779B97F4A7C15ull);
+}
+
+const volatile void* SharedIndex(sqlite3* db) {
+  sqlite3_file* file = nullptr;
+  if (sqlite3_file_control(db, "main", SQLITE_FCNTL_FILE_POINTER, &file) !=
+          SQLITE_OK ||
+      file == nullptr || file->pMethods != &kMethods) {
+    return nullptr;
+  }
+  return Ours(file)->index;
 }
 
 void LogSum(bool bigEndian, const unsigned char* bytes, int size,

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 
+struct sqlite3;
+
 namespace corvane::platform::emulated::checksums {
 
 // The name to open store files with (sqlite3_open_v2's zVfs); registered on
@@ -16,6 +18,11 @@ const char* VfsName();
 
 // The reserved bytes a checksummed database sets aside on each page.
 inline constexpr int kReservedBytes = 8;
+
+// The first region of the shared index (-shm) of the log of `db`'s main
+// database, as SQLite mapped it, or null: not opened through this VFS, or
+// not mapped (no log yet, or closed). Good until `db`'s next call.
+const volatile void* SharedIndex(sqlite3* db);
 
 // A page's checksum, over its `size` bytes but the reserved ones: two
 // running sums (Fletcher's scheme) over its 8-byte little-endian words,

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <filesystem>
@@ -333,6 +334,29 @@ void Connection::CheckpointWithoutWaiting(int mode) {
   waiting_.never = true;
   sqlite3_wal_checkpoint_v2(db_, nullptr, mode, nullptr, nullptr);
   waiting_.never = false;
+}
+
+bool Connection::ReadLogHeader(LogHeader& header) const {
+  if (db_ == nullptr || memory_) return false;
+  const volatile void* index = checksums::SharedIndex(db_);
+  if (index == nullptr) return false;
+
+  // Two copies of it, a writer writing the second first: read the first,
+  // then the second, as SQLite does, and they are one whole header when
+  // they agree. Its byte 12 is set once it was ever written.
+  auto* words = const_cast<std::uint32_t*>(
+      static_cast<const volatile std::uint32_t*>(index));
+  LogHeader second;
+  for (std::size_t i = 0; i < header.size(); ++i) {
+    header[i] = std::atomic_ref<std::uint32_t>(words[i]).load(
+        std::memory_order_acquire);
+  }
+  for (std::size_t i = 0; i < second.size(); ++i) {
+    second[i] = std::atomic_ref<std::uint32_t>(words[header.size() + i])
+                    .load(std::memory_order_acquire);
+  }
+  return header == second &&
+         reinterpret_cast<const unsigned char*>(header.data())[12] != 0;
 }
 
 void Connection::BulkCache(bool on) {

@@ -9,8 +9,10 @@
 // read transaction (BeginRead/EndRead), so a call never mixes two states.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -101,6 +103,13 @@ class Connection {
   // it commits (on), or the small one that calls of a row or two and
   // subtree scans need (off, the default).
   void BulkCache(bool on);
+
+  // The header of the log's index, shared by every connection, as it
+  // stands: SQLite writes a new one at every commit, and when the log
+  // starts over. False when there is none to read (no log, a store in
+  // memory) or it is being written.
+  using LogHeader = std::array<std::uint32_t, 12>;
+  bool ReadLogHeader(LogHeader& header) const;
 
   // See platform::DisableSqliteMemoryStatistics.
   static void DisableMemoryStatistics();

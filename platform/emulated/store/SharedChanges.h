@@ -17,10 +17,11 @@
 namespace corvane::platform::emulated {
 
 struct SharedChanges {
-  // 1: counter, turn and ring as below. The notices, waiters and latest
-  // values after the ring are zeros to a process of a build without them,
-  // which reads them as "any kind of change", "nobody waits" and "not
-  // told": no new layout. (Such a process's commits tell no latest value.)
+  // 1: counter, turn and ring as below. The notices, waiters, latest
+  // values and early tags after the ring are zeros to a process of a
+  // build without them, which reads them as "any kind of change", "nobody
+  // waits" and "not told": no new layout. (Such a process's commits tell no
+  // latest value.)
   static constexpr std::uint32_t kLayout = 1;
   // Commits remembered: a view that fell further behind drops everything.
   static constexpr std::size_t kRecords = 256;
@@ -118,6 +119,12 @@ struct SharedChanges {
   std::uint64_t waiting;
   Waiter waiters[kWaiters];
   Latest latest[kRecords];
+  // The odd counter value of a commit whose value set is at latest[]
+  // beside its record before the commit lands (whose `tag` is stored only
+  // once it landed), or anything else. A reader that finds that commit
+  // landed in the store's log, with the counter still at it, takes it from
+  // there (see View::TakeLanded).
+  std::uint64_t early[kRecords];
 };
 
 static_assert(offsetof(SharedChanges, counter) == 0);
@@ -128,5 +135,6 @@ static_assert(sizeof(SharedChanges::Notice) == 48);
 static_assert(SharedChanges::kWaiters == 64, "one bit word of waiters");
 static_assert(sizeof(SharedChanges::Latest) == 168);
 static_assert(offsetof(SharedChanges, latest) == 29248, "as documented");
+static_assert(offsetof(SharedChanges, early) == 72256, "as documented");
 
 }  // namespace corvane::platform::emulated

@@ -204,13 +204,17 @@ LONG Store::Commit(bool durable, std::uint64_t& counter) {
   // Odd while the commit is under way: nobody may trust a view from before
   // it until it is even again.
   const std::uint64_t odd = counter_.BeforeCommit(changes_);
+  counter_.TellEarly(odd, changes_);
+  if (whileCommitting) whileCommitting(false);
   const int rc = connection_.Commit(durable);
   if (rc != SQLITE_DONE) {
+    counter_.Untell(odd);
     Rollback();
     return connection_.Status(rc);
   }
   rows_.ForgetLastKeyId();
-  counter_.Tell(odd, changes_);
+  if (whileCommitting) whileCommitting(true);
+  counter_.Tell(odd);
   counter = counter_.AfterCommit(odd);
   // Still this writer's turn: a log restarted now stays short, as no other
   // writer of the store adds to it meanwhile.

@@ -64,12 +64,18 @@ class Store {
   // `durable`: this commit is synced to disk (synchronous=FULL), as
   // RegFlushKey asks. `counter`: the counter value the commit left.
   LONG Commit(bool durable, std::uint64_t& counter);
+  // For tests: runs while a commit is under way (the counter odd), before
+  // it lands (false) and once it landed, before it is told (true).
+  std::function<void(bool landed)> whileCommitting;
   void Rollback();
   bool InWrite() const { return connection_.InWrite(); }
   void MarkWritten() { connection_.MarkWritten(); }
   bool Written() const { return connection_.Written(); }
   void Checkpoint() { connection_.Checkpoint(); }
   void BulkCache(bool on) { connection_.BulkCache(on); }
+  bool ReadLogHeader(Connection::LogHeader& header) const {
+    return connection_.ReadLogHeader(header);
+  }
 
   // The bound store has no file yet: the registry is a fresh one, in memory
   // until the first write makes the file.

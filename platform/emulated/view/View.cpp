@@ -43,6 +43,7 @@ void View::Clear() {
   keys_.emplace(&arena_);
   ++generation_;
   cached_ = kNothing;
+  markFor_ = kNothing;
 }
 
 LONG View::Begin(bool write) {
@@ -63,6 +64,7 @@ LONG View::Begin(bool write) {
   }
   validated_ = false;
   rerun_ = false;
+  peeked_ = false;
   if (write) {
     if (const LONG status = store_.BeginWrite()) {
       if (!store_.Problem().empty()) Clear();
@@ -75,6 +77,11 @@ LONG View::Begin(bool write) {
     store_.Changes().Clear();
   }
   callStart_ = Stamp();
+  // Nothing committed since the state the cache holds.
+  if (callStart_ == cached_ && !Odd(callStart_)) {
+    if (!write && markFor_ != cached_) Mark();
+    return ERROR_SUCCESS;
+  }
   if (Odd(callStart_) && !write) {
     // Caching waits for the counter to be even again; when it stays odd a
     // while, its writer is likely gone.
@@ -88,12 +95,77 @@ LONG View::Begin(bool write) {
       callStart_ = Stamp();
     }
   }
-  // At an odd value, even the cache's own, what its commit changes may have
-  // landed since it was loaded: that is dropped again.
-  if (callStart_ != cached_ || Odd(callStart_)) {
-    if (!CatchUp()) Clear();
+  // The cache holds the state the commit under way makes, told once it
+  // landed (see TakeTold): nothing to catch up with.
+  if (!write && Odd(callStart_) && callStart_ != ChangeCounter::kNone &&
+      cached_ == callStart_ + 1) {
+    return ERROR_SUCCESS;
+  }
+  // A commit under way that has not reached the store: the cache is still
+  // the store's state, and the call is answered from it as if it came just
+  // before (Loaded checks each read of the store against it).
+  Connection::LogHeader header;
+  if (!write && Odd(callStart_) && !Odd(cached_) && markFor_ == cached_ &&
+      store_.ReadLogHeader(header)) {
+    if (header == mark_) {
+      peeked_ = true;
+      return ERROR_SUCCESS;
+    }
+    // Landed, and told early: taken without asking the store.
+    if (TakeLanded(header)) return ERROR_SUCCESS;
+  }
+  CatchUpOrClear(write);
+  if (!write && !Odd(cached_) && cached_ == callStart_ && markFor_ != cached_) {
+    Mark();
   }
   return ERROR_SUCCESS;
+}
+
+void View::Mark() {
+  Connection::LogHeader header;
+  // Read before the counter: unchanged, nothing began to commit meanwhile,
+  // and the header is the one of the cache's state.
+  if (store_.ReadLogHeader(header) && Stamp() == cached_) {
+    mark_ = header;
+    markFor_ = cached_;
+  }
+}
+
+bool View::LogStands() const {
+  Connection::LogHeader header;
+  return store_.ReadLogHeader(header) && header == mark_;
+}
+
+bool View::Retry() {
+  if (peeked_) {
+    peeked_ = false;
+    store_.EndRead();
+    validated_ = false;
+    callStart_ = Stamp();
+    CatchUpOrClear(false);
+    return true;
+  }
+  if (rerun_) return false;
+  Clear();
+  rerun_ = true;
+  return true;
+}
+
+void View::CatchUpOrClear(bool write) {
+  // At an odd value, even the cache's own, what its commit changes may have
+  // landed since it was loaded: that is dropped again.
+  if (callStart_ == cached_ && !Odd(callStart_)) return;
+  if (CatchUp()) return;
+  // A read whose catching up met a later commit: what it dropped stays
+  // dropped, and it catches up once more from there, on a snapshot of its
+  // own.
+  if (!write && cached_ != kNothing && Stamp() != callStart_) {
+    store_.EndRead();
+    validated_ = false;
+    callStart_ = Stamp();
+    if (CatchUp()) return;
+  }
+  Clear();
 }
 
 bool View::CatchUp() {
@@ -153,7 +225,32 @@ bool View::CatchUp() {
 
 bool View::TakeTold() {
   std::vector<ChangeSet::ValueSet> told;
-  if (!store_.counter().Told(cached_, callStart_, told)) return false;
+  if (!store_.counter().Told(cached_, callStart_, told) || !Apply(told)) {
+    return false;
+  }
+  // Told while under way, the commit landed: the state it makes.
+  cached_ = Odd(callStart_) ? callStart_ + 1 : callStart_;
+  return true;
+}
+
+bool View::TakeLanded(const Connection::LogHeader& header) {
+  // The same log as at the mark, grown, with the counter at the commit
+  // under way since before the header was read: that commit landed, and no
+  // other did. Words 4, 8 and 9 are the header's last frame and salt.
+  if (header[8] != mark_[8] || header[9] != mark_[9] || header[4] <= mark_[4] ||
+      Stamp() != callStart_) {
+    return false;
+  }
+  std::vector<ChangeSet::ValueSet> told(1);
+  if (!store_.counter().ToldEarly(cached_, callStart_, told.front()) ||
+      !Apply(told)) {
+    return false;
+  }
+  cached_ = callStart_ + 1;
+  return true;
+}
+
+bool View::Apply(std::vector<ChangeSet::ValueSet>& told) {
   for (ChangeSet::ValueSet& value : told) {
     const auto it = keys_->find(value.key);
     if (it == keys_->end()) continue;
@@ -161,7 +258,9 @@ bool View::TakeTold() {
     if (key.valuesLoaded) {
       std::string fold;
       const std::int64_t ord = FindOrd(key, value.name, &fold);
-      if (value.ord != 0) {
+      // Held already, when the values were loaded after the commit landed
+      // (told again, from an odd state): set again in place.
+      if (value.ord != 0 && ord != value.ord) {
         // A new value comes after every value held, by a name none of them
         // has; otherwise the values held are not the store's.
         if (ord != 0 ||
@@ -187,7 +286,6 @@ bool View::TakeTold() {
     key.maximaKnown = false;
     key.lastWrite = value.lastWrite;
   }
-  cached_ = callStart_;
   return true;
 }
 
@@ -195,6 +293,7 @@ void View::End() {
   store_.EndRead();
   validated_ = false;
   rerun_ = false;
+  peeked_ = false;
 }
 
 LONG View::Finish(LONG status, bool durable) {
@@ -220,6 +319,16 @@ LONG View::Finish(LONG status, bool durable) {
 LONG View::Loaded() {
   if (validated_) return ERROR_SUCCESS;
   validated_ = true;
+  // The read's snapshot was fixed before this look at the log: while it
+  // stands, the commit under way had not reached the store then either.
+  if (peeked_) return LogStands() ? ERROR_SUCCESS : kRetry;
+  const std::uint64_t now = Stamp();
+  // The commit under way had landed and told its value before the call
+  // began, and none began since: the snapshot is the state it makes.
+  if (Odd(now) && now == callStart_ && now != ChangeCounter::kNone &&
+      cached_ == now + 1) {
+    return ERROR_SUCCESS;
+  }
   // The read transaction's snapshot was fixed by the load just made. An
   // even counter unchanged since the call began means no commit happened
   // since that state, so the snapshot and the cache agree.
@@ -227,7 +336,6 @@ LONG View::Loaded() {
   // changes (dropped by CatchUp at every call while it stays odd): the
   // snapshot may be from either side of it, and the rest of the cache is
   // the same on both.
-  const std::uint64_t now = Stamp();
   if (now == callStart_ && now != ChangeCounter::kNone) {
     if (keys_->empty() || cached_ == now) {
       cached_ = now;

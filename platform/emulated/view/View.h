@@ -46,11 +46,7 @@ class View {
   LONG Read(Body&& body) {
     if (const LONG status = Begin(false)) return status;
     LONG status = body();
-    if (status == kRetry) {
-      Clear();
-      rerun_ = true;
-      status = body();
-    }
+    while (status == kRetry && Retry()) status = body();
     End();
     return status;
   }
@@ -142,6 +138,25 @@ class View {
   // Catching up by the values other writers told whole (see
   // ChangeCounter::Told), without the store; false when that can't be.
   bool TakeTold();
+  // The commit under way landed since the cache's state, by the log's
+  // `header`, and told its value early: takes it, and the cache holds the
+  // state that commit makes. False when it can't be told so.
+  bool TakeLanded(const Connection::LogHeader& header);
+  // Applies values told whole to the keys held; false when the values held
+  // turn out not to be the store's (then what was applied is dropped by
+  // catching up).
+  bool Apply(std::vector<ChangeSet::ValueSet>& told);
+  // Takes the log's header as the cache's state's (mark_), when it can be
+  // told to be that; and whether the log's header still is.
+  void Mark();
+  bool LogStands() const;
+  // A read call's loads met a store that changed after it began: readies
+  // the call to run again, caught up with the store as at a call's start
+  // when it was answered from the cache beside a commit under way that
+  // then landed, or else from an empty cache. False when it ran so already.
+  bool Retry();
+  // Catches up with the counter's value at the call's start, or Clear().
+  void CatchUpOrClear(bool write);
   void End();
   LONG Finish(LONG status, bool durable);
   // After each load from the store in a read call.
@@ -174,6 +189,13 @@ class View {
   std::uint64_t callStart_ = 1;
   bool validated_ = false;
   bool rerun_ = false;
+  // The log's header when the cache held the state at `markFor_` (odd:
+  // none): while it stands, no commit since then has reached the store,
+  // not even one under way. `peeked_`: this call is answered from the
+  // cache so, beside a commit under way.
+  Connection::LogHeader mark_{};
+  std::uint64_t markFor_ = 1;
+  bool peeked_ = false;
   // An odd counter seen at a call's start, and since when.
   std::uint64_t lastOdd_ = 0;
   std::chrono::steady_clock::time_point oddSince_;
