@@ -336,6 +336,10 @@ void Connection::CheckpointWithoutWaiting(int mode) {
   waiting_.never = false;
 }
 
+namespace {
+constexpr std::uint32_t kLogIndexVersion = 3007000;
+}  // namespace
+
 bool Connection::ReadLogHeader(LogHeader& header) const {
   if (db_ == nullptr || memory_) return false;
   const volatile void* index = checksums::SharedIndex(db_);
@@ -355,7 +359,9 @@ bool Connection::ReadLogHeader(LogHeader& header) const {
     second[i] = std::atomic_ref<std::uint32_t>(words[header.size() + i])
                     .load(std::memory_order_acquire);
   }
-  return header == second &&
+  // Word 0 is the index's version (SQLite's 3007000 since there was one):
+  // an index of another layout is not read at all.
+  return header == second && header[0] == kLogIndexVersion &&
          reinterpret_cast<const unsigned char*>(header.data())[12] != 0;
 }
 
