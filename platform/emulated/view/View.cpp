@@ -103,16 +103,25 @@ LONG View::Begin(bool write) {
   }
   // A commit under way that has not reached the store: the cache is still
   // the store's state, and the call is answered from it as if it came just
-  // before (Loaded checks each read of the store against it).
-  Connection::LogHeader header;
-  if (!write && Odd(callStart_) && !Odd(cached_) && markFor_ == cached_ &&
-      store_.ReadLogHeader(header)) {
-    if (header == mark_) {
-      peeked_ = true;
+  // before (Loaded checks each read of the store against it). A commit of
+  // keys the view doesn't hold needs only the ring.
+  if (!write && Odd(callStart_) && !Odd(cached_)) {
+    std::vector<std::int64_t> changed;
+    if (store_.counter().Changed(cached_, callStart_, changed) &&
+        std::none_of(changed.begin(), changed.end(),
+                     [&](std::int64_t id) { return keys_->contains(id); })) {
+      cached_ = callStart_;
       return ERROR_SUCCESS;
     }
-    // Landed, and told early: taken without asking the store.
-    if (TakeLanded(header)) return ERROR_SUCCESS;
+    Connection::LogHeader header;
+    if (markFor_ == cached_ && store_.ReadLogHeader(header)) {
+      if (header == mark_) {
+        peeked_ = true;
+        return ERROR_SUCCESS;
+      }
+      // Landed, and told early: taken without asking the store.
+      if (TakeLanded(header)) return ERROR_SUCCESS;
+    }
   }
   CatchUpOrClear(write);
   if (!write && !Odd(cached_) && cached_ == callStart_ && markFor_ != cached_) {
