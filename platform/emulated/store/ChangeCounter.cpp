@@ -29,6 +29,11 @@ std::atomic_ref<T> Shared(T& field) {
   return std::atomic_ref<T>(field);
 }
 
+// Where a commit's record, notice, latest value and early tag are kept.
+std::size_t SlotOf(std::uint64_t odd) {
+  return (odd >> 1) % SharedChanges::kRecords;
+}
+
 // How long a process waits for another to finish setting up new change
 // memory (a few system calls) before it takes that over.
 constexpr auto kSetUpWait = std::chrono::seconds(1);
@@ -208,8 +213,7 @@ std::uint64_t ChangeCounter::BeforeCommit(const ChangeSet& changes) {
   auto counter = Shared(shared_->counter);
   const std::uint64_t before = counter.load(std::memory_order_acquire);
   const std::uint64_t odd = (before | 1) + 2;
-  SharedChanges::Record& record =
-      shared_->records[(odd >> 1) % SharedChanges::kRecords];
+  SharedChanges::Record& record = shared_->records[SlotOf(odd)];
   // A reader that read any of what follows sees the tag change too: each
   // store releases the ones before it (no fences, which ThreadSanitizer
   // can't follow).
@@ -224,8 +228,7 @@ std::uint64_t ChangeCounter::BeforeCommit(const ChangeSet& changes) {
   }
   // Complete before the record's tag is: a reader that finds the record
   // tagged finds its notice too.
-  WriteNotice(shared_->notices[(odd >> 1) % SharedChanges::kRecords], changes,
-              odd);
+  WriteNotice(shared_->notices[SlotOf(odd)], changes, odd);
   Shared(record.tag).store(odd, std::memory_order_release);
   counter.store(odd, std::memory_order_seq_cst);
   return odd;
@@ -279,7 +282,7 @@ void ChangeCounter::TellEarly(std::uint64_t odd, const ChangeSet& changes) {
       !ChangeSet::Tellable(value->name, value->data.size(), value->ord)) {
     return;
   }
-  const std::size_t slot = (odd >> 1) % SharedChanges::kRecords;
+  const std::size_t slot = SlotOf(odd);
   SharedChanges::Latest& latest = shared_->latest[slot];
   // Each store releases the ones before it; the early tag, last, says they
   // are this commit's.
@@ -307,7 +310,7 @@ void ChangeCounter::TellEarly(std::uint64_t odd, const ChangeSet& changes) {
 
 void ChangeCounter::Tell(std::uint64_t odd) {
   if (shared_ == nullptr) return;
-  const std::size_t slot = (odd >> 1) % SharedChanges::kRecords;
+  const std::size_t slot = SlotOf(odd);
   if (Shared(shared_->early[slot]).load(std::memory_order_relaxed) == odd) {
     Shared(shared_->latest[slot].tag).store(odd, std::memory_order_release);
   }
@@ -316,7 +319,7 @@ void ChangeCounter::Tell(std::uint64_t odd) {
 void ChangeCounter::Untell(std::uint64_t odd) {
   if (shared_ == nullptr) return;
   std::uint64_t early = odd;
-  Shared(shared_->early[(odd >> 1) % SharedChanges::kRecords])
+  Shared(shared_->early[SlotOf(odd)])
       .compare_exchange_strong(early, 0, std::memory_order_acq_rel);
 }
 
@@ -325,7 +328,7 @@ bool ChangeCounter::ToldEarly(std::uint64_t from, std::uint64_t odd,
   if (shared_ == nullptr || connection_.InMemory() || (odd & 1) == 0) {
     return false;
   }
-  const std::size_t slot = (odd >> 1) % SharedChanges::kRecords;
+  const std::size_t slot = SlotOf(odd);
   SharedChanges::Record& record = shared_->records[slot];
   auto early = Shared(shared_->early[slot]);
   if (Shared(record.tag).load(std::memory_order_acquire) != odd ||
@@ -351,7 +354,7 @@ bool ChangeCounter::Told(std::uint64_t from, std::uint64_t to,
   std::uint64_t odd = (to & 1) != 0 ? to : to - 1;
   for (std::size_t steps = 0;; ++steps) {
     if (odd < from || steps == SharedChanges::kRecords) return false;
-    const std::size_t slot = (odd >> 1) % SharedChanges::kRecords;
+    const std::size_t slot = SlotOf(odd);
     SharedChanges::Record& record = shared_->records[slot];
     SharedChanges::Latest& latest = shared_->latest[slot];
     if (Shared(record.tag).load(std::memory_order_acquire) != odd ||
@@ -408,8 +411,7 @@ bool ChangeCounter::Changed(std::uint64_t from, std::uint64_t to,
   // (even when `to` is the same odd value).
   const auto read = [this](std::uint64_t odd, std::uint64_t& before,
                            std::vector<std::int64_t>* ids) {
-    SharedChanges::Record& r =
-        shared_->records[(odd >> 1) % SharedChanges::kRecords];
+    SharedChanges::Record& r = shared_->records[SlotOf(odd)];
     if (Shared(r.tag).load(std::memory_order_acquire) != odd) return false;
     // Each load acquires, so the tag is read again after all of them.
     before = Shared(r.before).load(std::memory_order_acquire);

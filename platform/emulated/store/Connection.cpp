@@ -365,6 +365,11 @@ bool Connection::ReadLogHeader(LogHeader& header) const {
          reinterpret_cast<const unsigned char*>(header.data())[12] != 0;
 }
 
+bool Connection::LogGrew(const LogHeader& from, const LogHeader& to) {
+  // Word 4 is the log's last frame, words 8 and 9 its salt.
+  return to[8] == from[8] && to[9] == from[9] && to[4] > from[4];
+}
+
 void Connection::BulkCache(bool on) {
   // A cache that can't be resized is only slower or larger.
   if (db_ != nullptr) Exec(on ? kBulkCache : kSmallCache);

@@ -110,6 +110,9 @@ class Connection {
   // memory) or it is being written.
   using LogHeader = std::array<std::uint32_t, 12>;
   bool ReadLogHeader(LogHeader& header) const;
+  // `to` is the same log as `from` (the same salt) with more frames in it:
+  // a commit landed between the two.
+  static bool LogGrew(const LogHeader& from, const LogHeader& to);
 
   // See platform::DisableSqliteMemoryStatistics.
   static void DisableMemoryStatistics();

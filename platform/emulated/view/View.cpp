@@ -145,12 +145,16 @@ bool View::LogStands() const {
   return store_.ReadLogHeader(header) && header == mark_;
 }
 
+void View::ReadAfresh() {
+  store_.EndRead();
+  validated_ = false;
+  callStart_ = Stamp();
+}
+
 bool View::Retry() {
   if (peeked_) {
     peeked_ = false;
-    store_.EndRead();
-    validated_ = false;
-    callStart_ = Stamp();
+    ReadAfresh();
     CatchUpOrClear(false);
     return true;
   }
@@ -169,9 +173,7 @@ void View::CatchUpOrClear(bool write) {
   // dropped, and it catches up once more from there, on a snapshot of its
   // own.
   if (!write && cached_ != kNothing && Stamp() != callStart_) {
-    store_.EndRead();
-    validated_ = false;
-    callStart_ = Stamp();
+    ReadAfresh();
     if (CatchUp()) return;
   }
   Clear();
@@ -245,9 +247,8 @@ bool View::TakeTold() {
 bool View::TakeLanded(const Connection::LogHeader& header) {
   // The same log as at the mark, grown, with the counter at the commit
   // under way since before the header was read: that commit landed, and no
-  // other did. Words 4, 8 and 9 are the header's last frame and salt.
-  if (header[8] != mark_[8] || header[9] != mark_[9] || header[4] <= mark_[4] ||
-      Stamp() != callStart_) {
+  // other did.
+  if (!Connection::LogGrew(mark_, header) || Stamp() != callStart_) {
     return false;
   }
   std::vector<ChangeSet::ValueSet> told(1);

@@ -155,6 +155,8 @@ class View {
   // when it was answered from the cache beside a commit under way that
   // then landed, or else from an empty cache. False when it ran so already.
   bool Retry();
+  // Ends the call's read, to start again from the counter as it is now.
+  void ReadAfresh();
   // Catches up with the counter's value at the call's start, or Clear().
   void CatchUpOrClear(bool write);
   void End();
